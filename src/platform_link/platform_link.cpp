@@ -1,0 +1,81 @@
+#include "platform_link/platform_link.h"
+
+#include "platform_link/ldtx_frame.h"
+#include "platform_link/unit_crc.h"
+#include "shell/configuration.h"
+#include "shell/traffic_log.h"
+
+TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
+    : QObject(parent), Config(config), Traffic(traffic)
+{
+    connect(&Endpoint, &TUdpEndpoint::DatagramReceived, this,
+            [this](const QByteArray &bytes, const QString &peer) { CommToMonitorUDPRead(bytes, peer); });
+    Scanner.OnCheckCode = [this](uint16_t code) {
+        ReceivedCodeText = CheckCodeDisplayText(code);
+        Q_EMIT RecCrcTextChanged(ReceivedCodeText);
+    };
+    Scanner.OnFrame = [this](uint16_t id, uint8_t direction, uint8_t type, QByteArrayView payload) {
+        Q_EMIT FrameReceived(id, direction, type, payload);
+    };
+    Scanner.OnCheckCodeError = [this] { Traffic.AppendAlways(QStringLiteral("Crc 错")); };
+}
+
+bool TPlatformLink::Open(int port, QString *error)
+{
+    if (Endpoint.Open(port, error))
+        return true;
+    SetConnectedText(QStringLiteral("安检监控平台通讯状态:端口%1无法打开").arg(port));
+    return false;
+}
+
+void TPlatformLink::Close()
+{
+    Endpoint.Close();
+}
+
+void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer)
+{
+    if (peer != Config.CommIpAddress) {
+        SetConnectedText(QStringLiteral("安检监控平台通讯状态:不正确IP ") + peer);
+        return;
+    }
+    // The ring takes the datagram up to the byte that would fill it; the rest is dropped.
+    qsizetype stored = 0;
+    while (stored < datagram.size() && Scanner.Store(static_cast<uint8_t>(datagram[stored])))
+        ++stored;
+    if (Traffic.Shown()) {
+        const QString line = stored == datagram.size() ? QStringLiteral("收到:") + LdtxFrame::HexDump(datagram, '.')
+                                                       : QStringLiteral("接收安检数据缓存满");
+        Traffic.Append(line + QStringLiteral("对方IP:") + peer);
+    }
+    SetConnectedText(QStringLiteral("安检监控平台通讯状态:连上 ") + peer);
+}
+
+void TPlatformLink::ScanFrames()
+{
+    Scanner.Scan(Config.CheckType);
+}
+
+bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direction, uint16_t messageId,
+                             const QString &host, int port)
+{
+    const auto frame = LdtxFrame::Build(payload, type, direction, messageId, Config.CheckType);
+    if (!frame)
+        return false;
+    SentCodeText = CheckCodeDisplayText(frame->CheckCode);
+    Q_EMIT SndCrcTextChanged(SentCodeText);
+    if (!Endpoint.Send(frame->Bytes, host, port))
+        return false;
+    if (Traffic.Shown())
+        Traffic.Append(QStringLiteral("发送:") + LdtxFrame::HexDump(frame->Bytes)
+                       + QStringLiteral(" ->IP:%1 Port:%2 ").arg(host).arg(port));
+    return true;
+}
+
+void TPlatformLink::SetConnectedText(const QString &text)
+{
+    if (text == ConnectedText)
+        return;
+    ConnectedText = text;
+    Q_EMIT CommConectedIpChanged(text);
+}

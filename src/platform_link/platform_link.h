@@ -1,0 +1,60 @@
+#pragma once
+
+#include "common/udp_endpoint.h"
+#include "platform_link/frame_scanner.h"
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+
+struct TConfiguration;
+class TTrafficLog;
+
+// The link to the safety-monitoring platform: the endpoint CommToMonitor, the receive ring with
+// its frame scanner, the frame sender, and the texts the main window shows for them.
+class TPlatformLink : public QObject
+{
+    Q_OBJECT
+public:
+    TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent = nullptr);
+
+    static QString LinkDownText() { return QStringLiteral("安检监控平台通讯状态:通讯中断"); }
+
+    // Binds CommToMonitor; on failure it stays closed and the status text says so.
+    bool Open(int port, QString *error = nullptr);
+    void Close();
+    TUdpEndpoint &CommToMonitor() { return Endpoint; }
+
+    void ResetRing() { Scanner.Reset(); }
+
+    // Receive event: one call per datagram, peer as dotted text.
+    void CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer);
+    // The platform half of the 1 ms tick: hands every good frame on through FrameReceived.
+    void ScanFrames();
+    // Builds one frame and sends it to host:port. False when it is over the send limit or could
+    // not be sent.
+    bool sendComm(QByteArrayView payload, uint8_t type, uint8_t direction, uint16_t messageId, const QString &host,
+                  int port);
+
+    const TFrameScanner &Receiver() const { return Scanner; }
+    QString CommConectedIp() const { return ConnectedText; }
+    QString SndCrcText() const { return SentCodeText; }
+    QString RecCrcText() const { return ReceivedCodeText; }
+
+Q_SIGNALS:
+    void FrameReceived(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload);
+    void CommConectedIpChanged(const QString &text);
+    void SndCrcTextChanged(const QString &text);
+    void RecCrcTextChanged(const QString &text);
+
+private:
+    void SetConnectedText(const QString &text);
+
+    const TConfiguration &Config;
+    TTrafficLog &Traffic;
+    TUdpEndpoint Endpoint;
+    TFrameScanner Scanner;
+    QString ConnectedText = LinkDownText();
+    QString SentCodeText;
+    QString ReceivedCodeText;
+};

@@ -1,0 +1,85 @@
+#include "shell/configuration.h"
+
+#include "shell/settings_store.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+
+namespace {
+
+void ReadText(const TSettingsStore &store, const QString &name, QString &value)
+{
+    const QString text = store.Read(name);
+    if (!text.isEmpty())
+        value = text;
+}
+
+void ReadInt(const TSettingsStore &store, const QString &name, int &value, QStringList &errors)
+{
+    const QString text = store.Read(name);
+    if (text.isEmpty())
+        return;
+    int parsed = 0;
+    if (ParseDecimalInt(text, &parsed))
+        value = parsed;
+    else
+        errors << QStringLiteral("设置值 %1 = \"%2\" 不是十进制整数，已使用默认值 %3。").arg(name, text).arg(value);
+}
+
+} // namespace
+
+bool ParseDecimalInt(const QString &text, int *value)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 12)
+        return false;
+    qsizetype i = (t[0] == QLatin1Char('+') || t[0] == QLatin1Char('-')) ? 1 : 0;
+    if (i == t.size())
+        return false;
+    for (qsizetype k = i; k < t.size(); ++k)
+        if (t[k] < QLatin1Char('0') || t[k] > QLatin1Char('9'))
+            return false;
+    bool ok = false;
+    const qlonglong v = t.toLongLong(&ok, 10);
+    if (!ok || v < INT32_MIN || v > INT32_MAX)
+        return false;
+    *value = static_cast<int>(v);
+    return true;
+}
+
+void TConfiguration::ReadHostSide(const TSettingsStore &store, QStringList &errors)
+{
+    ReadText(store, QStringLiteral("IpAddress"), IpAddress);
+    ReadText(store, QStringLiteral("IpAddress1"), IpAddress1);
+    ReadInt(store, QStringLiteral("IpPort"), IpPort, errors);
+    ReadInt(store, QStringLiteral("RecIpPort"), RecIpPort, errors);
+    LocalIPAddr = store.Read(QStringLiteral("LocalIPAddr"));
+    if (LocalIPAddr.isEmpty())
+        LocalIPAddr = HostOwnAddress();
+}
+
+void TConfiguration::ReadPlatformSide(const TSettingsStore &store, QStringList &errors)
+{
+    ReadText(store, QStringLiteral("CommIpAddress"), CommIpAddress);
+    ReadText(store, QStringLiteral("CheckType"), CheckType);
+    ReadInt(store, QStringLiteral("CommIpPort"), CommIpPort, errors);
+    ReadInt(store, QStringLiteral("CommRecIpPort"), CommRecIpPort, errors);
+    CommLocalIPAddr = store.Read(QStringLiteral("CommLocalIPAddr"));
+    if (CommLocalIPAddr.isEmpty())
+        CommLocalIPAddr = HostOwnAddress();
+}
+
+void TConfiguration::ReadKeyboard(const TSettingsStore &store, QStringList &errors)
+{
+    ReadInt(store, QStringLiteral("CurrentKeyboard"), CurrentKeyboard, errors);
+    StartKeyboard = CurrentKeyboard;
+}
+
+QString TConfiguration::HostOwnAddress()
+{
+    const QList<QHostAddress> addresses = QHostInfo::fromName(QHostInfo::localHostName()).addresses();
+    for (const QHostAddress &a : addresses)
+        if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            return a.toString();
+    return QString();
+}

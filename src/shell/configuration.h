@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TSettingsStore;
+
+// The configuration values held in memory, with their defaults. A value missing or empty in
+// the settings store leaves the default; defaults are never written back.
+struct TConfiguration
+{
+    // Switch side
+    QString IpAddress = QStringLiteral("192.168.0.194");  // left CPU
+    QString IpAddress1 = QStringLiteral("192.168.0.195"); // right CPU
+    int IpPort = 18196;
+    int RecIpPort = 12010;
+    QString LocalIPAddr;
+
+    // Platform side
+    QString CommIpAddress = QStringLiteral("192.168.0.110");
+    QString CheckType = QStringLiteral("CRC-16/MODBUS");
+    int CommIpPort = 20011;
+    int CommRecIpPort = 20011;
+    QString CommLocalIPAddr;
+
+    int CurrentKeyboard = 3;
+    // CurrentKeyboard as read at start; key commands to the switch carry it for the whole run.
+    int StartKeyboard = 3;
+
+    // The executable's folder, with a trailing separator.
+    QString ProgramDir;
+
+    // Each reader appends one operator-readable line to errors for every value that is not a
+    // decimal integer; that value keeps its default.
+    void ReadHostSide(const TSettingsStore &store, QStringList &errors);
+    void ReadPlatformSide(const TSettingsStore &store, QStringList &errors);
+    void ReadKeyboard(const TSettingsStore &store, QStringList &errors);
+
+    // The first IPv4 address reported for this machine's host name (empty when none).
+    static QString HostOwnAddress();
+};
+
+// A decimal integer in signed 32-bit range, blanks around it allowed.
+bool ParseDecimalInt(const QString &text, int *value);

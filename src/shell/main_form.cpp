@@ -1,0 +1,235 @@
+#include "shell/main_form.h"
+
+#include "shell/log_memo.h"
+#include "shell/varnex_core.h"
+#include "shell/watch_panel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor MoneyGreen(0xC0, 0xDC, 0xC0);
+const QColor SkyBlue(0xA6, 0xCA, 0xF0);
+const QColor Navy(0x00, 0x00, 0x80);
+
+QFont SongFont(int pixelSize = 12, bool bold = false)
+{
+    QFont font(QStringLiteral("宋体"));
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+void Paint(QWidget *w, QPalette::ColorRole role, const QColor &color)
+{
+    QPalette palette = w->palette();
+    palette.setColor(role, color);
+    w->setPalette(palette);
+    if (role == QPalette::Window)
+        w->setAutoFillBackground(true);
+}
+
+struct TButtonSpec
+{
+    const char *ObjectName;
+    const char *Caption;
+    const char *Hint;
+};
+
+struct TGroupSpec
+{
+    const char *Caption;
+    std::initializer_list<TButtonSpec> Buttons;
+};
+
+} // namespace
+
+TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), Core(core)
+{
+    setObjectName(QStringLiteral("TMainForm"));
+    setWindowTitle(Title());
+    setFont(QFont(QStringLiteral("MS Sans Serif")));
+    resize(1382, 784);
+    move(-8, -8);
+
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(MakeBanner());
+    auto *middle = new QHBoxLayout;
+    middle->setSpacing(0);
+    middle->addWidget(MakeCommandColumn());
+    middle->addStretch();
+    middle->addWidget(MakeRunPanel());
+    column->addLayout(middle, 1);
+    column->addWidget(MakeStatusBar());
+    setCentralWidget(central);
+
+    watchPanel = new TWatchPanel(core, central);
+    watchPanel->hide();
+
+    connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
+    connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
+    connect(Button(QStringLiteral("ClearMsgBtn")), &QPushButton::clicked, &core.CommMsg(), &TTrafficLog::Clear);
+    connect(DisplayCheckBox, &QCheckBox::toggled, &core.CommMsg(), &TTrafficLog::SetHostMessagesShown);
+
+    display->setText(core.HostLink().display());
+    connect(&core.HostLink(), &THostLink::displayChanged, display, &QLabel::setText);
+    CommConectedIp->setText(core.PlatformLink().CommConectedIp());
+    connect(&core.PlatformLink(), &TPlatformLink::CommConectedIpChanged, CommConectedIp, &QLabel::setText);
+}
+
+QPushButton *TMainForm::Button(const QString &objectName) const
+{
+    return findChild<QPushButton *>(objectName);
+}
+
+QFrame *TMainForm::MakeBanner()
+{
+    Panel1 = new QFrame;
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(41);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Paint(Panel1, QPalette::Window, MoneyGreen);
+
+    auto *picture = new QLabel(Panel1);
+    picture->setFixedSize(44, 34);
+    picture->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(34, 34));
+    auto *caption = new QLabel(Title() + QLatin1Char(' '), Panel1);
+    caption->setObjectName(QStringLiteral("BannerCaption"));
+    QFont font = caption->font();
+    font.setPixelSize(24);
+    font.setBold(true);
+    caption->setFont(font);
+    Paint(caption, QPalette::WindowText, Navy);
+
+    auto *row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(2, 2, 2, 2);
+    row->addWidget(picture);
+    row->addWidget(caption, 1);
+    return Panel1;
+}
+
+QFrame *TMainForm::MakeCommandColumn()
+{
+    static const std::initializer_list<TGroupSpec> Groups = {
+        {"通信IP地址设置",
+         {{"HostCommSetBtn", "主机侧通讯设置", ""}, {"MonitorCommSetBtn", "安检侧通讯设置", ""}}},
+        {"数据设置",
+         {{"SetChnBtn", "通道设置", ""},
+          {"TelBookBtn", "编组号码设置", ""},
+          {"KeyDataBtn", "键位数据显示", "从维护终端将key.dat拷入"}}},
+        {"自环测试",
+         {{"GroupListTestBtn", "分组信息列表获取", "模拟对端系统发码测试"},
+          {"DeviceStatusTestBtn", "设备状态获取", "模拟对端系统发码测试"},
+          {"PhoneCallTestBtn", "电话拨打", "电话拨打"},
+          {"VoiceNotifyTestBtn", "组呼语音通知", "播放语音通知"}}},
+        {"Watch Massegw",
+         {{"OpenMsgBtn", "打开消息显示", ""}, {"CloseMsgBtn", "关闭消息显示", ""}, {"ClearMsgBtn", "清空消息显示", ""}}},
+    };
+
+    Panel2 = new QFrame;
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFixedWidth(143);
+    auto *column = new QVBoxLayout(Panel2);
+    column->setContentsMargins(4, 4, 4, 4);
+    for (const TGroupSpec &group : Groups) {
+        auto *box = new QGroupBox(QString::fromUtf8(group.Caption), Panel2);
+        auto *buttons = new QVBoxLayout(box);
+        buttons->setContentsMargins(5, 5, 5, 5);
+        for (const TButtonSpec &spec : group.Buttons) {
+            auto *button = new QPushButton(QString::fromUtf8(spec.Caption), box);
+            button->setObjectName(QString::fromLatin1(spec.ObjectName));
+            button->setFixedSize(121, 35);
+            button->setFont(SongFont());
+            Paint(button, QPalette::ButtonText, Navy);
+            button->setToolTip(QString::fromUtf8(spec.Hint));
+            buttons->addWidget(button);
+        }
+        column->addWidget(box);
+    }
+    column->addStretch();
+    return Panel2;
+}
+
+QFrame *TMainForm::MakeStatusBar()
+{
+    Panel3 = new QFrame;
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setFixedHeight(49);
+    Paint(Panel3, QPalette::Window, MoneyGreen);
+
+    display = new QLabel(Panel3);
+    display->setObjectName(QStringLiteral("display"));
+    CommConectedIp = new QLabel(Panel3);
+    CommConectedIp->setObjectName(QStringLiteral("CommConectedIp"));
+    for (QLabel *label : {display, CommConectedIp}) {
+        label->setFont(SongFont());
+        Paint(label, QPalette::WindowText, Qt::red);
+    }
+
+    RecCommandShow = new QLabel(QStringLiteral("模块: 0  行号: 8  列号:4 振铃"), Panel3);
+    RecCommandShow->setObjectName(QStringLiteral("RecCommandShow"));
+    RecCommandShow->setFixedSize(241, 25);
+    RecCommandShow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    DisplayCheckBox = new QCheckBox(QStringLiteral("显示调度主机消息"), Panel3);
+    DisplayCheckBox->setObjectName(QStringLiteral("DisplayCheckBox"));
+
+    LogMemo = new TLogMemo(Core.LogMemo(), Panel3);
+    LogMemo->setObjectName(QStringLiteral("LogMemo"));
+    LogMemo->setFixedSize(329, 42);
+
+    auto *row = new QHBoxLayout(Panel3);
+    row->setContentsMargins(6, 3, 6, 3);
+    row->addWidget(display);
+    row->addSpacing(16);
+    row->addWidget(CommConectedIp);
+    row->addStretch();
+    row->addWidget(RecCommandShow);
+    row->addWidget(DisplayCheckBox);
+    row->addWidget(LogMemo);
+    return Panel3;
+}
+
+QFrame *TMainForm::MakeRunPanel()
+{
+    RunPanel = new QFrame;
+    RunPanel->setObjectName(QStringLiteral("RunPanel"));
+    RunPanel->setFixedWidth(1222);
+    Paint(RunPanel, QPalette::Window, SkyBlue);
+    return RunPanel;
+}
+
+void TMainForm::OpenMessageDisplay()
+{
+    Core.CommMsg().SetShown(true);
+    watchPanel->show();
+    watchPanel->raise();
+}
+
+void TMainForm::CloseMessageDisplay()
+{
+    watchPanel->hide();
+}
+
+void TMainForm::ShowStartupErrors(const QStringList &errors)
+{
+    if (errors.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("启动错误"),
+                                errors.join(QLatin1Char('\n')) + QStringLiteral("\n\n其余启动步骤已照常完成。"),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("StartupErrorBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}

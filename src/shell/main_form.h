@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class TLogMemo;
+class TVarnexCore;
+class TWatchPanel;
+
+// The main window: banner, command column, status bar and channel area. It shows the core's
+// state and passes the operator's actions on to it.
+class TMainForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static QString Title() { return QStringLiteral("Varnex 煤炭安全监控系统联动控制通讯平台"); }
+
+    explicit TMainForm(TVarnexCore &core, QWidget *parent = nullptr);
+
+    // One message box, not blocking, listing what went wrong at start-up.
+    void ShowStartupErrors(const QStringList &errors);
+
+    QPushButton *Button(const QString &objectName) const;
+
+    QFrame *Panel1;
+    QFrame *Panel2;
+    QFrame *Panel3;
+    QFrame *RunPanel;
+    QLabel *display;
+    QLabel *CommConectedIp;
+    QLabel *RecCommandShow;
+    QCheckBox *DisplayCheckBox;
+    TLogMemo *LogMemo;
+    TWatchPanel *watchPanel;
+
+private:
+    QFrame *MakeBanner();
+    QFrame *MakeCommandColumn();
+    QFrame *MakeStatusBar();
+    QFrame *MakeRunPanel();
+
+    void OpenMessageDisplay();
+    void CloseMessageDisplay();
+
+    TVarnexCore &Core;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
+
+// The program's named string values under one key. On Windows the registry key
+// HKEY_CURRENT_USER\Zelvane; elsewhere a file of Name=Value lines (UTF-8), replaced whole on
+// every write so a crash never leaves half a file. Names match without regard to case; a
+// missing value reads as empty text.
+class TSettingsStore
+{
+public:
+    // An empty path means the standard place for this platform.
+    explicit TSettingsStore(QString filePath = QString());
+
+    static QString DefaultPath();
+    QString Path() const { return FilePath; }
+
+    // Opens the key: creates it when missing and reloads every value.
+    void Open();
+    QString Read(const QString &name) const;
+    // False, with the reason in error, when the value could not be stored.
+    bool Write(const QString &name, const QString &value, QString *error = nullptr);
+
+private:
+    void Load();
+
+    QString FilePath;
+    // In file order; the spelling of a name is kept from the first time it was written.
+    std::vector<std::pair<QString, QString>> Values;
+};

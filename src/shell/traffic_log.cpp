@@ -1,0 +1,20 @@
+#include "shell/traffic_log.h"
+
+TTrafficLog::TTrafficLog(QObject *parent) : TLineLog(QStringLiteral("消息发包显示"), parent) {}
+
+void TTrafficLog::Append(const QString &line)
+{
+    if (IsShown)
+        Add(line);
+}
+
+void TTrafficLog::AppendHost(const QString &line)
+{
+    if (IsShown && HostShown)
+        Add(line);
+}
+
+void TTrafficLog::AppendAlways(const QString &line)
+{
+    Add(line);
+}

@@ -1,0 +1,103 @@
+#include "shell/varnex_core.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
+    : QObject(parent), Options(std::move(options)), Store(Options.SettingsPath)
+{
+    WarnRecTick.setInterval(WarnRecInterval);
+    WarnRecTick.setTimerType(Qt::PreciseTimer);
+    Timer1Tick.setInterval(Timer1Interval);
+    connect(&WarnRecTick, &QTimer::timeout, this, &TVarnexCore::WarnRecTimer);
+    connect(&Timer1Tick, &QTimer::timeout, this, &TVarnexCore::Timer1Timer);
+    connect(&Platform, &TPlatformLink::FrameReceived, &RequestDispatcher, &TRequestDispatcher::ExecOnCommCommand);
+}
+
+TVarnexCore::~TVarnexCore()
+{
+    FormDestroy();
+}
+
+void TVarnexCore::FormCreate()
+{
+    Errors.clear();
+    // 1
+    ResetRunState();
+    // 2
+    Configuration.ProgramDir = QDir::toNativeSeparators(
+        QDir(Options.ProgramDir.isEmpty() ? QCoreApplication::applicationDirPath() : Options.ProgramDir).absolutePath()
+        + QLatin1Char('/'));
+    // 3
+    Store.Open();
+    Configuration.ReadHostSide(Store, Errors);
+    // 4
+    Host.ResetRings();
+    Platform.ResetRing();
+    // 5
+    Configuration.ReadPlatformSide(Store, Errors);
+    // 6
+    OpenEndpoints();
+    // 7
+    Host.ClearContact();
+    // 8
+    Configuration.ReadKeyboard(Store, Errors);
+    // 9
+    LoadKeyTable();
+    // 10: the channel area is sized by the main window's layout.
+    // 11
+    BindChannelDisplays();
+    // 12
+    Store.Open();
+    ReadChannelSettings();
+    // 13
+    PrepareDirectoryStore();
+}
+
+void TVarnexCore::ResetRunState()
+{
+    CommMsgId = 0;
+}
+
+void TVarnexCore::OpenEndpoints()
+{
+    QString why;
+    Platform.Close();
+    if (!Platform.Open(Configuration.CommRecIpPort, &why))
+        Errors << QStringLiteral("安检侧接收端口 %1 无法打开: %2").arg(Configuration.CommRecIpPort).arg(why);
+    Host.Close();
+    if (!Host.Open(Configuration.RecIpPort, &why))
+        Errors << QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(Configuration.RecIpPort).arg(why);
+}
+
+void TVarnexCore::LoadKeyTable() {}
+
+void TVarnexCore::BindChannelDisplays() {}
+
+void TVarnexCore::ReadChannelSettings() {}
+
+void TVarnexCore::PrepareDirectoryStore() {}
+
+void TVarnexCore::StartTimers()
+{
+    WarnRecTick.start();
+    Timer1Tick.start();
+}
+
+void TVarnexCore::FormDestroy()
+{
+    if (Released)
+        return;
+    Released = true;
+    WarnRecTick.stop();
+    Timer1Tick.stop();
+    Host.Close();
+    Platform.Close();
+}
+
+void TVarnexCore::WarnRecTimer()
+{
+    Platform.ScanFrames();
+}
+
+void TVarnexCore::Timer1Timer() {}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "host_link/host_link.h"
+#include "platform_link/platform_link.h"
+#include "platform_link/request_dispatcher.h"
+#include "shell/configuration.h"
+#include "shell/line_log.h"
+#include "shell/settings_store.h"
+#include "shell/traffic_log.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+struct TCoreOptions
+{
+    QString SettingsPath; // empty: the platform's standard settings store
+    QString ProgramDir;   // empty: the executable's folder
+};
+
+// Owns everything that runs the platform, runs the start-up steps and drives the two timers.
+// Windows only show its state and pass operator actions on.
+class TVarnexCore : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int WarnRecInterval = 1;   // ms
+    static constexpr int Timer1Interval = 1000; // ms
+
+    explicit TVarnexCore(TCoreOptions options = {}, QObject *parent = nullptr);
+    ~TVarnexCore() override;
+
+    // Start-up. Every step runs: a bad value falls back to its default and an endpoint that
+    // cannot bind stays closed; each such problem is one line of StartupErrors().
+    void FormCreate();
+    QStringList StartupErrors() const { return Errors; }
+    void StartTimers();
+    // Shutdown: the switch endpoint is released first, then the platform endpoint.
+    void FormDestroy();
+
+    // 1 ms tick: the platform receive ring is scanned for frames.
+    void WarnRecTimer();
+    // 1 s tick.
+    void Timer1Timer();
+
+    // Trace sink for diagnostic texts. Tracing is off for the whole run, so they are dropped.
+    void LogMon(const QString &message) { Q_UNUSED(message); }
+
+    TSettingsStore &Settings() { return Store; }
+    TConfiguration &Config() { return Configuration; }
+    TTrafficLog &CommMsg() { return Traffic; }
+    TLineLog &LogMemo() { return SystemLog; }
+    TPlatformLink &PlatformLink() { return Platform; }
+    THostLink &HostLink() { return Host; }
+    TRequestDispatcher &Dispatcher() { return RequestDispatcher; }
+    QTimer &WarnRec() { return WarnRecTick; }
+    QTimer &Timer1() { return Timer1Tick; }
+
+    // Message ID of the next test request.
+    uint16_t CommMsgId = 0;
+
+private:
+    void ResetRunState();       // step 1
+    void OpenEndpoints();       // step 6
+    void LoadKeyTable();        // step 9
+    void BindChannelDisplays(); // step 11
+    void ReadChannelSettings(); // step 12
+    void PrepareDirectoryStore(); // step 13
+
+    TCoreOptions Options;
+    TSettingsStore Store;
+    TConfiguration Configuration;
+    TTrafficLog Traffic;
+    TLineLog SystemLog{QStringLiteral("系统运行消息")};
+    TPlatformLink Platform{Configuration, Traffic};
+    THostLink Host;
+    TRequestDispatcher RequestDispatcher;
+    QTimer WarnRecTick;
+    QTimer Timer1Tick;
+    QStringList Errors;
+    bool Released = false;
+};

@@ -1,0 +1,46 @@
+#include "shell/watch_panel.h"
+
+#include "shell/log_memo.h"
+#include "shell/varnex_core.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+QLineEdit *AddField(QWidget *panel, const QString &caption, int top, const QString &objectName)
+{
+    auto *label = new QLabel(caption, panel);
+    label->setGeometry(10, top + 3, 90, 17);
+    auto *edit = new QLineEdit(panel);
+    edit->setObjectName(objectName);
+    edit->setGeometry(100, top, 160, 22);
+    return edit;
+}
+} // namespace
+
+TWatchPanel::TWatchPanel(TVarnexCore &core, QWidget *parent) : QFrame(parent)
+{
+    setObjectName(QStringLiteral("watchPanel"));
+    setFrameShape(QFrame::Panel);
+    setAutoFillBackground(true);
+    setGeometry(152, 48, 609, 641);
+
+    DialNumEdit = AddField(this, QStringLiteral("拨打号码:"), 6, QStringLiteral("DialNumEdit"));
+    DialNumEdit->setText(QStringLiteral("2005"));
+    SndCrcEdit = AddField(this, QStringLiteral("发送的CRC值:"), 32, QStringLiteral("SndCrcEdit"));
+    RecCrcEdit = AddField(this, QStringLiteral("接收的CRC值:"), 58, QStringLiteral("RecCrcEdit"));
+    TestCrcBtn = new QPushButton(QStringLiteral("测试CRC计算"), this);
+    TestCrcBtn->setObjectName(QStringLiteral("TestCrcBtn"));
+    TestCrcBtn->setGeometry(10, 84, 121, 25);
+
+    CommMsg = new TLogMemo(core.CommMsg(), this);
+    CommMsg->setObjectName(QStringLiteral("CommMsg"));
+    CommMsg->setGeometry(10, 113, 589, 524);
+
+    TPlatformLink &link = core.PlatformLink();
+    SndCrcEdit->setText(link.SndCrcText());
+    RecCrcEdit->setText(link.RecCrcText());
+    connect(&link, &TPlatformLink::SndCrcTextChanged, SndCrcEdit, &QLineEdit::setText);
+    connect(&link, &TPlatformLink::RecCrcTextChanged, RecCrcEdit, &QLineEdit::setText);
+}

@@ -1,0 +1,176 @@
+#include "shell/exit_dialog.h"
+#include "shell/log_memo.h"
+#include "shell/main_form.h"
+#include "shell/varnex_core.h"
+#include "shell/watch_panel.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TstMainForm : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir Dir;
+    std::unique_ptr<TVarnexCore> Core;
+    std::unique_ptr<TMainForm> Form;
+
+private Q_SLOTS:
+    void init()
+    {
+        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        Core = std::make_unique<TVarnexCore>(TCoreOptions{
+            TestSupport::WriteSettings(Dir, {QStringLiteral("CommRecIpPort=%1").arg(ports[0]),
+                                             QStringLiteral("RecIpPort=%1").arg(ports[1])}),
+            Dir.path()});
+        Form = std::make_unique<TMainForm>(*Core);
+        Core->FormCreate();
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+    }
+    void cleanup()
+    {
+        Form.reset();
+        Core.reset();
+    }
+
+    void opensWithTitleAndCaptions()
+    {
+        QCOMPARE(Form->windowTitle(), QStringLiteral("Varnex 煤炭安全监控系统联动控制通讯平台"));
+        QCOMPARE(Form->findChild<QLabel *>(QStringLiteral("BannerCaption"))->text(),
+                 QStringLiteral("Varnex 煤炭安全监控系统联动控制通讯平台 "));
+        QCOMPARE(Form->display->text(), QStringLiteral("调度主机通讯状态:通讯中断"));
+        QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:通讯中断"));
+        QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("模块: 0  行号: 8  列号:4 振铃"));
+        QCOMPARE(Form->DisplayCheckBox->text(), QStringLiteral("显示调度主机消息"));
+        QVERIFY(!Form->DisplayCheckBox->isChecked());
+        QCOMPARE(Form->LogMemo->toPlainText(), QStringLiteral("系统运行消息"));
+        QCOMPARE(Form->Panel2->width(), 143);
+        QCOMPARE(Form->RunPanel->width(), 1222);
+        QVERIFY(Form->watchPanel->isHidden());
+        QCOMPARE(Form->watchPanel->DialNumEdit->text(), QStringLiteral("2005"));
+        QCOMPARE(Form->watchPanel->CommMsg->toPlainText(), QStringLiteral("消息发包显示"));
+
+        QStringList groups;
+        for (const QGroupBox *box : Form->Panel2->findChildren<QGroupBox *>())
+            groups << box->title();
+        QCOMPARE(groups, (QStringList{"通信IP地址设置", "数据设置", "自环测试", "Watch Massegw"}));
+    }
+
+    void buttons_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("host settings") << "HostCommSetBtn" << "主机侧通讯设置" << "";
+        QTest::newRow("platform settings") << "MonitorCommSetBtn" << "安检侧通讯设置" << "";
+        QTest::newRow("channels") << "SetChnBtn" << "通道设置" << "";
+        QTest::newRow("directory") << "TelBookBtn" << "编组号码设置" << "";
+        QTest::newRow("key data") << "KeyDataBtn" << "键位数据显示" << "从维护终端将key.dat拷入";
+        QTest::newRow("group list test") << "GroupListTestBtn" << "分组信息列表获取" << "模拟对端系统发码测试";
+        QTest::newRow("device status test") << "DeviceStatusTestBtn" << "设备状态获取" << "模拟对端系统发码测试";
+        QTest::newRow("phone call test") << "PhoneCallTestBtn" << "电话拨打" << "电话拨打";
+        QTest::newRow("voice notify test") << "VoiceNotifyTestBtn" << "组呼语音通知" << "播放语音通知";
+        QTest::newRow("open messages") << "OpenMsgBtn" << "打开消息显示" << "";
+        QTest::newRow("close messages") << "CloseMsgBtn" << "关闭消息显示" << "";
+        QTest::newRow("clear messages") << "ClearMsgBtn" << "清空消息显示" << "";
+    }
+    void buttons()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QString, hint);
+        QPushButton *button = Form->Button(name);
+        QVERIFY(button);
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->toolTip(), hint);
+        QCOMPARE(button->size(), QSize(121, 35));
+    }
+
+    void messageDisplayButtons()
+    {
+        TTrafficLog &traffic = Core->CommMsg();
+        traffic.Append(QStringLiteral("line collected while hidden"));
+        QTest::mouseClick(Form->Button(QStringLiteral("OpenMsgBtn")), Qt::LeftButton);
+        QVERIFY(Form->watchPanel->isVisible());
+        QCOMPARE(Form->watchPanel->geometry(), QRect(152, 48, 609, 641));
+        QCOMPARE(Form->watchPanel->CommMsg->toPlainText(), QStringLiteral("消息发包显示\nline collected while hidden"));
+
+        QTest::mouseClick(Form->Button(QStringLiteral("CloseMsgBtn")), Qt::LeftButton);
+        QVERIFY(Form->watchPanel->isHidden());
+        QVERIFY(traffic.Shown()); // still collecting
+        traffic.Append(QStringLiteral("second"));
+        QTest::mouseClick(Form->Button(QStringLiteral("ClearMsgBtn")), Qt::LeftButton);
+        QCOMPARE(traffic.Lines(), QStringList());
+        QCOMPARE(Form->watchPanel->CommMsg->toPlainText(), QString());
+
+        QTest::mouseClick(Form->DisplayCheckBox, Qt::LeftButton, {}, QPoint(5, Form->DisplayCheckBox->height() / 2));
+        QVERIFY(traffic.HostMessagesShown());
+    }
+
+    void statusFollowsTheCore()
+    {
+        Core->PlatformLink().CommToMonitorUDPRead(QByteArray("x"), QStringLiteral("10.9.9.9"));
+        QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:不正确IP 10.9.9.9"));
+    }
+
+    void startupErrorsInOneBox()
+    {
+        Form->ShowStartupErrors({QStringLiteral("设置值 IpPort = \"x\" 不是十进制整数"), QStringLiteral("端口 1 无法打开")});
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = Form->findChild<QMessageBox *>(QStringLiteral("StartupErrorBox"))) && box->isVisible());
+        QVERIFY(box->text().contains(QStringLiteral("IpPort")));
+        QVERIFY(box->text().contains(QStringLiteral("端口 1")));
+        box->accept();
+    }
+
+    void exitForm_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("是") << "yes" << true;
+        QTest::newRow("Enter") << "enter" << true;
+        QTest::newRow("否") << "no" << false;
+        QTest::newRow("Esc") << "escape" << false;
+        QTest::newRow("close box") << "close" << false;
+    }
+    void exitForm()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, answer);
+        TExitForm dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("是否选择"));
+        bool yesHadFocus = false;
+        // Answer from inside the modal loop; whatever happens the dialog is closed, so nothing blocks.
+        QTimer::singleShot(0, &dialog, [&] {
+            (void)QTest::qWaitFor([&] { return dialog.isVisible(); });
+            yesHadFocus = dialog.focusWidget() == dialog.YesButton;
+            if (action == QLatin1String("yes"))
+                QTest::mouseClick(dialog.YesButton, Qt::LeftButton);
+            else if (action == QLatin1String("no"))
+                QTest::mouseClick(dialog.NoButton, Qt::LeftButton);
+            else if (action == QLatin1String("enter"))
+                QTest::keyClick(&dialog, Qt::Key_Return);
+            else if (action == QLatin1String("escape"))
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            dialog.close();
+        });
+        QCOMPARE(dialog.Ask(QStringLiteral("是否进行初始化？")), answer);
+        QCOMPARE(dialog.Label->text(), QStringLiteral("是否进行初始化？"));
+        QCOMPARE(dialog.Answer(), answer);
+        QVERIFY(yesHadFocus);
+        QCOMPARE(dialog.y(), dialog.screen()->availableGeometry().y() + 130);
+    }
+};
+
+QTEST_MAIN(TstMainForm)
+#include "tst_main_form.moc"

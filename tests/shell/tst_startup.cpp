@@ -1,0 +1,113 @@
+#include "shell/varnex_core.h"
+#include "support/test_support.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+using TestSupport::Hex;
+
+namespace {
+struct TStartedCore
+{
+    QTemporaryDir Dir;
+    QList<int> Ports = TestSupport::FreeUdpPorts(2);
+    int PlatformPort = Ports[0];
+    int HostPort = Ports[1];
+    std::unique_ptr<TVarnexCore> Core;
+
+    explicit TStartedCore(QStringList extra = {})
+    {
+        QStringList lines{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommRecIpPort=%1").arg(PlatformPort),
+                          QStringLiteral("RecIpPort=%1").arg(HostPort)};
+        Core = std::make_unique<TVarnexCore>(TCoreOptions{TestSupport::WriteSettings(Dir, lines + extra), Dir.path()});
+        Core->FormCreate();
+    }
+};
+} // namespace
+
+class TstStartup : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanStart()
+    {
+        TStartedCore s;
+        QCOMPARE(s.Core->StartupErrors(), QStringList());
+        QVERIFY(s.Core->PlatformLink().CommToMonitor().IsOpen());
+        QCOMPARE(int(s.Core->PlatformLink().CommToMonitor().LocalPort()), s.PlatformPort);
+        QVERIFY(s.Core->HostLink().CommToPabx().IsOpen());
+        QCOMPARE(int(s.Core->HostLink().CommToPabx().LocalPort()), s.HostPort);
+        QCOMPARE(s.Core->Config().ProgramDir, QDir::toNativeSeparators(s.Dir.path() + QLatin1Char('/')));
+        QCOMPARE(s.Core->PlatformLink().CommConectedIp(), QStringLiteral("安检监控平台通讯状态:通讯中断"));
+        QCOMPARE(s.Core->HostLink().display(), QStringLiteral("调度主机通讯状态:通讯中断"));
+    }
+
+    void failedStepsAreReportedAndTheRestRuns()
+    {
+        QUdpSocket squatter; // another program already holds the platform port
+        QVERIFY(squatter.bind(QHostAddress::AnyIPv4, 0));
+        QTemporaryDir dir;
+        const int hostPort = TestSupport::FreeUdpPort();
+        TVarnexCore core(TCoreOptions{
+            TestSupport::WriteSettings(dir, {QStringLiteral("IpPort=18x"),
+                                             QStringLiteral("CommRecIpPort=%1").arg(squatter.localPort()),
+                                             QStringLiteral("RecIpPort=%1").arg(hostPort), QStringLiteral("CurrentKeyboard=5"),
+                                             QStringLiteral("CheckType=CRC-16/IBM")}),
+            dir.path()});
+        core.FormCreate();
+
+        const QStringList errors = core.StartupErrors();
+        QCOMPARE(errors.size(), 2);
+        QVERIFY2(errors[0].contains(QStringLiteral("IpPort")) && errors[0].contains(QStringLiteral("18x")),
+                 qPrintable(errors[0]));
+        QVERIFY2(errors[1].contains(QString::number(squatter.localPort())), qPrintable(errors[1]));
+        QCOMPARE(core.Config().IpPort, 18196);
+        QVERIFY(!core.PlatformLink().CommToMonitor().IsOpen());
+        QCOMPARE(core.PlatformLink().CommConectedIp(),
+                 QStringLiteral("安检监控平台通讯状态:端口%1无法打开").arg(squatter.localPort()));
+        // Every later step still ran.
+        QVERIFY(core.HostLink().CommToPabx().IsOpen());
+        QCOMPARE(core.Config().CheckType, QStringLiteral("CRC-16/IBM"));
+        QCOMPARE(core.Config().StartKeyboard, 5);
+    }
+
+    void platformDatagramsOverRealSockets()
+    {
+        TStartedCore s;
+        TVarnexCore &core = *s.Core;
+        core.StartTimers();
+        const int before = int(core.CommMsg().Lines().size());
+
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        platform.writeDatagram(Hex("4C445458040000000000 6D61"), QHostAddress::LocalHost, quint16(s.PlatformPort));
+        QTRY_COMPARE(int(core.CommMsg().Lines().size()), before + 1);
+        QCOMPARE(core.CommMsg().Lines().last(), QStringLiteral("收到:4C.44.54.58.04.00.00.00.00.00.6D.61.对方IP:127.0.0.1"));
+        QCOMPARE(core.PlatformLink().CommConectedIp(), QStringLiteral("安检监控平台通讯状态:连上 127.0.0.1"));
+        QTRY_COMPARE(core.PlatformLink().Receiver().Pending(), 0); // the running 1 ms timer scanned it
+        QCOMPARE(core.PlatformLink().RecCrcText(), QStringLiteral("0X616D/24941"));
+
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        stranger.writeDatagram(Hex("4C445458040000000000 6D61"), QHostAddress::LocalHost, quint16(s.PlatformPort));
+        QTRY_COMPARE(core.PlatformLink().CommConectedIp(), QStringLiteral("安检监控平台通讯状态:不正确IP 127.0.0.2"));
+        QCOMPARE(int(core.CommMsg().Lines().size()), before + 1);
+        QCOMPARE(core.PlatformLink().Receiver().CommRecWrite(), 12);
+    }
+
+    void shutdownReleasesBothPorts()
+    {
+        TStartedCore s;
+        s.Core->FormDestroy();
+        QVERIFY(!s.Core->HostLink().CommToPabx().IsOpen());
+        QVERIFY(!s.Core->PlatformLink().CommToMonitor().IsOpen());
+        QUdpSocket again;
+        QVERIFY(again.bind(QHostAddress::AnyIPv4, quint16(s.PlatformPort)));
+        again.close();
+        QVERIFY(again.bind(QHostAddress::AnyIPv4, quint16(s.HostPort)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstStartup)
+#include "tst_startup.moc"
