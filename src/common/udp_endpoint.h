@@ -22,6 +22,7 @@ public:
     void Close();
     bool IsOpen() const;
     quint16 LocalPort() const;
+    qintptr Descriptor() const { return Socket.socketDescriptor(); }
 
     // Sends one datagram from this endpoint's own port. False when closed or not sent.
     bool Send(const QByteArray &bytes, const QString &host, int port);

@@ -2,6 +2,10 @@
 #include "support/test_support.h"
 
 #include <QTemporaryDir>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
 #include <QTest>
 #include <QUdpSocket>
 
@@ -38,6 +42,15 @@ private Q_SLOTS:
         QCOMPARE(int(s.Core->PlatformLink().CommToMonitor().LocalPort()), s.PlatformPort);
         QVERIFY(s.Core->HostLink().CommToPabx().IsOpen());
         QCOMPARE(int(s.Core->HostLink().CommToPabx().LocalPort()), s.HostPort);
+#ifdef Q_OS_UNIX
+        for (const TUdpEndpoint *endpoint :
+             {&s.Core->PlatformLink().CommToMonitor(), &s.Core->HostLink().CommToPabx()}) {
+            int broadcast = 0;
+            socklen_t size = sizeof broadcast;
+            QCOMPARE(getsockopt(int(endpoint->Descriptor()), SOL_SOCKET, SO_BROADCAST, &broadcast, &size), 0);
+            QVERIFY(broadcast);
+        }
+#endif
         QCOMPARE(s.Core->Config().ProgramDir, QDir::toNativeSeparators(s.Dir.path() + QLatin1Char('/')));
         QCOMPARE(s.Core->PlatformLink().CommConectedIp(), QStringLiteral("安检监控平台通讯状态:通讯中断"));
         QCOMPARE(s.Core->HostLink().display(), QStringLiteral("调度主机通讯状态:通讯中断"));
