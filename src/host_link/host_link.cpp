@@ -1,6 +1,16 @@
 #include "host_link/host_link.h"
 
-THostLink::THostLink(QObject *parent) : QObject(parent) {}
+#include "host_link/host_frame.h"
+#include "platform_link/ldtx_frame.h"
+#include "shell/configuration.h"
+#include "shell/traffic_log.h"
+
+THostLink::THostLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
+    : QObject(parent), Config(config), Traffic(traffic)
+{
+    connect(&Endpoint, &TUdpEndpoint::DatagramReceived, this,
+            [this](const QByteArray &bytes, const QString &peer) { CommToPabxUDPRead(bytes, peer); });
+}
 
 bool THostLink::Open(int port, QString *error)
 {
@@ -25,6 +35,65 @@ void THostLink::ClearContact()
 {
     Host.clear();
     Countdown = 0;
+}
+
+void THostLink::SendData(int module, int column, int row)
+{
+    if (module > 16)
+        return;
+    CommandText = HostFrame::KeyPressCaption(module, column, row);
+    Q_EMIT RecCommandShowChanged(CommandText);
+    const auto values = HostFrame::KeyCommandValues(Config.StartKeyboard, module, column, row);
+    HostFrame::SendDataNet(HostSendRing, values.data(), HostFrame::KeyCommand, int(values.size()) - 1);
+}
+
+void THostLink::CommToPabxUDPRead(QByteArrayView datagram, const QString &peer)
+{
+    if (peer != Config.IpAddress && peer != Config.IpAddress1) {
+        SetDisplay(QStringLiteral("错误调度主机:") + Host);
+        return;
+    }
+    Host = peer;
+    SetDisplay(QStringLiteral("调度主机通讯状态:连上") + Host);
+    Countdown = SilentTicks;
+
+    qsizetype stored = 0;
+    while (stored < datagram.size() && HostRecvRing.Put(uint8_t(datagram[stored])))
+        ++stored;
+    // The switch's datagrams are signs of life only: nothing reads their bytes, so they are
+    // consumed at once and the ring never stays full.
+    HostRecvRing.Read = HostRecvRing.Write;
+
+    if (Traffic.Shown() && Traffic.HostMessagesShown()) {
+        const QString trace = stored == datagram.size()
+            ? QStringLiteral("收到主机：") + LdtxFrame::HexDump(datagram)
+            : QStringLiteral("接收缓存满");
+        Traffic.AppendHost(trace + QLatin1Char(' ') + Host);
+    }
+}
+
+void THostLink::Relay()
+{
+    TByteRing &ring = HostSendRing;
+    if (ring.Read == ring.Write) {
+        ring.Reset();
+        return;
+    }
+    const int end = ring.Read < ring.Write ? ring.Write : TByteRing::Size;
+    const int length = qMin(end - ring.Read, RelayChunk);
+    if (!Host.isEmpty() && Host != QLatin1String("0.0.0.0")) {
+        const QByteArray chunk(reinterpret_cast<const char *>(ring.Buf.data()) + ring.Read, length);
+        Endpoint.Send(chunk, Host, Config.IpPort);
+    }
+    ring.Read = (ring.Read + length) % TByteRing::Size;
+}
+
+void THostLink::Supervise()
+{
+    if (Countdown > 0 && --Countdown == 0) {
+        Host.clear();
+        SetDisplay(LinkDownText());
+    }
 }
 
 void THostLink::SetDisplay(const QString &text)

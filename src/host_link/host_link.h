@@ -6,15 +6,23 @@
 #include <QObject>
 #include <QString>
 
-// The link to the dispatching switch: the endpoint CommToPabx, the send and receive rings,
-// the switch CPU in contact and the link state text.
+struct TConfiguration;
+class TTrafficLog;
+
+// The link to the dispatching switch: the endpoint CommToPabx, key presses queued in the send
+// ring and relayed to the switch CPU that spoke last, and the supervision that forgets that CPU
+// after ten silent seconds.
 class THostLink : public QObject
 {
     Q_OBJECT
 public:
-    explicit THostLink(QObject *parent = nullptr);
+    static constexpr int RelayChunk = 1024;
+    static constexpr int SilentTicks = 10;
+
+    THostLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent = nullptr);
 
     static QString LinkDownText() { return QStringLiteral("调度主机通讯状态:通讯中断"); }
+    static QString InitialCommandText() { return QStringLiteral("模块: 0  行号: 8  列号:4 振铃"); }
 
     // Binds CommToPabx; on failure it stays closed and the status text says so.
     bool Open(int port, QString *error = nullptr);
@@ -25,21 +33,35 @@ public:
     // No CPU in contact, and the countdown to losing the link at 0.
     void ClearContact();
 
+    // Shows a key press and queues its key command; a module above 16 is ignored.
+    void SendData(int module, int column, int row);
+    // Receive event: one call per datagram, peer as dotted text.
+    void CommToPabxUDPRead(QByteArrayView datagram, const QString &peer);
+    // The relay half of the 1 ms tick: at most one datagram of at most 1024 queued bytes.
+    void Relay();
+    // The supervision half of the 1 s tick.
+    void Supervise();
+
     QString CurrentHost() const { return Host; }
     int HostLinkCountdown() const { return Countdown; }
     QString display() const { return DisplayText; }
+    QString RecCommandShow() const { return CommandText; }
 
     TByteRing HostSendRing;
     TByteRing HostRecvRing;
 
 Q_SIGNALS:
     void displayChanged(const QString &text);
+    void RecCommandShowChanged(const QString &text);
 
 private:
     void SetDisplay(const QString &text);
 
+    const TConfiguration &Config;
+    TTrafficLog &Traffic;
     TUdpEndpoint Endpoint;
     QString Host;
     int Countdown = 0;
     QString DisplayText = LinkDownText();
+    QString CommandText = InitialCommandText();
 };

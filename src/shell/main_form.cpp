@@ -1,11 +1,14 @@
 #include "shell/main_form.h"
 
+#include "channels/channel_box.h"
+#include "channels/channel_settings_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/varnex_core.h"
 #include "shell/watch_panel.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -76,14 +79,18 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
 
     watchPanel = new TWatchPanel(core, central);
     watchPanel->hide();
+    SetChnFrom = new TSetChnFrom(core.Channels(), this);
 
     connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
     connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
     connect(Button(QStringLiteral("ClearMsgBtn")), &QPushButton::clicked, &core.CommMsg(), &TTrafficLog::Clear);
     connect(DisplayCheckBox, &QCheckBox::toggled, &core.CommMsg(), &TTrafficLog::SetHostMessagesShown);
+    connect(Button(QStringLiteral("SetChnBtn")), &QPushButton::clicked, this, &TMainForm::SetChnBtnClick);
 
     display->setText(core.HostLink().display());
     connect(&core.HostLink(), &THostLink::displayChanged, display, &QLabel::setText);
+    RecCommandShow->setText(core.HostLink().RecCommandShow());
+    connect(&core.HostLink(), &THostLink::RecCommandShowChanged, RecCommandShow, &QLabel::setText);
     CommConectedIp->setText(core.PlatformLink().CommConectedIp());
     connect(&core.PlatformLink(), &TPlatformLink::CommConectedIpChanged, CommConectedIp, &QLabel::setText);
 }
@@ -177,7 +184,7 @@ QFrame *TMainForm::MakeStatusBar()
         Paint(label, QPalette::WindowText, Qt::red);
     }
 
-    RecCommandShow = new QLabel(QStringLiteral("模块: 0  行号: 8  列号:4 振铃"), Panel3);
+    RecCommandShow = new QLabel(Panel3);
     RecCommandShow->setObjectName(QStringLiteral("RecCommandShow"));
     RecCommandShow->setFixedSize(241, 25);
     RecCommandShow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -207,6 +214,13 @@ QFrame *TMainForm::MakeRunPanel()
     RunPanel->setObjectName(QStringLiteral("RunPanel"));
     RunPanel->setFixedWidth(1222);
     Paint(RunPanel, QPalette::Window, SkyBlue);
+    // Two rows of four boxes, channel 0 at the top left.
+    static constexpr int Lefts[] = {2, 306, 611, 915};
+    for (int channel = 0; channel < TPlayChannels::Count; ++channel) {
+        auto *box = new TChannelBox(Core.Channels(), channel, RunPanel);
+        box->move(Lefts[channel % 4], channel < 4 ? 0 : 330);
+        ChannelBoxes << box;
+    }
     return RunPanel;
 }
 
@@ -222,14 +236,37 @@ void TMainForm::CloseMessageDisplay()
     watchPanel->hide();
 }
 
+void TMainForm::SetChnBtnClick()
+{
+    SetChnFrom->Prepare();
+    SetChnFrom->exec();
+    ApplyChannelSettings();
+}
+
+void TMainForm::ApplyChannelSettings()
+{
+    if (SetChnFrom->Button1Tag != 1)
+        return;
+    const QString error = Core.Channels().ApplySettings(SetChnFrom->ChnNoBox->currentText(),
+                                                        SetChnFrom->ChnNumberBox->currentText(),
+                                                        SetChnFrom->ifUseBox->currentText(), Core.Settings());
+    if (!error.isEmpty())
+        ShowMessage(QStringLiteral("提示信息"), error);
+}
+
+void TMainForm::ShowMessage(const QString &title, const QString &text, const QString &objectName)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setObjectName(objectName);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 void TMainForm::ShowStartupErrors(const QStringList &errors)
 {
     if (errors.isEmpty())
         return;
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("启动错误"),
-                                errors.join(QLatin1Char('\n')) + QStringLiteral("\n\n其余启动步骤已照常完成。"),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("StartupErrorBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    ShowMessage(QStringLiteral("启动错误"),
+                errors.join(QLatin1Char('\n')) + QStringLiteral("\n\n其余启动步骤已照常完成。"),
+                QStringLiteral("StartupErrorBox"));
 }

@@ -7,7 +7,9 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QPushButton;
+class TChannelBox;
 class TLogMemo;
+class TSetChnFrom;
 class TVarnexCore;
 class TWatchPanel;
 
@@ -24,6 +26,10 @@ public:
     // One message box, not blocking, listing what went wrong at start-up.
     void ShowStartupErrors(const QStringList &errors);
 
+    // "通道设置": the channel settings dialog, then its answer applied.
+    void SetChnBtnClick();
+    void ApplyChannelSettings();
+
     QPushButton *Button(const QString &objectName) const;
 
     QFrame *Panel1;
@@ -36,6 +42,8 @@ public:
     QCheckBox *DisplayCheckBox;
     TLogMemo *LogMemo;
     TWatchPanel *watchPanel;
+    QList<TChannelBox *> ChannelBoxes;
+    TSetChnFrom *SetChnFrom;
 
 private:
     QFrame *MakeBanner();
@@ -45,6 +53,8 @@ private:
 
     void OpenMessageDisplay();
     void CloseMessageDisplay();
+    // A message box that does not block the timers' work or a test.
+    void ShowMessage(const QString &title, const QString &text, const QString &objectName = QStringLiteral("MessageBox"));
 
     TVarnexCore &Core;
 };

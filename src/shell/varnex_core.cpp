@@ -6,6 +6,13 @@
 TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     : QObject(parent), Options(std::move(options)), Store(Options.SettingsPath)
 {
+    SoundPlayer = Options.Player;
+    if (!SoundPlayer) {
+        OwnedPlayer = std::make_unique<TMediaSoundPlayer>();
+        SoundPlayer = OwnedPlayer.get();
+    }
+    PlayChannels = std::make_unique<TPlayChannels>(Configuration, Host, KeyTable, *SoundPlayer);
+
     WarnRecTick.setInterval(WarnRecInterval);
     WarnRecTick.setTimerType(Qt::PreciseTimer);
     Timer1Tick.setInterval(Timer1Interval);
@@ -56,6 +63,7 @@ void TVarnexCore::FormCreate()
 
 void TVarnexCore::ResetRunState()
 {
+    PlayChannels->ClearNumbers();
     CommMsgId = 0;
 }
 
@@ -70,11 +78,24 @@ void TVarnexCore::OpenEndpoints()
         Errors << QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(Configuration.RecIpPort).arg(why);
 }
 
-void TVarnexCore::LoadKeyTable() {}
+void TVarnexCore::LoadKeyTable()
+{
+    // Start-up goes on without it; the operator is told, since no number can be dialled then.
+    const QString path = Options.KeyFile.isEmpty() ? TKeyTable::FileName() : Options.KeyFile;
+    QString why;
+    if (!KeyTable.Load(path, &why))
+        SystemLog.Add(QStringLiteral("未能读取键位数据 %1: %2").arg(path, why));
+}
 
-void TVarnexCore::BindChannelDisplays() {}
+void TVarnexCore::BindChannelDisplays()
+{
+    PlayChannels->InitDisplays();
+}
 
-void TVarnexCore::ReadChannelSettings() {}
+void TVarnexCore::ReadChannelSettings()
+{
+    PlayChannels->ReadSettings(Store);
+}
 
 void TVarnexCore::PrepareDirectoryStore() {}
 
@@ -97,7 +118,13 @@ void TVarnexCore::FormDestroy()
 
 void TVarnexCore::WarnRecTimer()
 {
+    Host.Relay();
     Platform.ScanFrames();
 }
 
-void TVarnexCore::Timer1Timer() {}
+void TVarnexCore::Timer1Timer()
+{
+    Host.Supervise();
+    for (int channel = 0; channel < TPlayChannels::Count; ++channel)
+        PlayChannels->PlayManager(PlayTick, channel);
+}

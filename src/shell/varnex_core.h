@@ -1,6 +1,9 @@
 #pragma once
 
+#include "channels/play_channels.h"
+#include "channels/sound_player.h"
 #include "host_link/host_link.h"
+#include "keyboard/key_table.h"
 #include "platform_link/platform_link.h"
 #include "platform_link/request_dispatcher.h"
 #include "shell/configuration.h"
@@ -12,10 +15,14 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
 struct TCoreOptions
 {
     QString SettingsPath; // empty: the platform's standard settings store
     QString ProgramDir;   // empty: the executable's folder
+    QString KeyFile;      // empty: "key.dat" in the working directory
+    TSoundPlayer *Player = nullptr; // empty: the platform's media player, owned by the core
 };
 
 // Owns everything that runs the platform, runs the start-up steps and drives the two timers.
@@ -38,9 +45,10 @@ public:
     // Shutdown: the switch endpoint is released first, then the platform endpoint.
     void FormDestroy();
 
-    // 1 ms tick: the platform receive ring is scanned for frames.
+    // 1 ms tick: queued key commands go to the switch, then the platform receive ring is
+    // scanned for frames.
     void WarnRecTimer();
-    // 1 s tick.
+    // 1 s tick: the switch link is supervised, then every play channel gets its tick.
     void Timer1Timer();
 
     // Trace sink for diagnostic texts. Tracing is off for the whole run, so they are dropped.
@@ -52,6 +60,9 @@ public:
     TLineLog &LogMemo() { return SystemLog; }
     TPlatformLink &PlatformLink() { return Platform; }
     THostLink &HostLink() { return Host; }
+    TKeyTable &Keys() { return KeyTable; }
+    TPlayChannels &Channels() { return *PlayChannels; }
+    TSoundPlayer &Player() { return *SoundPlayer; }
     TRequestDispatcher &Dispatcher() { return RequestDispatcher; }
     QTimer &WarnRec() { return WarnRecTick; }
     QTimer &Timer1() { return Timer1Tick; }
@@ -73,7 +84,11 @@ private:
     TTrafficLog Traffic;
     TLineLog SystemLog{QStringLiteral("系统运行消息")};
     TPlatformLink Platform{Configuration, Traffic};
-    THostLink Host;
+    THostLink Host{Configuration, Traffic};
+    TKeyTable KeyTable;
+    std::unique_ptr<TSoundPlayer> OwnedPlayer;
+    TSoundPlayer *SoundPlayer = nullptr;
+    std::unique_ptr<TPlayChannels> PlayChannels;
     TRequestDispatcher RequestDispatcher;
     QTimer WarnRecTick;
     QTimer Timer1Tick;

@@ -18,13 +18,14 @@ struct TStartedCore
     QList<int> Ports = TestSupport::FreeUdpPorts(2);
     int PlatformPort = Ports[0];
     int HostPort = Ports[1];
+    TRecordingPlayer Player;
     std::unique_ptr<TVarnexCore> Core;
 
     explicit TStartedCore(QStringList extra = {})
     {
         QStringList lines{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommRecIpPort=%1").arg(PlatformPort),
                           QStringLiteral("RecIpPort=%1").arg(HostPort)};
-        Core = std::make_unique<TVarnexCore>(TCoreOptions{TestSupport::WriteSettings(Dir, lines + extra), Dir.path()});
+        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(Dir, lines + extra, &Player));
         Core->FormCreate();
     }
 };
@@ -62,12 +63,13 @@ private Q_SLOTS:
         QVERIFY(squatter.bind(QHostAddress::AnyIPv4, 0));
         QTemporaryDir dir;
         const int hostPort = TestSupport::FreeUdpPort();
-        TVarnexCore core(TCoreOptions{
-            TestSupport::WriteSettings(dir, {QStringLiteral("IpPort=18x"),
-                                             QStringLiteral("CommRecIpPort=%1").arg(squatter.localPort()),
-                                             QStringLiteral("RecIpPort=%1").arg(hostPort), QStringLiteral("CurrentKeyboard=5"),
-                                             QStringLiteral("CheckType=CRC-16/IBM")}),
-            dir.path()});
+        TRecordingPlayer player;
+        TVarnexCore core(TestSupport::CoreOptions(
+            dir,
+            {QStringLiteral("IpPort=18x"), QStringLiteral("CommRecIpPort=%1").arg(squatter.localPort()),
+             QStringLiteral("RecIpPort=%1").arg(hostPort), QStringLiteral("CurrentKeyboard=5"),
+             QStringLiteral("CheckType=CRC-16/IBM")},
+            &player));
         core.FormCreate();
 
         const QStringList errors = core.StartupErrors();

@@ -6,7 +6,34 @@
 #include <memory>
 #include <vector>
 
+#include <QFileInfo>
+#include <QtEndian>
+
+bool TRecordingPlayer::Open(const QString &path)
+{
+    Calls << QStringLiteral("open ") + QFileInfo(path).fileName();
+    return OpenSucceeds;
+}
+
 namespace TestSupport {
+
+TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
+{
+    TCoreOptions options;
+    options.SettingsPath = WriteSettings(dir, settingsLines);
+    options.ProgramDir = dir.path();
+    options.KeyFile = dir.filePath(QStringLiteral("key.dat"));
+    options.Player = player;
+    return options;
+}
+
+QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys)
+{
+    QByteArray bytes(TKeyTable::FileSize, 0);
+    for (const auto &key : keys)
+        qToLittleEndian<int32_t>(key.second, bytes.data() + key.first * 4);
+    return bytes;
+}
 
 int FreeUdpPort()
 {

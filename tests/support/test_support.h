@@ -2,9 +2,26 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
-class TSettingsStore;
+#include "channels/sound_player.h"
+#include "shell/varnex_core.h"
+
+// A sound player that only records what it was told, one line per call.
+class TRecordingPlayer : public TSoundPlayer
+{
+    Q_OBJECT
+public:
+    using TSoundPlayer::TSoundPlayer;
+    bool Open(const QString &path) override;
+    void Play() override { Calls << QStringLiteral("play"); }
+    void Stop() override { Calls << QStringLiteral("stop"); }
+    void Rewind() override { Calls << QStringLiteral("rewind"); }
+
+    QStringList Calls;
+    bool OpenSucceeds = true;
+};
 
 namespace TestSupport {
 
@@ -18,5 +35,12 @@ QByteArray Hex(const char *text);
 
 // A settings file in a fresh temporary folder, written with the given Name=Value lines.
 QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines);
+
+// Options for a core that keeps everything in dir: settings from lines, the program folder,
+// key.dat, and the given sound player.
+TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
+
+// A key.dat image with the given key values set (index into the whole table), others 0.
+QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys);
 
 } // namespace TestSupport

@@ -1,0 +1,102 @@
+#include "channels/channel_settings_dialog.h"
+
+#include "channels/play_channels.h"
+#include "shell/configuration.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace {
+QComboBox *EditableList(const QStringList &items, const QString &text, const QString &objectName, QWidget *parent)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(objectName);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(items);
+    box->setEditText(text);
+    return box;
+}
+} // namespace
+
+TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDialog(parent), Channels(channels)
+{
+    setObjectName(QStringLiteral("TSetChnFrom"));
+    setWindowTitle(QStringLiteral("线路参数设置"));
+
+    auto *group = new QGroupBox(QStringLiteral("参数设定"), this);
+    QStringList channelNumbers;
+    for (int i = 1; i <= TPlayChannels::Count; ++i)
+        channelNumbers << QString::number(i);
+    channelNumbers << QString();
+    QStringList lineNumbers;
+    for (int n = 2001; n <= 2010; ++n)
+        lineNumbers << QString::number(n);
+    ChnNoBox = EditableList(channelNumbers, QStringLiteral("1"), QStringLiteral("ChnNoBox"), group);
+    ChnNumberBox = EditableList(lineNumbers, QStringLiteral("2001"), QStringLiteral("ChnNumberBox"), group);
+    ifUseBox = EditableList({QStringLiteral("是"), QStringLiteral("否")}, QStringLiteral("是"), QStringLiteral("ifUseBox"),
+                            group);
+    auto *form = new QFormLayout(group);
+    form->addRow(QStringLiteral("通道号:"), ChnNoBox);
+    form->addRow(QStringLiteral("线路号码:"), ChnNumberBox);
+    form->addRow(QStringLiteral("是否启用:"), ifUseBox);
+
+    Button1 = new QPushButton(QStringLiteral("确定"), this);
+    Button2 = new QPushButton(QStringLiteral("取消"), this);
+    connect(Button1, &QPushButton::clicked, this, [this] {
+        Button1Tag = 1;
+        accept();
+    });
+    connect(Button2, &QPushButton::clicked, this, [this] {
+        Button1Tag = 0;
+        reject();
+    });
+    connect(ChnNoBox, &QComboBox::editTextChanged, this, &TSetChnFrom::ChnNoBoxChange);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(buttons);
+}
+
+void TSetChnFrom::showEvent(QShowEvent *event)
+{
+    // Only the confirming button sets the answer; a close box or Esc leaves it at 0.
+    Button1Tag = 0;
+    QDialog::showEvent(event);
+}
+
+void TSetChnFrom::Prepare()
+{
+    const QSignalBlocker quiet(ChnNoBox);
+    if (ChnNoBox->currentText().isEmpty())
+        ChnNoBox->setEditText(QStringLiteral("1"));
+    int number = 0;
+    if (!ParseDecimalInt(ChnNoBox->currentText(), &number)) {
+        ChnNoBox->setEditText(QStringLiteral("1"));
+        number = 0;
+    }
+    ShowLineNumberOf(number);
+}
+
+void TSetChnFrom::ChnNoBoxChange()
+{
+    int number = 0;
+    ShowLineNumberOf(ParseDecimalInt(ChnNoBox->currentText(), &number) ? number : 0);
+}
+
+void TSetChnFrom::ShowLineNumberOf(int channelNumber)
+{
+    const int index = channelNumber - 1;
+    ChnNumberBox->setEditText(index >= 0 && index < TPlayChannels::Count
+                                  ? Channels.Channel(index).CallerNumber
+                                  : QString());
+}

@@ -1,0 +1,193 @@
+#include "channels/play_channels.h"
+
+#include "channels/sound_player.h"
+#include "host_link/host_link.h"
+#include "keyboard/key_table.h"
+#include "shell/configuration.h"
+#include "shell/settings_store.h"
+
+TPlayChannels::TPlayChannels(const TConfiguration &config, THostLink &host, TKeyTable &keys, TSoundPlayer &player,
+                             QObject *parent)
+    : QObject(parent), Config(config), Host(host), Keys(keys), Player(player)
+{
+    connect(&Player, &TSoundPlayer::Finished, this, &TPlayChannels::playringNotify);
+}
+
+void TPlayChannels::ClearNumbers()
+{
+    for (TPlayChn &chn : PlayChn)
+        chn.CalledCount = 0;
+}
+
+void TPlayChannels::InitDisplays()
+{
+    for (int i = 0; i < Count; ++i) {
+        TPlayChn &chn = PlayChn[size_t(i)];
+        chn.CallerLabel.clear();
+        chn.StartTimeLabel.clear();
+        chn.CallTypeLabel.clear();
+        for (QString *label : {&chn.PlayCountLabel, &chn.TotalLabel, &chn.RingLabel, &chn.OffHookLabel, &chn.HungUpLabel})
+            *label = QStringLiteral("0");
+        chn.StatusCaption.clear();
+        chn.StatusColor = 0x808080;
+        chn.TextMemo.Clear();
+        chn.TextMemo.Add(QStringLiteral("播放的文字显示"));
+        chn.NumberMemo.Clear();
+        chn.NumberMemo.Add(QStringLiteral("播放的号码显示"));
+        Q_EMIT DetailsChanged(i);
+        Q_EMIT DisplayChanged(i);
+    }
+}
+
+void TPlayChannels::ReadSettings(const TSettingsStore &store)
+{
+    for (int i = 0; i < Count; ++i) {
+        TPlayChn &chn = PlayChn[size_t(i)];
+        chn.IfUse = store.Read(QStringLiteral("ifUse%1").arg(i)) == QStringLiteral("是");
+        chn.State = chn.IfUse ? ChnIdle : ChnBlocked;
+        chn.CallerNumber = store.Read(QStringLiteral("CallerNumber%1").arg(i));
+        RefreshChnDsp(i);
+    }
+}
+
+QString TPlayChannels::ApplySettings(const QString &channelNumberText, const QString &lineNumber,
+                                     const QString &ifUseText, TSettingsStore &store)
+{
+    int number = 0;
+    if (!ParseDecimalInt(channelNumberText, &number))
+        return QStringLiteral("通道号 \"%1\" 不是整数，未保存。").arg(channelNumberText);
+    const int i = number - 1;
+    if (i < 0 || i >= Count)
+        return QString();
+
+    TPlayChn &chn = PlayChn[size_t(i)];
+    chn.CallerNumber = lineNumber;
+    chn.IfUse = ifUseText == QStringLiteral("是");
+    store.Open();
+    QString error;
+    bool stored = true;
+    if (chn.IfUse) {
+        stored = store.Write(QStringLiteral("ifUse%1").arg(i), QStringLiteral("是"), &error);
+        if (chn.State == ChnBlocked)
+            chn.State = ChnIdle;
+    } else {
+        stored = store.Write(QStringLiteral("ifUse%1").arg(i), QStringLiteral("否"), &error);
+        chn.State = ChnBlocked;
+    }
+    if (stored)
+        stored = store.Write(QStringLiteral("CallerNumber%1").arg(i), lineNumber, &error);
+    RefreshChnDsp(i);
+    return stored ? QString() : QStringLiteral("通道设置已生效，但未能保存: %1").arg(error);
+}
+
+QString TPlayChannels::SoundFileFor(const QString &playText)
+{
+    const QChar last = playText.isEmpty() ? QChar() : playText.back();
+    const int digit = last >= QLatin1Char('1') && last <= QLatin1Char('7') ? last.unicode() - u'0' : 0;
+    return QStringLiteral("w%1.wav").arg(digit);
+}
+
+QString TPlayChannels::StateCaption(int state, int countdown)
+{
+    switch (state) {
+    case ChnIdle: return QStringLiteral("空闲");
+    case ChnBlocked: return QStringLiteral("闭塞");
+    case ChnOffHook: return QStringLiteral("摘机  %1").arg(countdown);
+    case ChnDialing: return QStringLiteral("拨号  %1").arg(countdown);
+    default: return QStringLiteral("未知状态:%1").arg(state);
+    }
+}
+
+uint32_t TPlayChannels::StateColor(int state)
+{
+    switch (state) {
+    case ChnIdle: return 0x008000;
+    case ChnBlocked: return 0x808080;
+    case ChnOffHook:
+    case ChnDialing: return 0xFF0000;
+    default: return 0xFFFFFF;
+    }
+}
+
+void TPlayChannels::RefreshChnDsp(int channel)
+{
+    if (channel < 0 || channel >= Count)
+        return;
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    chn.CallerLabel = chn.CallerNumber;
+    chn.StatusCaption = StateCaption(chn.State, chn.Countdown);
+    chn.StatusColor = StateColor(chn.State);
+    Q_EMIT DisplayChanged(channel);
+}
+
+void TPlayChannels::PlayManager(int event, int channel)
+{
+    if (channel < 0 || channel >= Count)
+        return;
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    switch (chn.State) {
+    case ChnIdle:
+        if (event != PlayStart)
+            return;
+        chn.TextMemo.Clear();
+        chn.TextMemo.Add(chn.PlayText);
+        StartPlaying(channel);
+        chn.State = ChnOffHook;
+        chn.Countdown = OffHookTicks;
+        RefreshChnDsp(channel);
+        return;
+    case ChnOffHook:
+        if (event != PlayTick)
+            return;
+        --chn.Countdown;
+        RefreshChnDsp(channel);
+        if (chn.Countdown == 0) {
+            chn.State = ChnDialing;
+            chn.Countdown = DialingTicks;
+            if (chn.CalledCount > 0)
+                Dial(chn);
+        }
+        return;
+    case ChnDialing:
+        if (event == PlayTick && --chn.Countdown == 0) {
+            chn.State = ChnIdle;
+            if (PlayerTag == channel) {
+                LoopPlay = false;
+                Player.Stop();
+                PlayerTag = NoOwner;
+            }
+        }
+        RefreshChnDsp(channel);
+        return;
+    default: // blocked or unknown: nothing
+        return;
+    }
+}
+
+void TPlayChannels::StartPlaying(int channel)
+{
+    LoopPlay = true;
+    if (!Player.Open(Config.ProgramDir + SoundFileFor(PlayChn[size_t(channel)].PlayText)))
+        return;
+    Player.Play();
+    PlayerTag = channel;
+}
+
+void TPlayChannels::Dial(TPlayChn &chn)
+{
+    Host.SendData(0, 0, 3);
+    const int count = qMin(chn.CalledCount, int(chn.CalledNumbers.size()));
+    for (int i = 0; i < count; ++i)
+        if (Keys.findkeycode(chn.CalledNumbers[size_t(i)], Config.CurrentKeyboard))
+            Host.SendData(Keys.FoundModule, Keys.FoundColumn, Keys.FoundRow);
+    chn.CalledCount = 0;
+    Host.SendData(0, 0, 2);
+}
+
+void TPlayChannels::playringNotify()
+{
+    if (!LoopPlay)
+        return;
+    Player.Rewind();
+    Player.Play();
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "shell/line_log.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+struct TConfiguration;
+class THostLink;
+class TKeyTable;
+class TSettingsStore;
+class TSoundPlayer;
+
+enum TChnState : uint8_t { ChnIdle = 0, ChnBlocked = 1, ChnOffHook = 2, ChnDialing = 3 };
+enum TPlayEvent : int { PlayTick = 1, PlayStart = 2 };
+
+// One play channel: its state, the notification it carries and the texts of its box.
+struct TPlayChn
+{
+    static constexpr int MaxNumbers = 384;
+
+    uint8_t State = ChnIdle;
+    QString CallerNumber;
+    bool IfUse = false;
+    QString PlayText;
+    int Countdown = 0;
+    std::array<int32_t, MaxNumbers + 1> CalledNumbers{};
+    int CalledCount = 0;
+
+    // What the channel's box shows.
+    QString CallerLabel;
+    QString StartTimeLabel;
+    QString CallTypeLabel;
+    QString PlayCountLabel;
+    QString TotalLabel;
+    QString RingLabel;
+    QString OffHookLabel;
+    QString HungUpLabel;
+    QString StatusCaption;
+    uint32_t StatusColor = 0x808080; // RGB
+    TLineLog TextMemo;
+    TLineLog NumberMemo;
+};
+
+// The eight play channels and the state machine that carries a notification through them:
+// off-hook with its sound at once, the called extensions' keys pressed on the eighth second,
+// three minutes of dialling, then idle.
+class TPlayChannels : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int Count = 8;
+    static constexpr int OffHookTicks = 8;
+    static constexpr int DialingTicks = 180;
+    static constexpr int NoOwner = 255;
+
+    TPlayChannels(const TConfiguration &config, THostLink &host, TKeyTable &keys, TSoundPlayer &player,
+                  QObject *parent = nullptr);
+
+    // Empties every channel's number list.
+    void ClearNumbers();
+    // The boxes' texts before the settings are read.
+    void InitDisplays();
+    // ifUse<n> and CallerNumber<n> for every channel, then every box redrawn.
+    void ReadSettings(const TSettingsStore &store);
+    // The channel-settings answer: channel number text 1 to 8, line number, "是" to enable.
+    // Stores both values; returns an operator-readable error, empty when all went well or when
+    // the number is out of range (nothing is changed then).
+    QString ApplySettings(const QString &channelNumberText, const QString &lineNumber, const QString &ifUseText,
+                          TSettingsStore &store);
+
+    void PlayManager(int event, int channel);
+    void RefreshChnDsp(int channel);
+    // The player's end-of-sound event.
+    void playringNotify();
+
+    // w0.wav … w7.wav by the last character of the text.
+    static QString SoundFileFor(const QString &playText);
+    static QString StateCaption(int state, int countdown);
+    static uint32_t StateColor(int state);
+
+    TPlayChn &Channel(int index) { return PlayChn[size_t(index)]; }
+    const TPlayChn &Channel(int index) const { return PlayChn[size_t(index)]; }
+    std::array<TPlayChn, Count> PlayChn;
+    bool LoopPlay = false;
+    int PlayerTag = 0;
+
+Q_SIGNALS:
+    // The status panel or caller label of a channel changed.
+    void DisplayChanged(int channel);
+    // Any other label of a channel changed.
+    void DetailsChanged(int channel);
+
+private:
+    void StartPlaying(int channel);
+    void Dial(TPlayChn &chn);
+
+    const TConfiguration &Config;
+    THostLink &Host;
+    TKeyTable &Keys;
+    TSoundPlayer &Player;
+};

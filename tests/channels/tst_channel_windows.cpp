@@ -1,0 +1,146 @@
+#include "channels/channel_box.h"
+#include "channels/channel_settings_dialog.h"
+#include "shell/log_memo.h"
+#include "shell/main_form.h"
+#include "support/test_support.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TstChannelWindows : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir Dir;
+    TRecordingPlayer Player;
+    std::unique_ptr<TVarnexCore> Core;
+    std::unique_ptr<TMainForm> Form;
+
+    // Opens the channel settings through the button, lets `answer` act on the dialog, and waits
+    // until the action has finished.
+    void ChannelSettings(const std::function<void(TSetChnFrom &)> &answer)
+    {
+        TSetChnFrom &dialog = *Form->SetChnFrom;
+        QTimer::singleShot(0, &dialog, [&] {
+            (void)QTest::qWaitFor([&] { return dialog.isVisible(); });
+            answer(dialog);
+            if (dialog.isVisible())
+                dialog.close();
+        });
+        Form->Button(QStringLiteral("SetChnBtn"))->click();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
+            Dir,
+            {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
+             QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")},
+            &Player));
+        Form = std::make_unique<TMainForm>(*Core);
+        Core->FormCreate();
+        Form->show();
+    }
+    void cleanup()
+    {
+        Form.reset();
+        Core.reset();
+    }
+
+    void boxesAtStart()
+    {
+        QCOMPARE(Form->ChannelBoxes.size(), 8);
+        for (int i = 0; i < 8; ++i) {
+            const TChannelBox *box = Form->ChannelBoxes[i];
+            QCOMPARE(box->title(), QStringLiteral("第%1路").arg(i));
+            QCOMPARE(box->DetailButton->text(), QStringLiteral("%1路详情").arg(i));
+            QCOMPARE(box->size(), QSize(297, 321));
+            QCOMPARE(box->pos(), QPoint(QList<int>{2, 306, 611, 915}[i % 4], i < 4 ? 0 : 330));
+            QCOMPARE(box->StatusPanel->text(), i == 2 ? QStringLiteral("空闲") : QStringLiteral("闭塞"));
+            QCOMPARE(box->CallerLabel->text(), i == 2 ? QStringLiteral("2003") : QString());
+            QCOMPARE(box->StartTimeLabel->text(), QString());
+            QCOMPARE(box->CallTypeLabel->text(), QString());
+            for (const QLabel *zero : {box->PlayCountLabel, box->TotalLabel, box->RingLabel, box->OffHookLabel, box->HungUpLabel})
+                QCOMPARE(zero->text(), QStringLiteral("0"));
+            QCOMPARE(box->TextMemo->toPlainText(), QStringLiteral("播放的文字显示"));
+            QCOMPARE(box->NumberMemo->toPlainText(), QStringLiteral("播放的号码显示"));
+        }
+    }
+
+    void boxFollowsItsChannel()
+    {
+        TPlayChn &chn = Core->Channels().Channel(2);
+        chn.PlayText = QStringLiteral("撤离5");
+        Core->Channels().PlayManager(PlayStart, 2);
+        const TChannelBox *box = Form->ChannelBoxes[2];
+        QCOMPARE(box->StatusPanel->text(), QStringLiteral("摘机  8"));
+        QCOMPARE(box->StatusPanel->palette().color(QPalette::Window), QColor(0xFF, 0, 0));
+        QCOMPARE(box->TextMemo->toPlainText(), QStringLiteral("撤离5"));
+        Core->Timer1Timer();
+        QCOMPARE(box->StatusPanel->text(), QStringLiteral("摘机  7"));
+        QCOMPARE(Form->ChannelBoxes[1]->StatusPanel->text(), QStringLiteral("闭塞"));
+    }
+
+    void settingsDialogFillsAndApplies()
+    {
+        ChannelSettings([](TSetChnFrom &d) {
+            QCOMPARE(d.windowTitle(), QStringLiteral("线路参数设置"));
+            QCOMPARE(d.ChnNoBox->currentText(), QStringLiteral("1"));
+            QCOMPARE(d.ChnNumberBox->currentText(), QString()); // channel 0 has no line number yet
+            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("是"));
+            QCOMPARE(d.ChnNoBox->count(), 9);
+            QCOMPARE(d.ChnNumberBox->itemText(9), QStringLiteral("2010"));
+            d.ChnNoBox->setEditText(QStringLiteral("3"));
+            QCOMPARE(d.ChnNumberBox->currentText(), QStringLiteral("2003"));
+            d.ChnNoBox->setEditText(QStringLiteral("9"));
+            QCOMPARE(d.ChnNumberBox->currentText(), QString());
+            d.ChnNoBox->setEditText(QStringLiteral("1"));
+            d.ChnNumberBox->setEditText(QStringLiteral("2001"));
+            d.Button1->click();
+        });
+        QCOMPARE(Form->SetChnFrom->Button1Tag, 1);
+        QCOMPARE(Form->ChannelBoxes[0]->StatusPanel->text(), QStringLiteral("空闲"));
+        QCOMPARE(Form->ChannelBoxes[0]->CallerLabel->text(), QStringLiteral("2001"));
+        TSettingsStore stored(Core->Settings().Path());
+        stored.Open();
+        QCOMPARE(stored.Read(QStringLiteral("ifUse0")), QStringLiteral("是"));
+        QCOMPARE(stored.Read(QStringLiteral("CallerNumber0")), QStringLiteral("2001"));
+
+        // The close box applies nothing, even after an earlier confirm; the texts stay for next time.
+        ChannelSettings([](TSetChnFrom &d) {
+            QCOMPARE(d.ChnNumberBox->currentText(), QStringLiteral("2001"));
+            d.ifUseBox->setEditText(QStringLiteral("否"));
+        });
+        QCOMPARE(Form->SetChnFrom->Button1Tag, 0);
+        QCOMPARE(Form->ChannelBoxes[0]->StatusPanel->text(), QStringLiteral("空闲"));
+        ChannelSettings([](TSetChnFrom &d) {
+            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("否"));
+            d.Button2->click();
+        });
+        QCOMPARE(Core->Channels().Channel(0).State, uint8_t(ChnIdle));
+    }
+
+    void channelNumberThatIsNotANumber()
+    {
+        ChannelSettings([](TSetChnFrom &d) {
+            d.ChnNoBox->setEditText(QStringLiteral("x"));
+            d.Button1->click();
+        });
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = Form->findChild<QMessageBox *>(QStringLiteral("MessageBox"))));
+        QVERIFY(box->text().contains(QStringLiteral("x")));
+        box->accept();
+        // Next time the number starts again from "1".
+        ChannelSettings([](TSetChnFrom &d) { QCOMPARE(d.ChnNoBox->currentText(), QStringLiteral("1")); });
+    }
+};
+
+QTEST_MAIN(TstChannelWindows)
+#include "tst_channel_windows.moc"

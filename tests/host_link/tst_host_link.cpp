@@ -1,0 +1,315 @@
+#include "host_link/host_frame.h"
+#include "host_link/host_link.h"
+#include "shell/configuration.h"
+#include "shell/varnex_core.h"
+#include "shell/traffic_log.h"
+#include "support/test_support.h"
+
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+using TestSupport::Hex;
+
+namespace {
+
+QByteArray RingBytes(const TByteRing &ring, int from, int count)
+{
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += char(ring.At(from + i));
+    return bytes;
+}
+
+// A host link whose switch CPUs are 127.0.0.1 (left) and 127.0.0.2 (right), with a stand-in
+// switch CPU socket on 127.0.0.1 receiving what the relay sends.
+struct THost
+{
+    TConfiguration Config;
+    TTrafficLog Traffic;
+    THostLink Link{Config, Traffic};
+    QUdpSocket Switch;
+
+    THost()
+    {
+        Config.IpAddress = QStringLiteral("127.0.0.1");
+        Config.IpAddress1 = QStringLiteral("127.0.0.2");
+        Switch.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        Config.IpPort = Switch.localPort();
+        Link.Open(TestSupport::FreeUdpPort());
+    }
+
+    // Sizes of the datagrams the stand-in switch received, after `ticks` relay ticks.
+    QList<int> Relayed(int ticks)
+    {
+        for (int i = 0; i < ticks; ++i)
+            Link.Relay();
+        QList<int> sizes;
+        QTest::qWait(20);
+        while (Switch.hasPendingDatagrams())
+            sizes << int(Switch.receiveDatagram().data().size());
+        return sizes;
+    }
+};
+
+} // namespace
+
+class TstHostLink : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void keyCommands_data()
+    {
+        QTest::addColumn<int>("keyboard");
+        QTest::addColumn<int>("module");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("0,0,3") << 3 << 0 << 0 << 3 << Hex("A5A5A5000C03 03FE000303FF") << "发送:4     组0 行3 列0";
+        QTest::newRow("0,0,2") << 3 << 0 << 0 << 2 << Hex("A5A5A5000C03 03FE000202FF") << "发送:3     组0 行2 列0";
+        QTest::newRow("16,7,7") << 3 << 16 << 7 << 7 << Hex("A5A5A5000C03 03FE107707FF") << "发送:1088     组16 行7 列7";
+        QTest::newRow("keyboard low byte") << 0x1A5 << 1 << 2 << 3 << Hex("A5A5A5000C03 A5FE012324FF")
+                                           << "发送:84     组1 行3 列2";
+        QTest::newRow("module 17 ignored") << 3 << 17 << 0 << 0 << QByteArray()
+                                           << "模块: 0  行号: 8  列号:4 振铃";
+    }
+    void keyCommands()
+    {
+        QFETCH(int, keyboard);
+        QFETCH(int, module);
+        QFETCH(int, column);
+        QFETCH(int, row);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, caption);
+        TConfiguration config;
+        config.StartKeyboard = keyboard;
+        config.CurrentKeyboard = 5; // the keyboard shown never changes what key commands carry
+        TTrafficLog traffic;
+        THostLink link(config, traffic);
+        link.SendData(module, column, row);
+        QCOMPARE(RingBytes(link.HostSendRing, 0, link.HostSendRing.Count()).toHex(' '), frame.toHex(' '));
+        QCOMPARE(link.RecCommandShow(), caption);
+    }
+
+    void stuffing_data()
+    {
+        QTest::addColumn<QList<int>>("values");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("A5 A5") << QList<int>{0xA5, 0xA5} << Hex("A5A5A5 0009 03 A5A555");
+        QTest::newRow("A5 A5 A5 01") << QList<int>{0xA5, 0xA5, 0xA5, 1} << Hex("A5A5A5 000B 03 A5A555A501");
+        QTest::newRow("A5 x4") << QList<int>{0xA5, 0xA5, 0xA5, 0xA5} << Hex("A5A5A5 000C 03 A5A555A5A555");
+        QTest::newRow("A5 01 A5") << QList<int>{0xA5, 1, 0xA5} << Hex("A5A5A5 0009 03 A501A5");
+        QTest::newRow("whole value decides the run") << QList<int>{0x1A5, 0xA5} << Hex("A5A5A5 0008 03 A5A5");
+    }
+    void stuffing()
+    {
+        QFETCH(QList<int>, values);
+        QFETCH(QByteArray, frame);
+        TByteRing ring;
+        std::vector<int32_t> v(values.begin(), values.end());
+        QVERIFY(HostFrame::SendDataNet(ring, v.data(), 3, int(v.size()) - 1));
+        QCOMPARE(RingBytes(ring, 0, ring.Count()).toHex(' '), frame.toHex(' '));
+    }
+
+    void frameAcrossTheRingsEnd_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::newRow("sync bytes at the end") << 14597;
+        QTest::newRow("length placeholders straddle the end") << 14599 - 3;
+        QTest::newRow("data straddles the end") << 14593;
+    }
+    void frameAcrossTheRingsEnd()
+    {
+        QFETCH(int, start);
+        TConfiguration config;
+        TTrafficLog traffic;
+        THostLink link(config, traffic);
+        link.HostSendRing.Read = link.HostSendRing.Write = start;
+        link.SendData(0, 0, 3);
+        QCOMPARE(link.HostSendRing.Count(), 12);
+        QCOMPARE(link.HostSendRing.Write, (start + 12) % 14600);
+        QCOMPARE(RingBytes(link.HostSendRing, start, 12).toHex(' '), Hex("A5A5A5000C0303FE000303FF").toHex(' '));
+    }
+
+    void freeSpace_data()
+    {
+        QTest::addColumn<int>("read");
+        QTest::addColumn<int>("write");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("25 free, write ahead") << 0 << 14575 << false;
+        QTest::newRow("26 free, write ahead") << 0 << 14574 << true;
+        QTest::newRow("25 free, write behind") << 25 << 0 << false;
+        QTest::newRow("26 free, write behind") << 26 << 0 << true;
+    }
+    void freeSpace()
+    {
+        QFETCH(int, read);
+        QFETCH(int, write);
+        QFETCH(bool, written);
+        TConfiguration config;
+        TTrafficLog traffic;
+        THostLink link(config, traffic);
+        link.HostSendRing.Read = read;
+        link.HostSendRing.Write = write;
+        link.SendData(0, 0, 3);
+        QCOMPARE(link.HostSendRing.Write, written ? (write + 12) % 14600 : write);
+        QCOMPARE(link.RecCommandShow(), QStringLiteral("发送:4     组0 行3 列0")); // shown even when dropped
+    }
+
+    void relayChunks_data()
+    {
+        QTest::addColumn<int>("read");
+        QTest::addColumn<int>("write");
+        QTest::addColumn<QList<int>>("datagrams");
+        QTest::newRow("2000 bytes") << 0 << 2000 << QList<int>{1024, 976};
+        QTest::newRow("100 bytes from 40 before the end") << 14560 << 60 << QList<int>{40, 60};
+        QTest::newRow("nothing queued") << 500 << 500 << QList<int>{};
+    }
+    void relayChunks()
+    {
+        QFETCH(int, read);
+        QFETCH(int, write);
+        QFETCH(QList<int>, datagrams);
+        THost h;
+        h.Link.CommToPabxUDPRead(Hex("01"), QStringLiteral("127.0.0.1"));
+        h.Link.HostSendRing.Read = read;
+        h.Link.HostSendRing.Write = write;
+        QCOMPARE(h.Relayed(3), datagrams);
+        QCOMPARE(h.Link.HostSendRing.Read, 0); // drained, and equal positions go back to 0
+        QCOMPARE(h.Link.HostSendRing.Write, 0);
+    }
+
+    void contactAndSupervision()
+    {
+        THost h;
+        QCOMPARE(h.Link.display(), QStringLiteral("调度主机通讯状态:通讯中断"));
+        h.Link.CommToPabxUDPRead(Hex("01"), QStringLiteral("10.0.0.7"));
+        QCOMPARE(h.Link.display(), QStringLiteral("错误调度主机:"));
+
+        // Queued while no CPU is in contact: drained, not sent.
+        h.Link.SendData(0, 0, 3);
+        QCOMPARE(h.Relayed(1), QList<int>{});
+        QCOMPARE(h.Link.HostSendRing.Count(), 0);
+
+        h.Link.CommToPabxUDPRead(Hex("01"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(h.Link.CurrentHost(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(h.Link.display(), QStringLiteral("调度主机通讯状态:连上127.0.0.1"));
+        QCOMPARE(h.Link.HostLinkCountdown(), 10);
+        h.Link.SendData(0, 0, 3);
+        QCOMPARE(h.Relayed(1), QList<int>{12});
+
+        h.Link.Supervise();
+        h.Link.CommToPabxUDPRead(Hex("01"), QStringLiteral("10.0.0.7"));
+        QCOMPARE(h.Link.display(), QStringLiteral("错误调度主机:127.0.0.1"));
+        QCOMPARE(h.Link.HostLinkCountdown(), 9); // a refused datagram does not keep the link alive
+
+        h.Link.CommToPabxUDPRead(Hex("01"), QStringLiteral("127.0.0.2"));
+        QCOMPARE(h.Link.CurrentHost(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(h.Link.display(), QStringLiteral("调度主机通讯状态:连上127.0.0.2"));
+
+        for (int tick = 1; tick <= 9; ++tick)
+            h.Link.Supervise();
+        QCOMPARE(h.Link.CurrentHost(), QStringLiteral("127.0.0.2"));
+        h.Link.Supervise(); // the tenth silent tick
+        QCOMPARE(h.Link.CurrentHost(), QString());
+        QCOMPARE(h.Link.display(), QStringLiteral("调度主机通讯状态:通讯中断"));
+        QCOMPARE(h.Link.HostLinkCountdown(), 0);
+        h.Link.Supervise();
+        QCOMPARE(h.Link.HostLinkCountdown(), 0);
+
+        h.Link.SendData(0, 0, 2);
+        QCOMPARE(h.Relayed(1), QList<int>{});
+    }
+
+    void trace_data()
+    {
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("ticked");
+        QTest::addColumn<bool>("traced");
+        QTest::newRow("shown and ticked") << true << true << true;
+        QTest::newRow("not ticked") << true << false << false;
+        QTest::newRow("memo not shown") << false << true << false;
+    }
+    void trace()
+    {
+        QFETCH(bool, shown);
+        QFETCH(bool, ticked);
+        QFETCH(bool, traced);
+        TConfiguration config;
+        TTrafficLog traffic;
+        THostLink link(config, traffic);
+        traffic.SetShown(shown);
+        traffic.SetHostMessagesShown(ticked);
+        link.CommToPabxUDPRead(Hex("0102"), QStringLiteral("192.168.0.194"));
+        QCOMPARE(traffic.Lines().last() == QStringLiteral("收到主机：01 02  192.168.0.194"), traced);
+        QCOMPARE(link.display(), QStringLiteral("调度主机通讯状态:连上192.168.0.194"));
+    }
+
+    // End to end: a stand-in switch CPU makes contact, a channel started with two numbers is
+    // ticked eight times, and the stand-in receives exactly the key frames.
+    void keyCommandsReachAStandInSwitch()
+    {
+        QUdpSocket cpu;
+        QVERIFY(cpu.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        QTemporaryDir dir;
+        QFile keys(dir.filePath(QStringLiteral("key.dat")));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write(TestSupport::KeyFile({{3 * 1088 + 64 + 2 * 8 + 3, 8001}}));
+        keys.close();
+        TRecordingPlayer player;
+        TVarnexCore core(TestSupport::CoreOptions(
+            dir,
+            {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
+             QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.2"),
+             QStringLiteral("IpPort=%1").arg(cpu.localPort()), QStringLiteral("ifUse0=是")},
+            &player));
+        core.FormCreate();
+        QCOMPARE(core.StartupErrors(), QStringList());
+
+        cpu.writeDatagram(Hex("00"), QHostAddress::LocalHost, quint16(ports[1]));
+        QTRY_COMPARE(core.HostLink().CurrentHost(), QStringLiteral("127.0.0.2"));
+
+        TPlayChn &chn = core.Channels().Channel(0);
+        chn.PlayText = QStringLiteral("通知1");
+        chn.CalledNumbers[0] = 8001;
+        chn.CalledNumbers[1] = 8002;
+        chn.CalledCount = 2;
+        core.Channels().PlayManager(PlayStart, 0);
+        for (int tick = 0; tick < 8; ++tick) {
+            core.Timer1Timer();
+            core.WarnRecTimer();
+        }
+        core.WarnRecTimer();
+        QTRY_VERIFY(cpu.hasPendingDatagrams());
+        const QNetworkDatagram sent = cpu.receiveDatagram();
+        QCOMPARE(sent.senderPort(), ports[1]);
+        QCOMPARE(sent.data().toHex(' '),
+                 Hex("A5A5A5000C03 03FE000303FF  A5A5A5000C03 03FE012324FF  A5A5A5000C03 03FE000202FF").toHex(' '));
+        QTest::qWait(20);
+        QVERIFY(!cpu.hasPendingDatagrams());
+    }
+
+    void receiveRingNeverStaysFull()
+    {
+        TConfiguration config;
+        TTrafficLog traffic;
+        traffic.SetHostMessagesShown(true);
+        THostLink link(config, traffic);
+        for (int i = 0; i < 10; ++i)
+            link.CommToPabxUDPRead(QByteArray(8192, char(i)), config.IpAddress1);
+        QVERIFY(!traffic.Lines().last().startsWith(QStringLiteral("接收缓存满")));
+        QCOMPARE(link.HostRecvRing.Count(), 0);
+        // Only a datagram larger than the ring can ever not fit.
+        link.CommToPabxUDPRead(QByteArray(14600, 'x'), config.IpAddress);
+        QCOMPARE(traffic.Lines().last(), QStringLiteral("接收缓存满 192.168.0.194"));
+        QCOMPARE(link.CurrentHost(), QStringLiteral("192.168.0.194"));
+        QCOMPARE(link.HostLinkCountdown(), 10);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstHostLink)
+#include "tst_host_link.moc"
