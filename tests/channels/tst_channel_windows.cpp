@@ -86,6 +86,9 @@ private Q_SLOTS:
         Core->Timer1Timer();
         QCOMPARE(box->StatusPanel->text(), QStringLiteral("摘机  7"));
         QCOMPARE(Form->ChannelBoxes[1]->StatusPanel->text(), QStringLiteral("闭塞"));
+        QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("模块: 0  行号: 8  列号:4 振铃"));
+        Core->HostLink().SendData(0, 0, 3);
+        QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("发送:4     组0 行3 列0"));
     }
 
     void settingsDialogFillsAndApplies()
