@@ -73,6 +73,8 @@ public:
 
     void PlayManager(int event, int channel);
     void RefreshChnDsp(int channel);
+    // Tells the box that labels or memos of a channel were written from outside.
+    void DetailsUpdated(int channel) { Q_EMIT DetailsChanged(channel); }
     // The player's end-of-sound event.
     void playringNotify();
 

@@ -62,14 +62,19 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
     const auto frame = LdtxFrame::Build(payload, type, direction, messageId, Config.CheckType);
     if (!frame)
         return false;
-    SentCodeText = CheckCodeDisplayText(frame->CheckCode);
-    Q_EMIT SndCrcTextChanged(SentCodeText);
+    ShowSentCheckCode(frame->CheckCode);
     if (!Endpoint.Send(frame->Bytes, host, port))
         return false;
     if (Traffic.Shown())
         Traffic.Append(QStringLiteral("发送:") + LdtxFrame::HexDump(frame->Bytes)
                        + QStringLiteral(" ->IP:%1 Port:%2 ").arg(host).arg(port));
     return true;
+}
+
+void TPlatformLink::ShowSentCheckCode(uint16_t code)
+{
+    SentCodeText = CheckCodeDisplayText(code);
+    Q_EMIT SndCrcTextChanged(SentCodeText);
 }
 
 void TPlatformLink::SetConnectedText(const QString &text)

@@ -36,6 +36,9 @@ public:
     bool sendComm(QByteArrayView payload, uint8_t type, uint8_t direction, uint16_t messageId, const QString &host,
                   int port);
 
+    // Shows the check code of a frame just built.
+    void ShowSentCheckCode(uint16_t code);
+
     const TFrameScanner &Receiver() const { return Scanner; }
     QString CommConectedIp() const { return ConnectedText; }
     QString SndCrcText() const { return SentCodeText; }

@@ -1,10 +1,214 @@
 #include "platform_link/request_dispatcher.h"
 
+#include "channels/play_channels.h"
+#include "common/text_cut.h"
+#include "directory/directory.h"
+#include "platform_link/ldtx_frame.h"
+#include "platform_link/platform_link.h"
+#include "shell/configuration.h"
+#include "shell/trace_sink.h"
+#include "shell/traffic_log.h"
+
+#include <QDateTime>
+#include <QtEndian>
+
+namespace {
+
+const QString TooLong = QStringLiteral("分组数据太长，需要小于1460字节");
+
+QByteArray Le32(int32_t value)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToLittleEndian<int32_t>(value, bytes.data());
+    return bytes;
+}
+
+// Byte i of the payload; bytes the platform did not send read as 0.
+uint8_t At(QByteArrayView payload, qsizetype i)
+{
+    return i < payload.size() ? uint8_t(payload[i]) : 0;
+}
+
+} // namespace
+
+TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TPlatformLink &link,
+                                       TDirectory &directory, TPlayChannels &channels, TTraceSink &trace,
+                                       QObject *parent)
+    : QObject(parent), Config(config), Traffic(traffic), Link(link), Directory(directory), Channels(channels),
+      Trace(trace)
+{
+}
+
+QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type)
+{
+    const QString directionName = LdtxFrame::DirectionName(direction);
+    const QString typeName = LdtxFrame::MessageTypeName(type);
+    return QStringLiteral("[消息ID:%1][消息方向:%2%3[消息类型:%4%5")
+        .arg(messageId)
+        .arg(direction)
+        .arg(directionName.isEmpty() ? QString() : QLatin1Char(' ') + directionName + QLatin1Char(']'))
+        .arg(type)
+        .arg(typeName.isEmpty() ? QString() : QLatin1Char(' ') + typeName + QLatin1Char(']'));
+}
+
+QString TRequestDispatcher::StartTimeText()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 void TRequestDispatcher::ExecOnCommCommand(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload)
 {
-    // No request is served yet: a good frame is accepted and goes no further.
-    Q_UNUSED(messageId);
-    Q_UNUSED(direction);
-    Q_UNUSED(type);
-    Q_UNUSED(payload);
+    const QString header = HeaderLine(messageId, direction, type);
+    Traffic.Append(header);
+    if (direction != LdtxFrame::MonitorRequest && direction != LdtxFrame::MonitorReply) {
+        Traffic.Append(QStringLiteral("消息方向 ERROR"));
+        return;
+    }
+    CommAnsBuf.clear();
+    switch (type) {
+    case LdtxFrame::GroupListQuery: ListingReply(type, messageId, false); break;
+    case LdtxFrame::DeviceStatusQuery: ListingReply(type, messageId, true); break;
+    case LdtxFrame::VoiceNotify: VoiceNotify(messageId, payload); break;
+    case LdtxFrame::PhoneCall: PhoneCall(messageId, payload, header); break;
+    default: break; // logged only
+    }
+}
+
+bool TRequestDispatcher::AddRow(const QByteArray &row)
+{
+    // The count byte says how many rows the reply carries, and the reply always fits one frame.
+    const auto rows = uint8_t(CommAnsBuf[0]);
+    if (rows == MaxRows || CommAnsBuf.size() + row.size() > LdtxFrame::MaxSentPayload)
+        return false;
+    CommAnsBuf += row;
+    CommAnsBuf[0] = char(rows + 1);
+    return true;
+}
+
+void TRequestDispatcher::ListingReply(uint8_t type, uint16_t messageId, bool devices)
+{
+    const int count = devices ? Directory.ListTelNumbers() : Directory.ListGroups();
+    const QString summary = devices ? QStringLiteral("应答通信设备状态获取接口: 电话个数=%1").arg(count)
+                                    : QStringLiteral("应答分组信息列表获取接口: 分组个数=%1").arg(count);
+    CommAnsBuf.append(char(0));
+    TLiveQuery &q = Directory.Query();
+    for (q.First(); count > 0 && !q.Eof(); q.Next()) {
+        const QByteArray name =
+            Utf8CutAtBoundary(q.Value(devices ? QStringLiteral("TelName") : QStringLiteral("GroupName")).toString(), 50);
+        QByteArray row = Le32(q.Value(devices ? QStringLiteral("TelNum") : QStringLiteral("GroupNum")).toInt());
+        row += char(name.size());
+        row += name;
+        if (devices)
+            row += char(q.Value(QStringLiteral("Status")).toInt() & 0xFF);
+        if (!AddRow(row) || CommAnsBuf.size() > ReplyMark) {
+            Trace.LogMon(TooLong);
+            break;
+        }
+    }
+    Traffic.Append(summary);
+    SendAns(type, messageId);
+}
+
+void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
+{
+    if (payload.size() < 7) {
+        Trace.LogMon(QStringLiteral("播放时数据长度小于10错"));
+        return;
+    }
+    const uint8_t playType = At(payload, 0);
+    const int32_t target = qFromLittleEndian<int32_t>(payload.data() + 1);
+    const uint8_t mode = At(payload, 5);
+    const QString content = QString::fromUtf8(payload.sliced(6, payload.size() - 7));
+    const int playCount = At(payload, payload.size() - 1);
+    static const QStringList Modes{QStringLiteral("播放文件"), QStringLiteral("播放预案"), QStringLiteral("播放文本")};
+    const QString modeText = mode < Modes.size() ? Modes[mode] : QStringLiteral("播放类型错");
+
+    TPlayChn &chn = Channels.Channel(0);
+    QString summary;
+    if (playType == 0) {
+        const int count = Directory.ListMembers(QString::number(target), true);
+        summary = QStringLiteral("应答语音通知接口: 组号=%1 电话个数=%2 播报内容=%3 播报次数=%4")
+                      .arg(target)
+                      .arg(count)
+                      .arg(content)
+                      .arg(playCount);
+        chn.NumberMemo.Add(summary);
+        chn.PlayCountLabel = QString::number(playCount);
+        chn.TotalLabel = QString::number(count);
+        chn.StartTimeLabel = StartTimeText();
+        chn.CallTypeLabel = QStringLiteral("组号=%1").arg(target) + modeText;
+        CommAnsBuf.append(char(0));
+        if (count > 0) {
+            TLiveQuery &q = Directory.Query();
+            for (q.First(); !q.Eof(); q.Next()) {
+                const int number = q.Value(QStringLiteral("TelNum")).toInt();
+                if (!AddRow(Le32(number) + char(0))) {
+                    Trace.LogMon(TooLong);
+                    break;
+                }
+                chn.NumberMemo.Add(q.Value(QStringLiteral("TelName")).toString() + QLatin1Char(' ') + QString::number(number));
+                if (CommAnsBuf.size() > ReplyMark) {
+                    Trace.LogMon(TooLong);
+                    break;
+                }
+            }
+            chn.PlayText = content;
+            chn.CalledCount = 0;
+            for (q.First(); !q.Eof() && chn.CalledCount < TPlayChn::MaxNumbers; q.Next())
+                chn.CalledNumbers[size_t(chn.CalledCount++)] = q.Value(QStringLiteral("TelNum")).toInt();
+            Channels.DetailsUpdated(0);
+            Channels.PlayManager(PlayStart, 0);
+        } else {
+            Channels.DetailsUpdated(0);
+        }
+    } else if (playType == 1) {
+        summary = QStringLiteral("应答语音通知接口: 指定号码=%1 播报内容=%2 播报次数=%3").arg(target).arg(content).arg(playCount);
+        chn.NumberMemo.Add(summary);
+        chn.PlayCountLabel = QString::number(playCount);
+        chn.TotalLabel = QStringLiteral("1");
+        chn.StartTimeLabel = StartTimeText();
+        chn.CallTypeLabel = QStringLiteral("指定号码") + modeText;
+        CommAnsBuf.append(char(1));
+        chn.NumberMemo.Add(QString::number(target));
+        CommAnsBuf += Le32(target) + char(0);
+        chn.PlayText = content;
+        if (chn.CalledCount < TPlayChn::MaxNumbers)
+            chn.CalledNumbers[size_t(chn.CalledCount++)] = target;
+        Channels.DetailsUpdated(0);
+        Channels.PlayManager(PlayStart, 0);
+    } else {
+        Trace.LogMon(QStringLiteral("播放类型错:%1").arg(playType));
+        return;
+    }
+    Traffic.Append(summary);
+    SendAns(LdtxFrame::CallNotifyResult, messageId);
+}
+
+void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, const QString &header)
+{
+    const int caller = At(payload, 0) | At(payload, 1) << 8;
+    const int called = At(payload, 4) | At(payload, 5) << 8;
+    const QString line = header + QStringLiteral(" 电话呼叫 主叫：%1 被叫:%2").arg(caller).arg(called);
+    Traffic.Append(line);
+
+    TPlayChn &chn = Channels.Channel(0);
+    chn.NumberMemo.Add(line);
+    chn.PlayCountLabel = QStringLiteral("1");
+    chn.TotalLabel = QStringLiteral("1");
+    chn.StartTimeLabel = StartTimeText();
+    chn.CallTypeLabel = QStringLiteral("单呼号码=%1播放文本").arg(called);
+    chn.PlayText = QStringLiteral("1");
+    if (chn.CalledCount < TPlayChn::MaxNumbers)
+        chn.CalledNumbers[size_t(chn.CalledCount++)] = called;
+    chn.State = ChnIdle;
+    Channels.DetailsUpdated(0);
+    Channels.PlayManager(PlayStart, 0);
+
+    CommAnsBuf.append(char(0));
+    SendAns(LdtxFrame::PhoneCall, messageId);
+}
+
+void TRequestDispatcher::SendAns(uint8_t type, uint16_t messageId)
+{
+    Link.sendComm(CommAnsBuf, type, LdtxFrame::DispatchReply, messageId, Config.CommIpAddress, Config.CommIpPort);
 }

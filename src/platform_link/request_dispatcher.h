@@ -1,16 +1,53 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
+#include <QString>
 #include <cstdint>
 
-// Acts on the platform's requests and answers them.
+struct TConfiguration;
+class TDirectory;
+class TPlatformLink;
+class TPlayChannels;
+class TTraceSink;
+class TTrafficLog;
+
+// Acts on the platform's requests: answers the group-list and device-status queries from the
+// directory, and places voice notifications and phone calls on play channel 0.
 class TRequestDispatcher : public QObject
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    static constexpr int ReplyMark = 1400; // no row is added once a reply holds more than this
+    static constexpr int MaxRows = 255;    // what the count byte can say
+
+    TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TPlatformLink &link, TDirectory &directory,
+                       TPlayChannels &channels, TTraceSink &trace, QObject *parent = nullptr);
 
     // One frame whose check code matched; payload holds its L - 4 bytes.
     void ExecOnCommCommand(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload);
+
+    // "[消息ID:…][消息方向:…][消息类型:…" for a frame's header.
+    static QString HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type);
+    // Date and time as channel boxes show them.
+    static QString StartTimeText();
+
+private:
+    // Reply payloads carry rows of one listing; each adds a row when it fits, and says whether
+    // to go on.
+    void ListingReply(uint8_t type, uint16_t messageId, bool devices);
+    void VoiceNotify(uint16_t messageId, QByteArrayView payload);
+    void PhoneCall(uint16_t messageId, QByteArrayView payload, const QString &header);
+    // Adds one row to the reply if the count byte and the send limit allow; false when not.
+    bool AddRow(const QByteArray &row);
+    void SendAns(uint8_t type, uint16_t messageId);
+
+    const TConfiguration &Config;
+    TTrafficLog &Traffic;
+    TPlatformLink &Link;
+    TDirectory &Directory;
+    TPlayChannels &Channels;
+    TTraceSink &Trace;
+    QByteArray CommAnsBuf;
 };

@@ -2,6 +2,7 @@
 
 #include "channels/channel_box.h"
 #include "channels/channel_settings_dialog.h"
+#include "platform_link/input_play_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/varnex_core.h"
 #include "shell/watch_panel.h"
@@ -12,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
@@ -80,12 +82,22 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     watchPanel = new TWatchPanel(core, central);
     watchPanel->hide();
     SetChnFrom = new TSetChnFrom(core.Channels(), this);
+    InputPlayFrom = new TInputPlayFrom(this);
 
     connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
     connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
     connect(Button(QStringLiteral("ClearMsgBtn")), &QPushButton::clicked, &core.CommMsg(), &TTrafficLog::Clear);
     connect(DisplayCheckBox, &QCheckBox::toggled, &core.CommMsg(), &TTrafficLog::SetHostMessagesShown);
     connect(Button(QStringLiteral("SetChnBtn")), &QPushButton::clicked, this, &TMainForm::SetChnBtnClick);
+    TTestRequests &requests = core.TestRequests();
+    connect(Button(QStringLiteral("GroupListTestBtn")), &QPushButton::clicked, this,
+            [&requests] { requests.SendGroupListRequest(); });
+    connect(Button(QStringLiteral("DeviceStatusTestBtn")), &QPushButton::clicked, this,
+            [&requests] { requests.SendDeviceStatusRequest(); });
+    connect(Button(QStringLiteral("PhoneCallTestBtn")), &QPushButton::clicked, this,
+            [this, &requests] { requests.SendPhoneCall(watchPanel->DialNumEdit->text()); });
+    connect(Button(QStringLiteral("VoiceNotifyTestBtn")), &QPushButton::clicked, this, &TMainForm::VoiceNotifyTestClick);
+    connect(watchPanel->TestCrcBtn, &QPushButton::clicked, this, [&requests] { requests.TestCrc(); });
 
     display->setText(core.HostLink().display());
     connect(&core.HostLink(), &THostLink::displayChanged, display, &QLabel::setText);
@@ -250,6 +262,24 @@ void TMainForm::ApplyChannelSettings()
     const QString error = Core.Channels().ApplySettings(SetChnFrom->ChnNoBox->currentText(),
                                                         SetChnFrom->ChnNumberBox->currentText(),
                                                         SetChnFrom->ifUseBox->currentText(), Core.Settings());
+    if (!error.isEmpty())
+        ShowMessage(QStringLiteral("提示信息"), error);
+}
+
+void TMainForm::VoiceNotifyTestClick()
+{
+    InputPlayFrom->exec();
+    SendVoiceNotifyTest();
+}
+
+void TMainForm::SendVoiceNotifyTest()
+{
+    if (!InputPlayFrom->Answer())
+        return;
+    const QString error = Core.TestRequests().SendVoiceNotify(
+        InputPlayFrom->PlayTypeBox->currentText(), InputPlayFrom->GroupOrNumberBox->currentText(),
+        InputPlayFrom->PlayTxtTypeBox->currentText(), InputPlayFrom->PlayTimesBox->currentText(),
+        InputPlayFrom->PlayTxtEdit->text());
     if (!error.isEmpty())
         ShowMessage(QStringLiteral("提示信息"), error);
 }

@@ -9,6 +9,7 @@ class QLabel;
 class QPushButton;
 class TChannelBox;
 class TLogMemo;
+class TInputPlayFrom;
 class TSetChnFrom;
 class TVarnexCore;
 class TWatchPanel;
@@ -29,6 +30,9 @@ public:
     // "通道设置": the channel settings dialog, then its answer applied.
     void SetChnBtnClick();
     void ApplyChannelSettings();
+    // "组呼语音通知": the test-play dialog, then the request sent.
+    void VoiceNotifyTestClick();
+    void SendVoiceNotifyTest();
 
     QPushButton *Button(const QString &objectName) const;
 
@@ -44,6 +48,7 @@ public:
     TWatchPanel *watchPanel;
     QList<TChannelBox *> ChannelBoxes;
     TSetChnFrom *SetChnFrom;
+    TInputPlayFrom *InputPlayFrom;
 
 private:
     QFrame *MakeBanner();

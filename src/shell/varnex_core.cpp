@@ -12,13 +12,15 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
         SoundPlayer = OwnedPlayer.get();
     }
     PlayChannels = std::make_unique<TPlayChannels>(Configuration, Host, KeyTable, *SoundPlayer);
+    RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, Platform, TelDirectory,
+                                                             *PlayChannels, Trace);
 
     WarnRecTick.setInterval(WarnRecInterval);
     WarnRecTick.setTimerType(Qt::PreciseTimer);
     Timer1Tick.setInterval(Timer1Interval);
     connect(&WarnRecTick, &QTimer::timeout, this, &TVarnexCore::WarnRecTimer);
     connect(&Timer1Tick, &QTimer::timeout, this, &TVarnexCore::Timer1Timer);
-    connect(&Platform, &TPlatformLink::FrameReceived, &RequestDispatcher, &TRequestDispatcher::ExecOnCommCommand);
+    connect(&Platform, &TPlatformLink::FrameReceived, RequestDispatcher.get(), &TRequestDispatcher::ExecOnCommCommand);
 }
 
 TVarnexCore::~TVarnexCore()
@@ -64,7 +66,7 @@ void TVarnexCore::FormCreate()
 void TVarnexCore::ResetRunState()
 {
     PlayChannels->ClearNumbers();
-    CommMsgId = 0;
+    Requests.CommMsgId = 0;
 }
 
 void TVarnexCore::OpenEndpoints()
@@ -97,7 +99,15 @@ void TVarnexCore::ReadChannelSettings()
     PlayChannels->ReadSettings(Store);
 }
 
-void TVarnexCore::PrepareDirectoryStore() {}
+void TVarnexCore::PrepareDirectoryStore()
+{
+    QString why;
+    if (!DM.Prepare(Configuration.ProgramDir, &why)) {
+        LogMon(why);
+        // Every query would answer an empty directory; the operator is told why.
+        SystemLog.Add(QStringLiteral("电话号码库不可用: ") + why);
+    }
+}
 
 void TVarnexCore::StartTimers()
 {

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "channels/play_channels.h"
+#include "directory/directory.h"
+#include "directory/directory_store.h"
 #include "channels/sound_player.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
 #include "platform_link/platform_link.h"
 #include "platform_link/request_dispatcher.h"
+#include "platform_link/test_requests.h"
 #include "shell/configuration.h"
 #include "shell/line_log.h"
 #include "shell/settings_store.h"
+#include "shell/trace_sink.h"
 #include "shell/traffic_log.h"
 
 #include <QObject>
@@ -52,7 +56,8 @@ public:
     void Timer1Timer();
 
     // Trace sink for diagnostic texts. Tracing is off for the whole run, so they are dropped.
-    void LogMon(const QString &message) { Q_UNUSED(message); }
+    void LogMon(const QString &message) { Trace.LogMon(message); }
+    TTraceSink &TraceSink() { return Trace; }
 
     TSettingsStore &Settings() { return Store; }
     TConfiguration &Config() { return Configuration; }
@@ -63,12 +68,11 @@ public:
     TKeyTable &Keys() { return KeyTable; }
     TPlayChannels &Channels() { return *PlayChannels; }
     TSoundPlayer &Player() { return *SoundPlayer; }
-    TRequestDispatcher &Dispatcher() { return RequestDispatcher; }
+    TRequestDispatcher &Dispatcher() { return *RequestDispatcher; }
+    TDirectory &Directory() { return TelDirectory; }
+    TTestRequests &TestRequests() { return Requests; }
     QTimer &WarnRec() { return WarnRecTick; }
     QTimer &Timer1() { return Timer1Tick; }
-
-    // Message ID of the next test request.
-    uint16_t CommMsgId = 0;
 
 private:
     void ResetRunState();       // step 1
@@ -89,7 +93,11 @@ private:
     std::unique_ptr<TSoundPlayer> OwnedPlayer;
     TSoundPlayer *SoundPlayer = nullptr;
     std::unique_ptr<TPlayChannels> PlayChannels;
-    TRequestDispatcher RequestDispatcher;
+    TTraceSink Trace;
+    TDM DM;
+    TDirectory TelDirectory{DM, SystemLog};
+    std::unique_ptr<TRequestDispatcher> RequestDispatcher;
+    TTestRequests Requests{Configuration, Traffic, Platform};
     QTimer WarnRecTick;
     QTimer Timer1Tick;
     QStringList Errors;

@@ -1,0 +1,102 @@
+#include "directory/directory.h"
+
+#include "directory/directory_store.h"
+#include "shell/line_log.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+TDirectory::TDirectory(TDM &store, TLineLog &systemLog, QObject *parent)
+    : QObject(parent), Store(store), SystemLog(systemLog), SharedQuery(store.Connection())
+{
+}
+
+QString TDirectory::GetTelNumberAmount()
+{
+    const QString sql = QStringLiteral("select max(Sequence) AS LargId from Telnumber where 1=1");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SharedQuery.Close();
+        QSqlQuery query(QSqlDatabase::database(Store.Connection(), false));
+        if (query.exec(sql) && query.next()) {
+            if (!query.value(0).isNull())
+                NextSequence = query.value(0).toInt() + 1;
+            return QString();
+        }
+        if (attempt == 1)
+            return query.lastError().text().isEmpty() ? QStringLiteral("电话号码表不可用") : query.lastError().text();
+        NextSequence = 1;
+    }
+    return QString();
+}
+
+QString TDirectory::AddTelNumber(const QString &TelNum, const QString &TelName, const QString &Address,
+                                 const QStringList &groupNos, const QString &Status, const QString &Msg)
+{
+    if (TelNum.isEmpty())
+        return QString();
+    TLiveQuery &q = SharedQuery;
+    if (!q.Open(QStringLiteral("TelNumber"), QStringLiteral("TelNum=?"), {TelNum}))
+        return q.LastError();
+    if (q.RecordCount() == 0) {
+        q.Append();
+        if (NextSequence == 0)
+            NextSequence = 1;
+        q.Assign(QStringLiteral("sequence"), NextSequence);
+        ++NextSequence;
+    } else {
+        q.Edit();
+    }
+    QString error;
+    bool ok = q.Assign(QStringLiteral("TelNum"), TelNum, &error) && q.Assign(QStringLiteral("TelName"), TelName, &error)
+        && q.Assign(QStringLiteral("Address"), Address, &error);
+    for (int slot = 0; ok && slot < 8; ++slot)
+        ok = q.Assign(QStringLiteral("GroupNo%1").arg(slot + 1), groupNos.value(slot), &error);
+    ok = ok && q.Assign(QStringLiteral("Status"), Status, &error) && q.Assign(QStringLiteral("Msg"), Msg, &error)
+        && q.Post(&error);
+    if (!ok)
+        q.Cancel();
+    q.Close();
+    return ok ? QString() : error;
+}
+
+int TDirectory::Listed(bool ok)
+{
+    if (ok)
+        return SharedQuery.RowsAffected();
+    const QString problem = QStringLiteral("电话号码库不可用 (%1): %2").arg(Store.Folder(), SharedQuery.LastError());
+    if (!Reported.contains(problem)) {
+        Reported.insert(problem);
+        SystemLog.Add(problem);
+    }
+    return 0;
+}
+
+int TDirectory::ListGroups()
+{
+    return Listed(SharedQuery.Open(QStringLiteral("Group"), QString(), {}, QStringLiteral("sequence asc")));
+}
+
+int TDirectory::ListTelNumbers()
+{
+    return Listed(SharedQuery.Open(QStringLiteral("TelNumber"), QString(), {}, QStringLiteral("sequence asc")));
+}
+
+int TDirectory::ListMembers(const QString &group, bool ordered)
+{
+    return Listed(SharedQuery.Open(QStringLiteral("TelNumber"), MemberCondition(), MemberValues(group),
+                                   ordered ? QStringLiteral("sequence asc") : QString()));
+}
+
+QString TDirectory::MemberCondition()
+{
+    QStringList conditions;
+    for (int slot = 1; slot <= 8; ++slot)
+        conditions << QStringLiteral("GroupNo%1=?").arg(slot);
+    return conditions.join(QStringLiteral(" or "));
+}
+
+QVariantList TDirectory::MemberValues(const QString &group)
+{
+    return QVariantList(8, group);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "directory/live_query.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class TDM;
+class TLineLog;
+
+// The extension and group directory: adding extensions, numbering them, and the listings the
+// platform's requests and the directory window read, on one shared statement handle.
+class TDirectory : public QObject
+{
+    Q_OBJECT
+public:
+    TDirectory(TDM &store, TLineLog &systemLog, QObject *parent = nullptr);
+
+    // The shared statement handle; its last listing stays open until the next statement.
+    TLiveQuery &Query() { return SharedQuery; }
+
+    // The next appended extension row gets this sequence number.
+    int NextSequence = 0;
+    // NextSequence := the largest sequence + 1 (kept on an empty table). Empty on success, else
+    // the store's reason.
+    QString GetTelNumberAmount();
+    // Adds an extension, or updates every row's first match of TelNum. Empty when stored, else
+    // why not (nothing is written for that row). An empty TelNum writes nothing.
+    QString AddTelNumber(const QString &TelNum, const QString &TelName, const QString &Address,
+                         const QStringList &groupNos, const QString &Status, const QString &Msg);
+
+    // Listings on the shared handle; the row count is 0 when the listing cannot be made, and the
+    // operator is told once on the system message memo.
+    int ListGroups();
+    int ListTelNumbers();
+    int ListMembers(const QString &group, bool ordered);
+
+    // WHERE clause and values of the member statement of group g (any slot equal to g's text).
+    static QString MemberCondition();
+    static QVariantList MemberValues(const QString &group);
+
+private:
+    int Listed(bool ok);
+
+    TDM &Store;
+    TLineLog &SystemLog;
+    TLiveQuery SharedQuery;
+    QSet<QString> Reported;
+};

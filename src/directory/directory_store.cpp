@@ -1,0 +1,71 @@
+#include "directory/directory_store.h"
+
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+QString TDM::CreateTelNumber()
+{
+    return QStringLiteral("CREATE TABLE TelNumber(TelNum Integer NOT NULL,sequence Integer NOT NULL,"
+                          "TelName varchar(50),Address varchar(50),GroupNo1 varchar(10),GroupNo2 varchar(10),"
+                          "GroupNo3 varchar(10),GroupNo4 varchar(10),GroupNo5 varchar(10),GroupNo6 varchar(10),"
+                          "GroupNo7 varchar(10),GroupNo8 varchar(10),Msg varchar(50),Status Integer,"
+                          "ImpFlag varchar(10),PRIMARY KEY(sequence))");
+}
+
+QString TDM::CreateGroup()
+{
+    // "Group" is an SQL keyword, so SQLite needs the table name quoted.
+    return QStringLiteral("CREATE TABLE \"Group\"(GroupNum Integer NOT NULL,sequence Integer NOT NULL,"
+                          "GroupName varchar(50),GroupMembers varchar(50),GroupMsg varchar(50),"
+                          "ImpFlag varchar(10),PRIMARY KEY(sequence))");
+}
+
+TDM::TDM()
+{
+    // One process normally has one store; further ones (tests) get a connection of their own.
+    Name = ConnectionName();
+    for (int n = 2; QSqlDatabase::contains(Name); ++n)
+        Name = ConnectionName() + QString::number(n);
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
+}
+
+TDM::~TDM()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(Name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(Name);
+}
+
+bool TDM::Prepare(const QString &programDir, QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::database(Name, false);
+    db.close();
+    Path = QDir::fromNativeSeparators(programDir);
+    if (!Path.endsWith(QLatin1Char('/')))
+        Path += QLatin1Char('/');
+    Path += QStringLiteral("DATA/");
+
+    const bool create = !QDir(Path).exists();
+    if (create && !QDir().mkpath(Path)) {
+        *error = QStringLiteral("Error->不能创建目录-%1！").arg(QDir::toNativeSeparators(Path));
+        return false;
+    }
+    db.setDatabaseName(Path + QStringLiteral("ChaDB.sqlite"));
+    // Another program holding a lock is waited for 15 x 100 ms before a statement fails.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1500"));
+    if (!db.open()) {
+        *error = db.lastError().text();
+        return false;
+    }
+    if (create) {
+        // A failing creation statement is left to show itself in the listings.
+        QSqlQuery query(db);
+        query.exec(CreateTelNumber());
+        query.exec(CreateGroup());
+    }
+    return true;
+}

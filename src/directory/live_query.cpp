@@ -1,0 +1,248 @@
+#include "directory/live_query.h"
+
+#include "common/text_cut.h"
+#include "shell/configuration.h"
+
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+QString Quoted(const QString &identifier)
+{
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+bool Run(QSqlQuery &query, const QString &sql, const QVariantList &binds)
+{
+    if (!query.prepare(sql))
+        return false;
+    for (const QVariant &v : binds)
+        query.addBindValue(v);
+    return query.exec();
+}
+} // namespace
+
+TLiveQuery::TLiveQuery(QString connectionName) : Connection(std::move(connectionName)) {}
+
+void TLiveQuery::Close()
+{
+    Active = false;
+    Mode = Browsing;
+    Rows.clear();
+    RowIds.clear();
+    Cursor = 0;
+}
+
+bool TLiveQuery::Fail(const QString &why, QString *error)
+{
+    Error = why;
+    if (error)
+        *error = why;
+    return false;
+}
+
+bool TLiveQuery::LoadColumns()
+{
+    Schema.clear();
+    ColumnNames.clear();
+    QSqlQuery info(QSqlDatabase::database(Connection, false));
+    if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(Table))))
+        return false;
+    static const QRegularExpression width(QStringLiteral("\\((\\d+)\\)"));
+    while (info.next()) {
+        TColumn column;
+        column.Name = info.value(1).toString();
+        const QString type = info.value(2).toString();
+        column.Integer = type.compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0;
+        if (const auto m = width.match(type); m.hasMatch())
+            column.Width = m.captured(1).toInt();
+        Schema.push_back(column);
+        ColumnNames << column.Name;
+    }
+    return !Schema.empty();
+}
+
+bool TLiveQuery::Open(const QString &table, const QString &where, const QVariantList &binds, const QString &order)
+{
+    Close();
+    Affected = 0;
+    Table = table;
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (!db.isOpen())
+        return Fail(QStringLiteral("数据库未打开"), nullptr);
+    if (!LoadColumns()) {
+        QSqlQuery probe(db);
+        probe.exec(QStringLiteral("SELECT * FROM %1").arg(Quoted(table)));
+        return Fail(probe.lastError().text().isEmpty() ? QStringLiteral("没有表 %1").arg(table) : probe.lastError().text(),
+                    nullptr);
+    }
+    QString sql = QStringLiteral("SELECT rowid, * FROM %1").arg(Quoted(table));
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    if (!order.isEmpty())
+        sql += QStringLiteral(" ORDER BY ") + order;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!Run(query, sql, binds))
+        return Fail(query.lastError().text(), nullptr);
+    while (query.next()) {
+        RowIds.push_back(query.value(0).toLongLong());
+        QVariantList row;
+        row.reserve(qsizetype(Schema.size()));
+        for (int i = 0; i < int(Schema.size()); ++i)
+            row << query.value(i + 1);
+        Rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        return Fail(query.lastError().text(), nullptr);
+    Active = true;
+    Affected = int(Rows.size());
+    return true;
+}
+
+bool TLiveQuery::Execute(const QString &sql, const QVariantList &binds)
+{
+    Close();
+    Affected = 0;
+    QSqlQuery query(QSqlDatabase::database(Connection, false));
+    if (!Run(query, sql, binds))
+        return Fail(query.lastError().text(), nullptr);
+    if (query.isSelect()) {
+        while (query.next())
+            ++Affected;
+    } else {
+        Affected = query.numRowsAffected();
+    }
+    return true;
+}
+
+void TLiveQuery::MoveTo(int row)
+{
+    if (Mode != Browsing)
+        Cancel();
+    Cursor = qBound(0, row, int(Rows.size()));
+}
+
+int TLiveQuery::ColumnIndex(const QString &name) const
+{
+    for (int i = 0; i < int(Schema.size()); ++i)
+        if (Schema[size_t(i)].Name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+QVariant TLiveQuery::Value(const QString &column) const
+{
+    const int i = ColumnIndex(column);
+    if (i < 0)
+        return QVariant();
+    if (Mode != Browsing)
+        return Buffer.value(i);
+    return Eof() ? QVariant() : Rows[size_t(Cursor)].value(i);
+}
+
+void TLiveQuery::Append()
+{
+    if (!Active)
+        return;
+    Mode = Appending;
+    Buffer = QVariantList(qsizetype(Schema.size()));
+}
+
+bool TLiveQuery::Edit()
+{
+    if (!Active || Eof())
+        return false;
+    Mode = Editing;
+    Buffer = Rows[size_t(Cursor)];
+    return true;
+}
+
+void TLiveQuery::Cancel()
+{
+    Mode = Browsing;
+    Buffer.clear();
+}
+
+bool TLiveQuery::Assign(const QString &column, const QVariant &value, QString *error)
+{
+    const int i = ColumnIndex(column);
+    if (Mode == Browsing)
+        return Fail(QStringLiteral("没有正在编辑的记录"), error);
+    if (i < 0)
+        return Fail(QStringLiteral("没有字段 %1").arg(column), error);
+    const TColumn &c = Schema[size_t(i)];
+    if (c.Integer) {
+        if (value.typeId() == QMetaType::Bool || value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong) {
+            Buffer[i] = value.toLongLong();
+            return true;
+        }
+        const QString text = value.toString();
+        if (text.isEmpty()) {
+            Buffer[i] = QVariant();
+            return true;
+        }
+        int number = 0;
+        if (!ParseDecimalInt(text, &number))
+            return Fail(QStringLiteral("'%1' 不是有效的整数 (%2)").arg(text, c.Name), error);
+        Buffer[i] = number;
+        return true;
+    }
+    const QString text = value.typeId() == QMetaType::Bool ? (value.toBool() ? QStringLiteral("True") : QStringLiteral("False"))
+                                                           : value.toString();
+    Buffer[i] = c.Width > 0 ? CutToGbkBytes(text, c.Width) : text;
+    return true;
+}
+
+bool TLiveQuery::Post(QString *error)
+{
+    if (Mode == Browsing)
+        return true;
+    QSqlQuery query(QSqlDatabase::database(Connection, false));
+    QStringList names;
+    for (const TColumn &c : Schema)
+        names << Quoted(c.Name);
+    bool ok = false;
+    if (Mode == Appending) {
+        const QString sql = QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
+                                .arg(Quoted(Table), names.join(QLatin1Char(',')),
+                                     QStringList(qsizetype(Schema.size()), QStringLiteral("?")).join(QLatin1Char(',')));
+        ok = Run(query, sql, Buffer);
+    } else {
+        QStringList sets;
+        for (const QString &n : names)
+            sets << n + QStringLiteral("=?");
+        ok = Run(query, QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(Quoted(Table), sets.join(QLatin1Char(','))),
+                 Buffer + QVariantList{RowIds[size_t(Cursor)]});
+    }
+    if (!ok)
+        return Fail(query.lastError().text(), error);
+    if (Mode == Appending) {
+        Rows.push_back(Buffer);
+        RowIds.push_back(query.lastInsertId().toLongLong());
+        Cursor = int(Rows.size()) - 1;
+    } else {
+        Rows[size_t(Cursor)] = Buffer;
+    }
+    Mode = Browsing;
+    Buffer.clear();
+    Affected = 1;
+    return true;
+}
+
+bool TLiveQuery::Delete(QString *error)
+{
+    if (Mode != Browsing)
+        Cancel();
+    if (!Active || Eof())
+        return Fail(QStringLiteral("没有当前记录可删除"), error);
+    QSqlQuery query(QSqlDatabase::database(Connection, false));
+    if (!Run(query, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(Quoted(Table)), {RowIds[size_t(Cursor)]}))
+        return Fail(query.lastError().text(), error);
+    Rows.erase(Rows.begin() + Cursor);
+    RowIds.erase(RowIds.begin() + Cursor);
+    Affected = 1;
+    return true;
+}

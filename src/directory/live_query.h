@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <vector>
+
+// A statement handle on the directory: runs one statement at a time and, for a listing of one
+// table, holds its rows with a cursor that can append, edit, post and delete rows in place.
+// Values are always bound, never joined into the statement text. Text for an Integer column
+// must be a decimal integer (empty means NULL); text for a varchar(n) column is cut to n bytes
+// of GBK, between characters.
+class TLiveQuery
+{
+public:
+    explicit TLiveQuery(QString connectionName);
+
+    // SELECT * FROM table [WHERE where] [ORDER BY order]; the first row becomes current.
+    bool Open(const QString &table, const QString &where = QString(), const QVariantList &binds = {},
+              const QString &order = QString());
+    // Any statement; a pending append or edit is discarded first.
+    bool Execute(const QString &sql, const QVariantList &binds = {});
+    void Close();
+    bool IsOpen() const { return Active; }
+    // Rows a listing produced, or rows a statement changed.
+    int RowsAffected() const { return Affected; }
+    QString LastError() const { return Error; }
+
+    int RecordCount() const { return int(Rows.size()); }
+    bool Eof() const { return Cursor >= int(Rows.size()); }
+    int RecNo() const { return Cursor; }
+    void First() { MoveTo(0); }
+    void Next() { MoveTo(Cursor + 1); }
+    void MoveBy(int rows) { MoveTo(Cursor + rows); }
+    void Last() { MoveTo(int(Rows.size()) - 1); }
+    // A column of the current row (of the pending row while appending or editing).
+    QVariant Value(const QString &column) const;
+    QStringList Columns() const { return ColumnNames; }
+
+    void Append();
+    bool Edit();
+    // False, with the reason, for text that an Integer column cannot take or an unknown column.
+    bool Assign(const QString &column, const QVariant &value, QString *error = nullptr);
+    // Writes the pending row through to the table. False, with the store's reason, when refused.
+    bool Post(QString *error = nullptr);
+    void Cancel();
+    bool Delete(QString *error = nullptr);
+    bool Pending() const { return Mode != Browsing; }
+
+private:
+    struct TColumn
+    {
+        QString Name;
+        bool Integer = false;
+        int Width = 0; // 0: no width
+    };
+
+    void MoveTo(int row);
+    int ColumnIndex(const QString &name) const;
+    bool LoadColumns();
+    bool Fail(const QString &why, QString *error);
+
+    QString Connection;
+    QString Table;
+    std::vector<TColumn> Schema;
+    QStringList ColumnNames;
+    std::vector<QVariantList> Rows;
+    std::vector<qint64> RowIds;
+    int Cursor = 0;
+    bool Active = false;
+    int Affected = 0;
+    QString Error;
+    enum { Browsing, Appending, Editing } Mode = Browsing;
+    QVariantList Buffer;
+};
