@@ -47,6 +47,8 @@ bool TLiveQuery::LoadColumns()
 {
     Schema.clear();
     ColumnNames.clear();
+    RowIdColumn = -1;
+    int keys = 0;
     QSqlQuery info(QSqlDatabase::database(Connection, false));
     if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(Table))))
         return false;
@@ -56,11 +58,18 @@ bool TLiveQuery::LoadColumns()
         column.Name = info.value(1).toString();
         const QString type = info.value(2).toString();
         column.Integer = type.compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0;
+        column.NotNull = info.value(3).toBool();
+        if (info.value(5).toInt() > 0) {
+            ++keys;
+            RowIdColumn = column.Integer ? int(Schema.size()) : -1;
+        }
         if (const auto m = width.match(type); m.hasMatch())
             column.Width = m.captured(1).toInt();
         Schema.push_back(column);
         ColumnNames << column.Name;
     }
+    if (keys != 1)
+        RowIdColumn = -1;
     return !Schema.empty();
 }
 
@@ -192,7 +201,9 @@ bool TLiveQuery::Assign(const QString &column, const QVariant &value, QString *e
     }
     const QString text = value.typeId() == QMetaType::Bool ? (value.toBool() ? QStringLiteral("True") : QStringLiteral("False"))
                                                            : value.toString();
-    Buffer[i] = c.Width > 0 ? CutToGbkBytes(text, c.Width) : text;
+    // Empty text stays empty text, not NULL.
+    const QString stored = c.Width > 0 ? CutToGbkBytes(text, c.Width) : text;
+    Buffer[i] = stored.isNull() ? QStringLiteral("") : stored;
     return true;
 }
 
@@ -200,6 +211,10 @@ bool TLiveQuery::Post(QString *error)
 {
     if (Mode == Browsing)
         return true;
+    // Checked here as well: SQLite would quietly number a missing rowid key itself.
+    for (int i = 0; i < int(Schema.size()); ++i)
+        if (Schema[size_t(i)].NotNull && Buffer.value(i).isNull())
+            return Fail(QStringLiteral("字段 %1 不能为空").arg(Schema[size_t(i)].Name), error);
     QSqlQuery query(QSqlDatabase::database(Connection, false));
     QStringList names;
     for (const TColumn &c : Schema)
@@ -225,6 +240,8 @@ bool TLiveQuery::Post(QString *error)
         Cursor = int(Rows.size()) - 1;
     } else {
         Rows[size_t(Cursor)] = Buffer;
+        if (RowIdColumn >= 0)
+            RowIds[size_t(Cursor)] = Buffer.value(RowIdColumn).toLongLong();
     }
     Mode = Browsing;
     Buffer.clear();

@@ -53,6 +53,7 @@ private:
     {
         QString Name;
         bool Integer = false;
+        bool NotNull = false;
         int Width = 0; // 0: no width
     };
 
@@ -64,6 +65,7 @@ private:
     QString Connection;
     QString Table;
     std::vector<TColumn> Schema;
+    int RowIdColumn = -1; // a lone Integer primary key is SQLite's rowid itself
     QStringList ColumnNames;
     std::vector<QVariantList> Rows;
     std::vector<qint64> RowIds;

@@ -1,5 +1,6 @@
 #include "host_link/host_frame.h"
 #include "host_link/host_link.h"
+#include "platform_link/ldtx_frame.h"
 #include "shell/configuration.h"
 #include "shell/varnex_core.h"
 #include "shell/traffic_log.h"
@@ -248,12 +249,15 @@ private Q_SLOTS:
         QCOMPARE(link.display(), QStringLiteral("调度主机通讯状态:连上192.168.0.194"));
     }
 
-    // End to end: a stand-in switch CPU makes contact, a channel started with two numbers is
-    // ticked eight times, and the stand-in receives exactly the key frames.
+    // The whole road of a group notification: a stand-in switch CPU makes contact, the platform
+    // asks for a notification to a group of two, channel 0 is ticked eight times, and the
+    // stand-in receives exactly the key frames.
     void keyCommandsReachAStandInSwitch()
     {
         QUdpSocket cpu;
         QVERIFY(cpu.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
         const QList<int> ports = TestSupport::FreeUdpPorts(2);
         QTemporaryDir dir;
         QFile keys(dir.filePath(QStringLiteral("key.dat")));
@@ -265,7 +269,8 @@ private Q_SLOTS:
             dir,
             {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
              QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.2"),
-             QStringLiteral("IpPort=%1").arg(cpu.localPort()), QStringLiteral("ifUse0=是")},
+             QStringLiteral("IpPort=%1").arg(cpu.localPort()), QStringLiteral("ifUse0=是"),
+             QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(platform.localPort())},
             &player));
         core.FormCreate();
         QCOMPARE(core.StartupErrors(), QStringList());
@@ -273,12 +278,16 @@ private Q_SLOTS:
         cpu.writeDatagram(Hex("00"), QHostAddress::LocalHost, quint16(ports[1]));
         QTRY_COMPARE(core.HostLink().CurrentHost(), QStringLiteral("127.0.0.2"));
 
-        TPlayChn &chn = core.Channels().Channel(0);
-        chn.PlayText = QStringLiteral("通知1");
-        chn.CalledNumbers[0] = 8001;
-        chn.CalledNumbers[1] = 8002;
-        chn.CalledCount = 2;
-        core.Channels().PlayManager(PlayStart, 0);
+        QVERIFY(core.Directory().AddTelNumber("8001", "a", {}, {"5"}, {}, {}).isEmpty());
+        QVERIFY(core.Directory().AddTelNumber("8002", "b", {}, {"5"}, {}, {}).isEmpty());
+        const QByteArray request = LdtxFrame::Build(Hex("00 05000000 02") + QStringLiteral("通知1").toUtf8() + Hex("01"), 2,
+                                                    0, 1, core.Config().CheckType)->Bytes;
+        core.PlatformLink().CommToMonitorUDPRead(request, core.Config().CommIpAddress);
+        core.WarnRecTimer();
+        QCOMPARE(core.Channels().Channel(0).State, uint8_t(ChnOffHook));
+        QCOMPARE(player.Calls.first(), QStringLiteral("open w1.wav"));
+        QTRY_VERIFY(platform.hasPendingDatagrams());
+        QCOMPARE(platform.receiveDatagram().data().mid(10, 11), Hex("02 411F0000 00 421F0000 00"));
         for (int tick = 0; tick < 8; ++tick) {
             core.Timer1Timer();
             core.WarnRecTimer();

@@ -1,3 +1,4 @@
+#include "platform_link/input_play_dialog.h"
 #include "shell/exit_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/main_form.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,9 +30,12 @@ class TstMainForm : public QObject
 private Q_SLOTS:
     void init()
     {
-        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        const QList<int> ports = TestSupport::FreeUdpPorts(3);
         Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
-            Dir, {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1])}, &Player));
+            Dir,
+            {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
+             QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(ports[2])},
+            &Player));
         Form = std::make_unique<TMainForm>(*Core);
         Core->FormCreate();
         Form->show();
@@ -130,6 +135,57 @@ private Q_SLOTS:
         QVERIFY(box->text().contains(QStringLiteral("IpPort")));
         QVERIFY(box->text().contains(QStringLiteral("端口 1")));
         box->accept();
+    }
+
+    void testRequestButtons()
+    {
+        TTestRequests &requests = Core->TestRequests();
+        QTest::mouseClick(Form->watchPanel->TestCrcBtn, Qt::LeftButton);
+        QCOMPARE(Form->watchPanel->SndCrcEdit->text(), QStringLiteral("0X616D/24941"));
+        QCOMPARE(requests.CommMsgId, uint16_t(0));
+        Form->watchPanel->DialNumEdit->setText(QStringLiteral("abc"));
+        for (const char *name : {"GroupListTestBtn", "DeviceStatusTestBtn", "PhoneCallTestBtn"})
+            QTest::mouseClick(Form->Button(QString::fromLatin1(name)), Qt::LeftButton);
+        QCOMPARE(requests.CommMsgId, uint16_t(3));
+        QVERIFY(Core->CommMsg().Lines().last().startsWith(
+            QStringLiteral("发送:4C 44 54 58 0C 00 02 00 00 06 D1 07 00 00 00 00 00 00 ")));
+    }
+
+    void voiceNotifyDialog()
+    {
+        TInputPlayFrom *dialog = Form->InputPlayFrom;
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("初始化用户参数"));
+        QCOMPARE(dialog->PlayTypeBox->currentText(), QStringLiteral("0"));
+        QCOMPARE(dialog->GroupOrNumberBox->currentText(), QStringLiteral("1"));
+        QCOMPARE(dialog->GroupOrNumberBox->count(), 19);
+        QCOMPARE(dialog->PlayTxtTypeBox->currentText(), QStringLiteral("2"));
+        QCOMPARE(dialog->PlayTimesBox->count(), 6);
+        QCOMPARE(dialog->PlayTxtEdit->text(), QStringLiteral("瓦斯监测联动测试，请挂机"));
+        QCOMPARE(dialog->PlayTypeBox->toolTip(), QStringLiteral("0：分组拨打1：指定号码"));
+
+        const auto answer = [dialog](const std::function<void()> &act) {
+            QTimer::singleShot(0, dialog, [dialog, act] {
+                (void)QTest::qWaitFor([dialog] { return dialog->isVisible(); });
+                act();
+                if (dialog->isVisible())
+                    dialog->close();
+            });
+            QTest::mouseClick(dialog->parentWidget()->findChild<QPushButton *>(QStringLiteral("VoiceNotifyTestBtn")),
+                              Qt::LeftButton);
+        };
+        answer([dialog] { dialog->OkButton->click(); });
+        QCOMPARE(Core->TestRequests().CommMsgId, uint16_t(1));
+        QVERIFY(Core->CommMsg().Lines().last().startsWith(QStringLiteral("发送:4C 44 54 58 2F 00 00 00 00 02 ")));
+
+        answer([dialog] { dialog->GroupOrNumberBox->setEditText(QString()); dialog->OkButton->click(); });
+        QCOMPARE(Core->TestRequests().CommMsgId, uint16_t(1)); // nothing sent
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = Form->findChild<QMessageBox *>(QStringLiteral("MessageBox"))));
+        QVERIFY(box->text().contains(QStringLiteral("组号或号码")));
+        box->accept();
+
+        answer([dialog] { dialog->GroupOrNumberBox->setEditText(QStringLiteral("2")); }); // closed: cancel
+        QCOMPARE(Core->TestRequests().CommMsgId, uint16_t(1));
     }
 
     void exitForm_data()

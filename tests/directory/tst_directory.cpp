@@ -1,0 +1,251 @@
+#include "directory/directory.h"
+#include "directory/directory_store.h"
+#include "shell/line_log.h"
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A directory in a fresh program folder.
+struct TStore
+{
+    QTemporaryDir Dir;
+    TDM DM;
+    TLineLog SystemLog;
+    TDirectory Directory{DM, SystemLog};
+    QString Error;
+    bool Prepared = false;
+
+    TStore() { Prepared = DM.Prepare(Dir.path(), &Error); }
+
+    QSqlQuery Sql(const QString &statement)
+    {
+        QSqlQuery q(QSqlDatabase::database(DM.Connection()));
+        q.exec(statement);
+        return q;
+    }
+    QStringList Rows(const QString &statement)
+    {
+        QSqlQuery q = Sql(statement);
+        QStringList rows;
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i)
+                values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
+            rows << values.join(QLatin1Char('|'));
+        }
+        return rows;
+    }
+    QString Add(const QString &num, const QString &name = QString(), const QStringList &groups = {},
+                const QString &status = QString(), const QString &msg = QString(), const QString &address = QString())
+    {
+        return Directory.AddTelNumber(num, name, address, groups, status, msg);
+    }
+};
+
+} // namespace
+
+class TstDirectory : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void createdAtFirstStartOnly()
+    {
+        TStore s;
+        QVERIFY2(s.Prepared, qPrintable(s.Error));
+        QVERIFY(QFile::exists(s.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite"))));
+        QCOMPARE(s.Rows(QStringLiteral("select sql from sqlite_master order by name")),
+                 (QStringList{TDM::CreateGroup(), TDM::CreateTelNumber()}));
+        QCOMPARE(s.Directory.ListTelNumbers(), 0);
+        QCOMPARE(s.Directory.ListGroups(), 0);
+
+        // A DATA folder without tables is left as it is: listings fail, the operator is told once.
+        QTemporaryDir other;
+        QVERIFY(QDir().mkpath(other.filePath(QStringLiteral("DATA"))));
+        TDM dm;
+        TLineLog log;
+        TDirectory directory(dm, log);
+        QString why;
+        QVERIFY(dm.Prepare(other.path(), &why));
+        QCOMPARE(directory.ListGroups(), 0);
+        QCOMPARE(directory.ListGroups(), 0);
+        QCOMPARE(log.Lines().size(), 1);
+        QVERIFY(log.Lines().first().startsWith(QStringLiteral("电话号码库不可用")));
+    }
+
+    void addOrUpdate()
+    {
+        TStore s;
+        QCOMPARE(s.Add(QStringLiteral("2001"), QStringLiteral("井口"), {"1", "3"}, QStringLiteral("0"), QStringLiteral("井下电话")), QString());
+        QCOMPARE(s.Add(QStringLiteral("2002"), QStringLiteral("绞车房")), QString());
+        QCOMPARE(s.Directory.NextSequence, 3);
+        QCOMPARE(s.Rows(QStringLiteral("select TelNum, sequence, TelName, GroupNo1, GroupNo2, GroupNo3, Msg, Status from TelNumber order by sequence")),
+                 (QStringList{"2001|1|井口|1|3||井下电话|0", "2002|2|绞车房|||||NULL"}));
+
+        // The same number again: every column but sequence and ImpFlag is overwritten, empty
+        // texts included.
+        s.Sql(QStringLiteral("update TelNumber set ImpFlag='重要' where TelNum=2001"));
+        QCOMPARE(s.Add(QStringLiteral("2001"), QString(), {QString(), "5"}, QString(), QString()), QString());
+        QCOMPARE(s.Rows(QStringLiteral("select TelNum, sequence, TelName, GroupNo1, GroupNo2, Msg, Status, ImpFlag from TelNumber where sequence=1")),
+                 QStringList{"2001|1|||5||NULL|重要"});
+        QCOMPARE(s.Directory.NextSequence, 3);
+
+        // An empty number writes nothing.
+        QCOMPARE(s.Add(QString(), QStringLiteral("x")), QString());
+        QCOMPARE(s.Directory.NextSequence, 3);
+        QCOMPARE(s.Directory.ListTelNumbers(), 2);
+    }
+
+    void conversionErrorsWriteNothing_data()
+    {
+        QTest::addColumn<QString>("num");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("number") << "20a1" << "0";
+        QTest::newRow("status") << "2001" << "正常";
+    }
+    void conversionErrorsWriteNothing()
+    {
+        QFETCH(QString, num);
+        QFETCH(QString, status);
+        TStore s;
+        QVERIFY(!s.Add(num, QStringLiteral("x"), {}, status).isEmpty());
+        QCOMPARE(s.Directory.ListTelNumbers(), 0);
+    }
+
+    void widthsInGbkBytes()
+    {
+        TStore s;
+        const QString longName = QString(30, QChar(u'瓦'));          // 60 GBK bytes
+        const QString mixed = QStringLiteral("a") + QString(30, QChar(u'斯')); // 61 GBK bytes
+        QCOMPARE(s.Add(QStringLiteral("1"), longName, {QStringLiteral("12345678901")}), QString());
+        QCOMPARE(s.Add(QStringLiteral("2"), mixed), QString());
+        QCOMPARE(s.Rows(QStringLiteral("select TelName, GroupNo1 from TelNumber order by sequence")),
+                 (QStringList{QString(25, QChar(u'瓦')) + QStringLiteral("|1234567890"),
+                              QStringLiteral("a") + QString(24, QChar(u'斯')) + QStringLiteral("|")}));
+    }
+
+    void numbering()
+    {
+        TStore s;
+        QCOMPARE(s.Directory.GetTelNumberAmount(), QString());
+        QCOMPARE(s.Directory.NextSequence, 0); // empty table: kept
+        for (int n = 1; n <= 40; ++n)
+            s.Add(QString::number(3000 + n));
+        QCOMPARE(s.Rows(QStringLiteral("select min(sequence), max(sequence) from TelNumber")), QStringList{"1|40"});
+        s.Directory.NextSequence = 0;
+        QCOMPARE(s.Directory.GetTelNumberAmount(), QString());
+        QCOMPARE(s.Directory.NextSequence, 41);
+        // Numbering goes on after deletions in the same run.
+        s.Sql(QStringLiteral("delete from TelNumber"));
+        QCOMPARE(s.Directory.GetTelNumberAmount(), QString());
+        QCOMPARE(s.Directory.NextSequence, 41);
+        s.Add(QStringLiteral("4000"));
+        QCOMPARE(s.Rows(QStringLiteral("select sequence from TelNumber")), QStringList{"41"});
+    }
+
+    void members()
+    {
+        TStore s;
+        s.Add(QStringLiteral("2001"), QStringLiteral("a"), {"3", "3"});
+        s.Add(QStringLiteral("2002"), QStringLiteral("b"), {"03"});
+        s.Add(QStringLiteral("2003"), QStringLiteral("c"), {"1", "2", "4", "5", "6", "7", "8", "3"});
+        s.Add(QStringLiteral("2004"), QStringLiteral("d"), {"3' or '1"});
+        QCOMPARE(s.Directory.ListMembers(QStringLiteral("3"), true), 2);
+        QStringList numbers;
+        for (TLiveQuery &q = s.Directory.Query(); !q.Eof(); q.Next())
+            numbers << q.Value(QStringLiteral("TelNum")).toString();
+        QCOMPARE(numbers, (QStringList{"2001", "2003"}));
+        QCOMPARE(s.Directory.ListMembers(QStringLiteral("3' or '1"), false), 1);
+        QCOMPARE(s.Directory.ListTelNumbers(), 4);
+    }
+
+    void liveEditing()
+    {
+        TStore s;
+        s.Sql(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (1, 1, '1组'), (2, 2, '2组'), (3, 3, '3组')"));
+        TLiveQuery q(s.DM.Connection());
+        QVERIFY(q.Open(QStringLiteral("Group"), QString(), {}, QStringLiteral("sequence asc")));
+        QCOMPARE(q.RowsAffected(), 3);
+        q.Last();
+        QCOMPARE(q.Value(QStringLiteral("groupname")).toString(), QStringLiteral("3组"));
+        q.MoveBy(-2);
+        QCOMPARE(q.Value(QStringLiteral("GroupNum")).toInt(), 1);
+        QVERIFY(q.Edit());
+        QVERIFY(q.Assign(QStringLiteral("GroupMsg"), QStringLiteral("调度")));
+        QVERIFY(q.Post());
+        q.Next();
+        QVERIFY(q.Delete());
+        QCOMPARE(q.RecordCount(), 2);
+        q.Append();
+        QVERIFY(q.Assign(QStringLiteral("GroupNum"), 9));
+        QString why;
+        QVERIFY(!q.Post(&why)); // sequence is NOT NULL: the store's reason comes back
+        QVERIFY(!why.isEmpty());
+        q.Cancel();
+        QCOMPARE(q.RecordCount(), 2);
+        QCOMPARE(s.Rows(QStringLiteral("select GroupNum, GroupMsg from \"Group\" order by sequence")).first(),
+                 QStringLiteral("1|调度"));
+        QVERIFY(q.Execute(QStringLiteral("delete from \"Group\"")));
+        QCOMPARE(q.RowsAffected(), 2);
+    }
+
+    void unusableFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("garbage") << QByteArray(5000, '\x5A');
+    }
+    void unusableFiles()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("DATA"))));
+        QFile file(dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        TDM dm;
+        TLineLog log;
+        TDirectory directory(dm, log);
+        QString why;
+        dm.Prepare(dir.path(), &why);
+        QCOMPARE(directory.ListGroups(), 0);
+        QCOMPARE(directory.ListTelNumbers(), 0);
+        QVERIFY(!directory.AddTelNumber(QStringLiteral("1"), {}, {}, {}, {}, {}).isEmpty());
+        QVERIFY(!log.Lines().isEmpty());
+        QFile after(dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")));
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), content); // nothing written over the operator's file
+    }
+
+    void lockedByAnotherConnection()
+    {
+        TStore s;
+        s.Add(QStringLiteral("2001"));
+        // Another program holds a write lock: reads still work, a write gives up after the
+        // busy timeout with the store's reason.
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(s.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")));
+        QVERIFY(other.open());
+        QSqlQuery lock(other);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QCOMPARE(s.Directory.ListTelNumbers(), 0);
+        QVERIFY(!s.Add(QStringLiteral("2002")).isEmpty());
+        lock.exec(QStringLiteral("ROLLBACK"));
+        lock = QSqlQuery();
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QCOMPARE(s.Directory.ListTelNumbers(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDirectory)
+#include "tst_directory.moc"

@@ -1,0 +1,306 @@
+#include "platform_link/ldtx_frame.h"
+#include "shell/varnex_core.h"
+#include "support/test_support.h"
+
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+#include <QtEndian>
+
+using TestSupport::Hex;
+
+namespace {
+
+QByteArray Le32(int32_t v)
+{
+    QByteArray b(4, Qt::Uninitialized);
+    qToLittleEndian<int32_t>(v, b.data());
+    return b;
+}
+
+QByteArray VoicePayload(uint8_t playType, int32_t target, uint8_t mode, const QByteArray &content, uint8_t times)
+{
+    return QByteArray(1, char(playType)) + Le32(target) + char(mode) + content + char(times);
+}
+
+// A started core whose platform is a socket of this test, with a directory to fill.
+struct TPlatform
+{
+    QTemporaryDir Dir;
+    QUdpSocket Peer;
+    TRecordingPlayer Player;
+    std::unique_ptr<TVarnexCore> Core;
+    QStringList Traced;
+
+    explicit TPlatform(const QStringList &extra = {})
+    {
+        Peer.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
+            Dir,
+            QStringList{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(Peer.localPort()),
+                        QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
+                        QStringLiteral("ifUse0=是")}
+                + extra,
+            &Player));
+        Core->FormCreate();
+        QObject::connect(&Core->TraceSink(), &TTraceSink::Traced, &Peer, [this](const QString &t) { Traced << t; });
+    }
+
+    void Group(int number, const QString &name)
+    {
+        static int sequence = 0;
+        Core->Directory().Query().Execute(
+            QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (?, ?, ?)"),
+            {number, ++sequence + number * 1000, name});
+    }
+    void Phone(int number, const QString &name, const QString &status = QString(), const QStringList &groups = {})
+    {
+        QVERIFY(Core->Directory().AddTelNumber(QString::number(number), name, QString(), groups, status, QString()).isEmpty());
+    }
+
+    // Serves one request and returns the replies' payloads (empty list: no reply).
+    QList<QByteArray> Request(uint8_t type, const QByteArray &payload = QByteArray(), uint8_t direction = 0,
+                              uint16_t id = 7)
+    {
+        Core->Dispatcher().ExecOnCommCommand(id, direction, type, payload);
+        QList<QByteArray> replies;
+        QTest::qWait(30);
+        while (Peer.hasPendingDatagrams()) {
+            const QByteArray frame = Peer.receiveDatagram(70000).data();
+            LastReply = frame;
+            replies << frame.mid(10, frame.size() - 12);
+        }
+        return replies;
+    }
+    QByteArray LastReply;
+    TPlayChn &Channel0() { return Core->Channels().Channel(0); }
+    QStringList Lines() const { return Core->CommMsg().Lines(); }
+};
+
+} // namespace
+
+class TstDispatcher : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void headerLine_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("group list") << 0 << 0 << "[消息ID:5][消息方向:0 安全监控系统发起][消息类型:0 分组信息列表获取接口]";
+        QTest::newRow("direction 2") << 2 << 1 << "[消息ID:5][消息方向:2 调度通信系统发起][消息类型:1 通信设备状态获取接口]";
+        QTest::newRow("unknown both") << 7 << 9 << "[消息ID:5][消息方向:7[消息类型:9";
+    }
+    void headerLine()
+    {
+        QFETCH(int, direction);
+        QFETCH(int, type);
+        QFETCH(QString, line);
+        QCOMPARE(TRequestDispatcher::HeaderLine(5, uint8_t(direction), uint8_t(type)), line);
+    }
+
+    void groupList()
+    {
+        TPlatform p;
+        QCOMPARE(p.Request(0), QList<QByteArray>{Hex("00")});
+        QCOMPARE(p.Lines().mid(1, 2), (QStringList{"[消息ID:7][消息方向:0 安全监控系统发起][消息类型:0 分组信息列表获取接口]",
+                                                   "应答分组信息列表获取接口: 分组个数=0"}));
+        QCOMPARE(p.LastReply.mid(0, 10), Hex("4C4454580500 0700 01 00"));
+
+        p.Group(1, QStringLiteral("1组"));
+        p.Group(2, QString(20, QChar(u'瓦'))); // 60 UTF-8 bytes: cut to 16 whole characters
+        const QByteArray cut = QString(16, QChar(u'瓦')).toUtf8();
+        QCOMPARE(p.Request(0, Hex("FFFF")), QList<QByteArray>{Hex("02") + Le32(1) + char(4) + QStringLiteral("1组").toUtf8()
+                                                               + Le32(2) + char(cut.size()) + cut});
+    }
+
+    void deviceStatus()
+    {
+        TPlatform p;
+        p.Phone(2001, QStringLiteral("井口"), QStringLiteral("1"));
+        p.Phone(2002, QStringLiteral("b"), QStringLiteral("256"));
+        p.Phone(2003, QString());
+        QCOMPARE(p.Request(1), QList<QByteArray>{Hex("03") + Le32(2001) + char(6) + QStringLiteral("井口").toUtf8() + char(1)
+                                                  + Le32(2002) + char(1) + 'b' + char(0) + Le32(2003) + char(0) + char(0)});
+        QVERIFY(p.Lines().last().startsWith(QStringLiteral("发送:4C 44 54 58 1E 00 07 00 01 01 03 ")));
+    }
+
+    void repliesCarryWhatTheyCount()
+    {
+        // 40 telephones with 50-byte names: rows of 56 bytes; the 25th crosses 1400 and is the last.
+        TPlatform p;
+        for (int i = 0; i < 40; ++i)
+            p.Phone(3000 + i, QString(50, QLatin1Char('n')));
+        const QList<QByteArray> devices = p.Request(1);
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices[0].size(), 1 + 25 * 56);
+        QCOMPARE(uint8_t(devices[0][0]), uint8_t(25));
+        QVERIFY(p.Traced.contains(QStringLiteral("分组数据太长，需要小于1460字节")));
+
+        // Groups adding up to exactly 1400 bytes: the next 55-byte row would not fit one frame,
+        // so it is left out and the reply is still sent.
+        for (int g = 1; g <= 25; ++g)
+            p.Group(g, QString(50, QLatin1Char('g')));
+        p.Group(26, QString(19, QLatin1Char('h')));
+        p.Group(27, QString(50, QLatin1Char('i')));
+        const QList<QByteArray> groups = p.Request(0);
+        QCOMPARE(groups.size(), 1);
+        QCOMPARE(groups[0].size(), 1400);
+        QCOMPARE(uint8_t(groups[0][0]), uint8_t(26));
+    }
+
+    void voiceNotifyGroup()
+    {
+        TPlatform p;
+        p.Phone(2001, QStringLiteral("井口"), {}, {"3"});
+        p.Phone(2002, QStringLiteral("绞车"), {}, {"1", "3"});
+        p.Phone(2003, QStringLiteral("泵房"), {}, {"03"});
+        const QList<QByteArray> replies = p.Request(2, VoicePayload(0, 3, 2, QStringLiteral("撤离2").toUtf8(), 2));
+        QCOMPARE(replies, QList<QByteArray>{Hex("02") + Le32(2001) + char(0) + Le32(2002) + char(0)});
+        QCOMPARE(uint8_t(p.LastReply[9]), uint8_t(4));
+        TPlayChn &chn = p.Channel0();
+        const QString summary = QStringLiteral("应答语音通知接口: 组号=3 电话个数=2 播报内容=撤离2 播报次数=2");
+        QCOMPARE(chn.NumberMemo.Lines(), (QStringList{"播放的号码显示", summary, "井口 2001", "绞车 2002"}));
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("组号=3播放文本"));
+        QCOMPARE(chn.TotalLabel, QStringLiteral("2"));
+        QCOMPARE(chn.PlayCountLabel, QStringLiteral("2"));
+        QVERIFY(QDateTime::fromString(chn.StartTimeLabel, QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+        QCOMPARE(chn.PlayText, QStringLiteral("撤离2"));
+        QCOMPARE(chn.CalledCount, 2);
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QCOMPARE(p.Player.Calls.first(), QStringLiteral("open w2.wav"));
+        QVERIFY(p.Lines().contains(summary));
+    }
+
+    void voiceNotifyLargeGroup()
+    {
+        TPlatform p;
+        for (int i = 0; i < 500; ++i)
+            p.Phone(10000 + i, QString(), {}, {"9"});
+        const QList<QByteArray> replies = p.Request(2, VoicePayload(0, 9, 0, QByteArray(), 1));
+        QCOMPARE(replies.size(), 1);
+        QCOMPARE(uint8_t(replies[0][0]), uint8_t(255));
+        QCOMPARE(replies[0].size(), 1 + 255 * 5);
+        QCOMPARE(p.Channel0().CalledCount, 384);
+        QCOMPARE(p.Channel0().CalledNumbers[383], 10383);
+        QCOMPARE(p.Channel0().TotalLabel, QStringLiteral("500"));
+    }
+
+    void voiceNotifyOneNumber()
+    {
+        TPlatform p;
+        TPlayChn &chn = p.Channel0();
+        chn.State = ChnDialing; // busy: the number is kept for the next notification
+        for (int i = 0; i < 10; ++i)
+            chn.CalledNumbers[size_t(chn.CalledCount++)] = 100 + i;
+        // 7 bytes: an empty content is served.
+        QCOMPARE(p.Request(2, VoicePayload(1, 2005, 1, QByteArray(), 1)), QList<QByteArray>{Hex("01") + Le32(2005) + char(0)});
+        QCOMPARE(chn.CalledCount, 11);
+        QCOMPARE(chn.CalledNumbers[10], 2005);
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("指定号码播放预案"));
+        QCOMPARE(chn.State, uint8_t(ChnDialing));
+        QCOMPARE(chn.NumberMemo.Lines().last(), QStringLiteral("2005"));
+
+        // A group replaces the list, but the busy channel is not restarted.
+        p.Phone(2001, QStringLiteral("a"), {}, {"4"});
+        QCOMPARE(p.Request(2, VoicePayload(0, 4, 7, QByteArray("x"), 1)).size(), 1);
+        QCOMPARE(chn.CalledCount, 1);
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("组号=4播放类型错"));
+        QCOMPARE(chn.State, uint8_t(ChnDialing));
+    }
+
+    void voiceNotifyRefused_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("traced");
+        QTest::newRow("6 bytes") << Hex("000100000002") << "播放时数据长度小于10错";
+        QTest::newRow("play type 2") << VoicePayload(2, 1, 2, "x", 1) << "播放类型错:2";
+    }
+    void voiceNotifyRefused()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, traced);
+        TPlatform p;
+        QCOMPARE(p.Request(2, payload), QList<QByteArray>{});
+        QCOMPARE(p.Traced, QStringList{traced});
+        QCOMPARE(p.Channel0().NumberMemo.Lines(), QStringList{"播放的号码显示"});
+    }
+
+    void phoneCall_data()
+    {
+        QTest::addColumn<int>("called");
+        QTest::addColumn<int>("dialled");
+        QTest::newRow("2005") << 2005 << 2005;
+        QTest::newRow("70000 keeps its low 16 bits") << 70000 << 4464;
+    }
+    void phoneCall()
+    {
+        QFETCH(int, called);
+        QFETCH(int, dialled);
+        TPlatform p;
+        p.Channel0().State = ChnBlocked; // a call always starts the channel
+        QCOMPARE(p.Request(6, Le32(2001) + Le32(called)), QList<QByteArray>{Hex("00")});
+        QCOMPARE(uint8_t(p.LastReply[9]), uint8_t(6));
+        TPlayChn &chn = p.Channel0();
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("单呼号码=%1播放文本").arg(dialled));
+        QCOMPARE(chn.PlayText, QStringLiteral("1"));
+        QCOMPARE(chn.CalledNumbers[0], dialled);
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QVERIFY(p.Lines().contains(QStringLiteral("[消息ID:7][消息方向:0 安全监控系统发起][消息类型:6 电话呼叫接口] 电话呼叫 主叫：2001 被叫:%1").arg(dialled)));
+    }
+
+    void notServed_data()
+    {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("lastLine");
+        QTest::newRow("direction 1") << 1 << 0 << "消息方向 ERROR";
+        QTest::newRow("direction 2") << 2 << 0 << "消息方向 ERROR";
+        QTest::newRow("type 3") << 0 << 3 << "[消息ID:7][消息方向:0 安全监控系统发起][消息类型:3 短信通知接口]";
+        QTest::newRow("type 9") << 3 << 9 << "[消息ID:7][消息方向:3 安全监控系统回复][消息类型:9";
+    }
+    void notServed()
+    {
+        QFETCH(int, direction);
+        QFETCH(int, type);
+        QFETCH(QString, lastLine);
+        TPlatform p;
+        QCOMPARE(p.Request(uint8_t(type), QByteArray(), uint8_t(direction)), QList<QByteArray>{});
+        QCOMPARE(p.Lines().last(), lastLine);
+    }
+
+    void anyRequestIsSafe()
+    {
+        TPlatform p;
+        p.Core->CommMsg().SetShown(false);
+        for (int i = 0; i < 60; ++i)
+            p.Phone(2000 + i, QString(40, QChar(u'井')), QString::number(i), {"1", "2"});
+        p.Group(1, QStringLiteral("一组"));
+        QRandomGenerator random(7);
+        int replies = 0;
+        for (int i = 0; i < 300; ++i) {
+            QByteArray payload(int(random.bounded(1456)), Qt::Uninitialized);
+            for (char &c : payload)
+                c = char(random.bounded(256));
+            if (i % 4 == 0 && payload.size() >= 7)
+                payload[0] = char(i % 8 == 0 ? 0 : 1); // reach both play types, with any target
+            p.Core->Dispatcher().ExecOnCommCommand(uint16_t(i), uint8_t(random.bounded(5)), uint8_t(random.bounded(10)), payload);
+            QTest::qWait(0);
+            while (p.Peer.hasPendingDatagrams()) {
+                QVERIFY(p.Peer.receiveDatagram(70000).data().size() <= 1461);
+                ++replies;
+            }
+        }
+        QVERIFY(replies > 0);
+        QCOMPARE(p.Core->Directory().ListTelNumbers(), 60);
+        QCOMPARE(p.Core->Directory().ListGroups(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDispatcher)
+#include "tst_dispatcher.moc"
