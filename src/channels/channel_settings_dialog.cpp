@@ -2,6 +2,7 @@
 
 #include "channels/play_channels.h"
 #include "shell/configuration.h"
+#include "shell/editable_list.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -10,19 +11,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-
-namespace {
-QComboBox *EditableList(const QStringList &items, const QString &text, const QString &objectName, QWidget *parent)
-{
-    auto *box = new QComboBox(parent);
-    box->setObjectName(objectName);
-    box->setEditable(true);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->addItems(items);
-    box->setEditText(text);
-    return box;
-}
-} // namespace
 
 TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDialog(parent), Channels(channels)
 {
@@ -37,10 +25,10 @@ TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDial
     QStringList lineNumbers;
     for (int n = 2001; n <= 2010; ++n)
         lineNumbers << QString::number(n);
-    ChnNoBox = EditableList(channelNumbers, QStringLiteral("1"), QStringLiteral("ChnNoBox"), group);
-    ChnNumberBox = EditableList(lineNumbers, QStringLiteral("2001"), QStringLiteral("ChnNumberBox"), group);
-    ifUseBox = EditableList({QStringLiteral("是"), QStringLiteral("否")}, QStringLiteral("是"), QStringLiteral("ifUseBox"),
-                            group);
+    ChnNoBox = NewEditableList(channelNumbers, QStringLiteral("1"), QStringLiteral("ChnNoBox"), QString(), group);
+    ChnNumberBox = NewEditableList(lineNumbers, QStringLiteral("2001"), QStringLiteral("ChnNumberBox"), QString(), group);
+    ifUseBox = NewEditableList({QStringLiteral("是"), QStringLiteral("否")}, QStringLiteral("是"), QStringLiteral("ifUseBox"),
+                               QString(), group);
     auto *form = new QFormLayout(group);
     form->addRow(QStringLiteral("通道号:"), ChnNoBox);
     form->addRow(QStringLiteral("线路号码:"), ChnNumberBox);

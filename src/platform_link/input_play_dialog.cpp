@@ -1,5 +1,7 @@
 #include "platform_link/input_play_dialog.h"
 
+#include "shell/editable_list.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,19 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-QComboBox *EditableList(const QStringList &items, const QString &text, const QString &hint, QWidget *parent)
-{
-    auto *box = new QComboBox(parent);
-    box->setEditable(true);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->addItems(items);
-    box->setEditText(text);
-    box->setToolTip(hint);
-    return box;
-}
-} // namespace
 
 TInputPlayFrom::TInputPlayFrom(QWidget *parent) : QDialog(parent)
 {
@@ -34,15 +23,14 @@ TInputPlayFrom::TInputPlayFrom(QWidget *parent) : QDialog(parent)
     for (int n = 2001; n <= 2010; ++n)
         targets << QString::number(n);
     targets << QString();
-    PlayTypeBox = EditableList({"0", "1", ""}, QStringLiteral("0"), QStringLiteral("0：分组拨打1：指定号码"), group);
-    GroupOrNumberBox = EditableList(targets, QStringLiteral("1"), QString(), group);
-    PlayTxtTypeBox = EditableList({"0", "1", "2", ""}, QStringLiteral("2"), QStringLiteral("0:语音文件 1:播预案 2:播文字"), group);
-    PlayTimesBox = EditableList({"1", "2", "3", "4", "5", "6"}, QStringLiteral("1"), QString(), group);
+    PlayTypeBox = NewEditableList({"0", "1", ""}, QStringLiteral("0"), QStringLiteral("PlayTypeBox"),
+                                  QStringLiteral("0：分组拨打1：指定号码"), group);
+    GroupOrNumberBox = NewEditableList(targets, QStringLiteral("1"), QStringLiteral("GroupOrNumberBox"), QString(), group);
+    PlayTxtTypeBox = NewEditableList({"0", "1", "2", ""}, QStringLiteral("2"), QStringLiteral("PlayTxtTypeBox"),
+                                     QStringLiteral("0:语音文件 1:播预案 2:播文字"), group);
+    PlayTimesBox = NewEditableList({"1", "2", "3", "4", "5", "6"}, QStringLiteral("1"), QStringLiteral("PlayTimesBox"),
+                                   QString(), group);
     PlayTxtEdit = new QLineEdit(QStringLiteral("瓦斯监测联动测试，请挂机"), group);
-    PlayTypeBox->setObjectName(QStringLiteral("PlayTypeBox"));
-    GroupOrNumberBox->setObjectName(QStringLiteral("GroupOrNumberBox"));
-    PlayTxtTypeBox->setObjectName(QStringLiteral("PlayTxtTypeBox"));
-    PlayTimesBox->setObjectName(QStringLiteral("PlayTimesBox"));
     PlayTxtEdit->setObjectName(QStringLiteral("PlayTxtEdit"));
 
     auto *grid = new QGridLayout(group);

@@ -2,6 +2,8 @@
 
 #include "platform_link/unit_crc.h"
 
+#include <QtEndian>
+
 namespace LdtxFrame {
 
 QString DirectionName(int code)
@@ -45,6 +47,13 @@ std::optional<TBuiltFrame> Build(QByteArrayView payload, uint8_t type, uint8_t d
     frame.CheckCode = GetStrCrc(frame.Bytes, checkType);
     frame.Bytes.append(static_cast<char>(frame.CheckCode & 0xFF)).append(static_cast<char>(frame.CheckCode >> 8));
     return frame;
+}
+
+QByteArray Le32(int32_t value)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToLittleEndian<int32_t>(value, bytes.data());
+    return bytes;
 }
 
 QString HexDump(QByteArrayView bytes, char separator)

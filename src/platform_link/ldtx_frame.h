@@ -43,6 +43,9 @@ struct TBuiltFrame
 std::optional<TBuiltFrame> Build(QByteArrayView payload, uint8_t type, uint8_t direction, uint16_t messageId,
                                  const QString &checkType);
 
+// A signed 32-bit number as the four little-endian bytes payloads carry.
+QByteArray Le32(int32_t value);
+
 // Every byte as two upper-case hex digits followed by the separator.
 QString HexDump(QByteArrayView bytes, char separator = ' ');
 

@@ -16,12 +16,6 @@ namespace {
 
 const QString TooLong = QStringLiteral("分组数据太长，需要小于1460字节");
 
-QByteArray Le32(int32_t value)
-{
-    QByteArray bytes(4, Qt::Uninitialized);
-    qToLittleEndian<int32_t>(value, bytes.data());
-    return bytes;
-}
 
 // Byte i of the payload; bytes the platform did not send read as 0.
 uint8_t At(QByteArrayView payload, qsizetype i)
@@ -95,7 +89,7 @@ void TRequestDispatcher::ListingReply(uint8_t type, uint16_t messageId, bool dev
     for (q.First(); count > 0 && !q.Eof(); q.Next()) {
         const QByteArray name =
             Utf8CutAtBoundary(q.Value(devices ? QStringLiteral("TelName") : QStringLiteral("GroupName")).toString(), 50);
-        QByteArray row = Le32(q.Value(devices ? QStringLiteral("TelNum") : QStringLiteral("GroupNum")).toInt());
+        QByteArray row = LdtxFrame::Le32(q.Value(devices ? QStringLiteral("TelNum") : QStringLiteral("GroupNum")).toInt());
         row += char(name.size());
         row += name;
         if (devices)
@@ -142,7 +136,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
             TLiveQuery &q = Directory.Query();
             for (q.First(); !q.Eof(); q.Next()) {
                 const int number = q.Value(QStringLiteral("TelNum")).toInt();
-                if (!AddRow(Le32(number) + char(0))) {
+                if (!AddRow(LdtxFrame::Le32(number) + char(0))) {
                     Trace.LogMon(TooLong);
                     break;
                 }
@@ -170,7 +164,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         chn.CallTypeLabel = QStringLiteral("指定号码") + modeText;
         CommAnsBuf.append(char(1));
         chn.NumberMemo.Add(QString::number(target));
-        CommAnsBuf += Le32(target) + char(0);
+        CommAnsBuf += LdtxFrame::Le32(target) + char(0);
         chn.PlayText = content;
         if (chn.CalledCount < TPlayChn::MaxNumbers)
             chn.CalledNumbers[size_t(chn.CalledCount++)] = target;

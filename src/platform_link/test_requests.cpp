@@ -9,14 +9,6 @@
 
 #include <QtEndian>
 
-namespace {
-QByteArray Le32(int32_t value)
-{
-    QByteArray bytes(4, Qt::Uninitialized);
-    qToLittleEndian<int32_t>(value, bytes.data());
-    return bytes;
-}
-} // namespace
 
 TTestRequests::TTestRequests(const TConfiguration &config, TTrafficLog &traffic, TPlatformLink &link)
     : Config(config), Traffic(traffic), Link(link)
@@ -48,7 +40,7 @@ void TTestRequests::SendPhoneCall(const QString &dialNumber)
     int called = 0;
     if (!ParseDecimalInt(dialNumber, &called))
         called = 0;
-    SendRequest(LdtxFrame::PhoneCall, Le32(TestCaller) + Le32(called));
+    SendRequest(LdtxFrame::PhoneCall, LdtxFrame::Le32(TestCaller) + LdtxFrame::Le32(called));
 }
 
 QString TTestRequests::SendVoiceNotify(const QString &playType, const QString &groupOrNumber, const QString &playMode,
@@ -68,7 +60,7 @@ QString TTestRequests::SendVoiceNotify(const QString &playType, const QString &g
 
     QByteArray payload;
     payload += char(values[0] & 0xFF);
-    payload += Le32(values[1]);
+    payload += LdtxFrame::Le32(values[1]);
     payload += char(values[2] & 0xFF);
     payload += Utf8CutAtBoundary(content, MaxContentBytes);
     payload += char(values[3] & 0xFF);

@@ -38,14 +38,8 @@ class TstChannelWindows : public QObject
 private Q_SLOTS:
     void init()
     {
-        const QList<int> ports = TestSupport::FreeUdpPorts(2);
-        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
-            Dir,
-            {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
-             QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")},
-            &Player));
+        Core = TestSupport::StartCore(Dir, {QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")}, &Player);
         Form = std::make_unique<TMainForm>(*Core);
-        Core->FormCreate();
         Form->show();
     }
     void cleanup()

@@ -258,24 +258,23 @@ private Q_SLOTS:
         QVERIFY(cpu.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
         QUdpSocket platform;
         QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
-        const QList<int> ports = TestSupport::FreeUdpPorts(2);
         QTemporaryDir dir;
         QFile keys(dir.filePath(QStringLiteral("key.dat")));
         QVERIFY(keys.open(QIODevice::WriteOnly));
         keys.write(TestSupport::KeyFile({{3 * 1088 + 64 + 2 * 8 + 3, 8001}}));
         keys.close();
         TRecordingPlayer player;
-        TVarnexCore core(TestSupport::CoreOptions(
+        const auto started = TestSupport::StartCore(
             dir,
-            {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
-             QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.2"),
+            {QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.2"),
              QStringLiteral("IpPort=%1").arg(cpu.localPort()), QStringLiteral("ifUse0=是"),
-             QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(platform.localPort())},
-            &player));
-        core.FormCreate();
+             QStringLiteral("CommIpPort=%1").arg(platform.localPort())},
+            &player);
+        TVarnexCore &core = *started;
+        const int hostPort = core.Config().RecIpPort;
         QCOMPARE(core.StartupErrors(), QStringList());
 
-        cpu.writeDatagram(Hex("00"), QHostAddress::LocalHost, quint16(ports[1]));
+        cpu.writeDatagram(Hex("00"), QHostAddress::LocalHost, quint16(hostPort));
         QTRY_COMPARE(core.HostLink().CurrentHost(), QStringLiteral("127.0.0.2"));
 
         QVERIFY(core.Directory().AddTelNumber("8001", "a", {}, {"5"}, {}, {}).isEmpty());
@@ -295,7 +294,7 @@ private Q_SLOTS:
         core.WarnRecTimer();
         QTRY_VERIFY(cpu.hasPendingDatagrams());
         const QNetworkDatagram sent = cpu.receiveDatagram();
-        QCOMPARE(sent.senderPort(), ports[1]);
+        QCOMPARE(sent.senderPort(), hostPort);
         QCOMPARE(sent.data().toHex(' '),
                  Hex("A5A5A5000C03 03FE000303FF  A5A5A5000C03 03FE012324FF  A5A5A5000C03 03FE000202FF").toHex(' '));
         QTest::qWait(20);

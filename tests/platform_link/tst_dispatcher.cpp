@@ -38,15 +38,9 @@ struct TPlatform
     explicit TPlatform(const QStringList &extra = {})
     {
         Peer.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-        const QList<int> ports = TestSupport::FreeUdpPorts(2);
-        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
-            Dir,
-            QStringList{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(Peer.localPort()),
-                        QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
-                        QStringLiteral("ifUse0=是")}
-                + extra,
-            &Player));
-        Core->FormCreate();
+        Core = TestSupport::StartCore(
+            Dir, extra + QStringList{QStringLiteral("CommIpPort=%1").arg(Peer.localPort()), QStringLiteral("ifUse0=是")},
+            &Player);
         QObject::connect(&Core->TraceSink(), &TTraceSink::Traced, &Peer, [this](const QString &t) { Traced << t; });
     }
 

@@ -22,15 +22,11 @@ struct TOperator
     explicit TOperator(bool loopBack = false, const QString &checkType = QStringLiteral("CRC-16/MODBUS"))
     {
         Platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-        const QList<int> ports = TestSupport::FreeUdpPorts(2);
-        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
-            Dir,
-            {QStringLiteral("CommIpAddress=127.0.0.1"),
-             QStringLiteral("CommIpPort=%1").arg(loopBack ? ports[0] : Platform.localPort()),
-             QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
-             QStringLiteral("CheckType=") + checkType},
-            &Player));
-        Core->FormCreate();
+        const int ownPort = TestSupport::FreeUdpPort();
+        Core = TestSupport::StartCore(Dir,
+                                      {QStringLiteral("CommIpPort=%1").arg(loopBack ? ownPort : Platform.localPort()),
+                                       QStringLiteral("CommRecIpPort=%1").arg(ownPort), QStringLiteral("CheckType=") + checkType},
+                                      &Player);
     }
     TTestRequests &Requests() { return Core->TestRequests(); }
     QByteArray Sent()

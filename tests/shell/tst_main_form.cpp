@@ -30,14 +30,8 @@ class TstMainForm : public QObject
 private Q_SLOTS:
     void init()
     {
-        const QList<int> ports = TestSupport::FreeUdpPorts(3);
-        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(
-            Dir,
-            {QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
-             QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(ports[2])},
-            &Player));
+        Core = TestSupport::StartCore(Dir, {}, &Player);
         Form = std::make_unique<TMainForm>(*Core);
-        Core->FormCreate();
         Form->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
     }

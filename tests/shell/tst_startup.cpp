@@ -16,18 +16,15 @@ namespace {
 struct TStartedCore
 {
     QTemporaryDir Dir;
-    QList<int> Ports = TestSupport::FreeUdpPorts(2);
-    int PlatformPort = Ports[0];
-    int HostPort = Ports[1];
     TRecordingPlayer Player;
     std::unique_ptr<TVarnexCore> Core;
+    int PlatformPort = 0;
+    int HostPort = 0;
 
-    explicit TStartedCore(QStringList extra = {})
+    explicit TStartedCore(const QStringList &settings = {})
+        : Core(TestSupport::StartCore(Dir, settings, &Player)), PlatformPort(Core->Config().CommRecIpPort),
+          HostPort(Core->Config().RecIpPort)
     {
-        QStringList lines{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommRecIpPort=%1").arg(PlatformPort),
-                          QStringLiteral("RecIpPort=%1").arg(HostPort)};
-        Core = std::make_unique<TVarnexCore>(TestSupport::CoreOptions(Dir, lines + extra, &Player));
-        Core->FormCreate();
     }
 };
 } // namespace

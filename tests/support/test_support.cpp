@@ -27,6 +27,17 @@ TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLi
     return options;
 }
 
+std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
+{
+    const QList<int> ports = FreeUdpPorts(3);
+    const QStringList defaults{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(ports[0]),
+                               QStringLiteral("CommRecIpPort=%1").arg(ports[1]),
+                               QStringLiteral("RecIpPort=%1").arg(ports[2])};
+    auto core = std::make_unique<TVarnexCore>(CoreOptions(dir, settingsLines + defaults, player));
+    core->FormCreate();
+    return core;
+}
+
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys)
 {
     QByteArray bytes(TKeyTable::FileSize, 0);

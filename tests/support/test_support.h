@@ -40,6 +40,11 @@ QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines);
 // key.dat, and the given sound player.
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
 
+// A core started on dir. The given settings come first and win over the test defaults after
+// them: the platform at 127.0.0.1 on a free port, and free receive ports for both endpoints,
+// so no test ever sends beyond this machine.
+std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
+
 // A key.dat image with the given key values set (index into the whole table), others 0.
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys);
 
