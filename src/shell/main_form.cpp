@@ -3,6 +3,7 @@
 #include "channels/channel_box.h"
 #include "channels/channel_settings_dialog.h"
 #include "platform_link/input_play_dialog.h"
+#include "settings/comm_settings_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/varnex_core.h"
 #include "shell/watch_panel.h"
@@ -83,12 +84,17 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     watchPanel->hide();
     SetChnFrom = new TSetChnFrom(core.Channels(), this);
     InputPlayFrom = new TInputPlayFrom(this);
+    dialogform = new Tdialogform(this);
 
     connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
     connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
     connect(Button(QStringLiteral("ClearMsgBtn")), &QPushButton::clicked, &core.CommMsg(), &TTrafficLog::Clear);
     connect(DisplayCheckBox, &QCheckBox::toggled, &core.CommMsg(), &TTrafficLog::SetHostMessagesShown);
     connect(Button(QStringLiteral("SetChnBtn")), &QPushButton::clicked, this, &TMainForm::SetChnBtnClick);
+    connect(Button(QStringLiteral("HostCommSetBtn")), &QPushButton::clicked, this,
+            [this] { CommSettingsClick(TCommSettings::Host); });
+    connect(Button(QStringLiteral("MonitorCommSetBtn")), &QPushButton::clicked, this,
+            [this] { CommSettingsClick(TCommSettings::Platform); });
     TTestRequests &requests = core.TestRequests();
     connect(Button(QStringLiteral("GroupListTestBtn")), &QPushButton::clicked, this,
             [&requests] { requests.SendGroupListRequest(); });
@@ -264,6 +270,25 @@ void TMainForm::ApplyChannelSettings()
                                                         SetChnFrom->ifUseBox->currentText(), Core.Settings());
     if (!error.isEmpty())
         ShowMessage(QStringLiteral("提示信息"), error);
+}
+
+void TMainForm::CommSettingsClick(int side)
+{
+    dialogform->Fill(TCommSettings::Form(TCommSettings::TSide(side), Core.Config()));
+    dialogform->exec();
+    ApplyCommSettings(side);
+}
+
+void TMainForm::ApplyCommSettings(int side)
+{
+    if (!dialogform->Answer())
+        return;
+    const TCommSettings::TOutcome outcome =
+        TCommSettings::Apply(TCommSettings::TSide(side), dialogform->Texts(), Core.Config(), Core.Settings());
+    if (!outcome.Error.isEmpty())
+        ShowMessage(QStringLiteral("提示信息"), outcome.Error);
+    else if (!outcome.Notice.isEmpty())
+        ShowMessage(QStringLiteral("提示信息"), outcome.Notice);
 }
 
 void TMainForm::VoiceNotifyTestClick()

@@ -10,6 +10,7 @@ class QPushButton;
 class TChannelBox;
 class TLogMemo;
 class TInputPlayFrom;
+class Tdialogform;
 class TSetChnFrom;
 class TVarnexCore;
 class TWatchPanel;
@@ -30,6 +31,9 @@ public:
     // "通道设置": the channel settings dialog, then its answer applied.
     void SetChnBtnClick();
     void ApplyChannelSettings();
+    // "主机侧通讯设置" (host) and "安检侧通讯设置" (platform): the settings dialog, then its answer.
+    void CommSettingsClick(int side);
+    void ApplyCommSettings(int side);
     // "组呼语音通知": the test-play dialog, then the request sent.
     void VoiceNotifyTestClick();
     void SendVoiceNotifyTest();
@@ -49,6 +53,7 @@ public:
     QList<TChannelBox *> ChannelBoxes;
     TSetChnFrom *SetChnFrom;
     TInputPlayFrom *InputPlayFrom;
+    Tdialogform *dialogform;
 
 private:
     QFrame *MakeBanner();

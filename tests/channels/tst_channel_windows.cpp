@@ -2,6 +2,7 @@
 #include "channels/channel_settings_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/main_form.h"
+#include "support/modal.h"
 #include "support/test_support.h"
 
 #include <QComboBox>
@@ -25,13 +26,8 @@ class TstChannelWindows : public QObject
     // until the action has finished.
     void ChannelSettings(const std::function<void(TSetChnFrom &)> &answer)
     {
-        TSetChnFrom &dialog = *Form->SetChnFrom;
-        QTimer::singleShot(0, &dialog, [&] {
-            (void)QTest::qWaitFor([&] { return dialog.isVisible(); });
-            answer(dialog);
-            if (dialog.isVisible())
-                dialog.close();
-        });
+        TSetChnFrom *dialog = Form->SetChnFrom;
+        AnswerModal(dialog, [dialog, answer] { answer(*dialog); });
         Form->Button(QStringLiteral("SetChnBtn"))->click();
     }
 

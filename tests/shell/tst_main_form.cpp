@@ -4,6 +4,7 @@
 #include "shell/main_form.h"
 #include "shell/varnex_core.h"
 #include "shell/watch_panel.h"
+#include "support/modal.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -158,12 +159,7 @@ private Q_SLOTS:
         QCOMPARE(dialog->PlayTypeBox->toolTip(), QStringLiteral("0：分组拨打1：指定号码"));
 
         const auto answer = [dialog](const std::function<void()> &act) {
-            QTimer::singleShot(0, dialog, [dialog, act] {
-                (void)QTest::qWaitFor([dialog] { return dialog->isVisible(); });
-                act();
-                if (dialog->isVisible())
-                    dialog->close();
-            });
+            AnswerModal(dialog, act);
             QTest::mouseClick(dialog->parentWidget()->findChild<QPushButton *>(QStringLiteral("VoiceNotifyTestBtn")),
                               Qt::LeftButton);
         };

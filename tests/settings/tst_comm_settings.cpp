@@ -1,0 +1,112 @@
+#include "settings/comm_settings.h"
+#include "shell/varnex_core.h"
+#include "support/test_support.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QString FileText(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(f.readAll());
+}
+} // namespace
+
+class TstCommSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void forms()
+    {
+        TConfiguration config;
+        const auto host = TCommSettings::Form(TCommSettings::Host, config);
+        QCOMPARE(host.Title, QStringLiteral("跟调度机连接通讯设置对话框"));
+        QCOMPARE(host.Labels, (QStringList{"左侧CPU地址", "右侧CPU地址", "发送端口号", "接收端口号", "本机内网IP"}));
+        QCOMPARE(host.Texts.mid(0, 4), (QStringList{"192.168.0.194", "192.168.0.195", "18196", "12010"}));
+        QCOMPARE(host.Entries[3].size(), 8);
+        QCOMPARE(host.Entries[3].first(), QStringLiteral("13001"));
+        QCOMPARE(host.Entries[4].mid(0, 2), (QStringList{"192.168.0.152", "192.168.0.86"}));
+        QCOMPARE(host.Entries[4].size(), 3); // and the host's own address
+        const auto platform = TCommSettings::Form(TCommSettings::Platform, config);
+        QCOMPARE(platform.Title, QStringLiteral("跟安检系统通讯设置对话框"));
+        QCOMPARE(platform.Labels, (QStringList{"安检IP地址", "校验类型", "我方发送端口", "我方接收端口", "本机外网IP"}));
+        QCOMPARE(platform.Entries[1], (QStringList{"CRC-16/IBM", "CRC-16/MODBUS"}));
+        QCOMPARE(platform.Texts.mid(0, 4), (QStringList{"192.168.0.110", "CRC-16/MODBUS", "20011", "20011"}));
+    }
+
+    void confirmWritesInOrderAndTheReceivePortWaits()
+    {
+        QTemporaryDir dir;
+        TRecordingPlayer player;
+        auto core = TestSupport::StartCore(dir, {}, &player);
+        const int listening = core->HostLink().CommToPabx().LocalPort();
+        const auto outcome = TCommSettings::Apply(TCommSettings::Host, {"127.0.0.5", "127.0.0.6", "18200", "13001", "10.0.0.1"},
+                                                  core->Config(), core->Settings());
+        QCOMPARE(outcome.Error, QString());
+        QVERIFY(outcome.Notice.contains(QStringLiteral("13001")));
+        QCOMPARE(core->Config().IpAddress, QStringLiteral("127.0.0.5"));
+        QCOMPARE(core->Config().IpPort, 18200);
+        QCOMPARE(core->Config().RecIpPort, 13001);
+        QCOMPARE(int(core->HostLink().CommToPabx().LocalPort()), listening);
+        TSettingsStore again(core->Settings().Path());
+        again.Open();
+        QCOMPARE((QStringList{again.Read("IpAddress"), again.Read("IpAddress1"), again.Read("IpPort"), again.Read("LocalIPAddr")}),
+                 (QStringList{"127.0.0.5", "127.0.0.6", "18200", "10.0.0.1"}));
+        // Read back at the next start under its own name.
+        TConfiguration next;
+        QStringList errors;
+        next.ReadHostSide(again, errors);
+        QCOMPARE(next.RecIpPort, 13001);
+
+        // The new platform address applies to the very next datagram.
+        QVERIFY(TCommSettings::Apply(TCommSettings::Platform, {"127.0.0.9", "CRC-16/IBM", "20006", QString::number(core->Config().CommRecIpPort), ""},
+                                     core->Config(), core->Settings())
+                    .Error.isEmpty());
+        core->PlatformLink().CommToMonitorUDPRead(QByteArray("x"), QStringLiteral("127.0.0.1"));
+        QCOMPARE(core->PlatformLink().CommConectedIp(), QStringLiteral("安检监控平台通讯状态:不正确IP 127.0.0.1"));
+        QCOMPARE(core->Config().CheckType, QStringLiteral("CRC-16/IBM"));
+    }
+
+    void receivePortsAreWrittenUnderTheirHistoricNames()
+    {
+        QTemporaryDir dir;
+        TSettingsStore store(TestSupport::WriteSettings(dir, {}));
+        store.Open();
+        TConfiguration config;
+        QVERIFY(TCommSettings::Apply(TCommSettings::Host, {"a", "b", "1", "2", "c"}, config, store).Error.isEmpty());
+        QVERIFY(TCommSettings::Apply(TCommSettings::Platform, {"d", "e", "3", "4", "f"}, config, store).Error.isEmpty());
+        QCOMPARE(FileText(store.Path()), QStringLiteral("IpAddress=a\nIpAddress1=b\nIpPort=1\nRecIPport=2\nLocalIPAddr=c\n"
+                                                        "CommIpAddress=d\nCheckType=e\nCommIpPort=3\nCommRecIPport=4\n"
+                                                        "CommLocalIPAddr=f\n"));
+    }
+
+    void badFieldsChangeNothing_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("letters as the send port") << QStringList{"1.1.1.1", "2.2.2.2", "abc", "13001", ""} << "发送端口号";
+        QTest::newRow("receive port 0") << QStringList{"1.1.1.1", "2.2.2.2", "18196", "0", ""} << "接收端口号";
+        QTest::newRow("receive port 70000") << QStringList{"1.1.1.1", "2.2.2.2", "18196", "70000", ""} << "接收端口号";
+        QTest::newRow("empty first field") << QStringList{"", "2.2.2.2", "18196", "13001", ""} << "左侧CPU地址";
+    }
+    void badFieldsChangeNothing()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QString, named);
+        QTemporaryDir dir;
+        TSettingsStore store(TestSupport::WriteSettings(dir, {"IpPort=1"}));
+        store.Open();
+        TConfiguration config;
+        const auto outcome = TCommSettings::Apply(TCommSettings::Host, texts, config, store);
+        QVERIFY2(outcome.Error.contains(named), qPrintable(outcome.Error));
+        QCOMPARE(config.IpAddress, QStringLiteral("192.168.0.194"));
+        QCOMPARE(config.IpPort, 18196);
+        QCOMPARE(FileText(store.Path()), QStringLiteral("IpPort=1\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCommSettings)
+#include "tst_comm_settings.moc"

@@ -1,0 +1,117 @@
+#include "settings/comm_settings_dialog.h"
+#include "shell/main_form.h"
+#include "support/modal.h"
+#include "support/test_support.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TstCommSettingsDialog : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir Dir;
+    TRecordingPlayer Player;
+    std::unique_ptr<TVarnexCore> Core;
+    std::unique_ptr<TMainForm> Form;
+
+    // Presses the button and lets act work on the dialog; returns the settings file afterwards.
+    void Open(const char *button, const std::function<void(Tdialogform &)> &act)
+    {
+        Tdialogform *dialog = Form->dialogform;
+        AnswerModal(dialog, [dialog, act] { act(*dialog); });
+        Form->Button(QString::fromLatin1(button))->click();
+    }
+    QString Stored(const char *name)
+    {
+        TSettingsStore store(Core->Settings().Path());
+        store.Open();
+        return store.Read(QString::fromLatin1(name));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        Core = TestSupport::StartCore(Dir, {}, &Player);
+        Form = std::make_unique<TMainForm>(*Core);
+    }
+    void cleanup()
+    {
+        Form.reset();
+        Core.reset();
+    }
+
+    void hostSide()
+    {
+        Open("HostCommSetBtn", [](Tdialogform &d) {
+            QCOMPARE(d.windowTitle(), QStringLiteral("跟调度机连接通讯设置对话框"));
+            QCOMPARE(d.Labels[0]->text(), QStringLiteral("左侧CPU地址"));
+            QCOMPARE(d.Fields[0]->currentText(), QStringLiteral("192.168.0.194"));
+            QCOMPARE(d.Fields[3]->count(), 8);
+            d.Fields[0]->setEditText(QStringLiteral("127.0.0.7"));
+            d.Fields[2]->setEditText(QStringLiteral("18300"));
+            d.OkButton->click();
+        });
+        QVERIFY(Form->dialogform->Answer());
+        QCOMPARE(Core->Config().IpAddress, QStringLiteral("127.0.0.7"));
+        QCOMPARE(Stored("IpPort"), QStringLiteral("18300"));
+
+        // Cancel and the close box change nothing, also after an earlier confirm.
+        for (const bool useCancel : {true, false}) {
+            Open("HostCommSetBtn", [useCancel](Tdialogform &d) {
+                for (QComboBox *f : d.Fields)
+                    f->setEditText(QStringLiteral("99"));
+                if (useCancel)
+                    d.CancelButton->click();
+            });
+            QVERIFY(!Form->dialogform->Answer());
+            QCOMPARE(Core->Config().IpAddress, QStringLiteral("127.0.0.7"));
+            QCOMPARE(Stored("IpAddress"), QStringLiteral("127.0.0.7"));
+        }
+    }
+
+    void platformSideAfterHostSide()
+    {
+        Open("HostCommSetBtn", [](Tdialogform &d) { d.CancelButton->click(); });
+        Open("MonitorCommSetBtn", [](Tdialogform &d) {
+            QCOMPARE(d.windowTitle(), QStringLiteral("跟安检系统通讯设置对话框"));
+            QCOMPARE(d.Labels[1]->text(), QStringLiteral("校验类型"));
+            QCOMPARE(d.Fields[1]->count(), 2);
+            QCOMPARE(d.Fields[0]->currentText(), QStringLiteral("127.0.0.1"));
+        });
+    }
+
+    void emptyFirstFieldKeepsTheDialogOpen()
+    {
+        bool stayedOpen = false;
+        Open("MonitorCommSetBtn", [&stayedOpen](Tdialogform &d) {
+            d.Fields[0]->setEditText(QString());
+            d.OkButton->click();
+            stayedOpen = d.isVisible();
+        });
+        QVERIFY(stayedOpen);
+        QVERIFY(!Form->dialogform->Answer());
+        QCOMPARE(Core->Config().CommIpAddress, QStringLiteral("127.0.0.1"));
+    }
+
+    void badPortIsNamedAndNothingChanges()
+    {
+        Open("MonitorCommSetBtn", [](Tdialogform &d) {
+            d.Fields[0]->setEditText(QStringLiteral("127.0.0.8"));
+            d.Fields[2]->setEditText(QStringLiteral("port"));
+            d.OkButton->click();
+        });
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = Form->findChild<QMessageBox *>(QStringLiteral("MessageBox"))));
+        QVERIFY(box->text().contains(QStringLiteral("我方发送端口")));
+        box->accept();
+        QCOMPARE(Core->Config().CommIpAddress, QStringLiteral("127.0.0.1"));
+    }
+};
+
+QTEST_MAIN(TstCommSettingsDialog)
+#include "tst_comm_settings_dialog.moc"
