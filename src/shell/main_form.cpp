@@ -2,12 +2,15 @@
 
 #include "channels/channel_box.h"
 #include "channels/channel_settings_dialog.h"
+#include "keyboard/key_grid.h"
+#include "keyboard/keyboard_number_dialog.h"
 #include "platform_link/input_play_dialog.h"
 #include "settings/comm_settings_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/varnex_core.h"
 #include "shell/watch_panel.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -85,6 +88,20 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     SetChnFrom = new TSetChnFrom(core.Channels(), this);
     InputPlayFrom = new TInputPlayFrom(this);
     dialogform = new Tdialogform(this);
+    editfrom = new Teditfrom(this);
+
+    tablename = new QLabel(TKeyboardDisplay::Title(), central);
+    tablename->setObjectName(QStringLiteral("tablename"));
+    tablename->setFont(SongFont(21));
+    Paint(tablename, QPalette::WindowText, Navy);
+    tablename->move(244, 140);
+    tablename->adjustSize();
+    tablename->hide();
+    table = new TKeyGrid(core.KeyboardDisplay(), central);
+    table->setGeometry(152, 172, 680, 270);
+    table->hide();
+    connect(table->SaveAction, &QAction::triggered, this, &TMainForm::savePopMenuClick);
+    connect(table->DialAction, &QAction::triggered, this, &TMainForm::dialPopMenuClick);
 
     connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
     connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
@@ -95,6 +112,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
             [this] { CommSettingsClick(TCommSettings::Host); });
     connect(Button(QStringLiteral("MonitorCommSetBtn")), &QPushButton::clicked, this,
             [this] { CommSettingsClick(TCommSettings::Platform); });
+    connect(Button(QStringLiteral("KeyDataBtn")), &QPushButton::clicked, this, &TMainForm::KeyDataClick);
     TTestRequests &requests = core.TestRequests();
     connect(Button(QStringLiteral("GroupListTestBtn")), &QPushButton::clicked, this,
             [&requests] { requests.SendGroupListRequest(); });
@@ -245,6 +263,8 @@ QFrame *TMainForm::MakeRunPanel()
 void TMainForm::OpenMessageDisplay()
 {
     Core.CommMsg().SetShown(true);
+    table->hide();
+    tablename->hide();
     watchPanel->show();
     watchPanel->raise();
 }
@@ -289,6 +309,47 @@ void TMainForm::ApplyCommSettings(int side)
         ShowMessage(QStringLiteral("提示信息"), outcome.Error);
     else if (!outcome.Notice.isEmpty())
         ShowMessage(QStringLiteral("提示信息"), outcome.Notice);
+}
+
+void TMainForm::KeyDataClick()
+{
+    Core.CommMsg().SetShown(false);
+    watchPanel->hide();
+    editfrom->KeyboardBox->setEditText(QString::number(Core.Config().CurrentKeyboard));
+    editfrom->exec();
+    ShowKeyboard();
+}
+
+void TMainForm::ShowKeyboard()
+{
+    TKeyboardDisplay &display = Core.KeyboardDisplay();
+    QString problem = editfrom->Answer() ? display.ChooseKeyboard(editfrom->KeyboardBox->currentText()) : QString();
+    if (problem.isEmpty())
+        problem = display.ShowableProblem();
+    if (!problem.isEmpty()) {
+        ShowMessage(QStringLiteral("提示信息"), problem);
+        return;
+    }
+    const QString loadProblem = display.Load();
+    table->ShowKeys(loadProblem.isEmpty());
+    tablename->show();
+    tablename->raise();
+    table->show();
+    table->raise();
+    if (!loadProblem.isEmpty())
+        ShowMessage(QStringLiteral("提示信息"), loadProblem);
+}
+
+void TMainForm::savePopMenuClick()
+{
+    const QString problem = Core.KeyboardDisplay().Save();
+    if (!problem.isEmpty())
+        ShowMessage(QStringLiteral("提示信息"), problem);
+}
+
+void TMainForm::dialPopMenuClick()
+{
+    Core.KeyboardDisplay().Dial(table->SelectedGridColumn(), table->SelectedGridRow());
 }
 
 void TMainForm::VoiceNotifyTestClick()

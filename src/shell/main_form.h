@@ -10,6 +10,8 @@ class QPushButton;
 class TChannelBox;
 class TLogMemo;
 class TInputPlayFrom;
+class TKeyGrid;
+class Teditfrom;
 class Tdialogform;
 class TSetChnFrom;
 class TVarnexCore;
@@ -34,6 +36,12 @@ public:
     // "主机侧通讯设置" (host) and "安检侧通讯设置" (platform): the settings dialog, then its answer.
     void CommSettingsClick(int side);
     void ApplyCommSettings(int side);
+    // "键位数据显示": the keyboard-number dialog, then the key grid.
+    void KeyDataClick();
+    void ShowKeyboard();
+    // The key grid's pop-up menu.
+    void savePopMenuClick();
+    void dialPopMenuClick();
     // "组呼语音通知": the test-play dialog, then the request sent.
     void VoiceNotifyTestClick();
     void SendVoiceNotifyTest();
@@ -54,6 +62,9 @@ public:
     TSetChnFrom *SetChnFrom;
     TInputPlayFrom *InputPlayFrom;
     Tdialogform *dialogform;
+    Teditfrom *editfrom;
+    QLabel *tablename;
+    TKeyGrid *table;
 
 private:
     QFrame *MakeBanner();

@@ -12,6 +12,7 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
         SoundPlayer = OwnedPlayer.get();
     }
     PlayChannels = std::make_unique<TPlayChannels>(Configuration, Host, KeyTable, *SoundPlayer);
+    Keyboard = std::make_unique<TKeyboardDisplay>(Configuration, Store, KeyTable, Host, KeyFilePath());
     RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, Platform, TelDirectory,
                                                              *PlayChannels, Trace);
 
@@ -83,10 +84,15 @@ void TVarnexCore::OpenEndpoints()
 void TVarnexCore::LoadKeyTable()
 {
     // Start-up goes on without it; the operator is told, since no number can be dialled then.
-    const QString path = Options.KeyFile.isEmpty() ? TKeyTable::FileName() : Options.KeyFile;
+    const QString path = KeyFilePath();
     QString why;
     if (!KeyTable.Load(path, &why))
         SystemLog.Add(QStringLiteral("未能读取键位数据 %1: %2").arg(path, why));
+}
+
+QString TVarnexCore::KeyFilePath() const
+{
+    return Options.KeyFile.isEmpty() ? TKeyTable::FileName() : Options.KeyFile;
 }
 
 void TVarnexCore::BindChannelDisplays()

@@ -6,6 +6,7 @@
 #include "channels/sound_player.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
+#include "keyboard/keyboard_display.h"
 #include "platform_link/platform_link.h"
 #include "platform_link/request_dispatcher.h"
 #include "platform_link/test_requests.h"
@@ -66,6 +67,7 @@ public:
     TPlatformLink &PlatformLink() { return Platform; }
     THostLink &HostLink() { return Host; }
     TKeyTable &Keys() { return KeyTable; }
+    TKeyboardDisplay &KeyboardDisplay() { return *Keyboard; }
     TPlayChannels &Channels() { return *PlayChannels; }
     TSoundPlayer &Player() { return *SoundPlayer; }
     TRequestDispatcher &Dispatcher() { return *RequestDispatcher; }
@@ -78,6 +80,7 @@ private:
     void ResetRunState();       // step 1
     void OpenEndpoints();       // step 6
     void LoadKeyTable();        // step 9
+    QString KeyFilePath() const;
     void BindChannelDisplays(); // step 11
     void ReadChannelSettings(); // step 12
     void PrepareDirectoryStore(); // step 13
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<TSoundPlayer> OwnedPlayer;
     TSoundPlayer *SoundPlayer = nullptr;
     std::unique_ptr<TPlayChannels> PlayChannels;
+    std::unique_ptr<TKeyboardDisplay> Keyboard;
     TTraceSink Trace;
     TDM DM;
     TDirectory TelDirectory{DM, SystemLog};
