@@ -152,6 +152,24 @@ QVariant TLiveQuery::Value(const QString &column) const
     return Eof() ? QVariant() : Rows[size_t(Cursor)].value(i);
 }
 
+QVariant TLiveQuery::ValueAt(int row, int column) const
+{
+    if (row == PendingRow())
+        return Buffer.value(column);
+    if (row < 0 || row >= int(Rows.size()))
+        return QVariant();
+    return Rows[size_t(row)].value(column);
+}
+
+int TLiveQuery::PendingRow() const
+{
+    switch (Mode) {
+    case Appending: return int(Rows.size());
+    case Editing: return Cursor;
+    default: return -1;
+    }
+}
+
 void TLiveQuery::Append()
 {
     if (!Active)

@@ -30,12 +30,18 @@ public:
     int RecordCount() const { return int(Rows.size()); }
     bool Eof() const { return Cursor >= int(Rows.size()); }
     int RecNo() const { return Cursor; }
+    void MoveTo(int row);
     void First() { MoveTo(0); }
     void Next() { MoveTo(Cursor + 1); }
     void MoveBy(int rows) { MoveTo(Cursor + rows); }
     void Last() { MoveTo(int(Rows.size()) - 1); }
     // A column of the current row (of the pending row while appending or editing).
     QVariant Value(const QString &column) const;
+    // A column of any row as shown: the pending row's values while it is edited or appended
+    // (an appended row sits after the last).
+    QVariant ValueAt(int row, int column) const;
+    // The row being edited or appended, or -1.
+    int PendingRow() const;
     QStringList Columns() const { return ColumnNames; }
 
     void Append();
@@ -57,7 +63,6 @@ private:
         int Width = 0; // 0: no width
     };
 
-    void MoveTo(int row);
     int ColumnIndex(const QString &name) const;
     bool LoadColumns();
     bool Fail(const QString &why, QString *error);

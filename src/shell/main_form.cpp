@@ -2,10 +2,12 @@
 
 #include "channels/channel_box.h"
 #include "channels/channel_settings_dialog.h"
+#include "directory/tel_book_window.h"
 #include "keyboard/key_grid.h"
 #include "keyboard/keyboard_number_dialog.h"
 #include "platform_link/input_play_dialog.h"
 #include "settings/comm_settings_dialog.h"
+#include "shell/exit_dialog.h"
 #include "shell/log_memo.h"
 #include "shell/varnex_core.h"
 #include "shell/watch_panel.h"
@@ -89,6 +91,8 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     InputPlayFrom = new TInputPlayFrom(this);
     dialogform = new Tdialogform(this);
     editfrom = new Teditfrom(this);
+    ExitForm = new TExitForm(this);
+    TelBookForm = new TTelBookForm(core.TelBook(), *ExitForm, this);
 
     tablename = new QLabel(TKeyboardDisplay::Title(), central);
     tablename->setObjectName(QStringLiteral("tablename"));
@@ -113,6 +117,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     connect(Button(QStringLiteral("MonitorCommSetBtn")), &QPushButton::clicked, this,
             [this] { CommSettingsClick(TCommSettings::Platform); });
     connect(Button(QStringLiteral("KeyDataBtn")), &QPushButton::clicked, this, &TMainForm::KeyDataClick);
+    connect(Button(QStringLiteral("TelBookBtn")), &QPushButton::clicked, TelBookForm, &TTelBookForm::Open);
     TTestRequests &requests = core.TestRequests();
     connect(Button(QStringLiteral("GroupListTestBtn")), &QPushButton::clicked, this,
             [&requests] { requests.SendGroupListRequest(); });

@@ -9,7 +9,9 @@ class QLabel;
 class QPushButton;
 class TChannelBox;
 class TLogMemo;
+class TExitForm;
 class TInputPlayFrom;
+class TTelBookForm;
 class TKeyGrid;
 class Teditfrom;
 class Tdialogform;
@@ -63,6 +65,8 @@ public:
     TInputPlayFrom *InputPlayFrom;
     Tdialogform *dialogform;
     Teditfrom *editfrom;
+    TExitForm *ExitForm;
+    TTelBookForm *TelBookForm;
     QLabel *tablename;
     TKeyGrid *table;
 

@@ -3,6 +3,7 @@
 #include "channels/play_channels.h"
 #include "directory/directory.h"
 #include "directory/directory_store.h"
+#include "directory/tel_book.h"
 #include "channels/sound_player.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
@@ -72,6 +73,7 @@ public:
     TSoundPlayer &Player() { return *SoundPlayer; }
     TRequestDispatcher &Dispatcher() { return *RequestDispatcher; }
     TDirectory &Directory() { return TelDirectory; }
+    TTelBook &TelBook() { return Book; }
     TTestRequests &TestRequests() { return Requests; }
     QTimer &WarnRec() { return WarnRecTick; }
     QTimer &Timer1() { return Timer1Tick; }
@@ -100,6 +102,7 @@ private:
     TTraceSink Trace;
     TDM DM;
     TDirectory TelDirectory{DM, SystemLog};
+    TTelBook Book{DM, Trace};
     std::unique_ptr<TRequestDispatcher> RequestDispatcher;
     TTestRequests Requests{Configuration, Traffic, Platform};
     QTimer WarnRecTick;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+class TLiveQuery;
+
+// A live query as an editable table: typing into a cell edits that row, leaving the row (Post)
+// writes it through, and an appended row waits after the last until it is posted.
+class TLiveQueryModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    // columns: the query's column names to show, titles: their headings.
+    TLiveQueryModel(TLiveQuery &query, QStringList columns, QStringList titles, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+    // Writes the pending row; false (and PostFailed) when the store refuses it.
+    bool Post();
+    // Starts a new row after the last (posting a pending one first).
+    bool AppendRow();
+    // The query was reopened, closed or changed underneath.
+    void Reload();
+
+Q_SIGNALS:
+    void PostFailed(const QString &error);
+
+private:
+    int ColumnOf(int section) const;
+
+    TLiveQuery &Query;
+    QStringList Columns;
+    QStringList Titles;
+};

@@ -1,0 +1,201 @@
+#include "directory/tel_book.h"
+
+#include "directory/directory.h"
+#include "directory/directory_store.h"
+#include "shell/configuration.h"
+#include "shell/trace_sink.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QSqlDatabase>
+
+namespace {
+const QString AllTelNumbers = QStringLiteral("sequence asc");
+} // namespace
+
+TTelBook::TTelBook(TDM &store, TTraceSink &trace, QObject *parent)
+    : QObject(parent), Query(store.Connection()), GroupQuery(store.Connection()), tmpQuery(store.Connection()),
+      Store(store), Trace(trace)
+{
+}
+
+void TTelBook::Open()
+{
+    Query.Close();
+    Title = BaseTitle + QStringLiteral("(") + QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)
+        + QStringLiteral(")");
+    if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, AllTelNumbers))
+        Trace.LogMon(QStringLiteral("1-1 database error-repaired!! "));
+    TelCount = Query.RowsAffected();
+    GroupQuery.Close();
+    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, AllTelNumbers);
+    GroupCount = GroupQuery.RowsAffected();
+    ResetIdle();
+    Q_EMIT Changed();
+}
+
+QString TTelBook::ShowAll()
+{
+    Query.Close();
+    QString error;
+    if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, AllTelNumbers)) {
+        Trace.LogMon(QStringLiteral("1-2 Open TelNumber error!! "));
+        if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, AllTelNumbers))
+            error = Query.LastError();
+    }
+    TelCount = Query.RowsAffected();
+    Title = BaseTitle;
+    Q_EMIT Changed();
+    return error;
+}
+
+QString TTelBook::DeleteCurrent()
+{
+    const QString number = Query.Value(QStringLiteral("TelNum")).toString();
+    QString error;
+    if (!Query.Delete(&error))
+        return error;
+    // Every further row of the same number goes too.
+    tmpQuery.Execute(QStringLiteral("delete from TelNumber where TelNum = ?"), {number});
+    Q_EMIT Changed();
+    return QString();
+}
+
+void TTelBook::DeleteAll()
+{
+    Query.Close();
+    if (!Query.Execute(QStringLiteral("delete  from TelNumber where 1=1")))
+        Trace.LogMon(QStringLiteral("1-2 Open TelNumber error!! "));
+    Q_EMIT Changed();
+}
+
+QString TTelBook::Initialise(const TRun &run, const TProgress &progress)
+{
+    return WriteRun(Query, QStringLiteral("TelNumber"), run, false, progress);
+}
+
+QString TTelBook::InitialiseGroups(const TRun &run, const TProgress &progress)
+{
+    return WriteRun(GroupQuery, QStringLiteral("Group"), run, true, progress);
+}
+
+QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run, bool groups, const TProgress &progress)
+{
+    int number = 0, position = 0, length = 0;
+    const struct
+    {
+        QString Label, Text;
+        int *Value;
+    } fields[] = {{groups ? QStringLiteral("起始组号") : QStringLiteral("起始号码"), run.StartNum, &number},
+                  {QStringLiteral("开始位置"), run.StartPos, &position},
+                  {QStringLiteral("长度"), run.Len, &length}};
+    for (const auto &f : fields)
+        if (!ParseDecimalInt(f.Text, f.Value))
+            return QStringLiteral("%1 \"%2\" 不是整数，未写入任何记录。").arg(f.Label, f.Text);
+
+    q.Open(table, QString(), {}, AllTelNumbers);
+    if (position < q.RecordCount()) {
+        q.First();
+        q.MoveBy(position - 1);
+    } else {
+        q.MoveTo(q.RecordCount());
+    }
+    const bool repairName = run.RepairName.trimmed() == QStringLiteral("是");
+    int sequence = position;
+    QString error;
+    // One transaction: a long run is fast, and what was written before a failure stays written.
+    QSqlDatabase db = QSqlDatabase::database(Store.Connection(), false);
+    const bool inTransaction = db.transaction();
+    for (int written = 0; written < length; ++written) {
+        if (q.Eof())
+            q.Append();
+        else
+            q.Edit();
+        if (sequence == 0)
+            sequence = 1;
+        q.Assign(QStringLiteral("sequence"), sequence++);
+        if (groups) {
+            q.Assign(QStringLiteral("GroupNum"), number);
+            if (repairName)
+                q.Assign(QStringLiteral("GroupName"), QString::number(number) + QStringLiteral("组"));
+            q.Assign(QStringLiteral("GroupMsg"), run.Msg);
+        } else {
+            q.Assign(QStringLiteral("TelNum"), number);
+            if (repairName)
+                q.Assign(QStringLiteral("TelName"), QString::number(number));
+            q.Assign(QStringLiteral("Address"), QString());
+            q.Assign(QStringLiteral("GroupNo1"), run.Group);
+            for (int slot = 2; slot <= 8; ++slot)
+                q.Assign(QStringLiteral("GroupNo%1").arg(slot), QString());
+            if (!q.Assign(QStringLiteral("Status"), run.Status, &error))
+                break;
+            q.Assign(QStringLiteral("Msg"), run.Msg);
+        }
+        ++number;
+        if (!q.Post(&error))
+            break;
+        q.Next();
+        if (progress && (written + 1) % 1000 == 0)
+            progress(written + 1, length);
+    }
+    q.Cancel(); // a row refused above is not half kept
+    if (inTransaction)
+        db.commit();
+    Q_EMIT Changed();
+    return error;
+}
+
+QString TTelBook::DeleteGroup()
+{
+    const QString number = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
+    QString error;
+    if (!GroupQuery.Delete(&error))
+        return error;
+    tmpQuery.Execute(QStringLiteral("delete from \"Group\" where GroupNum = ?"), {number});
+    Q_EMIT Changed();
+    return QString();
+}
+
+void TTelBook::DeleteAllGroups()
+{
+    GroupQuery.Close();
+    GroupQuery.Execute(QStringLiteral("delete  from \"Group\" where 1=1"));
+    Q_EMIT Changed();
+}
+
+void TTelBook::ShowMembers()
+{
+    if (!GroupQuery.IsOpen() || GroupQuery.Eof())
+        return; // no current group
+    const QString group = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
+    Query.Open(QStringLiteral("TelNumber"), TDirectory::MemberCondition(), TDirectory::MemberValues(group));
+    TelCount = Query.RowsAffected();
+    Q_EMIT Changed();
+}
+
+void TTelBook::ShowAllGroups()
+{
+    GroupQuery.Close();
+    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, AllTelNumbers);
+    GroupCount = GroupQuery.RowsAffected();
+    Q_EMIT Changed();
+}
+
+void TTelBook::RecountMembers()
+{
+    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, AllTelNumbers);
+    for (GroupQuery.First(); !GroupQuery.Eof(); GroupQuery.Next()) {
+        const QString group = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
+        tmpQuery.Execute(QStringLiteral("select * from TelNumber where ") + TDirectory::MemberCondition(),
+                         TDirectory::MemberValues(group));
+        GroupQuery.Edit();
+        GroupQuery.Assign(QStringLiteral("GroupMembers"), QString::number(tmpQuery.RowsAffected()));
+        GroupQuery.Post();
+    }
+    Q_EMIT Changed();
+}
+
+bool TTelBook::IdleTick()
+{
+    return IdleCountdown > 0 && --IdleCountdown == 0;
+}

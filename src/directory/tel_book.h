@@ -1,0 +1,67 @@
+#pragma once
+
+#include "directory/live_query.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class TDM;
+class TTraceSink;
+
+// What the directory window does with the tables: its own three statement handles, the two
+// counts and the title it shows, the runs of extensions or groups it creates, the deletions,
+// member listing and recount, and the idle countdown that closes it.
+class TTelBook : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int IdleSeconds = 1000;
+
+    // The texts of an initialisation dialog. Group runs ignore Group and Status.
+    struct TRun
+    {
+        QString StartNum, StartPos, RepairName, Group, Status, Msg, Len;
+    };
+    // Told after every 1000 rows written; returning false is not offered, the run always ends.
+    using TProgress = std::function<void(int written, int total)>;
+
+    TTelBook(TDM &store, TTraceSink &trace, QObject *parent = nullptr);
+
+    TLiveQuery Query;      // the extensions shown
+    TLiveQuery GroupQuery; // the groups shown
+    TLiveQuery tmpQuery;   // deletions and member counts
+
+    // The window shows its title with the date after opening and this alone after 全部.
+    QString BaseTitle = QStringLiteral("电话号码");
+    QString Title;
+    int TelCount = 0;
+    int GroupCount = 0;
+    int IdleCountdown = 0;
+
+    void Open();
+    QString ShowAll();                // 全部
+    QString DeleteCurrent();          // 删除, after the operator agreed
+    void DeleteAll();                 // 全删
+    QString Initialise(const TRun &run, const TProgress &progress = {});       // 初始化
+    QString InitialiseGroups(const TRun &run, const TProgress &progress = {}); // 初始化组
+    QString DeleteGroup();            // 删除组
+    void DeleteAllGroups();           // 全删组
+    void ShowMembers();               // 组内分机
+    void ShowAllGroups();             // 全部组
+    void RecountMembers();            // 刷新组内用户数
+
+    void ResetIdle() { IdleCountdown = IdleSeconds; }
+    // One idle second; true when the countdown has just run out.
+    bool IdleTick();
+
+Q_SIGNALS:
+    // Results, counts or title changed: the grids and labels show them anew.
+    void Changed();
+
+private:
+    QString WriteRun(TLiveQuery &query, const QString &table, const TRun &run, bool groups, const TProgress &progress);
+
+    TDM &Store;
+    TTraceSink &Trace;
+};

@@ -1,0 +1,258 @@
+#include "directory/tel_book_window.h"
+
+#include "directory/init_dialogs.h"
+#include "directory/live_query_model.h"
+#include "directory/tel_book.h"
+#include "shell/exit_dialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+QStringList TelColumns()
+{
+    QStringList c{"sequence", "TelNum", "TelName", "Address"};
+    for (int slot = 1; slot <= 8; ++slot)
+        c << QStringLiteral("GroupNo%1").arg(slot);
+    return c << "Status" << "Msg";
+}
+QStringList TelTitles()
+{
+    QStringList t{"序号", "分机号码", "分机名称", "安装地址"};
+    for (int slot = 1; slot <= 8; ++slot)
+        t << QStringLiteral("所属组号%1").arg(slot);
+    return t << "状态" << "备注";
+}
+} // namespace
+
+TTelBookForm::TTelBookForm(TTelBook &book, TExitForm &confirm, QWidget *parent)
+    : QDialog(parent), Book(book), Confirm(confirm)
+{
+    setObjectName(QStringLiteral("TTelBookForm"));
+    setWindowTitle(QStringLiteral("电话号码"));
+    setFixedSize(1310, 690);
+    TelModel = new TLiveQueryModel(book.Query, TelColumns(), TelTitles(), this);
+    GroupModel = new TLiveQueryModel(book.GroupQuery, {"sequence", "GroupNum", "GroupName", "GroupMembers", "GroupMsg"},
+                                     {"序号", "分组组号", "分组名称", "组内用户数", "备注"}, this);
+    inituserfrm = new Tinituserfrm(this);
+    InitGroupFrom = new TInitGroupFrom(this);
+
+    const auto bar = [this](const QStringList &captions, QLabel *&count, const QString &countCaption) {
+        auto *row = new QHBoxLayout;
+        for (const QString &caption : captions) {
+            auto *button = new QPushButton(caption, this);
+            button->setObjectName(caption);
+            row->addWidget(button);
+        }
+        row->addSpacing(20);
+        row->addWidget(new QLabel(countCaption, this));
+        count = new QLabel(this);
+        row->addWidget(count);
+        row->addStretch();
+        return row;
+    };
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(bar({"导入", "全部", "初始化", "删除", "全删", "导出", "退出"}, TelCountLabel, QStringLiteral("记录总数:")));
+    TelDBGrid = MakeGrid(TelModel);
+    TelDBGrid->setObjectName(QStringLiteral("TelDBGrid"));
+    layout->addWidget(TelDBGrid, 1);
+    layout->addLayout(bar({"全部组", "组内分机", "初始化组", "刷新组内用户数", "删除组", "全删组"}, GroupCountLabel,
+                          QStringLiteral("分组总数:")));
+    GroupDBGrid = MakeGrid(GroupModel);
+    GroupDBGrid->setObjectName(QStringLiteral("GroupDBGrid"));
+    GroupDBGrid->setFixedHeight(201);
+    layout->addWidget(GroupDBGrid);
+
+    connect(Button(QStringLiteral("全部")), &QPushButton::clicked, this, [this] { ShowError(Book.ShowAll()); });
+    connect(Button(QStringLiteral("初始化")), &QPushButton::clicked, this, [this] { InitClick(false); });
+    connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, [this] {
+        if (Ask(QStringLiteral("是否删除当前记录？")))
+            ShowError(Book.DeleteCurrent());
+    });
+    connect(Button(QStringLiteral("全删")), &QPushButton::clicked, this, [this] {
+        if (Ask(QStringLiteral("是否删除当前所有记录？")))
+            Book.DeleteAll();
+    });
+    connect(Button(QStringLiteral("退出")), &QPushButton::clicked, this, &TTelBookForm::CloseWindow);
+    connect(Button(QStringLiteral("全部组")), &QPushButton::clicked, this, [this] { Book.ShowAllGroups(); });
+    connect(Button(QStringLiteral("组内分机")), &QPushButton::clicked, this, [this] {
+        if (PostEdits())
+            Book.ShowMembers();
+    });
+    connect(Button(QStringLiteral("初始化组")), &QPushButton::clicked, this, [this] { InitClick(true); });
+    connect(Button(QStringLiteral("刷新组内用户数")), &QPushButton::clicked, this, [this] {
+        if (PostEdits())
+            Book.RecountMembers();
+    });
+    connect(Button(QStringLiteral("删除组")), &QPushButton::clicked, this, [this] {
+        if (Ask(QStringLiteral("是否删除当前记录？")))
+            ShowError(Book.DeleteGroup());
+    });
+    connect(Button(QStringLiteral("全删组")), &QPushButton::clicked, this, [this] {
+        if (Ask(QStringLiteral("是否删除当前所有记录？")))
+            Book.DeleteAllGroups();
+    });
+    connect(&book, &TTelBook::Changed, this, &TTelBookForm::ShowState);
+    for (TLiveQueryModel *model : {TelModel, GroupModel})
+        connect(model, &TLiveQueryModel::PostFailed, this, &TTelBookForm::ShowError);
+
+    IdleTimer = new QTimer(this);
+    IdleTimer->setInterval(1000);
+    connect(IdleTimer, &QTimer::timeout, this, &TTelBookForm::IdleTimerTick);
+}
+
+QTableView *TTelBookForm::MakeGrid(TLiveQueryModel *model)
+{
+    auto *grid = new QTableView(this);
+    grid->setModel(model);
+    grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    grid->verticalHeader()->setDefaultSectionSize(22);
+    // Leaving a row writes it; a refused row keeps the cursor so the operator can mend it.
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [grid, model](const QModelIndex &current, const QModelIndex &previous) {
+                if (!previous.isValid() || current.row() == previous.row())
+                    return;
+                if (!model->Post())
+                    QTimer::singleShot(0, grid, [grid, previous] { grid->setCurrentIndex(previous); });
+            });
+    grid->installEventFilter(this);
+    return grid;
+}
+
+QPushButton *TTelBookForm::Button(const QString &caption) const
+{
+    return findChild<QPushButton *>(caption);
+}
+
+void TTelBookForm::Open()
+{
+    Book.Open();
+    IdleTimer->start();
+    qApp->installEventFilter(this);
+    exec();
+    qApp->removeEventFilter(this);
+    IdleTimer->stop();
+}
+
+void TTelBookForm::ShowState()
+{
+    setWindowTitle(Book.Title);
+    TelCountLabel->setText(QString::number(Book.TelCount));
+    GroupCountLabel->setText(QString::number(Book.GroupCount));
+    TelModel->Reload();
+    GroupModel->Reload();
+}
+
+bool TTelBookForm::Ask(const QString &question)
+{
+    if (NextAnswer) {
+        const bool answer = *NextAnswer;
+        NextAnswer.reset();
+        return answer;
+    }
+    return QMessageBox::question(this, QStringLiteral("Information"), question, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void TTelBookForm::InitClick(bool groups)
+{
+    if (!PostEdits() || !Confirm.Ask(QStringLiteral("是否进行初始化？")))
+        return;
+    (groups ? static_cast<QDialog *>(InitGroupFrom) : inituserfrm)->exec();
+    RunInit(groups);
+}
+
+void TTelBookForm::RunInit(bool groups)
+{
+    const TInitRunDialog *dialog = groups ? static_cast<TInitRunDialog *>(InitGroupFrom) : inituserfrm;
+    if (!dialog->Answer())
+        return;
+    QProgressDialog progress(QStringLiteral("正在写入…"), QString(), 0, 1, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    const auto report = [&progress](int written, int total) {
+        progress.setMaximum(total);
+        progress.setValue(written);
+    };
+    const TTelBook::TRun run = dialog->Run();
+    ShowError(groups ? Book.InitialiseGroups(run, report) : Book.Initialise(run, report));
+}
+
+bool TTelBookForm::PostEdits()
+{
+    return TelModel->Post() && GroupModel->Post();
+}
+
+bool TTelBookForm::CloseWindow()
+{
+    if (!PostEdits()) {
+        Book.ResetIdle();
+        return false;
+    }
+    Book.Query.Close();
+    TelModel->Reload();
+    Closing = true;
+    accept();
+    Closing = false;
+    return true;
+}
+
+void TTelBookForm::closeEvent(QCloseEvent *event)
+{
+    // The close box goes the same way as 退出, so an edited row is not lost.
+    if (!Closing && !PostEdits()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TTelBookForm::IdleTimerTick()
+{
+    if (Book.IdleTick() && !CloseWindow())
+        IdleTimer->start();
+}
+
+bool TTelBookForm::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::KeyPress:
+    case QEvent::Wheel:
+        if (auto *widget = qobject_cast<QWidget *>(watched); widget && (widget == this || isAncestorOf(widget)))
+            Book.ResetIdle();
+        break;
+    default:
+        break;
+    }
+    if (event->type() == QEvent::KeyPress && (watched == TelDBGrid || watched == GroupDBGrid)
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Insert) {
+        auto *grid = static_cast<QTableView *>(watched);
+        auto *model = static_cast<TLiveQueryModel *>(grid->model());
+        if (model->AppendRow())
+            grid->setCurrentIndex(model->index(model->rowCount() - 1, 0));
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TTelBookForm::ShowError(const QString &error)
+{
+    if (error.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示信息"), error, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}

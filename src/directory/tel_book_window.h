@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDialog>
+#include <optional>
+
+class QLabel;
+class QProgressDialog;
+class QPushButton;
+class QTableView;
+class QTimer;
+class TExitForm;
+class TInitGroupFrom;
+class Tinituserfrm;
+class TLiveQueryModel;
+class TTelBook;
+
+// The directory window: extensions above, groups below, each an editable grid written through
+// when a row is left, with the bars of buttons that act on them. It closes itself after 1000
+// seconds without keyboard or mouse input, posting a row being edited first.
+class TTelBookForm : public QDialog
+{
+    Q_OBJECT
+public:
+    TTelBookForm(TTelBook &book, TExitForm &confirm, QWidget *parent = nullptr);
+
+    // The main window's "编组号码设置": reload both lists and show the window modally.
+    void Open();
+    QPushButton *Button(const QString &caption) const;
+
+    // 初始化 / 初始化组 once the operator has said yes and confirmed the parameters.
+    void RunInit(bool groups);
+    // Posts what is being edited; false (and a message) when the store refuses it.
+    bool PostEdits();
+    // 退出 and the idle close: posts first, stays open when that fails.
+    bool CloseWindow();
+    void IdleTimerTick();
+
+    // Answers the next deletion question instead of asking (for tests).
+    std::optional<bool> NextAnswer;
+
+    QTableView *TelDBGrid;
+    QTableView *GroupDBGrid;
+    TLiveQueryModel *TelModel;
+    TLiveQueryModel *GroupModel;
+    QLabel *TelCountLabel;
+    QLabel *GroupCountLabel;
+    Tinituserfrm *inituserfrm;
+    TInitGroupFrom *InitGroupFrom;
+    QTimer *IdleTimer;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QTableView *MakeGrid(TLiveQueryModel *model);
+    bool Ask(const QString &question);
+    void InitClick(bool groups);
+    void ShowError(const QString &error);
+    void ShowState();
+
+    TTelBook &Book;
+    TExitForm &Confirm;
+    bool Closing = false;
+};
