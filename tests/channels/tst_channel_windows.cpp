@@ -17,7 +17,7 @@ class TstChannelWindows : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir Dir;
+    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
     TRecordingPlayer Player;
     std::unique_ptr<TVarnexCore> Core;
     std::unique_ptr<TMainForm> Form;
@@ -34,7 +34,8 @@ class TstChannelWindows : public QObject
 private Q_SLOTS:
     void init()
     {
-        Core = TestSupport::StartCore(Dir, {QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")}, &Player);
+        Dir = std::make_unique<QTemporaryDir>();
+        Core = TestSupport::StartCore(*Dir, {QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")}, &Player);
         Form = std::make_unique<TMainForm>(*Core);
         Form->show();
     }

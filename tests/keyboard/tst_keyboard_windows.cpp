@@ -18,7 +18,7 @@ class TstKeyboardWindows : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir Dir;
+    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
     TRecordingPlayer Player;
     std::unique_ptr<TVarnexCore> Core;
     std::unique_ptr<TMainForm> Form;
@@ -40,11 +40,12 @@ class TstKeyboardWindows : public QObject
 private Q_SLOTS:
     void init()
     {
-        QFile f(Dir.filePath(QStringLiteral("key.dat")));
+        Dir = std::make_unique<QTemporaryDir>();
+        QFile f(Dir->filePath(QStringLiteral("key.dat")));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(Keys);
         f.close();
-        Core = TestSupport::StartCore(Dir, {}, &Player);
+        Core = TestSupport::StartCore(*Dir, {}, &Player);
         Form = std::make_unique<TMainForm>(*Core);
         Form->show();
     }
@@ -98,7 +99,7 @@ private Q_SLOTS:
         QCOMPARE(Form->table->Cell(1, 1), QStringLiteral("网用7"));
         Form->table->item(0, 0)->setText(QStringLiteral("typed"));
         Form->table->SaveAction->trigger();
-        QFile f(Dir.filePath(QStringLiteral("key.dat")));
+        QFile f(Dir->filePath(QStringLiteral("key.dat")));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), Keys);
     }
@@ -125,7 +126,7 @@ private Q_SLOTS:
 
     void missingKeyFileIsReported()
     {
-        QFile::remove(Dir.filePath(QStringLiteral("key.dat")));
+        QFile::remove(Dir->filePath(QStringLiteral("key.dat")));
         ShowKeyboard([](Teditfrom &d) { d.CancelButton->click(); });
         QMessageBox *box = Message();
         QVERIFY(box);

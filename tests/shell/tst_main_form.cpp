@@ -23,7 +23,7 @@ class TstMainForm : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir Dir;
+    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
     TRecordingPlayer Player;
     std::unique_ptr<TVarnexCore> Core;
     std::unique_ptr<TMainForm> Form;
@@ -31,7 +31,8 @@ class TstMainForm : public QObject
 private Q_SLOTS:
     void init()
     {
-        Core = TestSupport::StartCore(Dir, {}, &Player);
+        Dir = std::make_unique<QTemporaryDir>();
+        Core = TestSupport::StartCore(*Dir, {}, &Player);
         Form = std::make_unique<TMainForm>(*Core);
         Form->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));

@@ -1,0 +1,175 @@
+#include "directory/init_dialogs.h"
+#include "directory/live_query_model.h"
+#include "directory/tel_book_window.h"
+#include "shell/exit_dialog.h"
+#include "shell/main_form.h"
+#include "support/modal.h"
+#include "support/test_support.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TstTelBookWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
+    TRecordingPlayer Player;
+    std::unique_ptr<TVarnexCore> Core;
+    std::unique_ptr<TMainForm> Form;
+    TTelBookForm *Window = nullptr;
+
+    // Opens the window from the main window and runs act inside it; act may leave it open.
+    void InWindow(const std::function<void()> &act)
+    {
+        AnswerModal(Window, act);
+        Form->Button(QStringLiteral("TelBookBtn"))->click();
+    }
+    void Click(const char *caption) { Window->Button(QString::fromUtf8(caption))->click(); }
+    QMessageBox *Message()
+    {
+        QMessageBox *box = nullptr;
+        (void)QTest::qWaitFor([&] { return (box = Window->findChild<QMessageBox *>(QStringLiteral("MessageBox"))); }, 2000);
+        return box;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        Dir = std::make_unique<QTemporaryDir>();
+        Core = TestSupport::StartCore(*Dir, {}, &Player);
+        Form = std::make_unique<TMainForm>(*Core);
+        Window = Form->TelBookForm;
+        Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"1"}, QStringLiteral("0"), {});
+        Core->Directory().AddTelNumber(QStringLiteral("2002"), QStringLiteral("泵房"), {}, {"2"}, QStringLiteral("0"), {});
+    }
+    void cleanup()
+    {
+        Form.reset();
+        Core.reset();
+    }
+
+    void opensWithBothLists()
+    {
+        InWindow([this] {
+            QVERIFY(Window->windowTitle().startsWith(QStringLiteral("电话号码(")));
+            QCOMPARE(Window->size(), QSize(1310, 690));
+            QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("2"));
+            QCOMPARE(Window->GroupCountLabel->text(), QStringLiteral("0"));
+            QCOMPARE(Window->TelModel->headerData(1, Qt::Horizontal).toString(), QStringLiteral("分机号码"));
+            QCOMPARE(Window->TelModel->headerData(13, Qt::Horizontal).toString(), QStringLiteral("备注"));
+            QCOMPARE(Window->TelModel->columnCount(), 14);
+            QCOMPARE(Window->GroupModel->headerData(3, Qt::Horizontal).toString(), QStringLiteral("组内用户数"));
+            QCOMPARE(Window->TelModel->index(1, 2).data().toString(), QStringLiteral("泵房"));
+            for (const char *caption : {"导入", "全部", "初始化", "删除", "全删", "导出", "退出", "全部组", "组内分机", "初始化组",
+                                        "刷新组内用户数", "删除组", "全删组"})
+                QVERIFY2(Window->Button(QString::fromUtf8(caption)), caption);
+            Click("退出");
+        });
+        QVERIFY(!Window->isVisible());
+    }
+
+    void initialiseThroughBothDialogs()
+    {
+        InWindow([this] {
+            AnswerModal(Form->ExitForm, [this] {
+                QCOMPARE(Form->ExitForm->Label->text(), QStringLiteral("是否进行初始化？"));
+                Form->ExitForm->YesButton->click();
+            });
+            AnswerModal(Window->inituserfrm, [this] {
+                Tinituserfrm *d = Window->inituserfrm;
+                QCOMPARE(d->windowTitle(), QStringLiteral("初始化用户参数"));
+                QCOMPARE(d->startNum->currentText(), QStringLiteral("2001"));
+                QCOMPARE(d->status->toolTip(), QStringLiteral("0-正常 1-故障"));
+                QCOMPARE(d->Msg->text(), QStringLiteral("井下电话"));
+                d->startNum->setEditText(QStringLiteral("3001"));
+                d->len->setEditText(QStringLiteral("10"));
+                d->OkButton->click();
+            });
+            Click("初始化");
+            Click("全部");
+            QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("10"));
+            QCOMPARE(Window->windowTitle(), QStringLiteral("电话号码"));
+
+            // Saying no to the question writes nothing.
+            AnswerModal(Form->ExitForm, [this] { Form->ExitForm->NoButton->click(); });
+            Click("初始化组");
+            Click("全部组");
+            QCOMPARE(Window->GroupCountLabel->text(), QStringLiteral("0"));
+            Click("退出");
+        });
+    }
+
+    void editsAreWrittenWhenTheRowIsLeft()
+    {
+        InWindow([this] {
+            QTableView *grid = Window->TelDBGrid;
+            grid->setCurrentIndex(Window->TelModel->index(0, 2));
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(0, 2), QStringLiteral("主井口")));
+            grid->setCurrentIndex(Window->TelModel->index(1, 2));
+            QCOMPARE(Core->Directory().ListMembers(QStringLiteral("1"), false), 1);
+            QCOMPARE(Core->Directory().Query().Value(QStringLiteral("TelName")).toString(), QStringLiteral("主井口"));
+
+            // A repeated 序号 is refused: the store's reason is shown and the cursor goes back.
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(1, 0), QStringLiteral("1")));
+            grid->setCurrentIndex(Window->TelModel->index(0, 0));
+            QMessageBox *box = Message();
+            QVERIFY(box);
+            box->accept();
+            QTRY_COMPARE(grid->currentIndex().row(), 1);
+            // Mended, it is written when the window closes.
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(1, 0), QStringLiteral("7")));
+            Click("退出");
+        });
+        QVERIFY(!Window->isVisible());
+        QCOMPARE(Core->Directory().ListTelNumbers(), 2);
+        Core->Directory().Query().Last();
+        QCOMPARE(Core->Directory().Query().Value(QStringLiteral("sequence")).toInt(), 7);
+    }
+
+    void idleCloseKeepsARefusedEditOpen()
+    {
+        InWindow([this] {
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(1, 0), QString())); // 序号 emptied: refused
+            Core->TelBook().IdleCountdown = 1;
+            Window->IdleTimerTick();
+            QVERIFY(Window->isVisible());
+            QVERIFY(Message());
+            Message()->accept();
+            QCOMPARE(Core->TelBook().IdleCountdown, 1000);
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(1, 0), QStringLiteral("2")));
+            Core->TelBook().IdleCountdown = 1;
+            Window->IdleTimerTick();
+            QVERIFY(!Window->isVisible());
+        });
+    }
+
+    void deleteWithAnswers()
+    {
+        InWindow([this] {
+            Window->TelDBGrid->setCurrentIndex(Window->TelModel->index(0, 0));
+            Window->NextAnswer = false;
+            Click("删除");
+            QCOMPARE(Core->Directory().ListTelNumbers(), 2);
+            Window->NextAnswer = true;
+            Click("删除");
+            QCOMPARE(Core->Directory().ListTelNumbers(), 1);
+            Window->NextAnswer = true;
+            Click("全删");
+            QCOMPARE(Core->Directory().ListTelNumbers(), 0);
+            QCOMPARE(Window->TelModel->rowCount(), 0);
+            Click("全部");
+            QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("0"));
+            Click("退出");
+        });
+    }
+};
+
+QTEST_MAIN(TstTelBookWindow)
+#include "tst_tel_book_window.moc"
