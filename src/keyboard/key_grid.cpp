@@ -18,6 +18,7 @@ TKeyGrid::TKeyGrid(TKeyboardDisplay &display, QWidget *parent)
     setPalette(palette);
     horizontalHeader()->setDefaultSectionSize(62);
     setCornerButtonEnabled(false);
+    verticalHeader()->setMinimumWidth(48);
     Corner = new QLabel(TKeyboardDisplay::HeaderText(0), this);
     Corner->setAlignment(Qt::AlignCenter);
 

@@ -98,6 +98,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     tablename->setObjectName(QStringLiteral("tablename"));
     tablename->setFont(SongFont(21));
     Paint(tablename, QPalette::WindowText, Navy);
+    Paint(tablename, QPalette::Window, SkyBlue);
     tablename->move(244, 140);
     tablename->adjustSize();
     tablename->hide();
