@@ -10,7 +10,7 @@
 #include <QSqlDatabase>
 
 namespace {
-const QString AllTelNumbers = QStringLiteral("sequence asc");
+const QString BySequence = QStringLiteral("sequence asc");
 } // namespace
 
 TTelBook::TTelBook(TDM &store, TTraceSink &trace, QObject *parent)
@@ -24,11 +24,11 @@ void TTelBook::Open()
     Query.Close();
     Title = BaseTitle + QStringLiteral("(") + QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)
         + QStringLiteral(")");
-    if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, AllTelNumbers))
+    if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, BySequence))
         Trace.LogMon(QStringLiteral("1-1 database error-repaired!! "));
     TelCount = Query.RowsAffected();
     GroupQuery.Close();
-    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, AllTelNumbers);
+    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, BySequence);
     GroupCount = GroupQuery.RowsAffected();
     ResetIdle();
     Q_EMIT Changed();
@@ -38,9 +38,9 @@ QString TTelBook::ShowAll()
 {
     Query.Close();
     QString error;
-    if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, AllTelNumbers)) {
+    if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, BySequence)) {
         Trace.LogMon(QStringLiteral("1-2 Open TelNumber error!! "));
-        if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, AllTelNumbers))
+        if (!Query.Open(QStringLiteral("TelNumber"), QString(), {}, BySequence))
             error = Query.LastError();
     }
     TelCount = Query.RowsAffected();
@@ -93,7 +93,7 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
         if (!ParseDecimalInt(f.Text, f.Value))
             return QStringLiteral("%1 \"%2\" 不是整数，未写入任何记录。").arg(f.Label, f.Text);
 
-    q.Open(table, QString(), {}, AllTelNumbers);
+    q.Open(table, QString(), {}, BySequence);
     if (position < q.RecordCount()) {
         q.First();
         q.MoveBy(position - 1);
@@ -176,14 +176,14 @@ void TTelBook::ShowMembers()
 void TTelBook::ShowAllGroups()
 {
     GroupQuery.Close();
-    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, AllTelNumbers);
+    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, BySequence);
     GroupCount = GroupQuery.RowsAffected();
     Q_EMIT Changed();
 }
 
 void TTelBook::RecountMembers()
 {
-    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, AllTelNumbers);
+    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, BySequence);
     for (GroupQuery.First(); !GroupQuery.Eof(); GroupQuery.Next()) {
         const QString group = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
         tmpQuery.Execute(QStringLiteral("select * from TelNumber where ") + TDirectory::MemberCondition(),

@@ -48,17 +48,17 @@ void Paint(QWidget *w, QPalette::ColorRole role, const QColor &color)
         w->setAutoFillBackground(true);
 }
 
-struct TButtonSpec
+struct TButtonDef
 {
     const char *ObjectName;
     const char *Caption;
     const char *Hint;
 };
 
-struct TGroupSpec
+struct TGroupDef
 {
     const char *Caption;
-    std::initializer_list<TButtonSpec> Buttons;
+    std::initializer_list<TButtonDef> Buttons;
 };
 
 } // namespace
@@ -170,7 +170,7 @@ QFrame *TMainForm::MakeBanner()
 
 QFrame *TMainForm::MakeCommandColumn()
 {
-    static const std::initializer_list<TGroupSpec> Groups = {
+    static const std::initializer_list<TGroupDef> Groups = {
         {"通信IP地址设置",
          {{"HostCommSetBtn", "主机侧通讯设置", ""}, {"MonitorCommSetBtn", "安检侧通讯设置", ""}}},
         {"数据设置",
@@ -191,17 +191,17 @@ QFrame *TMainForm::MakeCommandColumn()
     Panel2->setFixedWidth(143);
     auto *column = new QVBoxLayout(Panel2);
     column->setContentsMargins(4, 4, 4, 4);
-    for (const TGroupSpec &group : Groups) {
+    for (const TGroupDef &group : Groups) {
         auto *box = new QGroupBox(QString::fromUtf8(group.Caption), Panel2);
         auto *buttons = new QVBoxLayout(box);
         buttons->setContentsMargins(5, 5, 5, 5);
-        for (const TButtonSpec &spec : group.Buttons) {
-            auto *button = new QPushButton(QString::fromUtf8(spec.Caption), box);
-            button->setObjectName(QString::fromLatin1(spec.ObjectName));
+        for (const TButtonDef &def : group.Buttons) {
+            auto *button = new QPushButton(QString::fromUtf8(def.Caption), box);
+            button->setObjectName(QString::fromLatin1(def.ObjectName));
             button->setFixedSize(121, 35);
             button->setFont(SongFont());
             Paint(button, QPalette::ButtonText, Navy);
-            button->setToolTip(QString::fromUtf8(spec.Hint));
+            button->setToolTip(QString::fromUtf8(def.Hint));
             buttons->addWidget(button);
         }
         column->addWidget(box);
