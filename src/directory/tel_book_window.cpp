@@ -6,7 +6,6 @@
 #include "shell/exit_dialog.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -201,20 +200,8 @@ bool TTelBookForm::CloseWindow()
     }
     Book.Query.Close();
     TelModel->Reload();
-    Closing = true;
     accept();
-    Closing = false;
     return true;
-}
-
-void TTelBookForm::closeEvent(QCloseEvent *event)
-{
-    // The close box goes the same way as 退出, so an edited row is not lost.
-    if (!Closing && !PostEdits()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
 }
 
 void TTelBookForm::IdleTimerTick()

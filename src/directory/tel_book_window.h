@@ -48,9 +48,11 @@ public:
     TInitGroupFrom *InitGroupFrom;
     QTimer *IdleTimer;
 
+    // Esc and the close box end here too, so an edited row is not lost.
+    void reject() override { CloseWindow(); }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
 
 private:
     QTableView *MakeGrid(TLiveQueryModel *model);
@@ -61,5 +63,4 @@ private:
 
     TTelBook &Book;
     TExitForm &Confirm;
-    bool Closing = false;
 };

@@ -143,6 +143,11 @@ private Q_SLOTS:
             QVERIFY(Message());
             Message()->accept();
             QCOMPARE(Core->TelBook().IdleCountdown, 1000);
+            QTRY_VERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
+            QTest::keyClick(Window, Qt::Key_Escape); // Esc posts first too
+            QVERIFY(Window->isVisible());
+            QTRY_VERIFY(Message());
+            Message()->accept();
             QVERIFY(Window->TelModel->setData(Window->TelModel->index(1, 0), QStringLiteral("2")));
             Core->TelBook().IdleCountdown = 1;
             Window->IdleTimerTick();
