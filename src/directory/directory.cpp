@@ -31,8 +31,11 @@ QString TDirectory::GetTelNumberAmount()
 }
 
 QString TDirectory::AddTelNumber(const QString &TelNum, const QString &TelName, const QString &Address,
-                                 const QStringList &groupNos, const QString &Status, const QString &Msg)
+                                 const QStringList &groupNos, const QString &Status, const QString &Msg,
+                                 bool *conversionError)
 {
+    if (conversionError)
+        *conversionError = false;
     if (TelNum.isEmpty())
         return QString();
     TLiveQuery &q = SharedQuery;
@@ -52,8 +55,10 @@ QString TDirectory::AddTelNumber(const QString &TelNum, const QString &TelName, 
         && q.Assign(QStringLiteral("Address"), Address, &error);
     for (int slot = 0; ok && slot < 8; ++slot)
         ok = q.Assign(QStringLiteral("GroupNo%1").arg(slot + 1), groupNos.value(slot), &error);
-    ok = ok && q.Assign(QStringLiteral("Status"), Status, &error) && q.Assign(QStringLiteral("Msg"), Msg, &error)
-        && q.Post(&error);
+    ok = ok && q.Assign(QStringLiteral("Status"), Status, &error) && q.Assign(QStringLiteral("Msg"), Msg, &error);
+    if (!ok && conversionError)
+        *conversionError = true;
+    ok = ok && q.Post(&error);
     if (!ok)
         q.Cancel();
     q.Close();

@@ -26,10 +26,12 @@ public:
     // NextSequence := the largest sequence + 1 (kept on an empty table). Empty on success, else
     // the store's reason.
     QString GetTelNumberAmount();
-    // Adds an extension, or updates every row's first match of TelNum. Empty when stored, else
-    // why not (nothing is written for that row). An empty TelNum writes nothing.
+    // Adds an extension, or updates the first row found with TelNum. Empty when stored, else
+    // why not (nothing is written for that row); conversionError tells a number or state that
+    // is not a whole number from a row the store refused. An empty TelNum writes nothing.
     QString AddTelNumber(const QString &TelNum, const QString &TelName, const QString &Address,
-                         const QStringList &groupNos, const QString &Status, const QString &Msg);
+                         const QStringList &groupNos, const QString &Status, const QString &Msg,
+                         bool *conversionError = nullptr);
 
     // Listings on the shared handle; the row count is 0 when the listing cannot be made, and the
     // operator is told once on the system message memo.

@@ -1,0 +1,63 @@
+#include "directory/number_import.h"
+
+#include "directory/directory.h"
+#include "directory/directory_store.h"
+#include "directory/sheet_reader.h"
+
+#include <QSqlDatabase>
+
+QString TNumberImport::TOutcome::Message() const
+{
+    if (!Error.isEmpty())
+        return Error;
+    if (Refused == 0)
+        return QStringLiteral("导入成功！");
+    return QStringLiteral("已导入 %1 行，%2 行未能保存（第一个原因：%3）。").arg(Imported).arg(Refused).arg(FirstRefusal);
+}
+
+TNumberImport::TNumberImport(TDirectory &directory, TDM &store) : Directory(directory), Store(store) {}
+
+TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &label, const TProgress &progress)
+{
+    TOutcome outcome;
+    outcome.Error = Directory.GetTelNumberAmount();
+    if (!outcome.Error.isEmpty())
+        return outcome;
+    if (path.isEmpty()) {
+        outcome.Error = QStringLiteral("请选择电话号码文件！");
+        return outcome;
+    }
+    if (label.isEmpty()) {
+        outcome.Error = QStringLiteral("请输入本次导入的标注！");
+        return outcome;
+    }
+    QList<QStringList> rows;
+    if (!TSheetReader::Read(path, &rows, &outcome.Error))
+        return outcome;
+
+    outcome.Rows = int(rows.size()) - 1;
+    QSqlDatabase db = QSqlDatabase::database(Store.Connection(), false);
+    const bool inTransaction = db.transaction();
+    for (int k = 1; k <= outcome.Rows; ++k) {
+        const QStringList &cells = rows[k];
+        if (!cells[1].isEmpty()) {
+            bool conversion = false;
+            const QString why =
+                Directory.AddTelNumber(cells[1], cells[2], cells[3], cells.mid(4, 8), cells[12], cells[13], &conversion);
+            if (conversion) {
+                outcome.Error = QStringLiteral("第 %1 行: %2").arg(k + 1).arg(why);
+                break;
+            }
+            if (why.isEmpty()) {
+                ++outcome.Imported;
+            } else if (outcome.Refused++ == 0) {
+                outcome.FirstRefusal = QStringLiteral("第 %1 行: %2").arg(k + 1).arg(why);
+            }
+        }
+        if (progress)
+            progress(k, outcome.Rows);
+    }
+    if (inTransaction)
+        db.commit();
+    return outcome;
+}

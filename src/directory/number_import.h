@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class TDirectory;
+class TDM;
+
+// Fills the extension table from a directory file: every data row whose 分机号码 is not empty
+// is added or updated, in one transaction.
+class TNumberImport
+{
+public:
+    struct TOutcome
+    {
+        int Rows = 0;     // data rows read
+        int Imported = 0; // rows stored
+        int Refused = 0;  // rows the store would not take
+        QString FirstRefusal;
+        QString Error; // the import ended early (or never began) for this reason
+        // What the operator is told at the end.
+        QString Message() const;
+    };
+    // After every row: rows done so far and all data rows.
+    using TProgress = std::function<void(int done, int total)>;
+
+    TNumberImport(TDirectory &directory, TDM &store);
+
+    TOutcome Run(const QString &path, const QString &label, const TProgress &progress = {});
+
+private:
+    TDirectory &Directory;
+    TDM &Store;
+};

@@ -1,0 +1,86 @@
+#include "directory/sheet_export.h"
+
+#include "directory/live_query.h"
+#include "shell/configuration.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <xlsxwriter.h>
+
+#include <cstdio>
+
+namespace {
+// The columns exported, in the order of the headings.
+QStringList ExportedColumns()
+{
+    QStringList c{"sequence", "TelNum", "TelName", "Address"};
+    for (int slot = 1; slot <= 8; ++slot)
+        c << QStringLiteral("GroupNo%1").arg(slot);
+    return c << "Status" << "Msg";
+}
+} // namespace
+
+QStringList TSheetExport::Headings()
+{
+    QStringList h{"序号", "分机号码", "分机名称", "安装地址"};
+    for (int slot = 1; slot <= 8; ++slot)
+        h << QStringLiteral("所属组号%1").arg(slot);
+    return h << "状态" << "备注";
+}
+
+QString TSheetExport::DefaultFileName()
+{
+    return QStringLiteral("电话号码-%1.xlsx").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+QString TSheetExport::Write(TLiveQuery &list, const QString &path)
+{
+    if (!list.IsOpen())
+        return QStringLiteral("没有打开的号码列表");
+    // Written beside the target first, then put in its place.
+    QString temporary;
+    {
+        QTemporaryFile placeholder(QFileInfo(path).absolutePath() + QStringLiteral("/.varnex-export-XXXXXX.xlsx"));
+        if (!placeholder.open())
+            return QStringLiteral("不能在 %1 写文件: %2").arg(QFileInfo(path).absolutePath(), placeholder.errorString());
+        temporary = placeholder.fileName();
+    }
+    lxw_workbook *book = workbook_new(QFile::encodeName(temporary).constData());
+    if (!book)
+        return QStringLiteral("不能创建 %1").arg(temporary);
+    lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+    const QStringList headings = Headings();
+    for (int c = 0; c < headings.size(); ++c)
+        worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
+    const QStringList columns = ExportedColumns();
+    lxw_row_t row = 1;
+    for (list.First(); !list.Eof(); list.Next(), ++row) {
+        for (int c = 0; c < columns.size(); ++c) {
+            const QVariant value = list.Value(columns[c]);
+            if (value.isNull())
+                continue;
+            const QString text = value.toString();
+            int number = 0;
+            // Only texts that read back the same become numbers ("03" stays text).
+            if (ParseDecimalInt(text, &number) && QString::number(number) == text)
+                worksheet_write_number(sheet, row, lxw_col_t(c), number, nullptr);
+            else if (!text.isEmpty())
+                worksheet_write_string(sheet, row, lxw_col_t(c), text.toUtf8().constData(), nullptr);
+        }
+    }
+    const lxw_error rc = workbook_close(book);
+    if (rc != LXW_NO_ERROR) {
+        QFile::remove(temporary);
+        return QStringLiteral("写入失败: %1").arg(QString::fromUtf8(lxw_strerror(rc)));
+    }
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0
+        && !(QFile::remove(path) && QFile::rename(temporary, path))) {
+        QFile::remove(temporary);
+        return QStringLiteral("不能写入 %1").arg(path);
+    }
+    return QString();
+}

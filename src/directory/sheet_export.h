@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TLiveQuery;
+
+// Writes the directory window's current list of extensions as a .xlsx file: the fourteen
+// headings in row 1, one extension a row after it, NULL as empty cells, whole numbers as
+// numeric cells. The file appears whole or not at all.
+class TSheetExport
+{
+public:
+    static QStringList Headings();
+    static QString DefaultFileName(); // 电话号码-<today>.xlsx
+
+    // Empty on success, else the reason; a closed list is refused.
+    static QString Write(TLiveQuery &list, const QString &path);
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The first worksheet of a directory file as the operator sees its cells: whole numbers without
+// a fraction, other numbers in their shortest exact form, text without surrounding blanks or
+// control characters, empty cells as empty text. Reads .xlsx and .ods (liborcus), .xls
+// (FreeXL), and .csv/.txt (comma or tab separated, UTF-8 or GBK). The format is the file's
+// real extension, after its last ".".
+class TSheetReader
+{
+public:
+    static constexpr int Columns = 14;
+
+    static QStringList Extensions() { return {"xlsx", "xls", "ods", "csv", "txt"}; }
+    static QString ExtensionOf(const QString &path);
+
+    // Row 1 (the headings), then the data rows up to the first whose column A is blank; at most
+    // Columns cells a row. False, with the reason, when the file cannot be read.
+    static bool Read(const QString &path, QList<QStringList> *rows, QString *error);
+
+    static QString NumberText(double value);
+    static QString CleanText(const QString &text);
+};

@@ -1,0 +1,262 @@
+#include "directory/directory.h"
+#include "directory/directory_store.h"
+#include "directory/number_import.h"
+#include "directory/sheet_export.h"
+#include "directory/sheet_reader.h"
+#include "directory/tel_book.h"
+#include "shell/line_log.h"
+#include "shell/trace_sink.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <xlsxwriter.h>
+
+namespace {
+
+QString Fixture(const QString &name)
+{
+    return QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/") + name;
+}
+
+struct TStore
+{
+    QTemporaryDir Dir;
+    TDM DM;
+    TLineLog Log;
+    TTraceSink Trace;
+    TDirectory Directory{DM, Log};
+    TNumberImport Import{Directory, DM};
+
+    TStore()
+    {
+        QString why;
+        DM.Prepare(Dir.path(), &why);
+    }
+    QStringList Rows(const QString &statement)
+    {
+        QSqlQuery q(QSqlDatabase::database(DM.Connection()));
+        q.exec(statement);
+        QStringList rows;
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i)
+                values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
+            rows << values.join(QLatin1Char('|'));
+        }
+        return rows;
+    }
+    QStringList Table() { return Rows(QStringLiteral("select * from TelNumber order by sequence")); }
+    QString Copy(const QString &fixture, const QString &name)
+    {
+        const QString path = Dir.filePath(name);
+        QFile::copy(Fixture(fixture), path);
+        return path;
+    }
+};
+
+} // namespace
+
+class TstImportExport : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void cellText_data()
+    {
+        QTest::addColumn<double>("number");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("whole") << 2001.0 << "2001";
+        QTest::newRow("negative whole") << -5.0 << "-5";
+        QTest::newRow("fraction") << 2007.5 << "2007.5";
+        QTest::newRow("shortest") << 0.1 << "0.1";
+        QTest::newRow("huge") << 1e20 << "1e+20";
+    }
+    void cellText()
+    {
+        QFETCH(double, number);
+        QFETCH(QString, text);
+        QCOMPARE(TSheetReader::NumberText(number), text);
+        QCOMPARE(TSheetReader::CleanText(QStringLiteral(" \t\u0001 带空格 \r\n")), QStringLiteral("带空格"));
+    }
+
+    void fixtures_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("error"); // part of the message when the import ends early
+        for (const char *ext : {"xlsx", "xls", "ods", "csv"})
+            QTest::addRow("sample.%s", ext) << QStringLiteral("directory-sample.%1").arg(QLatin1String(ext)) << 50 << 50 << "";
+        QTest::newRow("sample GBK txt") << "directory-sample-gbk.txt" << 50 << 50 << "";
+        QTest::newRow("blank A30 xlsx") << "directory-blank-a30.xlsx" << 28 << 28 << "";
+        QTest::newRow("blank A30 xls") << "directory-blank-a30.xls" << 28 << 28 << "";
+        QTest::newRow("skip B") << "directory-skip-b.xlsx" << 10 << 9 << "";
+        QTest::newRow("bad number xlsx") << "directory-bad-number.xlsx" << 10 << 6 << "2007.5";
+        QTest::newRow("bad number xls") << "directory-bad-number.xls" << 10 << 6 << "2007.5";
+    }
+    void fixtures()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, rows);
+        QFETCH(int, stored);
+        QFETCH(QString, error);
+        TStore s;
+        int lastDone = 0, total = 0;
+        const auto outcome = s.Import.Run(Fixture(file), QStringLiteral("2026-12-10"), [&](int done, int all) {
+            lastDone = done;
+            total = all;
+        });
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{QString::number(stored)});
+        if (error.isEmpty()) {
+            QCOMPARE(outcome.Message(), QStringLiteral("导入成功！"));
+            QCOMPARE(total, rows);
+            QCOMPARE(lastDone, rows);
+        } else {
+            QVERIFY2(outcome.Message().contains(error), qPrintable(outcome.Message()));
+            QVERIFY(!outcome.Message().contains(QStringLiteral("导入成功")));
+        }
+        QCOMPARE(s.Rows(QStringLiteral("select TelNum, sequence from TelNumber where sequence = 1")), QStringList{"2001|1"});
+        if (file.startsWith(QLatin1String("directory-sample"))) {
+            const QStringList table = s.Rows(QStringLiteral("select TelNum, TelName, GroupNo1, GroupNo2, Status, Msg from TelNumber order by sequence"));
+            QCOMPARE(table[0], QStringLiteral("2001|调度员00|1|8|0|井下电话"));
+            QCOMPARE(table[3].section(QLatin1Char('|'), 1, 1), QStringLiteral("带空格的名称"));
+            QCOMPARE(table[7].section(QLatin1Char('|'), 1, 1), QStringLiteral("超长名称").repeated(6) + QStringLiteral("超"));
+            QCOMPARE(table[9].section(QLatin1Char('|'), 5, 5), QString());      // sheet row 11: empty 备注
+            QCOMPARE(table[12].section(QLatin1Char('|'), 4, 4), QStringLiteral("NULL")); // sheet row 14: empty 状态
+            QCOMPARE(table[5].section(QLatin1Char('|'), 4, 4), QStringLiteral("1")); // sheet row 7: 状态 1
+        }
+    }
+
+    void reimportUpdatesInPlace()
+    {
+        TStore s;
+        s.Import.Run(Fixture(QStringLiteral("directory-sample.xlsx")), QStringLiteral("a"));
+        const QStringList before = s.Table();
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-sample.xls")), QStringLiteral("b")).Message(),
+                 QStringLiteral("导入成功！"));
+        QCOMPARE(s.Table(), before);
+    }
+
+    void filesThatAreNotRead_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("unsupported type") << "numbers.doc" << QByteArray("x");
+        QTest::newRow("zero-byte xlsx") << "empty.xlsx" << QByteArray();
+        QTest::newRow("text renamed xlsx") << "notes.xlsx" << QByteArray("序号,分机号码\n1,2001\n");
+        QTest::newRow("garbage xls") << "junk.xls" << QByteArray(4096, '\x7F');
+        QTest::newRow("zero-byte ods") << "empty.ods" << QByteArray();
+    }
+    void filesThatAreNotRead()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        TStore s;
+        QFile f(s.Dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        const auto outcome = s.Import.Run(f.fileName(), QStringLiteral("a"));
+        QVERIFY(!outcome.Error.isEmpty());
+        QVERIFY(!outcome.Message().contains(QStringLiteral("导入成功")));
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"0"});
+    }
+
+    void truncatedXlsx()
+    {
+        TStore s;
+        QFile in(Fixture(QStringLiteral("directory-sample.xlsx")));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QFile out(s.Dir.filePath(QStringLiteral("cut.xlsx")));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(in.readAll().left(3000));
+        out.close();
+        QVERIFY(!s.Import.Run(out.fileName(), QStringLiteral("a")).Error.isEmpty());
+    }
+
+    void realExtensionDecides()
+    {
+        TStore s;
+        QCOMPARE(s.Import.Run(s.Copy(QStringLiteral("directory-sample.xls"), QStringLiteral("data.2020.xls")), QStringLiteral("a")).Message(),
+                 QStringLiteral("导入成功！"));
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"50"});
+    }
+
+    void emptyPathOrLabel()
+    {
+        TStore s;
+        QCOMPARE(s.Import.Run(QString(), QStringLiteral("a")).Error, QStringLiteral("请选择电话号码文件！"));
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-sample.csv")), QString()).Error, QStringLiteral("请输入本次导入的标注！"));
+    }
+
+    void oddCellsInAGeneratedSheet()
+    {
+        TStore s;
+        const QString path = s.Dir.filePath(QStringLiteral("odd.xlsx"));
+        lxw_workbook *book = workbook_new(QFile::encodeName(path).constData());
+        lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+        worksheet_write_string(sheet, 0, 0, "序号", nullptr);
+        worksheet_write_number(sheet, 1, 0, 1, nullptr);
+        worksheet_write_formula_num(sheet, 1, 1, "=2000+1", nullptr, 2001);
+        worksheet_write_boolean(sheet, 1, 2, 1, nullptr);
+        worksheet_write_string(sheet, 1, 3, QString(10000, QLatin1Char('x')).toUtf8().constData(), nullptr);
+        worksheet_write_number(sheet, 1, 999, 5, nullptr); // far beyond the fourteen columns
+        QCOMPARE(workbook_close(book), LXW_NO_ERROR);
+        QCOMPARE(s.Import.Run(path, QStringLiteral("a")).Message(), QStringLiteral("导入成功！"));
+        QCOMPARE(s.Rows(QStringLiteral("select TelNum, TelName, length(Address) from TelNumber")), QStringList{"2001|TRUE|50"});
+    }
+
+    void exportThenImportChangesNothing()
+    {
+        TStore s;
+        s.Import.Run(Fixture(QStringLiteral("directory-sample.xlsx")), QStringLiteral("a"));
+        s.Directory.AddTelNumber(QStringLiteral("2100"), QStringLiteral("x"), QString(), {"03", "12"}, QString(), QString());
+        const QStringList before = s.Table();
+        TTelBook book(s.DM, s.Trace);
+        book.Open();
+        const QString path = s.Dir.filePath(QStringLiteral("out.xlsx"));
+        QCOMPARE(TSheetExport::Write(book.Query, path), QString());
+
+        QList<QStringList> rows;
+        QString why;
+        QVERIFY2(TSheetReader::Read(path, &rows, &why), qPrintable(why));
+        QCOMPARE(rows.size(), 52);
+        QCOMPARE(rows[0], TSheetExport::Headings());
+        QCOMPARE(rows[1], (QStringList{"1", "2001", "调度员00", "主井口", "1", "8", "", "", "", "", "", "", "0", "井下电话"}));
+        QCOMPARE(rows[51].mid(1, 6), (QStringList{"2100", "x", "", "03", "12", ""}));
+
+        QCOMPARE(s.Import.Run(path, QStringLiteral("b")).Message(), QStringLiteral("导入成功！"));
+        QCOMPARE(s.Table(), before);
+    }
+
+    void exportMembersOrNothing()
+    {
+        TStore s;
+        s.Import.Run(Fixture(QStringLiteral("directory-sample.csv")), QStringLiteral("a"));
+        TTelBook book(s.DM, s.Trace);
+        book.Open();
+        book.GroupQuery.Execute(QStringLiteral("insert into \"Group\"(GroupNum, sequence) values (3, 1)"));
+        book.ShowAllGroups();
+        book.ShowMembers();
+        const QString path = s.Dir.filePath(QStringLiteral("members.xlsx"));
+        QCOMPARE(TSheetExport::Write(book.Query, path), QString());
+        QList<QStringList> rows;
+        QString why;
+        QVERIFY(TSheetReader::Read(path, &rows, &why));
+        QCOMPARE(rows.size() - 1, book.TelCount);
+        for (int r = 1; r < rows.size(); ++r)
+            QVERIFY(rows[r].mid(4, 8).contains(QStringLiteral("3")));
+
+        book.DeleteAll();
+        const QString none = s.Dir.filePath(QStringLiteral("none.xlsx"));
+        QVERIFY(!TSheetExport::Write(book.Query, none).isEmpty());
+        QVERIFY(!QFile::exists(none));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstImportExport)
+#include "tst_import_export.moc"
