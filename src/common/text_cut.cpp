@@ -23,7 +23,10 @@ QString CutAt(const QString &text, int maxBytes, Encode bytesOf)
 
 QString CutToGbkBytes(const QString &text, int maxBytes)
 {
-    QStringEncoder gbk("GBK");
+    // GBK is at most two bytes a character, so a short text always fits.
+    if (text.size() * 2 <= maxBytes)
+        return text;
+    thread_local QStringEncoder gbk("GBK"); // opening the converter costs more than using it
     if (!gbk.isValid()) // no GBK tables in this Qt: GBK has one byte for ASCII, two for the rest
         return CutAt(text, maxBytes, [](QStringView c) { return c[0].unicode() < 0x80 ? 1 : 2; });
     if (QByteArray(gbk.encode(text)).size() <= maxBytes)

@@ -66,6 +66,7 @@ bool TDM::Prepare(const QString &programDir, QString *error)
         QSqlQuery query(db);
         query.exec(CreateTelNumber());
         query.exec(CreateGroup());
+        query.exec(CreateTelNumIndex());
     }
     return true;
 }

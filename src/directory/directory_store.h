@@ -10,6 +10,8 @@ public:
     static QString ConnectionName() { return QStringLiteral("DBSession"); }
     static QString CreateTelNumber();
     static QString CreateGroup();
+    // Finding an extension by its number must not scan the whole table on every import row.
+    static QString CreateTelNumIndex() { return QStringLiteral("CREATE INDEX TelNumberByTelNum ON TelNumber(TelNum)"); }
 
     TDM();
     ~TDM();

@@ -14,17 +14,31 @@ QString Quoted(const QString &identifier)
     return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-bool Run(QSqlQuery &query, const QString &sql, const QVariantList &binds)
-{
-    if (!query.prepare(sql))
-        return false;
-    for (const QVariant &v : binds)
-        query.addBindValue(v);
-    return query.exec();
-}
 } // namespace
 
 TLiveQuery::TLiveQuery(QString connectionName) : Connection(std::move(connectionName)) {}
+
+bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &binds)
+{
+    auto found = Prepared.find(sql);
+    if (found == Prepared.end()) {
+        QSqlQuery fresh(QSqlDatabase::database(Connection, false));
+        if (!fresh.prepare(sql)) {
+            Error = fresh.lastError().text();
+            return false;
+        }
+        if (Prepared.size() > 32) // the handle runs a few statements over and over; forget odd ones
+            Prepared.clear();
+        found = Prepared.emplace(sql, std::move(fresh)).first;
+    }
+    *query = &found->second;
+    for (int i = 0; i < binds.size(); ++i)
+        (*query)->bindValue(i, binds[i]);
+    const bool ok = (*query)->exec();
+    if (!ok)
+        Error = (*query)->lastError().text();
+    return ok;
+}
 
 void TLiveQuery::Close()
 {
@@ -45,6 +59,9 @@ bool TLiveQuery::Fail(const QString &why, QString *error)
 
 bool TLiveQuery::LoadColumns()
 {
+    if (!Schema.empty() && SchemaTable.compare(Table, Qt::CaseInsensitive) == 0)
+        return true; // a table's columns do not change while the program runs
+    SchemaTable = Table;
     Schema.clear();
     ColumnNames.clear();
     RowIdColumn = -1;
@@ -92,20 +109,21 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
         sql += QStringLiteral(" WHERE ") + where;
     if (!order.isEmpty())
         sql += QStringLiteral(" ORDER BY ") + order;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!Run(query, sql, binds))
-        return Fail(query.lastError().text(), nullptr);
-    while (query.next()) {
-        RowIds.push_back(query.value(0).toLongLong());
+    QSqlQuery *query = nullptr;
+    if (!Run(&query, sql, binds))
+        return Fail(Error, nullptr);
+    while (query->next()) {
+        RowIds.push_back(query->value(0).toLongLong());
         QVariantList row;
         row.reserve(qsizetype(Schema.size()));
         for (int i = 0; i < int(Schema.size()); ++i)
-            row << query.value(i + 1);
+            row << query->value(i + 1);
         Rows.push_back(std::move(row));
     }
-    if (query.lastError().isValid())
-        return Fail(query.lastError().text(), nullptr);
+    const QSqlError failure = query->lastError();
+    query->finish(); // the rows are held here; the store's read lock is let go
+    if (failure.isValid())
+        return Fail(failure.text(), nullptr);
     Active = true;
     Affected = int(Rows.size());
     return true;
@@ -115,15 +133,16 @@ bool TLiveQuery::Execute(const QString &sql, const QVariantList &binds)
 {
     Close();
     Affected = 0;
-    QSqlQuery query(QSqlDatabase::database(Connection, false));
-    if (!Run(query, sql, binds))
-        return Fail(query.lastError().text(), nullptr);
-    if (query.isSelect()) {
-        while (query.next())
+    QSqlQuery *query = nullptr;
+    if (!Run(&query, sql, binds))
+        return Fail(Error, nullptr);
+    if (query->isSelect()) {
+        while (query->next())
             ++Affected;
     } else {
-        Affected = query.numRowsAffected();
+        Affected = query->numRowsAffected();
     }
+    query->finish();
     return true;
 }
 
@@ -233,7 +252,7 @@ bool TLiveQuery::Post(QString *error)
     for (int i = 0; i < int(Schema.size()); ++i)
         if (Schema[size_t(i)].NotNull && Buffer.value(i).isNull())
             return Fail(QStringLiteral("字段 %1 不能为空").arg(Schema[size_t(i)].Name), error);
-    QSqlQuery query(QSqlDatabase::database(Connection, false));
+    QSqlQuery *query = nullptr;
     QStringList names;
     for (const TColumn &c : Schema)
         names << Quoted(c.Name);
@@ -242,25 +261,26 @@ bool TLiveQuery::Post(QString *error)
         const QString sql = QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
                                 .arg(Quoted(Table), names.join(QLatin1Char(',')),
                                      QStringList(qsizetype(Schema.size()), QStringLiteral("?")).join(QLatin1Char(',')));
-        ok = Run(query, sql, Buffer);
+        ok = Run(&query, sql, Buffer);
     } else {
         QStringList sets;
         for (const QString &n : names)
             sets << n + QStringLiteral("=?");
-        ok = Run(query, QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(Quoted(Table), sets.join(QLatin1Char(','))),
+        ok = Run(&query, QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(Quoted(Table), sets.join(QLatin1Char(','))),
                  Buffer + QVariantList{RowIds[size_t(Cursor)]});
     }
     if (!ok)
-        return Fail(query.lastError().text(), error);
+        return Fail(Error, error);
     if (Mode == Appending) {
         Rows.push_back(Buffer);
-        RowIds.push_back(query.lastInsertId().toLongLong());
+        RowIds.push_back(query->lastInsertId().toLongLong());
         Cursor = int(Rows.size()) - 1;
     } else {
         Rows[size_t(Cursor)] = Buffer;
         if (RowIdColumn >= 0)
             RowIds[size_t(Cursor)] = Buffer.value(RowIdColumn).toLongLong();
     }
+    query->finish();
     Mode = Browsing;
     Buffer.clear();
     Affected = 1;
@@ -273,9 +293,10 @@ bool TLiveQuery::Delete(QString *error)
         Cancel();
     if (!Active || Eof())
         return Fail(QStringLiteral("没有当前记录可删除"), error);
-    QSqlQuery query(QSqlDatabase::database(Connection, false));
-    if (!Run(query, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(Quoted(Table)), {RowIds[size_t(Cursor)]}))
-        return Fail(query.lastError().text(), error);
+    QSqlQuery *query = nullptr;
+    if (!Run(&query, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(Quoted(Table)), {RowIds[size_t(Cursor)]}))
+        return Fail(Error, error);
+    query->finish();
     Rows.erase(Rows.begin() + Cursor);
     RowIds.erase(RowIds.begin() + Cursor);
     Affected = 1;

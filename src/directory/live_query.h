@@ -4,7 +4,10 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <map>
 #include <vector>
+
+#include <QSqlQuery>
 
 // A statement handle on the directory: runs one statement at a time and, for a listing of one
 // table, holds its rows with a cursor that can append, edit, post and delete rows in place.
@@ -66,9 +69,12 @@ private:
     int ColumnIndex(const QString &name) const;
     bool LoadColumns();
     bool Fail(const QString &why, QString *error);
+    // Runs a statement with its values; a statement text seen before is not prepared again.
+    bool Run(QSqlQuery **query, const QString &sql, const QVariantList &binds);
 
     QString Connection;
     QString Table;
+    QString SchemaTable;
     std::vector<TColumn> Schema;
     int RowIdColumn = -1; // a lone Integer primary key is SQLite's rowid itself
     QStringList ColumnNames;
@@ -80,4 +86,5 @@ private:
     QString Error;
     enum { Browsing, Appending, Editing } Mode = Browsing;
     QVariantList Buffer;
+    std::map<QString, QSqlQuery> Prepared;
 };

@@ -1,11 +1,20 @@
 #include "directory/tel_book_window.h"
 
+#include "directory/import_window.h"
 #include "directory/init_dialogs.h"
+#include "directory/sheet_export.h"
 #include "directory/live_query_model.h"
 #include "directory/tel_book.h"
 #include "shell/exit_dialog.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDate>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QLocale>
+#include <QStandardPaths>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -34,7 +43,7 @@ QStringList TelTitles()
 }
 } // namespace
 
-TTelBookForm::TTelBookForm(TTelBook &book, TExitForm &confirm, QWidget *parent)
+TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &confirm, QWidget *parent)
     : QDialog(parent), Book(book), Confirm(confirm)
 {
     setObjectName(QStringLiteral("TTelBookForm"));
@@ -45,6 +54,7 @@ TTelBookForm::TTelBookForm(TTelBook &book, TExitForm &confirm, QWidget *parent)
                                      {"序号", "分组组号", "分组名称", "组内用户数", "备注"}, this);
     inituserfrm = new Tinituserfrm(this);
     InitGroupFrom = new TInitGroupFrom(this);
+    FrloadNo = new TFrloadNo(import, this);
 
     const auto bar = [this](const QStringList &captions, QLabel *&count, const QString &countCaption) {
         auto *row = new QHBoxLayout;
@@ -72,6 +82,8 @@ TTelBookForm::TTelBookForm(TTelBook &book, TExitForm &confirm, QWidget *parent)
     GroupDBGrid->setFixedHeight(201);
     layout->addWidget(GroupDBGrid);
 
+    connect(Button(QStringLiteral("导入")), &QPushButton::clicked, this, &TTelBookForm::ImportClick);
+    connect(Button(QStringLiteral("导出")), &QPushButton::clicked, this, &TTelBookForm::ExportClick);
     connect(Button(QStringLiteral("全部")), &QPushButton::clicked, this, [this] { ShowError(Book.ShowAll()); });
     connect(Button(QStringLiteral("初始化")), &QPushButton::clicked, this, [this] { InitClick(false); });
     connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, [this] {
@@ -185,6 +197,45 @@ void TTelBookForm::RunInit(bool groups)
     };
     const TTelBook::TRun run = dialog->Run();
     ShowError(groups ? Book.InitialiseGroups(run, report) : Book.Initialise(run, report));
+}
+
+void TTelBookForm::ImportClick()
+{
+    if (!PostEdits())
+        return;
+    FrloadNo->BrowseButton->setText(QStringLiteral("浏览"));
+    FrloadNo->LabelBox->setEditText(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+    FrloadNo->exec();
+    ShowError(Book.ShowAll());
+}
+
+void TTelBookForm::ExportClick()
+{
+    if (!PostEdits())
+        return;
+    QString path;
+    if (NextFileName) {
+        path = *NextFileName;
+        NextFileName.reset();
+    } else {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("导出"), folder + QLatin1Char('/') + TSheetExport::DefaultFileName(),
+                                            QStringLiteral("Excel (*.xlsx)"));
+    }
+    if (path.isEmpty())
+        return;
+    const QString error = TSheetExport::Write(Book.Query, path);
+    Book.Query.Last();
+    Book.Query.Next(); // the list's cursor ends past the last row
+    auto *box = new QMessageBox(error.isEmpty() ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"),
+                                error.isEmpty() ? QStringLiteral("EXCEL数据导出成功!")
+                                                : QStringLiteral("导出数据出错！请检查文件的格式是否正确！\n") + error,
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    if (error.isEmpty() && OpenExported)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path)); // no application to open it is no error
 }
 
 bool TTelBookForm::PostEdits()

@@ -9,6 +9,8 @@ class QPushButton;
 class QTableView;
 class QTimer;
 class TExitForm;
+class TFrloadNo;
+class TNumberImport;
 class TInitGroupFrom;
 class Tinituserfrm;
 class TLiveQueryModel;
@@ -21,7 +23,7 @@ class TTelBookForm : public QDialog
 {
     Q_OBJECT
 public:
-    TTelBookForm(TTelBook &book, TExitForm &confirm, QWidget *parent = nullptr);
+    TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &confirm, QWidget *parent = nullptr);
 
     // The main window's "编组号码设置": reload both lists and show the window modally.
     void Open();
@@ -34,9 +36,16 @@ public:
     // 退出 and the idle close: posts first, stays open when that fails.
     bool CloseWindow();
     void IdleTimerTick();
+    // 导入: the import window, then the extensions reloaded.
+    void ImportClick();
+    // 导出: a file chooser, then the listed extensions written to it.
+    void ExportClick();
 
-    // Answers the next deletion question instead of asking (for tests).
+    // Answers the next deletion question or save-file chooser instead of asking (for tests).
     std::optional<bool> NextAnswer;
+    std::optional<QString> NextFileName;
+    // Whether an exported file is opened with the desktop's application.
+    bool OpenExported = true;
 
     QTableView *TelDBGrid;
     QTableView *GroupDBGrid;
@@ -46,6 +55,7 @@ public:
     QLabel *GroupCountLabel;
     Tinituserfrm *inituserfrm;
     TInitGroupFrom *InitGroupFrom;
+    TFrloadNo *FrloadNo;
     QTimer *IdleTimer;
 
     // Esc and the close box end here too, so an edited row is not lost.

@@ -92,7 +92,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     dialogform = new Tdialogform(this);
     editfrom = new Teditfrom(this);
     ExitForm = new TExitForm(this);
-    TelBookForm = new TTelBookForm(core.TelBook(), *ExitForm, this);
+    TelBookForm = new TTelBookForm(core.TelBook(), core.NumberImport(), *ExitForm, this);
 
     tablename = new QLabel(TKeyboardDisplay::Title(), central);
     tablename->setObjectName(QStringLiteral("tablename"));

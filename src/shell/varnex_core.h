@@ -3,6 +3,7 @@
 #include "channels/play_channels.h"
 #include "directory/directory.h"
 #include "directory/directory_store.h"
+#include "directory/number_import.h"
 #include "directory/tel_book.h"
 #include "channels/sound_player.h"
 #include "host_link/host_link.h"
@@ -74,6 +75,7 @@ public:
     TRequestDispatcher &Dispatcher() { return *RequestDispatcher; }
     TDirectory &Directory() { return TelDirectory; }
     TTelBook &TelBook() { return Book; }
+    TNumberImport &NumberImport() { return Import; }
     TTestRequests &TestRequests() { return Requests; }
     QTimer &WarnRec() { return WarnRecTick; }
     QTimer &Timer1() { return Timer1Tick; }
@@ -103,6 +105,7 @@ private:
     TDM DM;
     TDirectory TelDirectory{DM, SystemLog};
     TTelBook Book{DM, Trace};
+    TNumberImport Import{TelDirectory, DM};
     std::unique_ptr<TRequestDispatcher> RequestDispatcher;
     TTestRequests Requests{Configuration, Traffic, Platform};
     QTimer WarnRecTick;

@@ -62,7 +62,7 @@ private Q_SLOTS:
         QVERIFY2(s.Prepared, qPrintable(s.Error));
         QVERIFY(QFile::exists(s.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite"))));
         QCOMPARE(s.Rows(QStringLiteral("select sql from sqlite_master order by name")),
-                 (QStringList{TDM::CreateGroup(), TDM::CreateTelNumber()}));
+                 (QStringList{TDM::CreateGroup(), TDM::CreateTelNumber(), TDM::CreateTelNumIndex()}));
         QCOMPARE(s.Directory.ListTelNumbers(), 0);
         QCOMPARE(s.Directory.ListGroups(), 0);
 

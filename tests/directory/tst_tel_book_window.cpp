@@ -1,3 +1,4 @@
+#include "directory/import_window.h"
 #include "directory/init_dialogs.h"
 #include "directory/live_query_model.h"
 #include "directory/tel_book_window.h"
@@ -7,6 +8,10 @@
 #include "support/test_support.h"
 
 #include <QComboBox>
+#include <QDate>
+#include <QFile>
+#include <QLocale>
+#include <QProgressBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -152,6 +157,60 @@ private Q_SLOTS:
             Core->TelBook().IdleCountdown = 1;
             Window->IdleTimerTick();
             QVERIFY(!Window->isVisible());
+        });
+    }
+
+    void importThroughTheWindow()
+    {
+        InWindow([this] {
+            TFrloadNo *import = Window->FrloadNo;
+            AnswerModal(import, [this, import] {
+                QVERIFY(import->windowFlags() & Qt::FramelessWindowHint);
+                QCOMPARE(import->size(), QSize(482, 110));
+                QCOMPARE(import->BrowseButton->text(), QStringLiteral("浏览"));
+                QCOMPARE(import->LabelBox->currentText(), QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+                import->NextFileName = QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.ods");
+                import->BrowseClick();
+                import->StartImport();
+                QCOMPARE(import->LastMessage, QStringLiteral("导入成功！"));
+                QCOMPARE(import->CountLabel->text(), QStringLiteral("导入数量:50"));
+                QCOMPARE(import->Progress->value(), 100);
+                import->LabelBox->setEditText(QString());
+                import->StartImport();
+                QCOMPARE(import->LastMessage, QStringLiteral("请输入本次导入的标注！"));
+                import->ExitButton->click();
+            });
+            Click("导入");
+            QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("50")); // 2001 and 2002 were updated in place
+            Click("退出");
+        });
+    }
+
+    void exportThroughTheWindow()
+    {
+        const QString path = Dir->filePath(QStringLiteral("电话号码.xlsx"));
+        InWindow([this, path] {
+            Window->OpenExported = false;
+            Window->NextFileName = path;
+            Click("导出");
+            QMessageBox *box = Message();
+            QVERIFY(box);
+            QCOMPARE(box->text(), QStringLiteral("EXCEL数据导出成功!"));
+            QCOMPARE(box->windowTitle(), QStringLiteral("提示信息"));
+            box->accept();
+            QTRY_VERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
+            QVERIFY(QFile::exists(path));
+
+            Window->NextAnswer = true;
+            Click("全删");
+            const QString none = Dir->filePath(QStringLiteral("none.xlsx"));
+            Window->NextFileName = none;
+            Click("导出");
+            QVERIFY(Message());
+            QVERIFY(Message()->text().startsWith(QStringLiteral("导出数据出错！请检查文件的格式是否正确！")));
+            Message()->accept();
+            QVERIFY(!QFile::exists(none));
+            Click("退出");
         });
     }
 
