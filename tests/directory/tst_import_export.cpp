@@ -14,6 +14,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <ixion/address.hpp>
+#include <ixion/model_context.hpp>
+#include <orcus/orcus_xlsx.hpp>
+#include <orcus/spreadsheet/document.hpp>
+#include <orcus/spreadsheet/factory.hpp>
 #include <xlsxwriter.h>
 
 namespace {
@@ -231,6 +236,40 @@ private Q_SLOTS:
 
         QCOMPARE(s.Import.Run(path, QStringLiteral("b")).Message(), QStringLiteral("导入成功！"));
         QCOMPARE(s.Table(), before);
+
+        // Read once more with liborcus itself: numbers are numeric cells, NULL leaves a cell empty,
+        // and a group text that is not a plain number stays text.
+        orcus::spreadsheet::document doc({1048576, 16384});
+        orcus::spreadsheet::import_factory factory(doc);
+        orcus::orcus_xlsx(&factory).read_file(QFile::encodeName(path).toStdString());
+        const ixion::model_context &cells = doc.get_model_context();
+        const auto type = [&cells](int row, int column) { return cells.get_celltype(ixion::abs_address_t(0, row, column)); };
+        QVERIFY(type(0, 0) == ixion::celltype_t::string);
+        QVERIFY(type(1, 0) == ixion::celltype_t::numeric);
+        QCOMPARE(cells.get_numeric_value(ixion::abs_address_t(0, 1, 1)), 2001.0);
+        QVERIFY(type(1, 2) == ixion::celltype_t::string);
+        QVERIFY(type(1, 4) == ixion::celltype_t::numeric);
+        QVERIFY(type(1, 6) == ixion::celltype_t::empty);
+        QVERIFY(type(13, 12) == ixion::celltype_t::empty); // 状态 NULL
+        QVERIFY(type(51, 4) == ixion::celltype_t::string); // "03"
+    }
+
+    void hugeSheets()
+    {
+        TStore s;
+        const QString path = s.Dir.filePath(QStringLiteral("huge.xlsx"));
+        lxw_workbook *book = workbook_new(QFile::encodeName(path).constData());
+        lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+        for (lxw_row_t r = 0; r <= 100000; ++r) {
+            worksheet_write_number(sheet, r, 0, r, nullptr);
+            worksheet_write_number(sheet, r, 1, 100000 + r, nullptr);
+        }
+        QCOMPARE(workbook_close(book), LXW_NO_ERROR);
+        QList<QStringList> rows;
+        QString why;
+        QVERIFY2(TSheetReader::Read(path, &rows, &why), qPrintable(why));
+        QCOMPARE(rows.size(), 100001);
+        QCOMPARE(rows.last()[1], QStringLiteral("200000"));
     }
 
     void exportMembersOrNothing()
