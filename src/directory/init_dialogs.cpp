@@ -10,7 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TInitRunDialog::TInitRunDialog(bool forGroups, QWidget *parent) : QDialog(parent)
+TInitRunDialog::TInitRunDialog(bool forGroups, QWidget *parent)
+    : TAnswerDialog(QStringLiteral("确定"), QStringLiteral("取消"), parent)
 {
     setObjectName(forGroups ? QStringLiteral("TInitGroupFrom") : QStringLiteral("Tinituserfrm"));
     setWindowTitle(forGroups ? QStringLiteral("初始化组") : QStringLiteral("初始化用户参数"));
@@ -47,20 +48,9 @@ TInitRunDialog::TInitRunDialog(bool forGroups, QWidget *parent) : QDialog(parent
     len = list({"10", "50", "100", "200", "500", "1000"}, QStringLiteral("100"), "len");
     form->addRow(QStringLiteral("长度"), len);
 
-    OkButton = new QPushButton(QStringLiteral("确定"), this);
-    CancelButton = new QPushButton(QStringLiteral("取消"), this);
-    connect(OkButton, &QPushButton::clicked, this, [this] {
-        Confirmed = true;
-        accept();
-    });
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(OkButton);
-    buttons->addWidget(CancelButton);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(frame);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow());
 }
 
 TTelBook::TRun TInitRunDialog::Run() const
@@ -74,10 +64,4 @@ TTelBook::TRun TInitRunDialog::Run() const
     run.Msg = Msg->text();
     run.Len = len->currentText();
     return run;
-}
-
-void TInitRunDialog::showEvent(QShowEvent *event)
-{
-    Confirmed = false;
-    QDialog::showEvent(event);
 }

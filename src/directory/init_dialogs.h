@@ -2,19 +2,17 @@
 
 #include "directory/tel_book.h"
 
-#include <QDialog>
+#include "shell/answer_dialog.h"
 
 class QComboBox;
 class QLineEdit;
-class QPushButton;
 
 // Parameters of a run of extensions or groups: editable drop-downs with their defaults and a
-// remark. Answer() is true only after "确定"; the texts stay for the next use.
-class TInitRunDialog : public QDialog
+// remark. The texts stay for the next use.
+class TInitRunDialog : public TAnswerDialog
 {
     Q_OBJECT
 public:
-    bool Answer() const { return Confirmed; }
     TTelBook::TRun Run() const;
 
     QComboBox *startNum;
@@ -24,15 +22,9 @@ public:
     QComboBox *status = nullptr;
     QLineEdit *Msg;
     QComboBox *len;
-    QPushButton *OkButton;
-    QPushButton *CancelButton;
 
 protected:
     TInitRunDialog(bool forGroups, QWidget *parent);
-    void showEvent(QShowEvent *event) override;
-
-private:
-    bool Confirmed = false;
 };
 
 // A run of extensions.

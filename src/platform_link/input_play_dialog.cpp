@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TInputPlayFrom::TInputPlayFrom(QWidget *parent) : QDialog(parent)
+TInputPlayFrom::TInputPlayFrom(QWidget *parent) : TAnswerDialog(QStringLiteral("确定"), QStringLiteral("取消"), parent)
 {
     setObjectName(QStringLiteral("TInputPlayFrom"));
     setWindowTitle(QStringLiteral("初始化用户参数"));
@@ -47,27 +47,7 @@ TInputPlayFrom::TInputPlayFrom(QWidget *parent) : QDialog(parent)
     grid->addWidget(PlayTxtEdit, 4, 0, 1, 3);
     grid->addWidget(new QLabel(QStringLiteral("文本或文件名或预案号"), group), 5, 0, 1, 3);
 
-    OkButton = new QPushButton(QStringLiteral("确定"), this);
-    CancelButton = new QPushButton(QStringLiteral("取消"), this);
-    connect(OkButton, &QPushButton::clicked, this, [this] {
-        Confirmed = true;
-        accept();
-    });
-    connect(CancelButton, &QPushButton::clicked, this, [this] {
-        Confirmed = false;
-        reject();
-    });
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(OkButton);
-    buttons->addWidget(CancelButton);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group);
-    layout->addLayout(buttons);
-}
-
-void TInputPlayFrom::showEvent(QShowEvent *event)
-{
-    Confirmed = false; // any close but "确定" answers no
-    QDialog::showEvent(event);
+    layout->addLayout(ButtonRow());
 }

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-Tdialogform::Tdialogform(QWidget *parent) : QDialog(parent)
+Tdialogform::Tdialogform(QWidget *parent) : TAnswerDialog(QStringLiteral("确 定"), QStringLiteral("取 消"), parent)
 {
     setObjectName(QStringLiteral("Tdialogform"));
     resize(344, 285);
@@ -34,29 +34,16 @@ Tdialogform::Tdialogform(QWidget *parent) : QDialog(parent)
         Labels << label;
         Fields << field;
     }
-    OkButton = new QPushButton(QStringLiteral("确 定"), this);
-    CancelButton = new QPushButton(QStringLiteral("取 消"), this);
     for (QPushButton *b : {OkButton, CancelButton})
         b->setFixedSize(75, 25);
-    connect(OkButton, &QPushButton::clicked, this, [this] {
-        if (Fields[0]->currentText().isEmpty())
-            return;
-        Confirmed = true;
-        accept();
-    });
-    connect(CancelButton, &QPushButton::clicked, this, [this] {
-        Confirmed = false;
-        reject();
-    });
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(OkButton);
-    buttons->addWidget(CancelButton);
-    buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow());
+}
+
+bool Tdialogform::CanConfirm() const
+{
+    return !Fields[0]->currentText().isEmpty();
 }
 
 void Tdialogform::Fill(const TCommSettings::TForm &form)
@@ -78,10 +65,4 @@ QStringList Tdialogform::Texts() const
     for (const QComboBox *field : Fields)
         texts << field->currentText();
     return texts;
-}
-
-void Tdialogform::showEvent(QShowEvent *event)
-{
-    Confirmed = false; // only "确 定" answers yes
-    QDialog::showEvent(event);
 }

@@ -2,16 +2,16 @@
 
 #include "settings/comm_settings.h"
 
-#include <QDialog>
+#include "shell/answer_dialog.h"
+
 #include <QList>
 
 class QComboBox;
 class QLabel;
-class QPushButton;
 
 // The communication settings of one link, five labelled fields. "确 定" with an empty first
-// field keeps the dialog open; Answer() is true only after "确 定".
-class Tdialogform : public QDialog
+// field keeps the dialog open.
+class Tdialogform : public TAnswerDialog
 {
     Q_OBJECT
 public:
@@ -19,16 +19,10 @@ public:
 
     void Fill(const TCommSettings::TForm &form);
     QStringList Texts() const;
-    bool Answer() const { return Confirmed; }
 
     QList<QLabel *> Labels;
     QList<QComboBox *> Fields;
-    QPushButton *OkButton;
-    QPushButton *CancelButton;
 
 protected:
-    void showEvent(QShowEvent *event) override;
-
-private:
-    bool Confirmed = false;
+    bool CanConfirm() const override;
 };

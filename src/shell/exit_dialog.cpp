@@ -6,7 +6,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-TExitForm::TExitForm(QWidget *parent) : QDialog(parent)
+TExitForm::TExitForm(QWidget *parent) : TAnswerDialog(QStringLiteral("是"), QStringLiteral("否"), parent)
 {
     setObjectName(QStringLiteral("TExitForm"));
     setWindowTitle(QStringLiteral("是否选择"));
@@ -20,37 +20,27 @@ TExitForm::TExitForm(QWidget *parent) : QDialog(parent)
     font.setBold(true);
     Label->setFont(font);
 
-    YesButton = new QPushButton(QStringLiteral("是"), this);
-    NoButton = new QPushButton(QStringLiteral("否"), this);
+    YesButton = OkButton;
+    NoButton = CancelButton;
     for (QPushButton *b : {YesButton, NoButton})
         b->setFixedSize(83, 42);
     YesButton->setDefault(true);
-    connect(YesButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(NoButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(this, &QDialog::finished, this, [this](int result) { Answered = result == QDialog::Accepted; });
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(YesButton);
-    buttons->addSpacing(30);
-    buttons->addWidget(NoButton);
-    buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Label, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow());
 }
 
 bool TExitForm::Ask(const QString &question)
 {
     Label->setText(question);
-    Answered = false;
     exec();
-    return Answered;
+    return Answer();
 }
 
 void TExitForm::showEvent(QShowEvent *event)
 {
-    QDialog::showEvent(event);
+    TAnswerDialog::showEvent(event);
     if (const QScreen *screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + 130);

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QDialog>
+#include "shell/answer_dialog.h"
 
 class QLabel;
-class QPushButton;
 
 // The shared yes/no question. "是" is the default and has the focus; Esc, "否" and the close
 // box all answer no.
-class TExitForm : public QDialog
+class TExitForm : public TAnswerDialog
 {
     Q_OBJECT
 public:
@@ -15,15 +14,11 @@ public:
 
     // Shows the question modally, 130 pixels from the top of the screen, and returns the answer.
     bool Ask(const QString &question);
-    bool Answer() const { return Answered; }
 
     QLabel *Label;
-    QPushButton *YesButton;
-    QPushButton *NoButton;
+    QPushButton *YesButton; // the confirming button
+    QPushButton *NoButton;  // the cancelling button
 
 protected:
     void showEvent(QShowEvent *event) override;
-
-private:
-    bool Answered = false;
 };

@@ -33,15 +33,7 @@ struct TStore
     }
     QStringList Rows(const QString &statement)
     {
-        QSqlQuery q = Sql(statement);
-        QStringList rows;
-        while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
-            rows << values.join(QLatin1Char('|'));
-        }
-        return rows;
+        return TestSupport::SqlRows(DM.Connection(), statement);
     }
     QString Add(const QString &num, const QString &name = QString(), const QStringList &groups = {},
                 const QString &status = QString(), const QString &msg = QString(), const QString &address = QString())

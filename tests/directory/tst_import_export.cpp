@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/test_support.h"
+
 #include <ixion/address.hpp>
 #include <ixion/model_context.hpp>
 #include <orcus/orcus_xlsx.hpp>
@@ -44,16 +46,7 @@ struct TStore
     }
     QStringList Rows(const QString &statement)
     {
-        QSqlQuery q(QSqlDatabase::database(DM.Connection()));
-        q.exec(statement);
-        QStringList rows;
-        while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
-            rows << values.join(QLatin1Char('|'));
-        }
-        return rows;
+        return TestSupport::SqlRows(DM.Connection(), statement);
     }
     QStringList Table() { return Rows(QStringLiteral("select * from TelNumber order by sequence")); }
     QString Copy(const QString &fixture, const QString &name)

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/test_support.h"
+
 namespace {
 
 struct TBook
@@ -29,16 +31,7 @@ struct TBook
     }
     QStringList Rows(const QString &statement)
     {
-        QSqlQuery q(QSqlDatabase::database(DM.Connection()));
-        q.exec(statement);
-        QStringList rows;
-        while (q.next()) {
-            QStringList values;
-            for (int i = 0; i < q.record().count(); ++i)
-                values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
-            rows << values.join(QLatin1Char('|'));
-        }
-        return rows;
+        return TestSupport::SqlRows(DM.Connection(), statement);
     }
     static TTelBook::TRun Run(const QString &start = QStringLiteral("2001"), const QString &position = QStringLiteral("1"),
                               const QString &length = QStringLiteral("100"), const QString &names = QStringLiteral("是"),

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtEndian>
 
 bool TRecordingPlayer::Open(const QString &path)
@@ -36,6 +39,20 @@ std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringLi
     auto core = std::make_unique<TVarnexCore>(CoreOptions(dir, settingsLines + defaults, player));
     core->FormCreate();
     return core;
+}
+
+QStringList SqlRows(const QString &connection, const QString &statement)
+{
+    QSqlQuery q(QSqlDatabase::database(connection));
+    q.exec(statement);
+    QStringList rows;
+    while (q.next()) {
+        QStringList values;
+        for (int i = 0; i < q.record().count(); ++i)
+            values << (q.value(i).isNull() ? QStringLiteral("NULL") : q.value(i).toString());
+        rows << values.join(QLatin1Char('|'));
+    }
+    return rows;
 }
 
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys)

@@ -45,6 +45,9 @@ TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLi
 // so no test ever sends beyond this machine.
 std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
 
+// Every row of a statement on a connection, its values joined by "|", NULL as "NULL".
+QStringList SqlRows(const QString &connection, const QString &statement);
+
 // A key.dat image with the given key values set (index into the whole table), others 0.
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys);
 
