@@ -4,6 +4,7 @@
 #include "shell/main_form.h"
 #include "support/modal.h"
 #include "support/test_support.h"
+#include "support/window_fixture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -13,14 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
-class TstChannelWindows : public QObject
+class TstChannelWindows : public QObject, private TWindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
-    TRecordingPlayer Player;
-    std::unique_ptr<TVarnexCore> Core;
-    std::unique_ptr<TMainForm> Form;
 
     // Opens the channel settings through the button, lets `answer` act on the dialog, and waits
     // until the action has finished.
@@ -34,15 +31,13 @@ class TstChannelWindows : public QObject
 private Q_SLOTS:
     void init()
     {
-        Dir = std::make_unique<QTemporaryDir>();
-        Core = TestSupport::StartCore(*Dir, {QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")}, &Player);
-        Form = std::make_unique<TMainForm>(*Core);
+        NewFolder();
+        StartProgram({QStringLiteral("ifUse2=是"), QStringLiteral("CallerNumber2=2003")});
         Form->show();
     }
     void cleanup()
     {
-        Form.reset();
-        Core.reset();
+        StopProgram();
     }
 
     void boxesAtStart()

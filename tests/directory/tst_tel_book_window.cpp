@@ -6,6 +6,7 @@
 #include "shell/main_form.h"
 #include "support/modal.h"
 #include "support/test_support.h"
+#include "support/window_fixture.h"
 
 #include <QComboBox>
 #include <QDate>
@@ -20,14 +21,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TstTelBookWindow : public QObject
+class TstTelBookWindow : public QObject, private TWindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
-    TRecordingPlayer Player;
-    std::unique_ptr<TVarnexCore> Core;
-    std::unique_ptr<TMainForm> Form;
     TTelBookForm *Window = nullptr;
 
     // Opens the window from the main window and runs act inside it; act may leave it open.
@@ -47,17 +44,15 @@ class TstTelBookWindow : public QObject
 private Q_SLOTS:
     void init()
     {
-        Dir = std::make_unique<QTemporaryDir>();
-        Core = TestSupport::StartCore(*Dir, {}, &Player);
-        Form = std::make_unique<TMainForm>(*Core);
+        NewFolder();
+        StartProgram();
         Window = Form->TelBookForm;
         Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"1"}, QStringLiteral("0"), {});
         Core->Directory().AddTelNumber(QStringLiteral("2002"), QStringLiteral("泵房"), {}, {"2"}, QStringLiteral("0"), {});
     }
     void cleanup()
     {
-        Form.reset();
-        Core.reset();
+        StopProgram();
     }
 
     void opensWithBothLists()

@@ -4,6 +4,7 @@
 #include "shell/watch_panel.h"
 #include "support/modal.h"
 #include "support/test_support.h"
+#include "support/window_fixture.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -14,14 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TstKeyboardWindows : public QObject
+class TstKeyboardWindows : public QObject, private TWindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
-    TRecordingPlayer Player;
-    std::unique_ptr<TVarnexCore> Core;
-    std::unique_ptr<TMainForm> Form;
     QByteArray Keys = TestSupport::KeyFile({{3 * 1088 + 74, 2001}, {5 * 1088, 0x4007}});
 
     void ShowKeyboard(const std::function<void(Teditfrom &)> &act)
@@ -40,19 +37,17 @@ class TstKeyboardWindows : public QObject
 private Q_SLOTS:
     void init()
     {
-        Dir = std::make_unique<QTemporaryDir>();
+        NewFolder();
         QFile f(Dir->filePath(QStringLiteral("key.dat")));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(Keys);
         f.close();
-        Core = TestSupport::StartCore(*Dir, {}, &Player);
-        Form = std::make_unique<TMainForm>(*Core);
+        StartProgram();
         Form->show();
     }
     void cleanup()
     {
-        Form.reset();
-        Core.reset();
+        StopProgram();
     }
 
     void cancelShowsTheCurrentKeyboard()

@@ -2,6 +2,7 @@
 #include "shell/main_form.h"
 #include "support/modal.h"
 #include "support/test_support.h"
+#include "support/window_fixture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -10,14 +11,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TstCommSettingsDialog : public QObject
+class TstCommSettingsDialog : public QObject, private TWindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
-    TRecordingPlayer Player;
-    std::unique_ptr<TVarnexCore> Core;
-    std::unique_ptr<TMainForm> Form;
 
     // Presses the button and lets act work on the dialog; returns the settings file afterwards.
     void Open(const char *button, const std::function<void(Tdialogform &)> &act)
@@ -36,14 +33,12 @@ class TstCommSettingsDialog : public QObject
 private Q_SLOTS:
     void init()
     {
-        Dir = std::make_unique<QTemporaryDir>();
-        Core = TestSupport::StartCore(*Dir, {}, &Player);
-        Form = std::make_unique<TMainForm>(*Core);
+        NewFolder();
+        StartProgram();
     }
     void cleanup()
     {
-        Form.reset();
-        Core.reset();
+        StopProgram();
     }
 
     void hostSide()

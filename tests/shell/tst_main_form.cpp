@@ -6,6 +6,7 @@
 #include "shell/watch_panel.h"
 #include "support/modal.h"
 #include "support/test_support.h"
+#include "support/window_fixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,28 +20,22 @@
 #include <QTest>
 #include <QTimer>
 
-class TstMainForm : public QObject
+class TstMainForm : public QObject, private TWindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> Dir; // a fresh program folder for every test
-    TRecordingPlayer Player;
-    std::unique_ptr<TVarnexCore> Core;
-    std::unique_ptr<TMainForm> Form;
 
 private Q_SLOTS:
     void init()
     {
-        Dir = std::make_unique<QTemporaryDir>();
-        Core = TestSupport::StartCore(*Dir, {}, &Player);
-        Form = std::make_unique<TMainForm>(*Core);
+        NewFolder();
+        StartProgram();
         Form->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
     }
     void cleanup()
     {
-        Form.reset();
-        Core.reset();
+        StopProgram();
     }
 
     void opensWithTitleAndCaptions()
