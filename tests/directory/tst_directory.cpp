@@ -1,6 +1,7 @@
 #include "directory/directory.h"
 #include "directory/directory_store.h"
 #include "shell/line_log.h"
+#include "support/directory_fixture.h"
 #include "support/test_support.h"
 
 #include <QDir>
@@ -14,26 +15,13 @@
 namespace {
 
 // A directory in a fresh program folder.
-struct TStore
+struct TStore : TDirectoryFixture
 {
-    QTemporaryDir Dir;
-    TDM DM;
-    TLineLog SystemLog;
-    TDirectory Directory{DM, SystemLog};
-    QString Error;
-    bool Prepared = false;
-
-    TStore() { Prepared = DM.Prepare(Dir.path(), &Error); }
-
     QSqlQuery Sql(const QString &statement)
     {
         QSqlQuery q(QSqlDatabase::database(DM.Connection()));
         q.exec(statement);
         return q;
-    }
-    QStringList Rows(const QString &statement)
-    {
-        return TestSupport::SqlRows(DM.Connection(), statement);
     }
     QString Add(const QString &num, const QString &name = QString(), const QStringList &groups = {},
                 const QString &status = QString(), const QString &msg = QString(), const QString &address = QString())

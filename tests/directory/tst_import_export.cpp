@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/directory_fixture.h"
 #include "support/test_support.h"
 
 #include <ixion/address.hpp>
@@ -30,24 +31,10 @@ QString Fixture(const QString &name)
     return QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/") + name;
 }
 
-struct TStore
+struct TStore : TDirectoryFixture
 {
-    QTemporaryDir Dir;
-    TDM DM;
-    TLineLog Log;
-    TTraceSink Trace;
-    TDirectory Directory{DM, Log};
     TNumberImport Import{Directory, DM};
 
-    TStore()
-    {
-        QString why;
-        DM.Prepare(Dir.path(), &why);
-    }
-    QStringList Rows(const QString &statement)
-    {
-        return TestSupport::SqlRows(DM.Connection(), statement);
-    }
     QStringList Table() { return Rows(QStringLiteral("select * from TelNumber order by sequence")); }
     QString Copy(const QString &fixture, const QString &name)
     {

@@ -10,29 +10,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/directory_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
-struct TBook
+struct TBook : TDirectoryFixture
 {
-    QTemporaryDir Dir;
-    TDM DM;
-    TLineLog Log;
-    TTraceSink Trace;
-    TDirectory Directory{DM, Log};
     TTelBook Book{DM, Trace};
 
-    TBook()
-    {
-        QString why;
-        DM.Prepare(Dir.path(), &why);
-        Book.Open();
-    }
-    QStringList Rows(const QString &statement)
-    {
-        return TestSupport::SqlRows(DM.Connection(), statement);
-    }
+    TBook() { Book.Open(); }
     static TTelBook::TRun Run(const QString &start = QStringLiteral("2001"), const QString &position = QStringLiteral("1"),
                               const QString &length = QStringLiteral("100"), const QString &names = QStringLiteral("是"),
                               const QString &status = QStringLiteral("0"))

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "directory/directory.h"
+#include "directory/directory_store.h"
+#include "shell/line_log.h"
+#include "shell/trace_sink.h"
+#include "support/test_support.h"
+
+#include <QTemporaryDir>
+
+// A directory in a fresh program folder, with its tables made as at a first start.
+struct TDirectoryFixture
+{
+    QTemporaryDir Dir;
+    TDM DM;
+    TLineLog SystemLog;
+    TTraceSink Trace;
+    TDirectory Directory{DM, SystemLog};
+    QString Error;
+    bool Prepared = false;
+
+    TDirectoryFixture() { Prepared = DM.Prepare(Dir.path(), &Error); }
+
+    QStringList Rows(const QString &statement) { return TestSupport::SqlRows(DM.Connection(), statement); }
+};
