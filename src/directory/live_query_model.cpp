@@ -83,6 +83,16 @@ bool TLiveQueryModel::Post()
     return true;
 }
 
+bool TLiveQueryModel::SetCurrentRow(int row)
+{
+    if (Query.PendingRow() == row)
+        return true;
+    if (!Post())
+        return false;
+    Query.MoveTo(row);
+    return true;
+}
+
 bool TLiveQueryModel::AppendRow()
 {
     if (!Query.IsOpen() || !Post())

@@ -23,6 +23,10 @@ public:
 
     // Writes the pending row; false (and PostFailed) when the store refuses it.
     bool Post();
+    // Follows the grid's current row: a pending other row is written first, then the query's
+    // cursor moves there, so the window's buttons act on the row the operator sees selected.
+    // False (and PostFailed) when the pending row is refused; the cursor stays on it.
+    bool SetCurrentRow(int row);
     // Starts a new row after the last (posting a pending one first).
     bool AppendRow();
     // The query was reopened, closed or changed underneath.

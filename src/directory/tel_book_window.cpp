@@ -131,9 +131,9 @@ QTableView *TTelBookForm::MakeGrid(TLiveQueryModel *model)
     // Leaving a row writes it; a refused row keeps the cursor so the operator can mend it.
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [grid, model](const QModelIndex &current, const QModelIndex &previous) {
-                if (!previous.isValid() || current.row() == previous.row())
+                if (!current.isValid() || current.row() == previous.row())
                     return;
-                if (!model->Post())
+                if (!model->SetCurrentRow(current.row()) && previous.isValid())
                     QTimer::singleShot(0, grid, [grid, previous] { grid->setCurrentIndex(previous); });
             });
     grid->installEventFilter(this);

@@ -209,16 +209,36 @@ private Q_SLOTS:
         });
     }
 
+    void groupButtonsActOnTheSelectedGroup()
+    {
+        InWindow([this] {
+            AnswerModal(Form->ExitForm, [this] { Form->ExitForm->YesButton->click(); });
+            AnswerModal(Window->InitGroupFrom, [this] {
+                Window->InitGroupFrom->len->setEditText(QStringLiteral("3"));
+                Window->InitGroupFrom->OkButton->click();
+            });
+            Click("初始化组");
+            Click("全部组");
+            Window->GroupDBGrid->setCurrentIndex(Window->GroupModel->index(1, 1));
+            Click("组内分机");
+            QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("1"));
+            QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2002"));
+            Click("退出");
+        });
+    }
+
     void deleteWithAnswers()
     {
         InWindow([this] {
-            Window->TelDBGrid->setCurrentIndex(Window->TelModel->index(0, 0));
+            // The row deleted is the one selected in the grid.
+            Window->TelDBGrid->setCurrentIndex(Window->TelModel->index(1, 0));
             Window->NextAnswer = false;
             Click("删除");
             QCOMPARE(Core->Directory().ListTelNumbers(), 2);
             Window->NextAnswer = true;
             Click("删除");
             QCOMPARE(Core->Directory().ListTelNumbers(), 1);
+            QCOMPARE(Core->Directory().Query().Value(QStringLiteral("TelNum")).toInt(), 2001);
             Window->NextAnswer = true;
             Click("全删");
             QCOMPARE(Core->Directory().ListTelNumbers(), 0);
