@@ -1,6 +1,7 @@
 #include "directory/sheet_export.h"
 
 #include "directory/live_query.h"
+#include "directory/tel_book.h"
 #include "shell/configuration.h"
 
 #include <QDate>
@@ -13,23 +14,9 @@
 
 #include <cstdio>
 
-namespace {
-// The columns exported, in the order of the headings.
-QStringList ExportedColumns()
-{
-    QStringList c{"sequence", "TelNum", "TelName", "Address"};
-    for (int slot = 1; slot <= 8; ++slot)
-        c << QStringLiteral("GroupNo%1").arg(slot);
-    return c << "Status" << "Msg";
-}
-} // namespace
-
 QStringList TSheetExport::Headings()
 {
-    QStringList h{"序号", "分机号码", "分机名称", "安装地址"};
-    for (int slot = 1; slot <= 8; ++slot)
-        h << QStringLiteral("所属组号%1").arg(slot);
-    return h << "状态" << "备注";
+    return TTelBook::TelNumberTitles();
 }
 
 QString TSheetExport::DefaultFileName()
@@ -56,7 +43,7 @@ QString TSheetExport::Write(TLiveQuery &list, const QString &path)
     const QStringList headings = Headings();
     for (int c = 0; c < headings.size(); ++c)
         worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
-    const QStringList columns = ExportedColumns();
+    const QStringList columns = TTelBook::TelNumberColumns();
     lxw_row_t row = 1;
     for (list.First(); !list.Eof(); list.Next(), ++row) {
         for (int c = 0; c < columns.size(); ++c) {

@@ -19,6 +19,22 @@ TTelBook::TTelBook(TDM &store, TTraceSink &trace, QObject *parent)
 {
 }
 
+QStringList TTelBook::TelNumberColumns()
+{
+    QStringList c{"sequence", "TelNum", "TelName", "Address"};
+    for (int slot = 1; slot <= 8; ++slot)
+        c << QStringLiteral("GroupNo%1").arg(slot);
+    return c << "Status" << "Msg";
+}
+
+QStringList TTelBook::TelNumberTitles()
+{
+    QStringList t{"序号", "分机号码", "分机名称", "安装地址"};
+    for (int slot = 1; slot <= 8; ++slot)
+        t << QStringLiteral("所属组号%1").arg(slot);
+    return t << "状态" << "备注";
+}
+
 void TTelBook::Open()
 {
     Query.Close();
@@ -49,16 +65,21 @@ QString TTelBook::ShowAll()
     return error;
 }
 
-QString TTelBook::DeleteCurrent()
+QString TTelBook::DeleteRowAndNumber(TLiveQuery &query, const QString &table, const QString &numberColumn)
 {
-    const QString number = Query.Value(QStringLiteral("TelNum")).toString();
+    const QString number = query.Value(numberColumn).toString();
     QString error;
-    if (!Query.Delete(&error))
+    if (!query.Delete(&error))
         return error;
     // Every further row of the same number goes too.
-    tmpQuery.Execute(QStringLiteral("delete from TelNumber where TelNum = ?"), {number});
+    tmpQuery.Execute(QStringLiteral("delete from \"%1\" where %2 = ?").arg(table, numberColumn), {number});
     Q_EMIT Changed();
     return QString();
+}
+
+QString TTelBook::DeleteCurrent()
+{
+    return DeleteRowAndNumber(Query, QStringLiteral("TelNumber"), QStringLiteral("TelNum"));
 }
 
 void TTelBook::DeleteAll()
@@ -147,13 +168,7 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
 
 QString TTelBook::DeleteGroup()
 {
-    const QString number = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
-    QString error;
-    if (!GroupQuery.Delete(&error))
-        return error;
-    tmpQuery.Execute(QStringLiteral("delete from \"Group\" where GroupNum = ?"), {number});
-    Q_EMIT Changed();
-    return QString();
+    return DeleteRowAndNumber(GroupQuery, QStringLiteral("Group"), QStringLiteral("GroupNum"));
 }
 
 void TTelBook::DeleteAllGroups()

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class TDM;
@@ -27,6 +28,10 @@ public:
     using TProgress = std::function<void(int written, int total)>;
 
     TTelBook(TDM &store, TTraceSink &trace, QObject *parent = nullptr);
+
+    // The extension columns the window lists and the spreadsheets carry, with their headings.
+    static QStringList TelNumberColumns();
+    static QStringList TelNumberTitles();
 
     TLiveQuery Query;      // the extensions shown
     TLiveQuery GroupQuery; // the groups shown
@@ -60,6 +65,8 @@ Q_SIGNALS:
     void Changed();
 
 private:
+    // Deletes the current row of query and every other row of table holding its number.
+    QString DeleteRowAndNumber(TLiveQuery &query, const QString &table, const QString &numberColumn);
     QString WriteRun(TLiveQuery &query, const QString &table, const TRun &run, bool groups, const TProgress &progress);
 
     TDM &Store;

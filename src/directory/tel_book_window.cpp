@@ -26,30 +26,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-QStringList TelColumns()
-{
-    QStringList c{"sequence", "TelNum", "TelName", "Address"};
-    for (int slot = 1; slot <= 8; ++slot)
-        c << QStringLiteral("GroupNo%1").arg(slot);
-    return c << "Status" << "Msg";
-}
-QStringList TelTitles()
-{
-    QStringList t{"序号", "分机号码", "分机名称", "安装地址"};
-    for (int slot = 1; slot <= 8; ++slot)
-        t << QStringLiteral("所属组号%1").arg(slot);
-    return t << "状态" << "备注";
-}
-} // namespace
-
 TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &confirm, QWidget *parent)
     : QDialog(parent), Book(book), Confirm(confirm)
 {
     setObjectName(QStringLiteral("TTelBookForm"));
     setWindowTitle(QStringLiteral("电话号码"));
     setFixedSize(1310, 690);
-    TelModel = new TLiveQueryModel(book.Query, TelColumns(), TelTitles(), this);
+    TelModel = new TLiveQueryModel(book.Query, TTelBook::TelNumberColumns(), TTelBook::TelNumberTitles(), this);
     GroupModel = new TLiveQueryModel(book.GroupQuery, {"sequence", "GroupNum", "GroupName", "GroupMembers", "GroupMsg"},
                                      {"序号", "分组组号", "分组名称", "组内用户数", "备注"}, this);
     inituserfrm = new Tinituserfrm(this);
