@@ -40,6 +40,60 @@ TDM::~TDM()
     QSqlDatabase::removeDatabase(Name);
 }
 
+QString TDM::Explain(const QSqlError &error)
+{
+    // Commit failures carry no error code, only SQLite's message, so both are looked at.
+    const QString code = error.nativeErrorCode();
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const QString lower = text.toLower();
+    if (code == QLatin1String("5") || code == QLatin1String("6") || lower.contains(QLatin1String("database is locked"))
+        || lower.contains(QLatin1String("table is locked")) || lower.contains(QLatin1String("database is busy")))
+        return BusyText() + QLatin1Char('(') + text + QLatin1Char(')');
+    if (code == QLatin1String("13") || lower.contains(QLatin1String("disk is full")))
+        return QStringLiteral("磁盘已满，电话号码库无法写入。(") + text + QLatin1Char(')');
+    if (code == QLatin1String("8") || lower.contains(QLatin1String("readonly database")))
+        return QStringLiteral("电话号码库文件只读，无法写入。(") + text + QLatin1Char(')');
+    return error.text();
+}
+
+TWriteTransaction::TWriteTransaction(const QString &connection) : Connection(connection)
+{
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (!db.isOpen())
+        Failure = QStringLiteral("数据库未打开");
+    else if (!(Open = db.transaction()))
+        Failure = TDM::Explain(db.lastError());
+}
+
+TWriteTransaction::~TWriteTransaction()
+{
+    Rollback();
+}
+
+QString TWriteTransaction::Commit()
+{
+    if (!Open)
+        return Failure;
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (db.commit()) {
+        Open = false;
+        return QString();
+    }
+    const QString why = TDM::Explain(db.lastError());
+    Rollback();
+    return why;
+}
+
+void TWriteTransaction::Rollback()
+{
+    if (!Open)
+        return;
+    Open = false;
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+}
+
 bool TDM::Prepare(const QString &programDir, QString *error)
 {
     QSqlDatabase db = QSqlDatabase::database(Name, false);

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QSqlError;
+
 // The table store of the directory: the SQLite file DATA/ChaDB.sqlite beside the program, on
 // the connection "DBSession". The folder and both tables are made at the first start only.
 class TDM
@@ -26,7 +28,37 @@ public:
     QString Connection() const { return Name; }
     QString Folder() const { return Path; }
 
+    // A failed statement in the operator's words: the directory in use by another program, a
+    // full disk, a read-only file, else the driver's own text.
+    static QString Explain(const QSqlError &error);
+    // Whether an explained error says that another program holds the directory.
+    static bool IsBusy(const QString &explained) { return explained.startsWith(BusyText()); }
+    static QString BusyText() { return QStringLiteral("电话号码库正被其他程序使用，请稍后再试。"); }
+
 private:
     QString Name;
     QString Path;
+};
+
+// Several rows written as one: stored whole by Commit, or not at all. A transaction that was
+// not committed is rolled back when this goes, so none is ever left open to swallow later
+// changes or lock other programs out.
+class TWriteTransaction
+{
+public:
+    explicit TWriteTransaction(const QString &connection);
+    ~TWriteTransaction();
+    TWriteTransaction(const TWriteTransaction &) = delete;
+    TWriteTransaction &operator=(const TWriteTransaction &) = delete;
+
+    // Empty when the transaction began, else why not.
+    QString BeginError() const { return Failure; }
+    // Empty when everything is stored; else the transaction is rolled back and this says why.
+    QString Commit();
+    void Rollback();
+
+private:
+    QString Connection;
+    bool Open = false;
+    QString Failure;
 };

@@ -1,6 +1,7 @@
 #include "directory/live_query.h"
 
 #include "common/text_cut.h"
+#include "directory/directory_store.h"
 #include "shell/configuration.h"
 
 #include <QRegularExpression>
@@ -24,7 +25,7 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
     if (found == Prepared.end()) {
         QSqlQuery fresh(QSqlDatabase::database(Connection, false));
         if (!fresh.prepare(sql)) {
-            Error = fresh.lastError().text();
+            Error = TDM::Explain(fresh.lastError());
             return false;
         }
         if (Prepared.size() > 32) // the handle runs a few statements over and over; forget odd ones
@@ -36,7 +37,7 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
         (*query)->bindValue(i, binds[i]);
     const bool ok = (*query)->exec();
     if (!ok)
-        Error = (*query)->lastError().text();
+        Error = TDM::Explain((*query)->lastError());
     return ok;
 }
 
@@ -95,6 +96,9 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
     Close();
     Affected = 0;
     Table = table;
+    LastWhere = where;
+    LastBinds = binds;
+    LastOrder = order;
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (!db.isOpen())
         return Fail(QStringLiteral("数据库未打开"), nullptr);
@@ -123,9 +127,20 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
     const QSqlError failure = query->lastError();
     query->finish(); // the rows are held here; the store's read lock is let go
     if (failure.isValid())
-        return Fail(failure.text(), nullptr);
+        return Fail(TDM::Explain(failure), nullptr);
     Active = true;
     Affected = int(Rows.size());
+    return true;
+}
+
+bool TLiveQuery::Reopen()
+{
+    if (Table.isEmpty())
+        return false;
+    const int row = Cursor;
+    if (!Open(Table, LastWhere, LastBinds, LastOrder))
+        return false;
+    MoveTo(row);
     return true;
 }
 
@@ -271,6 +286,11 @@ bool TLiveQuery::Post(QString *error)
     }
     if (!ok)
         return Fail(Error, error);
+    if (Mode == Editing && query->numRowsAffected() == 0) {
+        // Deleted meanwhile (by another row's deletion or another program): nothing was written.
+        query->finish();
+        return Fail(VanishedText(), error);
+    }
     if (Mode == Appending) {
         Rows.push_back(Buffer);
         RowIds.push_back(query->lastInsertId().toLongLong());
@@ -289,8 +309,11 @@ bool TLiveQuery::Post(QString *error)
 
 bool TLiveQuery::Delete(QString *error)
 {
+    const bool appending = Mode == Appending;
     if (Mode != Browsing)
         Cancel();
+    if (appending)
+        return Fail(QStringLiteral("新增的记录尚未保存，已取消。"), error);
     if (!Active || Eof())
         return Fail(QStringLiteral("没有当前记录可删除"), error);
     QSqlQuery *query = nullptr;

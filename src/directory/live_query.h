@@ -24,6 +24,8 @@ public:
               const QString &order = QString());
     // Any statement; a pending append or edit is discarded first.
     bool Execute(const QString &sql, const QVariantList &binds = {});
+    // The last listing again, as the table holds it now; the cursor stays on the same row number.
+    bool Reopen();
     void Close();
     bool IsOpen() const { return Active; }
     // Rows a listing produced, or rows a statement changed.
@@ -51,8 +53,10 @@ public:
     bool Edit();
     // False, with the reason, for text that an Integer column cannot take or an unknown column.
     bool Assign(const QString &column, const QVariant &value, QString *error = nullptr);
-    // Writes the pending row through to the table. False, with the store's reason, when refused.
+    // Writes the pending row through to the table. False, with the store's reason, when refused,
+    // or with VanishedText() when the edited row is no longer in the table.
     bool Post(QString *error = nullptr);
+    static QString VanishedText() { return QStringLiteral("该记录已不存在（已被删除），未保存；列表已刷新。"); }
     void Cancel();
     bool Delete(QString *error = nullptr);
     bool Pending() const { return Mode != Browsing; }
@@ -74,6 +78,9 @@ private:
 
     QString Connection;
     QString Table;
+    QString LastWhere;
+    QVariantList LastBinds;
+    QString LastOrder;
     QString SchemaTable;
     std::vector<TColumn> Schema;
     int RowIdColumn = -1; // a lone Integer primary key is SQLite's rowid itself

@@ -2,6 +2,8 @@
 
 #include "directory/live_query.h"
 
+#include <QMetaObject>
+
 TLiveQueryModel::TLiveQueryModel(TLiveQuery &query, QStringList columns, QStringList titles, QObject *parent)
     : QAbstractTableModel(parent), Query(query), Columns(std::move(columns)), Titles(std::move(titles))
 {
@@ -76,11 +78,26 @@ bool TLiveQueryModel::Post()
         return true;
     QString error;
     if (!Query.Post(&error)) {
+        if (error == TLiveQuery::VanishedText()) {
+            // Nothing left to mend: the edit is dropped and the list shows what the table holds.
+            // Later, since this may run inside the grid's own row change.
+            Query.Cancel();
+            QMetaObject::invokeMethod(this, &TLiveQueryModel::Refresh, Qt::QueuedConnection);
+        }
         Q_EMIT PostFailed(error);
         return false;
     }
     Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
     return true;
+}
+
+void TLiveQueryModel::Refresh()
+{
+    if (Query.Pending())
+        return; // an edit begun meanwhile is not thrown away
+    beginResetModel();
+    Query.Reopen();
+    endResetModel();
 }
 
 bool TLiveQueryModel::SetCurrentRow(int row)
@@ -108,4 +125,9 @@ void TLiveQueryModel::Reload()
 {
     beginResetModel();
     endResetModel();
+}
+
+bool TLiveQueryModel::Pending() const
+{
+    return Query.Pending();
 }

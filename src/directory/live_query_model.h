@@ -31,6 +31,10 @@ public:
     bool AppendRow();
     // The query was reopened, closed or changed underneath.
     void Reload();
+    // Reads the listing again from the table and shows it.
+    void Refresh();
+    // A row is being edited or appended.
+    bool Pending() const;
 
 Q_SIGNALS:
     void PostFailed(const QString &error);

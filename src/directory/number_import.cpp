@@ -4,7 +4,6 @@
 #include "directory/directory_store.h"
 #include "directory/sheet_reader.h"
 
-#include <QSqlDatabase>
 
 QString TNumberImport::TOutcome::Message() const
 {
@@ -12,7 +11,17 @@ QString TNumberImport::TOutcome::Message() const
         return Error;
     if (Refused == 0)
         return QStringLiteral("导入成功！");
-    return QStringLiteral("已导入 %1 行，%2 行未能保存（第一个原因：%3）。").arg(Imported).arg(Refused).arg(FirstRefusal);
+    return QStringLiteral("已导入 %1 行，%2 行未能保存（第一个原因：%3）。")
+        .arg(QString::number(Imported), QString::number(Refused), FirstRefusal);
+}
+
+TNumberImport::TOutcome TNumberImport::NothingImported(TOutcome outcome, const QString &why)
+{
+    outcome.Imported = 0;
+    outcome.Refused = 0;
+    outcome.FirstRefusal.clear();
+    outcome.Error = QStringLiteral("导入失败，未导入任何记录：") + why;
+    return outcome;
 }
 
 TNumberImport::TNumberImport(TDirectory &directory, TDM &store) : Directory(directory), Store(store) {}
@@ -36,8 +45,10 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
         return outcome;
 
     outcome.Rows = int(rows.size()) - 1;
-    QSqlDatabase db = QSqlDatabase::database(Store.Connection(), false);
-    const bool inTransaction = db.transaction();
+    // One transaction: rows before a conversion error stay; a failed commit stores nothing.
+    TWriteTransaction transaction(Store.Connection());
+    if (!transaction.BeginError().isEmpty())
+        return NothingImported(std::move(outcome), transaction.BeginError());
     for (int k = 1; k <= outcome.Rows; ++k) {
         const QStringList &cells = rows[k];
         if (!cells[1].isEmpty()) {
@@ -45,19 +56,21 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
             const QString why =
                 Directory.AddTelNumber(cells[1], cells[2], cells[3], cells.mid(4, 8), cells[12], cells[13], &conversion);
             if (conversion) {
-                outcome.Error = QStringLiteral("第 %1 行: %2").arg(k + 1).arg(why);
+                outcome.Error = QStringLiteral("第 %1 行: ").arg(k + 1) + why;
                 break;
             }
+            if (TDM::IsBusy(why)) // every further row would wait for the other program in vain
+                return NothingImported(std::move(outcome), why);
             if (why.isEmpty()) {
                 ++outcome.Imported;
             } else if (outcome.Refused++ == 0) {
-                outcome.FirstRefusal = QStringLiteral("第 %1 行: %2").arg(k + 1).arg(why);
+                outcome.FirstRefusal = QStringLiteral("第 %1 行: ").arg(k + 1) + why;
             }
         }
         if (progress)
             progress(k, outcome.Rows);
     }
-    if (inTransaction)
-        db.commit();
+    if (const QString failure = transaction.Commit(); !failure.isEmpty())
+        return NothingImported(std::move(outcome), failure);
     return outcome;
 }

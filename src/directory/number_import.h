@@ -29,6 +29,9 @@ public:
     TOutcome Run(const QString &path, const QString &label, const TProgress &progress = {});
 
 private:
+    // The transaction was rolled back: the outcome says so and counts nothing as stored.
+    static TOutcome NothingImported(TOutcome outcome, const QString &why);
+
     TDirectory &Directory;
     TDM &Store;
 };

@@ -24,6 +24,11 @@ QString TSheetExport::DefaultFileName()
     return QStringLiteral("电话号码-%1.xlsx").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
 }
 
+QString TSheetExport::WithExtension(const QString &path)
+{
+    return path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive) ? path : path + QStringLiteral(".xlsx");
+}
+
 QString TSheetExport::Write(TLiveQuery &list, const QString &path)
 {
     if (!list.IsOpen())

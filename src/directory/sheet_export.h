@@ -13,6 +13,8 @@ class TSheetExport
 public:
     static QStringList Headings();
     static QString DefaultFileName(); // 电话号码-<today>.xlsx
+    // path with ".xlsx" added unless it already ends so (in any case).
+    static QString WithExtension(const QString &path);
 
     // Empty on success, else the reason; a closed list is refused.
     static QString Write(TLiveQuery &list, const QString &path);

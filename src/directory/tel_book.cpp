@@ -69,12 +69,21 @@ QString TTelBook::DeleteRowAndNumber(TLiveQuery &query, const QString &table, co
 {
     const QString number = query.Value(numberColumn).toString();
     QString error;
-    if (!query.Delete(&error))
-        return error;
-    // Every further row of the same number goes too.
-    tmpQuery.Execute(QStringLiteral("delete from \"%1\" where %2 = ?").arg(table, numberColumn), {number});
+    {
+        // The row and every further row of the same number go together, or none of them.
+        TWriteTransaction transaction(Store.Connection());
+        error = transaction.BeginError();
+        if (error.isEmpty() && !query.Delete(&error))
+            return error; // nothing was deleted; the list is as it was
+        if (error.isEmpty() && !tmpQuery.Execute(QStringLiteral("delete from \"%1\" where %2 = ?").arg(table, numberColumn), {number}))
+            error = tmpQuery.LastError();
+        if (error.isEmpty())
+            error = transaction.Commit();
+    }
+    // The list shows what the table now holds: the number's other rows gone, or all of it back.
+    query.Reopen();
     Q_EMIT Changed();
-    return QString();
+    return error.isEmpty() ? QString() : QStringLiteral("未删除任何记录：") + error;
 }
 
 QString TTelBook::DeleteCurrent()
@@ -82,12 +91,16 @@ QString TTelBook::DeleteCurrent()
     return DeleteRowAndNumber(Query, QStringLiteral("TelNumber"), QStringLiteral("TelNum"));
 }
 
-void TTelBook::DeleteAll()
+QString TTelBook::DeleteAll()
 {
     Query.Close();
-    if (!Query.Execute(QStringLiteral("delete  from TelNumber where 1=1")))
+    QString error;
+    if (!Query.Execute(QStringLiteral("delete  from TelNumber where 1=1"))) {
         Trace.LogMon(QStringLiteral("1-2 Open TelNumber error!! "));
+        error = QStringLiteral("未删除任何记录：") + Query.LastError();
+    }
     Q_EMIT Changed();
+    return error;
 }
 
 QString TTelBook::Initialise(const TRun &run, const TProgress &progress)
@@ -113,8 +126,15 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
     for (const auto &f : fields)
         if (!ParseDecimalInt(f.Text, f.Value))
             return QStringLiteral("%1 \"%2\" 不是整数，未写入任何记录。").arg(f.Label, f.Text);
+    // Numbers and sequence numbers are 32-bit: a run must not wrap round to negative ones.
+    if (length > 0 && (qint64(number) + length - 1 > INT32_MAX || qint64(qMax(position, 1)) + length - 1 > INT32_MAX))
+        return QStringLiteral("从 %1 起 %2 个号码（或从位置 %3 起的序号）将超过 2147483647，未写入任何记录。")
+            .arg(QString::number(number), QString::number(length), QString::number(position));
 
-    q.Open(table, QString(), {}, BySequence);
+    if (!q.Open(table, QString(), {}, BySequence)) {
+        Q_EMIT Changed();
+        return QStringLiteral("未写入任何记录：") + q.LastError();
+    }
     if (position < q.RecordCount()) {
         q.First();
         q.MoveBy(position - 1);
@@ -124,10 +144,14 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
     const bool repairName = run.RepairName.trimmed() == QStringLiteral("是");
     int sequence = position;
     QString error;
-    // One transaction: a long run is fast, and what was written before a failure stays written.
-    QSqlDatabase db = QSqlDatabase::database(Store.Connection(), false);
-    const bool inTransaction = db.transaction();
-    for (int written = 0; written < length; ++written) {
+    // One transaction: a long run is fast, and what was written before a refused row or a
+    // cancel stays written; a failed commit writes nothing.
+    TWriteTransaction transaction(Store.Connection());
+    if (!transaction.BeginError().isEmpty())
+        return QStringLiteral("未写入任何记录：") + transaction.BeginError();
+    int written = 0;
+    bool cancelled = false;
+    while (written < length) {
         if (q.Eof())
             q.Append();
         else
@@ -156,13 +180,21 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
         if (!q.Post(&error))
             break;
         q.Next();
-        if (progress && (written + 1) % 1000 == 0)
-            progress(written + 1, length);
+        ++written;
+        if (progress && written % 1000 == 0 && !progress(written, length) && written < length) {
+            cancelled = true;
+            break;
+        }
     }
     q.Cancel(); // a row refused above is not half kept
-    if (inTransaction)
-        db.commit();
+    if (const QString failure = transaction.Commit(); !failure.isEmpty()) {
+        q.Reopen(); // the rows held here were never stored
+        Q_EMIT Changed();
+        return QStringLiteral("未写入任何记录：") + failure;
+    }
     Q_EMIT Changed();
+    if (cancelled)
+        return QStringLiteral("已取消，已写入 %1 条记录。").arg(written);
     return error;
 }
 
@@ -171,11 +203,14 @@ QString TTelBook::DeleteGroup()
     return DeleteRowAndNumber(GroupQuery, QStringLiteral("Group"), QStringLiteral("GroupNum"));
 }
 
-void TTelBook::DeleteAllGroups()
+QString TTelBook::DeleteAllGroups()
 {
     GroupQuery.Close();
-    GroupQuery.Execute(QStringLiteral("delete  from \"Group\" where 1=1"));
+    QString error;
+    if (!GroupQuery.Execute(QStringLiteral("delete  from \"Group\" where 1=1")))
+        error = QStringLiteral("未删除任何记录：") + GroupQuery.LastError();
     Q_EMIT Changed();
+    return error;
 }
 
 void TTelBook::ShowMembers()
@@ -196,18 +231,36 @@ void TTelBook::ShowAllGroups()
     Q_EMIT Changed();
 }
 
-void TTelBook::RecountMembers()
+QString TTelBook::RecountMembers()
 {
-    GroupQuery.Open(QStringLiteral("Group"), QString(), {}, BySequence);
-    for (GroupQuery.First(); !GroupQuery.Eof(); GroupQuery.Next()) {
-        const QString group = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
-        tmpQuery.Execute(QStringLiteral("select * from TelNumber where ") + TDirectory::MemberCondition(),
-                         TDirectory::MemberValues(group));
-        GroupQuery.Edit();
-        GroupQuery.Assign(QStringLiteral("GroupMembers"), QString::number(tmpQuery.RowsAffected()));
-        GroupQuery.Post();
+    QString error;
+    if (!GroupQuery.Open(QStringLiteral("Group"), QString(), {}, BySequence)) {
+        error = GroupQuery.LastError();
+    } else {
+        // Every group's count is stored, or none.
+        TWriteTransaction transaction(Store.Connection());
+        error = transaction.BeginError();
+        for (GroupQuery.First(); error.isEmpty() && !GroupQuery.Eof(); GroupQuery.Next()) {
+            const QString group = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
+            if (!tmpQuery.Execute(QStringLiteral("select * from TelNumber where ") + TDirectory::MemberCondition(),
+                                  TDirectory::MemberValues(group))) {
+                error = tmpQuery.LastError();
+                break;
+            }
+            GroupQuery.Edit();
+            GroupQuery.Assign(QStringLiteral("GroupMembers"), QString::number(tmpQuery.RowsAffected()));
+            GroupQuery.Post(&error);
+        }
+        GroupQuery.Cancel();
+        if (error.isEmpty())
+            error = transaction.Commit();
+        else
+            transaction.Rollback();
+        if (!error.isEmpty())
+            GroupQuery.Reopen();
     }
     Q_EMIT Changed();
+    return error.isEmpty() ? QString() : QStringLiteral("组内用户数未更新：") + error;
 }
 
 bool TTelBook::IdleTick()

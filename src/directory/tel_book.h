@@ -24,8 +24,8 @@ public:
     {
         QString StartNum, StartPos, RepairName, Group, Status, Msg, Len;
     };
-    // Told after every 1000 rows written; returning false is not offered, the run always ends.
-    using TProgress = std::function<void(int written, int total)>;
+    // Told after every 1000 rows written; false ends the run there, keeping what was written.
+    using TProgress = std::function<bool(int written, int total)>;
 
     TTelBook(TDM &store, TTraceSink &trace, QObject *parent = nullptr);
 
@@ -47,14 +47,14 @@ public:
     void Open();
     QString ShowAll();                // 全部
     QString DeleteCurrent();          // 删除, after the operator agreed
-    void DeleteAll();                 // 全删
+    QString DeleteAll();              // 全删
     QString Initialise(const TRun &run, const TProgress &progress = {});       // 初始化
     QString InitialiseGroups(const TRun &run, const TProgress &progress = {}); // 初始化组
     QString DeleteGroup();            // 删除组
-    void DeleteAllGroups();           // 全删组
+    QString DeleteAllGroups();        // 全删组
     void ShowMembers();               // 组内分机
     void ShowAllGroups();             // 全部组
-    void RecountMembers();            // 刷新组内用户数
+    QString RecountMembers();         // 刷新组内用户数
 
     void ResetIdle() { IdleCountdown = IdleSeconds; }
     // One idle second; true when the countdown has just run out.
@@ -65,7 +65,8 @@ Q_SIGNALS:
     void Changed();
 
 private:
-    // Deletes the current row of query and every other row of table holding its number.
+    // Deletes the current row of query and every other row of table holding its number, all or
+    // nothing; the list is read again afterwards.
     QString DeleteRowAndNumber(TLiveQuery &query, const QString &table, const QString &numberColumn);
     QString WriteRun(TLiveQuery &query, const QString &table, const TRun &run, bool groups, const TProgress &progress);
 

@@ -70,31 +70,31 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
     connect(Button(QStringLiteral("全部")), &QPushButton::clicked, this, [this] { ShowError(Book.ShowAll()); });
     connect(Button(QStringLiteral("初始化")), &QPushButton::clicked, this, [this] { InitClick(false); });
     connect(Button(QStringLiteral("删除")), &QPushButton::clicked, this, [this] {
-        if (Ask(QStringLiteral("是否删除当前记录？")))
+        if (MarkRow(TelDBGrid, TelModel) && Ask(QStringLiteral("是否删除当前记录？")))
             ShowError(Book.DeleteCurrent());
     });
     connect(Button(QStringLiteral("全删")), &QPushButton::clicked, this, [this] {
         if (Ask(QStringLiteral("是否删除当前所有记录？")))
-            Book.DeleteAll();
+            ShowError(Book.DeleteAll());
     });
     connect(Button(QStringLiteral("退出")), &QPushButton::clicked, this, &TTelBookForm::CloseWindow);
     connect(Button(QStringLiteral("全部组")), &QPushButton::clicked, this, [this] { Book.ShowAllGroups(); });
     connect(Button(QStringLiteral("组内分机")), &QPushButton::clicked, this, [this] {
-        if (PostEdits())
+        if (PostEdits() && MarkRow(GroupDBGrid, GroupModel))
             Book.ShowMembers();
     });
     connect(Button(QStringLiteral("初始化组")), &QPushButton::clicked, this, [this] { InitClick(true); });
     connect(Button(QStringLiteral("刷新组内用户数")), &QPushButton::clicked, this, [this] {
         if (PostEdits())
-            Book.RecountMembers();
+            ShowError(Book.RecountMembers());
     });
     connect(Button(QStringLiteral("删除组")), &QPushButton::clicked, this, [this] {
-        if (Ask(QStringLiteral("是否删除当前记录？")))
+        if (MarkRow(GroupDBGrid, GroupModel) && Ask(QStringLiteral("是否删除当前记录？")))
             ShowError(Book.DeleteGroup());
     });
     connect(Button(QStringLiteral("全删组")), &QPushButton::clicked, this, [this] {
         if (Ask(QStringLiteral("是否删除当前所有记录？")))
-            Book.DeleteAllGroups();
+            ShowError(Book.DeleteAllGroups());
     });
     connect(&book, &TTelBook::Changed, this, &TTelBookForm::ShowState);
     for (TLiveQueryModel *model : {TelModel, GroupModel})
@@ -116,11 +116,23 @@ QTableView *TTelBookForm::MakeGrid(TLiveQueryModel *model)
             [grid, model](const QModelIndex &current, const QModelIndex &previous) {
                 if (!current.isValid() || current.row() == previous.row())
                     return;
-                if (!model->SetCurrentRow(current.row()) && previous.isValid())
+                // Back to a refused row only while it still waits to be mended.
+                if (!model->SetCurrentRow(current.row()) && previous.isValid() && model->Pending())
                     QTimer::singleShot(0, grid, [grid, previous] { grid->setCurrentIndex(previous); });
             });
     grid->installEventFilter(this);
     return grid;
+}
+
+bool TTelBookForm::MarkRow(QTableView *grid, TLiveQueryModel *model)
+{
+    // The row acted on is the one the operator sees marked, never a cursor left by a reload.
+    const QModelIndex current = grid->currentIndex();
+    if (!current.isValid() || !grid->selectionModel()->isSelected(current)) {
+        ShowError(NoMarkedRowText());
+        return false;
+    }
+    return model->SetCurrentRow(current.row());
 }
 
 QPushButton *TTelBookForm::Button(const QString &caption) const
@@ -171,12 +183,14 @@ void TTelBookForm::RunInit(bool groups)
     const TInitRunDialog *dialog = groups ? static_cast<TInitRunDialog *>(InitGroupFrom) : inituserfrm;
     if (!dialog->Answer())
         return;
-    QProgressDialog progress(QStringLiteral("正在写入…"), QString(), 0, 1, this);
+    QProgressDialog progress(QStringLiteral("正在写入…"), QStringLiteral("取消"), 0, 1, this);
+    progress.setObjectName(QStringLiteral("InitProgress"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
     const auto report = [&progress](int written, int total) {
         progress.setMaximum(total);
         progress.setValue(written);
+        return !progress.wasCanceled();
     };
     const TTelBook::TRun run = dialog->Run();
     ShowError(groups ? Book.InitialiseGroups(run, report) : Book.Initialise(run, report));
@@ -207,6 +221,7 @@ void TTelBookForm::ExportClick()
     }
     if (path.isEmpty())
         return;
+    path = TSheetExport::WithExtension(path); // so that 导入 reads it back
     const QString error = TSheetExport::Write(Book.Query, path);
     Book.Query.Last();
     Book.Query.Next(); // the list's cursor ends past the last row

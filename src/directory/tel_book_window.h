@@ -41,6 +41,8 @@ public:
     // 导出: a file chooser, then the listed extensions written to it.
     void ExportClick();
 
+    static QString NoMarkedRowText() { return QStringLiteral("请先在列表中选中一条记录。"); }
+
     // Answers the next deletion question or save-file chooser instead of asking (for tests).
     std::optional<bool> NextAnswer;
     std::optional<QString> NextFileName;
@@ -66,6 +68,8 @@ protected:
 
 private:
     QTableView *MakeGrid(TLiveQueryModel *model);
+    // Moves the statement's cursor to the row marked in grid; false (and a message) when none is.
+    bool MarkRow(QTableView *grid, TLiveQueryModel *model);
     bool Ask(const QString &question);
     void InitClick(bool groups);
     void ShowError(const QString &error);

@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "directory/number_import.h"
 #include "support/directory_fixture.h"
+#include "support/other_program.h"
 #include "support/test_support.h"
 
 namespace {
@@ -170,11 +172,115 @@ private Q_SLOTS:
         TBook b;
         int reports = 0;
         QCOMPARE(b.Book.Initialise(TBook::Run(QStringLiteral("100000"), QStringLiteral("1"), QStringLiteral("100000")),
-                                   [&reports](int, int) { ++reports; }),
+                                   [&reports](int, int) { ++reports; return true; }),
                  QString());
         QCOMPARE(reports, 100);
         QCOMPARE(b.Rows(QStringLiteral("select count(*), max(sequence), max(TelNum) from TelNumber")),
                  QStringList{"100000|100000|199999"});
+    }
+
+    // Another program reading the directory keeps every multi-row write from committing: the
+    // operator is told so, nothing is stored, and no transaction stays open afterwards.
+    void aFailedCommitStoresNothing_data()
+    {
+        QTest::addColumn<QString>("action");
+        for (const char *action : {"import", "init", "initGroups", "delete", "deleteGroup", "deleteAll", "deleteAllGroups", "recount"})
+            QTest::newRow(action) << QString::fromLatin1(action);
+    }
+    void aFailedCommitStoresNothing()
+    {
+        QFETCH(QString, action);
+        TBook b;
+        b.Rows(QStringLiteral("insert into TelNumber(TelNum, sequence, GroupNo1) values (2001, 1, '1'), (2002, 2, '1'), (2001, 3, '2')"));
+        b.Rows(QStringLiteral("insert into \"Group\"(GroupNum, sequence) values (1, 1), (2, 2)"));
+        b.Book.Open();
+        b.Book.ShowAllGroups();
+        const auto all = [&b] {
+            return b.Rows(QStringLiteral("select * from TelNumber order by sequence"))
+                + b.Rows(QStringLiteral("select * from \"Group\" order by sequence"));
+        };
+        const QStringList before = all();
+        const QString file = b.DM.Folder() + QStringLiteral("ChaDB.sqlite");
+        QString error;
+        {
+            TOtherProgram reader(file, TOtherProgram::Reading());
+            QVERIFY(reader.Ok);
+            TNumberImport import(b.Directory, b.DM);
+            if (action == QLatin1String("import"))
+                error = import.Run(QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx"), QStringLiteral("a")).Message();
+            else if (action == QLatin1String("init"))
+                error = b.Book.Initialise(TBook::Run(QStringLiteral("5001"), QStringLiteral("1"), QStringLiteral("50")));
+            else if (action == QLatin1String("initGroups"))
+                error = b.Book.InitialiseGroups(TBook::Run(QStringLiteral("7"), QStringLiteral("1"), QStringLiteral("5")));
+            else if (action == QLatin1String("delete"))
+                error = b.Book.DeleteCurrent();
+            else if (action == QLatin1String("deleteGroup"))
+                error = b.Book.DeleteGroup();
+            else if (action == QLatin1String("deleteAll"))
+                error = b.Book.DeleteAll();
+            else if (action == QLatin1String("deleteAllGroups"))
+                error = b.Book.DeleteAllGroups();
+            else
+                error = b.Book.RecountMembers();
+        }
+        QVERIFY2(error.contains(TDM::BusyText()), qPrintable(error));
+        QVERIFY2(!error.contains(QStringLiteral("导入成功")), qPrintable(error));
+        QCOMPARE(all(), before);
+        // What the window lists is what the table holds.
+        if (b.Book.Query.IsOpen())
+            QCOMPARE(b.Book.Query.RecordCount(), 3);
+        if (b.Book.GroupQuery.IsOpen())
+            QCOMPARE(b.Book.GroupQuery.RecordCount(), 2);
+        // No transaction of ours is left open: another program gets the whole file at once.
+        TOtherProgram writer(file, {QStringLiteral("BEGIN EXCLUSIVE")});
+        QVERIFY(writer.Ok);
+    }
+
+    // A run that cannot be made says the store's own reason.
+    void aMissingTableIsNamed_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("extensions") << "TelNumber";
+        QTest::newRow("groups") << "Group";
+    }
+    void aMissingTableIsNamed()
+    {
+        QFETCH(QString, table);
+        TBook b;
+        b.Rows(QStringLiteral("drop table \"%1\"").arg(table));
+        const QString error = table == QLatin1String("Group") ? b.Book.InitialiseGroups(TBook::Run())
+                                                              : b.Book.Initialise(TBook::Run());
+        QVERIFY2(error.contains(QStringLiteral("no such table")), qPrintable(error));
+    }
+
+    void runsStopBeforeTheLargestNumber_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("position");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("numbers pass it") << "2147483647" << "1" << false;
+        QTest::newRow("sequence passes it") << "1" << "2147483646" << false;
+        QTest::newRow("numbers end on it") << "2147483645" << "1" << true;
+    }
+    void runsStopBeforeTheLargestNumber()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, position);
+        QFETCH(bool, accepted);
+        TBook b;
+        const QString error = b.Book.Initialise(TBook::Run(start, position, QStringLiteral("3")));
+        QCOMPARE(error.isEmpty(), accepted);
+        QCOMPARE(b.Rows(QStringLiteral("select count(*) from TelNumber where TelNum < 0 or sequence < 0")), QStringList{"0"});
+        QCOMPARE(b.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{accepted ? "3" : "0"});
+    }
+
+    void aCancelledRunKeepsWhatWasWritten()
+    {
+        TBook b;
+        const QString said = b.Book.Initialise(TBook::Run(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("5000")),
+                                               [](int written, int) { return written < 2000; });
+        QCOMPARE(said, QStringLiteral("已取消，已写入 2000 条记录。"));
+        QCOMPARE(b.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"2000"});
     }
 
     void idleCountdown()

@@ -4,7 +4,9 @@
 #include "directory/tel_book_window.h"
 #include "shell/exit_dialog.h"
 #include "shell/main_form.h"
+#include "directory/sheet_reader.h"
 #include "support/modal.h"
+#include "support/other_program.h"
 #include "support/test_support.h"
 #include "support/window_fixture.h"
 
@@ -225,6 +227,126 @@ private Q_SLOTS:
             QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2002"));
             Click("退出");
         });
+    }
+
+    // After every reload no row is marked, so 删除 and 删除组 say so and delete nothing; after
+    // 导出 the row still marked is the one deleted.
+    void deletionsActOnlyOnTheMarkedRow_data()
+    {
+        QTest::addColumn<QString>("reload");
+        QTest::addColumn<bool>("groups");
+        for (const char *reload : {"", "全部", "删除", "刷新组内用户数"})
+            QTest::newRow(reload[0] ? reload : "opening") << QString::fromUtf8(reload) << false;
+        for (const char *reload : {"全部组", "删除组", "刷新组内用户数"})
+            QTest::addRow("%s (groups)", reload) << QString::fromUtf8(reload) << true;
+    }
+    void deletionsActOnlyOnTheMarkedRow()
+    {
+        QFETCH(QString, reload);
+        QFETCH(bool, groups);
+        Core->Directory().AddTelNumber(QStringLiteral("2003"), {}, {}, {"1"}, QStringLiteral("0"), {});
+        Core->TelBook().InitialiseGroups({QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("是"), {}, {}, {}, QStringLiteral("3")});
+        InWindow([this, reload, groups] {
+            QTableView *grid = groups ? Window->GroupDBGrid : Window->TelDBGrid;
+            TLiveQueryModel *model = groups ? Window->GroupModel : Window->TelModel;
+            const char *deletion = groups ? "删除组" : "删除";
+            if (reload.startsWith(QStringLiteral("删除"))) {
+                grid->setCurrentIndex(model->index(0, 1));
+                Window->NextAnswer = true;
+            }
+            if (!reload.isEmpty())
+                Window->Button(reload)->click();
+            const int rows = model->rowCount();
+            Window->NextAnswer = true;
+            Click(deletion);
+            QCOMPARE(model->rowCount(), rows);
+            QVERIFY(Message());
+            QCOMPARE(Message()->text(), TTelBookForm::NoMarkedRowText());
+            Message()->accept();
+            QTRY_VERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
+            if (groups) {
+                Click("组内分机");
+                QVERIFY(Message());
+                QCOMPARE(Message()->text(), TTelBookForm::NoMarkedRowText());
+                Message()->accept();
+            }
+            Click("退出");
+        });
+        QCOMPARE(Core->Directory().ListTelNumbers(), reload == QStringLiteral("删除") ? 2 : 3);
+        QCOMPARE(Core->Directory().ListGroups(), reload == QStringLiteral("删除组") ? 2 : 3);
+    }
+
+    void afterExportTheMarkedRowIsDeleted()
+    {
+        InWindow([this] {
+            Window->OpenExported = false;
+            Window->TelDBGrid->setCurrentIndex(Window->TelModel->index(1, 1));
+            Window->NextFileName = Dir->filePath(QStringLiteral("list.xlsx"));
+            Click("导出");
+            QVERIFY(Message());
+            Message()->accept();
+            QTRY_VERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
+            Window->NextAnswer = true;
+            Click("删除");
+            Click("退出");
+        });
+        QCOMPARE(Core->Directory().ListTelNumbers(), 1);
+        QCOMPARE(Core->Directory().Query().Value(QStringLiteral("TelNum")).toInt(), 2001);
+    }
+
+    // A row deleted by another program is not reported as saved when edited; the list is read again.
+    void anEditToAVanishedRowIsRefused()
+    {
+        InWindow([this] {
+            TOtherProgram other(Dir->filePath(QStringLiteral("DATA/ChaDB.sqlite")),
+                                {QStringLiteral("DELETE FROM TelNumber WHERE TelNum = 2002")});
+            QVERIFY(other.Ok);
+            QTableView *grid = Window->TelDBGrid;
+            grid->setCurrentIndex(Window->TelModel->index(1, 2));
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(1, 2), QStringLiteral("新名称")));
+            grid->setCurrentIndex(Window->TelModel->index(0, 2));
+            QVERIFY(Message());
+            QCOMPARE(Message()->text(), TLiveQuery::VanishedText());
+            Message()->accept();
+            QTRY_COMPARE(Window->TelModel->rowCount(), 1);
+            QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2001"));
+            Click("退出");
+        });
+        QVERIFY(!Window->isVisible());
+        QCOMPARE(Core->Directory().ListTelNumbers(), 1);
+    }
+
+    // Deleting a number also held by another row takes both out of the list.
+    void deletingANumberListsWhatRemains()
+    {
+        Core->Directory().Query().Execute(QStringLiteral("insert into TelNumber(TelNum, sequence) values (2001, 9)"));
+        InWindow([this] {
+            QCOMPARE(Window->TelModel->rowCount(), 3);
+            Window->TelDBGrid->setCurrentIndex(Window->TelModel->index(0, 1));
+            Window->NextAnswer = true;
+            Click("删除");
+            QCOMPARE(Window->TelModel->rowCount(), 1);
+            QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2002"));
+            Click("退出");
+        });
+    }
+
+    void exportAddsTheExtension()
+    {
+        InWindow([this] {
+            Window->OpenExported = false;
+            Window->NextFileName = Dir->filePath(QStringLiteral("电话号码"));
+            Click("导出");
+            QVERIFY(Message());
+            QCOMPARE(Message()->text(), QStringLiteral("EXCEL数据导出成功!"));
+            Message()->accept();
+            Click("退出");
+        });
+        QList<QStringList> rows;
+        QString error;
+        QVERIFY2(TSheetReader::Read(Dir->filePath(QStringLiteral("电话号码.xlsx")), &rows, &error), qPrintable(error));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[2][1], QStringLiteral("2002"));
     }
 
     void deleteWithAnswers()
