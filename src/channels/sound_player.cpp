@@ -5,9 +5,19 @@
 #include <QMediaPlayer>
 #include <QUrl>
 
-TMediaSoundPlayer::TMediaSoundPlayer(QObject *parent)
-    : TSoundPlayer(parent), MediaPlayer(new QMediaPlayer(this)), Output(new QAudioOutput(this))
+TMediaSoundPlayer::TMediaSoundPlayer(QObject *parent) : TSoundPlayer(parent), Output(new QAudioOutput(this))
 {
+    Renew();
+}
+
+void TMediaSoundPlayer::Renew()
+{
+    if (MediaPlayer) {
+        MediaPlayer->disconnect(this);
+        MediaPlayer->stop();
+        MediaPlayer->deleteLater();
+    }
+    MediaPlayer = new QMediaPlayer(this);
     MediaPlayer->setAudioOutput(Output);
     connect(MediaPlayer, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
         if (status == QMediaPlayer::EndOfMedia)
@@ -22,12 +32,24 @@ TMediaSoundPlayer::~TMediaSoundPlayer()
 
 bool TMediaSoundPlayer::Open(const QString &path)
 {
+    const QUrl source = QUrl::fromLocalFile(path);
+    if (MediaPlayer->error() == QMediaPlayer::NoError && MediaPlayer->source() == source && QFileInfo(path).isFile()) {
+        // The same sound again: rewound in place. Stopping and loading it anew would rebuild the
+        // media pipeline for every notification of a flood, and the media libraries keep memory
+        // for each.
+        MediaPlayer->setPosition(0);
+        return true;
+    }
     MediaPlayer->stop();
+    // Qt keeps the error of a file that failed until the player is replaced, and would refuse
+    // every later file with it: each open starts from a clean player.
+    if (MediaPlayer->error() != QMediaPlayer::NoError)
+        Renew();
     if (!QFileInfo(path).isFile()) {
         MediaPlayer->setSource(QUrl());
         return false;
     }
-    MediaPlayer->setSource(QUrl::fromLocalFile(path));
+    MediaPlayer->setSource(source);
     return MediaPlayer->error() == QMediaPlayer::NoError;
 }
 

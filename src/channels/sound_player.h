@@ -41,6 +41,9 @@ public:
     QMediaPlayer *Player() const { return MediaPlayer; }
 
 private:
-    QMediaPlayer *MediaPlayer;
+    // A fresh media player on the same output.
+    void Renew();
+
+    QMediaPlayer *MediaPlayer = nullptr;
     QAudioOutput *Output;
 };

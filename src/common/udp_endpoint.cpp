@@ -38,12 +38,23 @@ quint16 TUdpEndpoint::LocalPort() const
     return Socket.localPort();
 }
 
-bool TUdpEndpoint::Send(const QByteArray &bytes, const QString &host, int port)
+bool TUdpEndpoint::Send(const QByteArray &bytes, const QString &host, int port, QString *why)
 {
     const QHostAddress address(host);
-    if (!IsOpen() || address.isNull() || port < 1 || port > 65535)
-        return false;
-    return Socket.writeDatagram(bytes, address, static_cast<quint16>(port)) == bytes.size();
+    QString reason;
+    if (!IsOpen())
+        reason = QStringLiteral("端口未打开");
+    else if (address.isNull())
+        reason = QStringLiteral("\"") + host + QStringLiteral("\" 不是有效的IP地址");
+    else if (port < 1 || port > 65535)
+        reason = QStringLiteral("端口号 %1 不在 1 到 65535 之间").arg(port);
+    else if (Socket.writeDatagram(bytes, address, static_cast<quint16>(port)) == bytes.size())
+        return true;
+    else
+        reason = Socket.errorString();
+    if (why)
+        *why = reason;
+    return false;
 }
 
 QString TUdpEndpoint::DottedText(const QHostAddress &address)

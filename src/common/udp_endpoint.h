@@ -24,8 +24,9 @@ public:
     quint16 LocalPort() const;
     qintptr Descriptor() const { return Socket.socketDescriptor(); }
 
-    // Sends one datagram from this endpoint's own port. False when closed or not sent.
-    bool Send(const QByteArray &bytes, const QString &host, int port);
+    // Sends one datagram from this endpoint's own port. False when closed or not sent, with
+    // the reason in why.
+    bool Send(const QByteArray &bytes, const QString &host, int port, QString *why = nullptr);
 
     static QString DottedText(const QHostAddress &address);
 

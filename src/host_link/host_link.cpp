@@ -83,7 +83,8 @@ void THostLink::Relay()
     const int length = qMin(end - ring.Read, RelayChunk);
     if (!Host.isEmpty() && Host != QLatin1String("0.0.0.0")) {
         const QByteArray chunk(reinterpret_cast<const char *>(ring.Buf.data()) + ring.Read, length);
-        Endpoint.Send(chunk, Host, Config.IpPort);
+        if (QString why; !Endpoint.Send(chunk, Host, Config.IpPort, &why))
+            Q_EMIT SendFailed(QStringLiteral("发送到调度主机 %1:%2 失败: %3").arg(Host, QString::number(Config.IpPort), why));
     }
     ring.Read = (ring.Read + length) % TByteRing::Size;
 }

@@ -53,6 +53,8 @@ public:
 Q_SIGNALS:
     void displayChanged(const QString &text);
     void RecCommandShowChanged(const QString &text);
+    // Key commands could not be sent; line says where to and why.
+    void SendFailed(const QString &line);
 
 private:
     void SetDisplay(const QString &text);

@@ -55,7 +55,8 @@ QString TKeyTable::GetKeyName(int32_t value)
 
 int TKeyTable::findkeycode(int32_t value, int keyboard)
 {
-    if (keyboard < 0 || keyboard >= Keyboards)
+    // 0 marks an empty key slot, never a number's key.
+    if (keyboard < 0 || keyboard >= Keyboards || value == 0)
         return 0;
     const size_t base = size_t(keyboard) * KeysPerKeyboard;
     for (int i = 0; i < SearchedKeys; ++i) {

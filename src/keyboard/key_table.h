@@ -25,7 +25,8 @@ public:
     static QString GetKeyName(int32_t value);
 
     // Looks for the value on keyboard (module, then column, then row); 1 when found, with the
-    // position in FoundModule/FoundColumn/FoundRow, else 0. A keyboard outside 0 to 7 has no keys.
+    // position in FoundModule/FoundColumn/FoundRow, else 0. A keyboard outside 0 to 7 has no keys,
+    // and 0 (an empty slot) is never found.
     int findkeycode(int32_t value, int keyboard);
 
     int32_t Key(int keyboard, int module, int column, int row) const;

@@ -63,11 +63,13 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
     if (!frame)
         return false;
     ShowSentCheckCode(frame->CheckCode);
-    if (!Endpoint.Send(frame->Bytes, host, port))
+    if (QString why; !Endpoint.Send(frame->Bytes, host, port, &why)) {
+        Q_EMIT SendFailed(QStringLiteral("发送到安检监控平台 %1:%2 失败: %3").arg(host, QString::number(port), why));
         return false;
+    }
     if (Traffic.Shown())
         Traffic.Append(QStringLiteral("发送:") + LdtxFrame::HexDump(frame->Bytes)
-                       + QStringLiteral(" ->IP:%1 Port:%2 ").arg(host).arg(port));
+                       + QStringLiteral(" ->IP:%1 Port:%2 ").arg(host, QString::number(port)));
     return true;
 }
 

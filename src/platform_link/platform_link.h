@@ -49,6 +49,8 @@ Q_SIGNALS:
     void CommConectedIpChanged(const QString &text);
     void SndCrcTextChanged(const QString &text);
     void RecCrcTextChanged(const QString &text);
+    // A frame could not be sent; line says where to and why.
+    void SendFailed(const QString &line);
 
 private:
     void SetConnectedText(const QString &text);

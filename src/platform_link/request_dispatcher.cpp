@@ -6,6 +6,7 @@
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/platform_link.h"
 #include "shell/configuration.h"
+#include "shell/line_log.h"
 #include "shell/trace_sink.h"
 #include "shell/traffic_log.h"
 
@@ -16,20 +17,18 @@ namespace {
 
 const QString TooLong = QStringLiteral("分组数据太长，需要小于1460字节");
 
-
-// Byte i of the payload; bytes the platform did not send read as 0.
 uint8_t At(QByteArrayView payload, qsizetype i)
 {
-    return i < payload.size() ? uint8_t(payload[i]) : 0;
+    return uint8_t(payload[i]);
 }
 
 } // namespace
 
-TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TPlatformLink &link,
-                                       TDirectory &directory, TPlayChannels &channels, TTraceSink &trace,
-                                       QObject *parent)
-    : QObject(parent), Config(config), Traffic(traffic), Link(link), Directory(directory), Channels(channels),
-      Trace(trace)
+TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TLineLog &systemLog,
+                                       TPlatformLink &link, TDirectory &directory, TPlayChannels &channels,
+                                       TTraceSink &trace, QObject *parent)
+    : QObject(parent), Config(config), Traffic(traffic), SystemLog(systemLog), Link(link), Directory(directory),
+      Channels(channels), Trace(trace)
 {
 }
 
@@ -38,11 +37,9 @@ QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, ui
     const QString directionName = LdtxFrame::DirectionName(direction);
     const QString typeName = LdtxFrame::MessageTypeName(type);
     return QStringLiteral("[消息ID:%1][消息方向:%2%3[消息类型:%4%5")
-        .arg(messageId)
-        .arg(direction)
-        .arg(directionName.isEmpty() ? QString() : QLatin1Char(' ') + directionName + QLatin1Char(']'))
-        .arg(type)
-        .arg(typeName.isEmpty() ? QString() : QLatin1Char(' ') + typeName + QLatin1Char(']'));
+        .arg(QString::number(messageId), QString::number(direction),
+             directionName.isEmpty() ? QString() : QLatin1Char(' ') + directionName + QLatin1Char(']'),
+             QString::number(type), typeName.isEmpty() ? QString() : QLatin1Char(' ') + typeName + QLatin1Char(']'));
 }
 
 QString TRequestDispatcher::StartTimeText()
@@ -107,6 +104,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
 {
     if (payload.size() < 7) {
         Trace.LogMon(QStringLiteral("播放时数据长度小于10错"));
+        RefuseShort(messageId, QStringLiteral("语音通知"), payload.size(), 7);
         return;
     }
     const uint8_t playType = At(payload, 0);
@@ -121,11 +119,9 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
     QString summary;
     if (playType == 0) {
         const int count = Directory.ListMembers(QString::number(target), true);
+        // One multi-argument arg: the platform's text is never read as a format.
         summary = QStringLiteral("应答语音通知接口: 组号=%1 电话个数=%2 播报内容=%3 播报次数=%4")
-                      .arg(target)
-                      .arg(count)
-                      .arg(content)
-                      .arg(playCount);
+                      .arg(QString::number(target), QString::number(count), content, QString::number(playCount));
         chn.NumberMemo.Add(summary);
         chn.PlayCountLabel = QString::number(playCount);
         chn.TotalLabel = QString::number(count);
@@ -156,7 +152,8 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
             Channels.DetailsUpdated(0);
         }
     } else if (playType == 1) {
-        summary = QStringLiteral("应答语音通知接口: 指定号码=%1 播报内容=%2 播报次数=%3").arg(target).arg(content).arg(playCount);
+        summary = QStringLiteral("应答语音通知接口: 指定号码=%1 播报内容=%2 播报次数=%3")
+                      .arg(QString::number(target), content, QString::number(playCount));
         chn.NumberMemo.Add(summary);
         chn.PlayCountLabel = QString::number(playCount);
         chn.TotalLabel = QStringLiteral("1");
@@ -180,9 +177,14 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
 
 void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, const QString &header)
 {
+    // A call with missing bytes would restart channel 0 and press the key of a made-up number.
+    if (payload.size() < 8) {
+        RefuseShort(messageId, QStringLiteral("电话呼叫"), payload.size(), 8);
+        return;
+    }
     const int caller = At(payload, 0) | At(payload, 1) << 8;
     const int called = At(payload, 4) | At(payload, 5) << 8;
-    const QString line = header + QStringLiteral(" 电话呼叫 主叫：%1 被叫:%2").arg(caller).arg(called);
+    const QString line = header + QStringLiteral(" 电话呼叫 主叫：%1 被叫:%2").arg(QString::number(caller), QString::number(called));
     Traffic.Append(line);
 
     TPlayChn &chn = Channels.Channel(0);
@@ -200,6 +202,12 @@ void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, c
 
     CommAnsBuf.append(char(0));
     SendAns(LdtxFrame::PhoneCall, messageId);
+}
+
+void TRequestDispatcher::RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed)
+{
+    SystemLog.Add(QStringLiteral("安检监控平台的%1请求 (消息ID:%2) 只有 %3 字节数据，少于 %4 字节，未执行，未应答。")
+                      .arg(request, QString::number(messageId), QString::number(size), QString::number(needed)));
 }
 
 void TRequestDispatcher::SendAns(uint8_t type, uint16_t messageId)

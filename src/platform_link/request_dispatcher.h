@@ -8,6 +8,7 @@
 
 struct TConfiguration;
 class TDirectory;
+class TLineLog;
 class TPlatformLink;
 class TPlayChannels;
 class TTraceSink;
@@ -22,8 +23,8 @@ public:
     static constexpr int ReplyMark = 1400; // no row is added once a reply holds more than this
     static constexpr int MaxRows = 255;    // what the count byte can say
 
-    TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TPlatformLink &link, TDirectory &directory,
-                       TPlayChannels &channels, TTraceSink &trace, QObject *parent = nullptr);
+    TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TLineLog &systemLog, TPlatformLink &link,
+                       TDirectory &directory, TPlayChannels &channels, TTraceSink &trace, QObject *parent = nullptr);
 
     // One frame whose check code matched; payload holds its L - 4 bytes.
     void ExecOnCommCommand(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload);
@@ -42,9 +43,13 @@ private:
     // Adds one row to the reply if the count byte and the send limit allow; false when not.
     bool AddRow(const QByteArray &row);
     void SendAns(uint8_t type, uint16_t messageId);
+    // A request with fewer payload bytes than it needs: one line on the system message memo,
+    // nothing carried out, no reply.
+    void RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed);
 
     const TConfiguration &Config;
     TTrafficLog &Traffic;
+    TLineLog &SystemLog;
     TPlatformLink &Link;
     TDirectory &Directory;
     TPlayChannels &Channels;

@@ -23,7 +23,19 @@ void ReadInt(const TSettingsStore &store, const QString &name, int &value, QStri
     if (ParseDecimalInt(text, &parsed))
         value = parsed;
     else
-        errors << QStringLiteral("设置值 %1 = \"%2\" 不是十进制整数，已使用默认值 %3。").arg(name, text).arg(value);
+        errors << QStringLiteral("设置值 %1 = \"%2\" 不是十进制整数，已使用默认值 %3。").arg(name, text, QString::number(value));
+}
+
+// A port this program sends to: outside 1 to 65535 nothing could ever be sent.
+void ReadPort(const TSettingsStore &store, const QString &name, int &value, QStringList &errors)
+{
+    const int fallback = value;
+    ReadInt(store, name, value, errors);
+    if (value >= 1 && value <= 65535)
+        return;
+    errors << QStringLiteral("设置值 %1 = \"%2\" 不是 1 到 65535 之间的端口号，已使用默认值 %3。")
+                  .arg(name, store.Read(name), QString::number(fallback));
+    value = fallback;
 }
 
 } // namespace
@@ -51,7 +63,7 @@ void TConfiguration::ReadHostSide(const TSettingsStore &store, QStringList &erro
 {
     ReadText(store, QStringLiteral("IpAddress"), IpAddress);
     ReadText(store, QStringLiteral("IpAddress1"), IpAddress1);
-    ReadInt(store, QStringLiteral("IpPort"), IpPort, errors);
+    ReadPort(store, QStringLiteral("IpPort"), IpPort, errors);
     ReadInt(store, QStringLiteral("RecIpPort"), RecIpPort, errors);
     LocalIPAddr = store.Read(QStringLiteral("LocalIPAddr"));
     if (LocalIPAddr.isEmpty())
@@ -62,7 +74,7 @@ void TConfiguration::ReadPlatformSide(const TSettingsStore &store, QStringList &
 {
     ReadText(store, QStringLiteral("CommIpAddress"), CommIpAddress);
     ReadText(store, QStringLiteral("CheckType"), CheckType);
-    ReadInt(store, QStringLiteral("CommIpPort"), CommIpPort, errors);
+    ReadPort(store, QStringLiteral("CommIpPort"), CommIpPort, errors);
     ReadInt(store, QStringLiteral("CommRecIpPort"), CommRecIpPort, errors);
     CommLocalIPAddr = store.Read(QStringLiteral("CommLocalIPAddr"));
     if (CommLocalIPAddr.isEmpty())

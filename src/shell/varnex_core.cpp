@@ -13,7 +13,7 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     }
     PlayChannels = std::make_unique<TPlayChannels>(Configuration, Host, KeyTable, *SoundPlayer);
     Keyboard = std::make_unique<TKeyboardDisplay>(Configuration, Store, KeyTable, Host, KeyFilePath());
-    RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, Platform, TelDirectory,
+    RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, SystemLog, Platform, TelDirectory,
                                                              *PlayChannels, Trace);
 
     WarnRecTick.setInterval(WarnRecInterval);
@@ -22,6 +22,10 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     connect(&WarnRecTick, &QTimer::timeout, this, &TVarnexCore::WarnRecTimer);
     connect(&Timer1Tick, &QTimer::timeout, this, &TVarnexCore::Timer1Timer);
     connect(&Platform, &TPlatformLink::FrameReceived, RequestDispatcher.get(), &TRequestDispatcher::ExecOnCommCommand);
+    Clock.start();
+    connect(&Platform, &TPlatformLink::SendFailed, this, [this](const QString &line) { Failures.Report(line, Now()); });
+    connect(&Host, &THostLink::SendFailed, this, [this](const QString &line) { Failures.Report(line, Now()); });
+    connect(&Failures, &TFailureDigest::Said, &SystemLog, &TLineLog::Add);
 }
 
 TVarnexCore::~TVarnexCore()
@@ -52,6 +56,9 @@ void TVarnexCore::FormCreate()
     Host.ClearContact();
     // 8
     Configuration.ReadKeyboard(Store, Errors);
+    if (Configuration.StartKeyboard < 0 || Configuration.StartKeyboard >= TKeyTable::Keyboards)
+        SystemLog.Add(QStringLiteral("当前键盘号 %1 不在 0 到 7 之间：找不到任何号码的键位，通知不会按下任何分机键。")
+                          .arg(Configuration.StartKeyboard));
     // 9
     LoadKeyTable();
     // 10: the channel area is sized by the main window's layout.
@@ -75,10 +82,10 @@ void TVarnexCore::OpenEndpoints()
     QString why;
     Platform.Close();
     if (!Platform.Open(Configuration.CommRecIpPort, &why))
-        Errors << QStringLiteral("安检侧接收端口 %1 无法打开: %2").arg(Configuration.CommRecIpPort).arg(why);
+        Errors << QStringLiteral("安检侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.CommRecIpPort), why);
     Host.Close();
     if (!Host.Open(Configuration.RecIpPort, &why))
-        Errors << QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(Configuration.RecIpPort).arg(why);
+        Errors << QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.RecIpPort), why);
 }
 
 void TVarnexCore::LoadKeyTable()
@@ -140,6 +147,7 @@ void TVarnexCore::WarnRecTimer()
 
 void TVarnexCore::Timer1Timer()
 {
+    Failures.Tick(Now());
     Host.Supervise();
     for (int channel = 0; channel < TPlayChannels::Count; ++channel)
         PlayChannels->PlayManager(PlayTick, channel);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channels/play_channels.h"
+#include "common/failure_digest.h"
 #include "directory/directory.h"
 #include "directory/directory_store.h"
 #include "directory/number_import.h"
@@ -18,6 +19,7 @@
 #include "shell/trace_sink.h"
 #include "shell/traffic_log.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -77,6 +79,9 @@ public:
     TTelBook &TelBook() { return Book; }
     TNumberImport &NumberImport() { return Import; }
     TTestRequests &TestRequests() { return Requests; }
+    // Failed sends of both links, said on the system message memo without flooding it.
+    TFailureDigest &SendFailures() { return Failures; }
+    qint64 Now() const { return Clock.elapsed(); }
     QTimer &WarnRec() { return WarnRecTick; }
     QTimer &Timer1() { return Timer1Tick; }
 
@@ -110,6 +115,8 @@ private:
     TTestRequests Requests{Configuration, Traffic, Platform};
     QTimer WarnRecTick;
     QTimer Timer1Tick;
+    TFailureDigest Failures;
+    QElapsedTimer Clock;
     QStringList Errors;
     bool Released = false;
 };

@@ -5,6 +5,8 @@
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QSignalSpy>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The real media player with a real WAV file.
@@ -32,6 +34,38 @@ private Q_SLOTS:
         QTRY_COMPARE(player.Player()->playbackState(), QMediaPlayer::PlayingState);
         player.Stop();
         QCOMPARE(player.Player()->playbackState(), QMediaPlayer::StoppedState);
+    }
+
+    // A damaged file must not leave the player refusing every later sound.
+    void aDamagedFileDoesNotSilenceTheNext()
+    {
+        QTemporaryDir dir;
+        const QString damaged = dir.filePath(QStringLiteral("w2.wav"));
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("RIFF\x10\0\0\0WAVEjunk") + QByteArray(4000, '\x7f'));
+        file.close();
+
+        TMediaSoundPlayer player;
+        player.Open(damaged);
+        player.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(player.Player()->error() != QMediaPlayer::NoError
+                                     || player.Player()->mediaStatus() == QMediaPlayer::InvalidMedia,
+                                 10000);
+        for (int i = 0; i < 2; ++i) { // and again after a good one played
+            QVERIFY(player.Open(QStringLiteral(VARNEX_SOUNDS_DIR "/w1.wav")));
+            QTRY_VERIFY_WITH_TIMEOUT(player.Player()->mediaStatus() == QMediaPlayer::LoadedMedia
+                                         || player.Player()->error() != QMediaPlayer::NoError,
+                                     10000);
+            QCOMPARE(player.Player()->error(), QMediaPlayer::NoError);
+            player.Play();
+            QTRY_COMPARE(player.Player()->playbackState(), QMediaPlayer::PlayingState);
+            player.Open(damaged);
+            player.Play();
+            QTRY_VERIFY_WITH_TIMEOUT(player.Player()->error() != QMediaPlayer::NoError
+                                         || player.Player()->mediaStatus() == QMediaPlayer::InvalidMedia,
+                                     10000);
+        }
     }
 
     void missingFileIsRefused()

@@ -65,8 +65,8 @@ private Q_SLOTS:
             << 8001 << 1 << QList<int>{15, 7, 7};
         QTest::newRow("a trunk key is not an extension") << TKeys{{3 * 1088, 0x8000 + 5}} << 3 << 5
                                                          << 0 << QList<int>{9, 9, 9};
-        QTest::newRow("all zero finds 0 at the first key") << TKeys{} << 3 << 0 << 1
-                                                           << QList<int>{0, 0, 0};
+        QTest::newRow("0 is an empty slot, never a number's key") << TKeys{} << 3 << 0 << 0
+                                                                  << QList<int>{9, 9, 9};
         QTest::newRow("keyboard 8 has no keys") << TKeys{} << 8 << 0 << 0 << QList<int>{9, 9, 9};
         QTest::newRow("keyboard -1 has no keys") << TKeys{} << -1 << 0 << 0 << QList<int>{9, 9, 9};
         QTest::newRow("keyboard 29 has no keys") << TKeys{} << 29 << 0 << 0 << QList<int>{9, 9, 9};

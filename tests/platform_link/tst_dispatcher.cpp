@@ -225,6 +225,60 @@ private Q_SLOTS:
         QCOMPARE(p.Channel0().NumberMemo.Lines(), QStringList{"播放的号码显示"});
     }
 
+    // A request without the bytes it needs is not carried out: one line names it, no reply,
+    // channel 0 goes on with what it was doing.
+    void shortRequestsAreRefused_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("voice, 6 bytes") << 2 << Hex("000100000002") << "语音通知";
+        QTest::newRow("call, no bytes") << 6 << QByteArray() << "电话呼叫";
+        QTest::newRow("call, 4 bytes") << 6 << Le32(2001) << "电话呼叫";
+        QTest::newRow("call, 7 bytes") << 6 << (Le32(2001) + Hex("D20700")) << "电话呼叫";
+    }
+    void shortRequestsAreRefused()
+    {
+        QFETCH(int, type);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, named);
+        TPlatform p;
+        TPlayChn &chn = p.Channel0();
+        chn.State = ChnOffHook; // a notification in progress
+        chn.Countdown = 5;
+        const QStringList memo = p.Core->LogMemo().Lines();
+        QCOMPARE(p.Request(uint8_t(type), payload, 0, 4321), QList<QByteArray>{});
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QCOMPARE(chn.Countdown, 5);
+        QCOMPARE(chn.CalledCount, 0);
+        QCOMPARE(chn.NumberMemo.Lines(), QStringList{"播放的号码显示"});
+        const QStringList lines = p.Core->LogMemo().Lines();
+        QCOMPARE(lines.size(), memo.size() + 1);
+        QVERIFY2(lines.last().contains(named) && lines.last().contains(QStringLiteral("4321"))
+                     && lines.last().contains(QString::number(payload.size())),
+                 qPrintable(lines.last()));
+    }
+
+    // The platform's text is shown as it came, never read as a format.
+    void contentIsShownAsItCame_data()
+    {
+        QTest::addColumn<int>("playType");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("group") << 0 << "应答语音通知接口: 组号=4 电话个数=1 播报内容=%1%2 撤离 100% %3 播报次数=2";
+        QTest::newRow("number") << 1 << "应答语音通知接口: 指定号码=4 播报内容=%1%2 撤离 100% %3 播报次数=2";
+    }
+    void contentIsShownAsItCame()
+    {
+        QFETCH(int, playType);
+        QFETCH(QString, summary);
+        TPlatform p;
+        p.Phone(2001, QStringLiteral("a"), {}, {"4"});
+        QCOMPARE(p.Request(2, VoicePayload(uint8_t(playType), 4, 2, QStringLiteral("%1%2 撤离 100% %3").toUtf8(), 2)).size(), 1);
+        QVERIFY2(p.Lines().contains(summary), qPrintable(p.Lines().join(QLatin1Char('\n'))));
+        QCOMPARE(p.Channel0().NumberMemo.Lines().value(1), summary);
+        QCOMPARE(p.Channel0().PlayText, QStringLiteral("%1%2 撤离 100% %3"));
+    }
+
     void phoneCall_data()
     {
         QTest::addColumn<int>("called");

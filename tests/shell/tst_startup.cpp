@@ -85,6 +85,81 @@ private Q_SLOTS:
         QCOMPARE(core.Config().StartKeyboard, 5);
     }
 
+    // A port that nothing could ever be sent to is refused like any bad value.
+    void badSendPortsAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("fallback");
+        QTest::newRow("CommIpPort 70000") << "CommIpPort" << "70000" << 20011;
+        QTest::newRow("CommIpPort 0") << "CommIpPort" << "0" << 20011;
+        QTest::newRow("IpPort 70000") << "IpPort" << "70000" << 18196;
+        QTest::newRow("IpPort -1") << "IpPort" << "-1" << 18196;
+    }
+    void badSendPortsAreRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QFETCH(int, fallback);
+        TStartedCore s({name + QLatin1Char('=') + value});
+        const QStringList errors = s.Core->StartupErrors();
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains(name) && errors[0].contains(value) && errors[0].contains(QString::number(fallback)),
+                 qPrintable(errors[0]));
+        QCOMPARE(name == QLatin1String("IpPort") ? s.Core->Config().IpPort : s.Core->Config().CommIpPort, fallback);
+    }
+
+    // Sends that fail are said on the system message memo: the first at once, repeats once a
+    // minute as a count, and after a quiet minute the next one at once again.
+    void failedSendsAreSaidWithoutFlooding()
+    {
+        TStartedCore s({QStringLiteral("CommIpAddress=300.1.1.1")});
+        TVarnexCore &core = *s.Core;
+        const qsizetype before = core.LogMemo().Lines().size();
+        for (int i = 0; i < 5; ++i)
+            core.Dispatcher().ExecOnCommCommand(uint16_t(i), 0, 0, {});
+        QStringList said = core.LogMemo().Lines().mid(before);
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].startsWith(QStringLiteral("发送到安检监控平台 300.1.1.1:")), qPrintable(said[0]));
+
+        core.SendFailures().Tick(core.Now() + TFailureDigest::WindowMs - 1000);
+        QCOMPARE(core.LogMemo().Lines().size(), before + 1);
+        core.SendFailures().Tick(core.Now() + TFailureDigest::WindowMs);
+        said = core.LogMemo().Lines().mid(before);
+        QCOMPARE(said.size(), 2);
+        QCOMPARE(said[1], TFailureDigest::SummaryText(said[0], 4));
+
+        // A quiet minute: the kind is forgotten, and the next failure is said at once.
+        core.SendFailures().Tick(core.Now() + 2 * TFailureDigest::WindowMs + 1);
+        QCOMPARE(core.LogMemo().Lines().size(), before + 2);
+        core.Dispatcher().ExecOnCommCommand(9, 0, 0, {});
+        QCOMPARE(core.LogMemo().Lines().size(), before + 3);
+        QCOMPARE(core.LogMemo().Lines().last(), said[0]);
+    }
+
+    void keyboardsOutsideTheTableAreSaid_data()
+    {
+        QTest::addColumn<QString>("keyboard");
+        QTest::addColumn<bool>("said");
+        QTest::newRow("8") << "8" << true;
+        QTest::newRow("-1") << "-1" << true;
+        QTest::newRow("0") << "0" << false;
+        QTest::newRow("7") << "7" << false;
+    }
+    void keyboardsOutsideTheTableAreSaid()
+    {
+        QFETCH(QString, keyboard);
+        QFETCH(bool, said);
+        TStartedCore s({QStringLiteral("CurrentKeyboard=") + keyboard});
+        QStringList lines;
+        for (const QString &line : s.Core->LogMemo().Lines())
+            if (line.startsWith(QStringLiteral("当前键盘号")))
+                lines << line;
+        QCOMPARE(lines.size(), said ? 1 : 0);
+        if (said)
+            QVERIFY2(lines[0].contains(keyboard), qPrintable(lines[0]));
+    }
+
     void platformDatagramsOverRealSockets()
     {
         QUdpSocket platform;
