@@ -31,6 +31,7 @@ public:
     int CommRecRead() const { return CommRecBuf.Read; }
     int CommRecWrite() const { return CommRecBuf.Write; }
     int Pending() const { return CommRecBuf.Count(); }
+    const TByteRing &Ring() const { return CommRecBuf; }
 
 private:
     // One pass of the frame loop; false ends the scan.

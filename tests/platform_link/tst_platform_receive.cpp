@@ -222,9 +222,6 @@ private Q_SLOTS:
         QCOMPARE(r.Link.Receiver().Pending(), 14599);
         QCOMPARE(r.Traffic.Lines().last(), QStringLiteral("接收安检数据缓存满对方IP:192.168.0.110"));
         QCOMPARE(r.Link.CommConectedIp(), QStringLiteral("安检监控平台通讯状态:连上 192.168.0.110"));
-
-        // A datagram that overflows midway keeps its first part; the scanner drains the junk and
-        // the ring accepts whole frames again.
         for (int tick = 0; tick < 200 && r.Link.Receiver().Pending() > 0; ++tick)
             r.Link.ScanFrames();
         QCOMPARE(r.Link.Receiver().Pending(), 0);
@@ -233,9 +230,37 @@ private Q_SLOTS:
         QCOMPARE(r.Dispatched, QStringList{"2/0/0/"});
     }
 
+    // A datagram that overflows part-way keeps its first bytes, in order, and the ring goes on.
+    void ringOverflowsPartWay()
+    {
+        TReceiver r;
+        r.Link.CommToMonitorUDPRead(QByteArray(7000, 'x'), Platform);
+        r.Link.CommToMonitorUDPRead(QByteArray(14599 - 7000 - 5, 'x'), Platform);
+        const int write = r.Link.Receiver().CommRecWrite();
+        r.Link.CommToMonitorUDPRead(Frame(1), Platform);
+        QCOMPARE(r.Link.Receiver().Pending(), 14599);
+        QCOMPARE(r.Link.Receiver().CommRecWrite(), write + 5);
+        QByteArray kept;
+        for (int i = 0; i < 5; ++i)
+            kept += char(r.Link.Receiver().Ring().At(write + i));
+        QCOMPARE(kept, Frame(1).left(5));
+        QCOMPARE(r.Traffic.Lines().last(), QStringLiteral("接收安检数据缓存满对方IP:192.168.0.110"));
+
+        // The junk drains, and whole frames that follow are found again.
+        for (int tick = 0; tick < 200 && r.Link.Receiver().Pending() > 5; ++tick)
+            r.Link.ScanFrames();
+        QCOMPARE(r.Link.Receiver().Pending(), 5);
+        r.Link.CommToMonitorUDPRead(Frame(2) + Frame(3), Platform);
+        for (int tick = 0; tick < 5; ++tick)
+            r.Link.ScanFrames();
+        QVERIFY2(r.Dispatched.contains(QStringLiteral("3/0/0/")), qPrintable(r.Dispatched.join(QLatin1Char(' '))));
+        QCOMPARE(r.Link.Receiver().Pending(), 0);
+    }
+
     void anyBytesAnySize()
     {
-        // Random datagrams up to the receive size never crash, never overfill and never stall the scan.
+        // Random datagrams up to the receive size never crash, never overfill and never stall
+        // the scan: a good frame sent after the junk is always found.
         TReceiver r;
         r.Traffic.SetShown(false);
         QRandomGenerator random(12345);
@@ -245,9 +270,22 @@ private Q_SLOTS:
                 c = char(random.bounded(256));
             if (i % 3 == 0 && junk.size() > 20)
                 junk.replace(5, 4, "LDTX"); // keep the scanner busy with false starts
+            if (i % 5 == 0)
+                junk += QByteArray("LDTX") + char(random.bounded(256)) + char(random.bounded(6)); // a header cut short
             r.Link.CommToMonitorUDPRead(junk, Platform);
             r.Link.ScanFrames();
             QVERIFY(r.Link.Receiver().Pending() <= 14599);
+
+            // The good frame is sent again on every tick until it is found; a broken header
+            // in the junk may take the first copies, never all of them.
+            const QByteArray good = Frame(uint16_t(i), QByteArray("good"), 2);
+            const QString expected = QStringLiteral("%1/0/2/676f6f64").arg(i);
+            int tick = 0;
+            for (; tick < 400 && !r.Dispatched.contains(expected); ++tick) {
+                r.Link.CommToMonitorUDPRead(good, Platform);
+                r.Link.ScanFrames();
+            }
+            QVERIFY2(r.Dispatched.contains(expected), qPrintable(QStringLiteral("datagram %1").arg(i)));
         }
     }
 
