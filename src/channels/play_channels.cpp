@@ -150,7 +150,8 @@ void TPlayChannels::PlayManager(int event, int channel)
         return;
     case ChnDialing:
         if (event == PlayTick && --chn.Countdown == 0) {
-            chn.State = ChnIdle;
+            // A call may run on a channel the operator switched off; afterwards it is off again.
+            chn.State = chn.IfUse ? ChnIdle : ChnBlocked;
             if (PlayerTag == channel) {
                 LoopPlay = false;
                 Player.Stop();

@@ -4,6 +4,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 
 QString TDM::CreateTelNumber()
 {
@@ -38,6 +39,23 @@ TDM::~TDM()
         db.close();
     }
     QSqlDatabase::removeDatabase(Name);
+}
+
+QString TDM::EnsureIndexes()
+{
+    QSqlQuery q(QSqlDatabase::database(Name, false));
+    // Looked up first, so a directory locked by another program costs no wait when it is there.
+    const QString lookup = QStringLiteral("SELECT name FROM sqlite_master WHERE name IN ('TelNumber', 'TelNumberByTelNum')");
+    if (!q.exec(lookup))
+        return Explain(q.lastError());
+    QStringList found;
+    while (q.next())
+        found << q.value(0).toString();
+    if (!found.contains(QStringLiteral("TelNumber")) || found.contains(QStringLiteral("TelNumberByTelNum")))
+        return QString(); // a missing table is said by the listings
+    if (!q.exec(CreateTelNumIndex()))
+        return Explain(q.lastError());
+    return QString();
 }
 
 QString TDM::Explain(const QSqlError &error)

@@ -25,6 +25,11 @@ public:
     // file cannot be opened.
     bool Prepare(const QString &programDir, QString *error);
 
+    // A directory made before the number index existed gets it; nothing else of the file is
+    // touched. Empty when the index is there, else why it could not be made (the directory
+    // works without it, only slower).
+    QString EnsureIndexes();
+
     QString Connection() const { return Name; }
     QString Folder() const { return Path; }
 

@@ -12,6 +12,8 @@
 #include <orcus/spreadsheet/document.hpp>
 #include <orcus/spreadsheet/factory.hpp>
 #include <orcus/spreadsheet/sheet.hpp>
+#include <orcus/zip_archive.hpp>
+#include <orcus/zip_archive_stream.hpp>
 
 #include <cmath>
 #include <functional>
@@ -200,6 +202,10 @@ bool TSheetReader::Read(const QString &path, QList<QStringList> *rows, QString *
         *error = QStringLiteral("不能打开文件 %1").arg(path);
         return false;
     }
+    if (IsPasswordProtected(path)) {
+        *error = QFileInfo(path).fileName() + QStringLiteral(": ") + ProtectedText();
+        return false;
+    }
     bool ok = false;
     if (extension == QLatin1String("xlsx") || extension == QLatin1String("ods"))
         ok = ReadOrcus(path, extension == QLatin1String("ods"), rows, error);
@@ -210,6 +216,46 @@ bool TSheetReader::Read(const QString &path, QList<QStringList> *rows, QString *
     if (!ok)
         *error = QStringLiteral("不能读取 %1: %2").arg(QFileInfo(path).fileName(), *error);
     return ok;
+}
+
+bool TSheetReader::IsPasswordProtected(const QString &path)
+{
+    const QString extension = ExtensionOf(path);
+    if (extension == QLatin1String("xlsx")) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        // Saved with a password, the zip is wrapped, encrypted, in an OLE compound document.
+        static const QByteArray CompoundDocument = QByteArray::fromHex("D0CF11E0A1B11AE1");
+        if (file.read(8) != CompoundDocument)
+            return false;
+        const QByteArray streamName = QByteArray::fromRawData(reinterpret_cast<const char *>(u"EncryptedPackage"), 32);
+        return file.readAll().contains(streamName);
+    }
+    if (extension == QLatin1String("xls")) {
+        const void *handle = nullptr;
+        const int rc = freexl_open(QFile::encodeName(path).constData(), &handle);
+        std::unique_ptr<const void, int (*)(const void *)> closer(handle, freexl_close);
+        unsigned int obfuscation = 0;
+        return rc == FREEXL_OK && freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &obfuscation) == FREEXL_OK
+            && obfuscation == FREEXL_BIFF_OBFUSCATED;
+    }
+    if (extension == QLatin1String("ods")) {
+        try {
+            orcus::zip_archive_stream_fd stream(QFile::encodeName(path).constData());
+            orcus::zip_archive archive(&stream);
+            archive.load();
+            std::vector<unsigned char> manifest;
+            if (!archive.read_file_entry("META-INF/manifest.xml", manifest))
+                return false;
+            return std::string_view(reinterpret_cast<const char *>(manifest.data()), manifest.size())
+                       .find("encryption-data")
+                != std::string_view::npos;
+        } catch (...) {
+            return false; // not a zip: the reader says what is wrong with it
+        }
+    }
+    return false;
 }
 
 QString TSheetReader::NumberText(double value)

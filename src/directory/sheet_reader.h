@@ -21,6 +21,13 @@ public:
     // Columns cells a row. False, with the reason, when the file cannot be read.
     static bool Read(const QString &path, QList<QStringList> *rows, QString *error);
 
+    // What the operator is told of a file saved with a password.
+    static QString ProtectedText() { return QStringLiteral("文件有密码保护，无法读取"); }
+    // Whether the file was saved with a password: an encrypted .xlsx (a compound document with
+    // an encrypted package instead of a zip), an .xls with a password record, or an .ods whose
+    // manifest lists encrypted parts.
+    static bool IsPasswordProtected(const QString &path);
+
     static QString NumberText(double value);
     static QString CleanText(const QString &text);
 };

@@ -119,6 +119,8 @@ void TVarnexCore::PrepareDirectoryStore()
         LogMon(why);
         // Every query would answer an empty directory; the operator is told why.
         SystemLog.Add(QStringLiteral("电话号码库不可用: ") + why);
+    } else if (const QString problem = DM.EnsureIndexes(); !problem.isEmpty()) {
+        SystemLog.Add(QStringLiteral("电话号码库的号码索引未能建立，查找号码会较慢: ") + problem);
     }
 }
 

@@ -27,8 +27,10 @@ struct TChannels
     {
         Config.ProgramDir = QStringLiteral("/opt/varnex/");
         Channels.InitDisplays();
-        for (TPlayChn &chn : Channels.PlayChn)
+        for (TPlayChn &chn : Channels.PlayChn) { // every channel enabled
+            chn.IfUse = true;
             chn.State = ChnIdle;
+        }
     }
 
     void Start(int channel, const QString &text, const QList<int32_t> &numbers = {})

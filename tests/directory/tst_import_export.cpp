@@ -151,6 +151,40 @@ private Q_SLOTS:
         QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"0"});
     }
 
+    // A file saved with a password is named as such, and nothing is written.
+    void passwordProtectedFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("xlsx") << "directory-password.xlsx";
+        QTest::newRow("ods") << "directory-password.ods";
+        QTest::newRow("xls") << "directory-password.xls";
+    }
+    void passwordProtectedFiles()
+    {
+        QFETCH(QString, name);
+        TStore s;
+        QString path = Fixture(name);
+        if (name.endsWith(QLatin1String(".xls"))) {
+            // An .xls saved with a password starts its workbook stream with BOF, then FILEPASS.
+            QFile in(Fixture(QStringLiteral("directory-sample.xls")));
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            QByteArray bytes = in.readAll();
+            const qsizetype bof = bytes.indexOf(QByteArray::fromHex("09081000"));
+            QVERIFY(bof > 0);
+            bytes[bof + 20] = char(0x2F);
+            bytes[bof + 21] = char(0x00);
+            QFile out(path = s.Dir.filePath(name));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+        }
+        QVERIFY(TSheetReader::IsPasswordProtected(path));
+        const auto outcome = s.Import.Run(path, QStringLiteral("a"));
+        QVERIFY2(outcome.Message().contains(TSheetReader::ProtectedText()), qPrintable(outcome.Message()));
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"0"});
+        // The files they were made from are not taken for protected ones.
+        QVERIFY(!TSheetReader::IsPasswordProtected(Fixture(QStringLiteral("directory-sample.") + TSheetReader::ExtensionOf(name))));
+    }
+
     void truncatedXlsx()
     {
         TStore s;

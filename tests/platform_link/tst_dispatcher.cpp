@@ -302,6 +302,26 @@ private Q_SLOTS:
         QVERIFY(p.Lines().contains(QStringLiteral("[消息ID:7][消息方向:0 安全监控系统发起][消息类型:6 电话呼叫接口] 电话呼叫 主叫：2001 被叫:%1").arg(dialled)));
     }
 
+    // The platform's call is carried out on a disabled channel 0, which is disabled again after.
+    void aCallOnADisabledChannel()
+    {
+        TPlatform p({QStringLiteral("ifUse0=否")});
+        TPlayChn &chn = p.Channel0();
+        QCOMPARE(chn.State, uint8_t(ChnBlocked));
+        QCOMPARE(p.Request(6, Le32(2001) + Le32(2005)).size(), 1);
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        for (int tick = 0; tick < TPlayChannels::OffHookTicks + TPlayChannels::DialingTicks; ++tick)
+            p.Core->Timer1Timer();
+        QCOMPARE(chn.State, uint8_t(ChnBlocked));
+        QCOMPARE(chn.StatusCaption, QStringLiteral("闭塞"));
+
+        p.Phone(2001, QStringLiteral("a"), {}, {"4"});
+        const int opened = int(p.Player.Calls.size());
+        QCOMPARE(p.Request(2, VoicePayload(0, 4, 2, "x", 1)).size(), 1);
+        QCOMPARE(chn.State, uint8_t(ChnBlocked));
+        QCOMPARE(int(p.Player.Calls.size()), opened);
+    }
+
     void notServed_data()
     {
         QTest::addColumn<int>("direction");

@@ -1,7 +1,10 @@
 #include "shell/varnex_core.h"
+#include "support/other_program.h"
 #include "support/test_support.h"
 
+#include <QDir>
 #include <QNetworkDatagram>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 
 #ifdef Q_OS_UNIX
@@ -158,6 +161,50 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), said ? 1 : 0);
         if (said)
             QVERIFY2(lines[0].contains(keyboard), qPrintable(lines[0]));
+    }
+
+    // A directory made before the number index existed gets it at start; one that another
+    // program is writing to is used without it, and the operator is told once.
+    void olderDirectoriesGetTheNumberIndex_data()
+    {
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("free") << false;
+        QTest::newRow("another program writing") << true;
+    }
+    void olderDirectoriesGetTheNumberIndex()
+    {
+        QFETCH(bool, locked);
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("DATA"))));
+        const QString file = dir.filePath(QStringLiteral("DATA/ChaDB.sqlite"));
+        {
+            TOtherProgram older(file, {TDM::CreateTelNumber(), TDM::CreateGroup(),
+                                       QStringLiteral("INSERT INTO TelNumber(TelNum, sequence) VALUES (2001, 1)")});
+            QVERIFY(older.Ok);
+        }
+        std::unique_ptr<TOtherProgram> writer;
+        if (locked) {
+            writer = std::make_unique<TOtherProgram>(file, QStringList{QStringLiteral("BEGIN IMMEDIATE")});
+            QVERIFY(writer->Ok);
+        }
+        TRecordingPlayer player;
+        const auto core = TestSupport::StartCore(dir, {}, &player);
+        QStringList said;
+        for (const QString &line : core->LogMemo().Lines())
+            if (line.contains(QStringLiteral("索引")))
+                said << line;
+        QCOMPARE(said.size(), locked ? 1 : 0);
+        QCOMPARE(core->Directory().ListTelNumbers(), 1);
+        writer.reset();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("look"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QCOMPARE(TestSupport::SqlRows(QStringLiteral("look"),
+                                          QStringLiteral("select count(*) from sqlite_master where name = 'TelNumberByTelNum'")),
+                     QStringList{locked ? "0" : "1"});
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("look"));
     }
 
     void platformDatagramsOverRealSockets()
