@@ -45,6 +45,17 @@ void THostLink::SendData(int module, int column, int row)
     Q_EMIT RecCommandShowChanged(CommandText);
     const auto values = HostFrame::KeyCommandValues(Config.StartKeyboard, module, column, row);
     HostFrame::SendDataNet(HostSendRing, values.data(), HostFrame::KeyCommand, int(values.size()) - 1);
+    if (!RelayQueued && !HostSendRing.IsEmpty()) {
+        RelayQueued = true;
+        QMetaObject::invokeMethod(this, &THostLink::RelayAll, Qt::QueuedConnection);
+    }
+}
+
+void THostLink::RelayAll()
+{
+    RelayQueued = false;
+    while (!HostSendRing.IsEmpty())
+        Relay();
 }
 
 void THostLink::CommToPabxUDPRead(QByteArrayView datagram, const QString &peer)

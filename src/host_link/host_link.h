@@ -33,12 +33,17 @@ public:
     // No CPU in contact, and the countdown to losing the link at 0.
     void ClearContact();
 
-    // Shows a key press and queues its key command; a module above 16 is ignored.
+    // Shows a key press and queues its key command; a module above 16 is ignored. The queue is
+    // relayed as soon as the current event is done, so the key presses of one dialling leave
+    // together.
     void SendData(int module, int column, int row);
     // Receive event: one call per datagram, peer as dotted text.
     void CommToPabxUDPRead(QByteArrayView datagram, const QString &peer);
-    // The relay half of the 1 ms tick: at most one datagram of at most 1024 queued bytes.
+    // One relay step: at most one datagram of at most 1024 queued bytes, never across the
+    // ring's end; without a CPU in contact the bytes are discarded.
     void Relay();
+    // Relay steps until the queue is empty.
+    void RelayAll();
     // The supervision half of the 1 s tick.
     void Supervise();
 
@@ -66,4 +71,5 @@ private:
     int Countdown = 0;
     QString DisplayText = LinkDownText();
     QString CommandText = InitialCommandText();
+    bool RelayQueued = false;
 };

@@ -5,19 +5,21 @@
 
 #include <QByteArray>
 
-void TFrameScanner::Scan(const QString &checkType)
+bool TFrameScanner::Scan(const QString &checkType)
 {
     TByteRing &ring = CommRecBuf;
+    const int before = ring.Read;
     if (ring.IsEmpty())
-        return;
+        return false;
     for (int i = 0; i < HuntLimit && ring.At(ring.Read) != 'L'; ++i) {
         ring.Read = TByteRing::Next(ring.Read);
         if (ring.IsEmpty())
-            return;
+            return true;
     }
     for (int pass = 0; pass < PassLimit; ++pass)
         if (!ScanFrame(checkType))
-            return;
+            break;
+    return ring.Read != before;
 }
 
 bool TFrameScanner::ScanFrame(const QString &checkType)
@@ -74,14 +76,20 @@ bool TFrameScanner::ScanFrame(const QString &checkType)
         OnCheckCode(computed);
     const int codeAt = start + LdtxFrame::HeaderSize + payloadLength;
     const auto received = static_cast<uint16_t>(ring.At(codeAt) | ring.At(codeAt + 1) << 8);
-    ring.Read = TByteRing::Wrap(codeAt + 2);
 
     if (computed == received) {
+        ring.Read = TByteRing::Wrap(codeAt + 2);
         if (OnFrame)
             OnFrame(messageId, direction, type,
                     QByteArrayView(reinterpret_cast<const char *>(CommRecData.data()), payloadLength));
-    } else if (OnCheckCodeError) {
-        OnCheckCodeError();
+    } else {
+        // Only this frame's 'L' is dropped: a wrong length may have taken in the bytes of good
+        // frames behind it, and they are looked for from the next 'L' on.
+        ring.Read = TByteRing::Next(start);
+        while (!ring.IsEmpty() && ring.At(ring.Read) != 'L')
+            ring.Read = TByteRing::Next(ring.Read);
+        if (OnCheckCodeError)
+            OnCheckCodeError();
     }
     return true;
 }

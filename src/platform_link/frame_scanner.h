@@ -10,7 +10,9 @@
 
 // Finds LDTX frames in the platform receive ring. Each scan drains what it can and stops at
 // the first irregularity (a stray byte, a broken magic, an over-long length) or at a frame
-// that has not fully arrived, which is tried again on the next scan.
+// that has not fully arrived, which is tried again on the next scan. A frame whose check code
+// does not match costs only itself: the search goes on at the next 'L' after its own, so
+// frames whose bytes it took in (behind a wrong length) are still found.
 class TFrameScanner
 {
 public:
@@ -26,7 +28,9 @@ public:
     void Reset() { CommRecBuf.Reset(); }
     // Stores one received byte; false when the ring is full and the byte was not kept.
     bool Store(uint8_t b) { return CommRecBuf.Put(b); }
-    void Scan(const QString &checkType);
+    // One scan; true when it consumed bytes, false when the ring is empty or holds only the
+    // start of a frame that has not fully arrived.
+    bool Scan(const QString &checkType);
 
     int CommRecRead() const { return CommRecBuf.Read; }
     int CommRecWrite() const { return CommRecBuf.Write; }

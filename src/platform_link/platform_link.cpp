@@ -8,8 +8,10 @@
 TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
     : QObject(parent), Config(config), Traffic(traffic)
 {
-    connect(&Endpoint, &TUdpEndpoint::DatagramReceived, this,
-            [this](const QByteArray &bytes, const QString &peer) { CommToMonitorUDPRead(bytes, peer); });
+    connect(&Endpoint, &TUdpEndpoint::DatagramReceived, this, [this](const QByteArray &bytes, const QString &peer) {
+        CommToMonitorUDPRead(bytes, peer);
+        DrainFrames();
+    });
     Scanner.OnCheckCode = [this](uint16_t code) {
         ReceivedCodeText = CheckCodeDisplayText(code);
         Q_EMIT RecCrcTextChanged(ReceivedCodeText);
@@ -51,9 +53,15 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
     SetConnectedText(QStringLiteral("安检监控平台通讯状态:连上 ") + peer);
 }
 
-void TPlatformLink::ScanFrames()
+bool TPlatformLink::ScanFrames()
 {
-    Scanner.Scan(Config.CheckType);
+    return Scanner.Scan(Config.CheckType);
+}
+
+void TPlatformLink::DrainFrames()
+{
+    while (Scanner.Scan(Config.CheckType)) {
+    }
 }
 
 bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direction, uint16_t messageId,

@@ -29,8 +29,12 @@ public:
 
     // Receive event: one call per datagram, peer as dotted text.
     void CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer);
-    // The platform half of the 1 ms tick: hands every good frame on through FrameReceived.
-    void ScanFrames();
+    // One scan of the receive ring: hands every good frame on through FrameReceived. True when
+    // it consumed bytes.
+    bool ScanFrames();
+    // Scans again and again until the ring holds nothing or only a frame still arriving: what a
+    // datagram brought is answered on arrival.
+    void DrainFrames();
     // Builds one frame and sends it to host:port. False when it is over the send limit or could
     // not be sent.
     bool sendComm(QByteArrayView payload, uint8_t type, uint8_t direction, uint16_t messageId, const QString &host,

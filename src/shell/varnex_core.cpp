@@ -16,10 +16,7 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, SystemLog, Platform, TelDirectory,
                                                              *PlayChannels, Trace);
 
-    WarnRecTick.setInterval(WarnRecInterval);
-    WarnRecTick.setTimerType(Qt::PreciseTimer);
     Timer1Tick.setInterval(Timer1Interval);
-    connect(&WarnRecTick, &QTimer::timeout, this, &TVarnexCore::WarnRecTimer);
     connect(&Timer1Tick, &QTimer::timeout, this, &TVarnexCore::Timer1Timer);
     connect(&Platform, &TPlatformLink::FrameReceived, RequestDispatcher.get(), &TRequestDispatcher::ExecOnCommCommand);
     Clock.start();
@@ -126,7 +123,7 @@ void TVarnexCore::PrepareDirectoryStore()
 
 void TVarnexCore::StartTimers()
 {
-    WarnRecTick.start();
+    // The links need no tick: datagrams are scanned on arrival and key commands relayed when queued.
     Timer1Tick.start();
 }
 
@@ -135,7 +132,6 @@ void TVarnexCore::FormDestroy()
     if (Released)
         return;
     Released = true;
-    WarnRecTick.stop();
     Timer1Tick.stop();
     Host.Close();
     Platform.Close();

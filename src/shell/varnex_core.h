@@ -40,7 +40,6 @@ class TVarnexCore : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int WarnRecInterval = 1;   // ms
     static constexpr int Timer1Interval = 1000; // ms
 
     explicit TVarnexCore(TCoreOptions options = {}, QObject *parent = nullptr);
@@ -54,8 +53,8 @@ public:
     // Shutdown: the switch endpoint is released first, then the platform endpoint.
     void FormDestroy();
 
-    // 1 ms tick: queued key commands go to the switch, then the platform receive ring is
-    // scanned for frames.
+    // One relay and scan step, as the links do on their own when something arrives or is
+    // queued: queued key commands go to the switch, then the platform receive ring is scanned.
     void WarnRecTimer();
     // 1 s tick: the switch link is supervised, then every play channel gets its tick.
     void Timer1Timer();
@@ -82,7 +81,6 @@ public:
     // Failed sends of both links, said on the system message memo without flooding it.
     TFailureDigest &SendFailures() { return Failures; }
     qint64 Now() const { return Clock.elapsed(); }
-    QTimer &WarnRec() { return WarnRecTick; }
     QTimer &Timer1() { return Timer1Tick; }
 
 private:
@@ -113,7 +111,6 @@ private:
     TNumberImport Import{TelDirectory, DM};
     std::unique_ptr<TRequestDispatcher> RequestDispatcher;
     TTestRequests Requests{Configuration, Traffic, Platform};
-    QTimer WarnRecTick;
     QTimer Timer1Tick;
     TFailureDigest Failures;
     QElapsedTimer Clock;

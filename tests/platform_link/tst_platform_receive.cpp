@@ -99,12 +99,13 @@ private Q_SLOTS:
         bad[bad.size() - 1] = char(bad.back() ^ 0x01);
         QTest::newRow("wrong check code, then a good frame")
             << QList<QByteArray>{bad + f1} << QList<int>{1} << QList<int>{0} << QStringList{"1/0/0/"} << 1;
-        // A header promising 20 payload bytes swallows the next frames' bytes; what is left is junk.
+        // A header promising 20 payload bytes takes in the next frames' bytes; its check code
+        // fails, and the frames inside it are found after it all the same.
         QByteArray longHeader = Frame(5).left(10);
         longHeader[4] = char(24);
-        QTest::newRow("length too large swallows the next frames")
-            << QList<QByteArray>{longHeader + f1 + f2.left(10), QByteArray()} << QList<int>{0, 0}
-            << QList<int>{0, 0} << QStringList{} << 1;
+        QTest::newRow("length too large costs only the broken frame")
+            << QList<QByteArray>{longHeader + f1 + f2.left(10), f2.mid(10)} << QList<int>{1, 2}
+            << QList<int>{10, 0} << QStringList{"1/0/0/", "2/0/2/01020304050607"} << 1;
         QTest::newRow("stray byte between frames ends the tick")
             << QList<QByteArray>{f1 + QByteArray("?") + f1, QByteArray()} << QList<int>{1, 2} << QList<int>{12, 0}
             << QStringList{"1/0/0/", "1/0/0/"} << 0;
