@@ -1,5 +1,6 @@
 #include "platform_link/input_play_dialog.h"
 #include "shell/exit_dialog.h"
+#include "shell/line_log.h"
 #include "shell/log_memo.h"
 #include "shell/main_form.h"
 #include "shell/varnex_core.h"
@@ -16,6 +17,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +39,35 @@ private Q_SLOTS:
     void cleanup()
     {
         StopProgram();
+    }
+
+    // Lines reach a memo in batches, in order; at the bottom it follows them, scrolled up it
+    // stays where the operator left it.
+    void memosShowLinesInBatches()
+    {
+        TLineLog log(QStringLiteral("first"));
+        TLogMemo memo(log);
+        memo.resize(300, 100);
+        memo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&memo));
+        for (int i = 0; i < 3000; ++i)
+            log.Add(QString::number(i));
+        QCOMPARE(memo.document()->blockCount(), 1); // nothing laid out line by line
+        QTRY_COMPARE_WITH_TIMEOUT(memo.document()->blockCount(), 3001, 1000);
+        QCOMPARE(memo.document()->lastBlock().text(), QStringLiteral("2999"));
+        QCOMPARE(memo.document()->findBlockByNumber(1).text(), QStringLiteral("0"));
+        QScrollBar *bar = memo.verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+
+        bar->setValue(10);
+        log.Add(QStringLiteral("later"));
+        memo.Flush();
+        QCOMPARE(bar->value(), 10);
+        bar->setValue(bar->maximum());
+        log.Add(QStringLiteral("newest"));
+        memo.Flush();
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(memo.document()->lastBlock().text(), QStringLiteral("newest"));
     }
 
     void opensWithTitleAndCaptions()
