@@ -8,7 +8,7 @@
 #include <QSqlQuery>
 
 TDirectory::TDirectory(TDM &store, TLineLog &systemLog, QObject *parent)
-    : QObject(parent), Store(store), SystemLog(systemLog), SharedQuery(store.Connection())
+    : QObject(parent), Store(store), SystemLog(systemLog), SharedQuery(store.Connection()), Rows(store, systemLog)
 {
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directory/directory_copy.h"
 #include "directory/live_query.h"
 
 #include <QObject>
@@ -20,6 +21,8 @@ public:
 
     // The shared statement handle; its last listing stays open until the next statement.
     TLiveQuery &Query() { return SharedQuery; }
+    // What the platform's requests are answered from, never waiting for the file.
+    TDirectoryCopy &Copy() { return Rows; }
 
     // The next appended extension row gets this sequence number.
     int NextSequence = 0;
@@ -49,5 +52,6 @@ private:
     TDM &Store;
     TLineLog &SystemLog;
     TLiveQuery SharedQuery;
+    TDirectoryCopy Rows;
     QSet<QString> Reported;
 };

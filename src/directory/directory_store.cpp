@@ -1,6 +1,8 @@
 #include "directory/directory_store.h"
 
 #include <QDir>
+
+#include <atomic>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -39,6 +41,20 @@ TDM::~TDM()
         db.close();
     }
     QSqlDatabase::removeDatabase(Name);
+}
+
+namespace {
+std::atomic<quint64> WriteCount{0};
+} // namespace
+
+quint64 TDM::Writes()
+{
+    return WriteCount.load();
+}
+
+void TDM::Wrote()
+{
+    ++WriteCount;
 }
 
 QString TDM::EnsureIndexes()
@@ -95,6 +111,7 @@ QString TWriteTransaction::Commit()
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (db.commit()) {
         Open = false;
+        TDM::Wrote();
         return QString();
     }
     const QString why = TDM::Explain(db.lastError());
@@ -107,6 +124,7 @@ void TWriteTransaction::Rollback()
     if (!Open)
         return;
     Open = false;
+    TDM::Wrote(); // rows seen inside the transaction are gone again
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));

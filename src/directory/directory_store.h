@@ -36,6 +36,11 @@ public:
     // A failed statement in the operator's words: the directory in use by another program, a
     // full disk, a read-only file, else the driver's own text.
     static QString Explain(const QSqlError &error);
+    // Counts this program's writes to any directory (statements that change rows, commits), so a
+    // copy held elsewhere knows when to read anew.
+    static quint64 Writes();
+    static void Wrote();
+
     // Whether an explained error says that another program holds the directory.
     static bool IsBusy(const QString &explained) { return explained.startsWith(BusyText()); }
     static QString BusyText() { return QStringLiteral("电话号码库正被其他程序使用，请稍后再试。"); }

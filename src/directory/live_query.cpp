@@ -38,6 +38,8 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
     const bool ok = (*query)->exec();
     if (!ok)
         Error = TDM::Explain((*query)->lastError());
+    else if (!(*query)->isSelect())
+        TDM::Wrote();
     return ok;
 }
 

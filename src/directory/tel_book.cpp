@@ -142,7 +142,9 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
         q.MoveTo(q.RecordCount());
     }
     const bool repairName = run.RepairName.trimmed() == QStringLiteral("是");
-    int sequence = position;
+    // Counted in 64 bits: after the last row of a run ending on 2147483647 they step past it.
+    qint64 sequence = position;
+    qint64 next = number;
     QString error;
     // One transaction: a long run is fast, and what was written before a refused row or a
     // cancel stays written; a failed commit writes nothing.
@@ -160,14 +162,14 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
             sequence = 1;
         q.Assign(QStringLiteral("sequence"), sequence++);
         if (groups) {
-            q.Assign(QStringLiteral("GroupNum"), number);
+            q.Assign(QStringLiteral("GroupNum"), next);
             if (repairName)
-                q.Assign(QStringLiteral("GroupName"), QString::number(number) + QStringLiteral("组"));
+                q.Assign(QStringLiteral("GroupName"), QString::number(next) + QStringLiteral("组"));
             q.Assign(QStringLiteral("GroupMsg"), run.Msg);
         } else {
-            q.Assign(QStringLiteral("TelNum"), number);
+            q.Assign(QStringLiteral("TelNum"), next);
             if (repairName)
-                q.Assign(QStringLiteral("TelName"), QString::number(number));
+                q.Assign(QStringLiteral("TelName"), QString::number(next));
             q.Assign(QStringLiteral("Address"), QString());
             q.Assign(QStringLiteral("GroupNo1"), run.Group);
             for (int slot = 2; slot <= 8; ++slot)
@@ -176,7 +178,7 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
                 break;
             q.Assign(QStringLiteral("Msg"), run.Msg);
         }
-        ++number;
+        ++next;
         if (!q.Post(&error))
             break;
         q.Next();

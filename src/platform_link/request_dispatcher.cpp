@@ -78,23 +78,33 @@ bool TRequestDispatcher::AddRow(const QByteArray &row)
 
 void TRequestDispatcher::ListingReply(uint8_t type, uint16_t messageId, bool devices)
 {
-    const int count = devices ? Directory.ListTelNumbers() : Directory.ListGroups();
+    const TDirectoryRows *rows = Directory.Copy().Rows();
+    const int count = !rows ? 0 : int(devices ? rows->Phones.size() : rows->Groups.size());
     const QString summary = devices ? QStringLiteral("应答通信设备状态获取接口: 电话个数=%1").arg(count)
                                     : QStringLiteral("应答分组信息列表获取接口: 分组个数=%1").arg(count);
     CommAnsBuf.append(char(0));
-    TLiveQuery &q = Directory.Query();
-    for (q.First(); count > 0 && !q.Eof(); q.Next()) {
-        const QByteArray name =
-            Utf8CutAtBoundary(q.Value(devices ? QStringLiteral("TelName") : QStringLiteral("GroupName")).toString(), 50);
-        QByteArray row = LdtxFrame::Le32(q.Value(devices ? QStringLiteral("TelNum") : QStringLiteral("GroupNum")).toInt());
+    // Each row adds itself when it fits; false once the reply is full.
+    const auto add = [this](int32_t number, const QString &text, const int *status) {
+        const QByteArray name = Utf8CutAtBoundary(text, 50);
+        QByteArray row = LdtxFrame::Le32(number);
         row += char(name.size());
         row += name;
-        if (devices)
-            row += char(q.Value(QStringLiteral("Status")).toInt() & 0xFF);
+        if (status)
+            row += char(*status & 0xFF);
         if (!AddRow(row) || CommAnsBuf.size() > ReplyMark) {
             Trace.LogMon(TooLong);
-            break;
+            return false;
         }
+        return true;
+    };
+    if (rows && devices) {
+        for (const TDirectoryRows::TPhone &phone : rows->Phones)
+            if (!add(phone.Number, phone.Name, &phone.Status))
+                break;
+    } else if (rows) {
+        for (const TDirectoryRows::TGroup &group : rows->Groups)
+            if (!add(group.Number, group.Name, nullptr))
+                break;
     }
     Traffic.Append(summary);
     SendAns(type, messageId);
@@ -118,7 +128,10 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
     TPlayChn &chn = Channels.Channel(0);
     QString summary;
     if (playType == 0) {
-        const int count = Directory.ListMembers(QString::number(target), true);
+        const TDirectoryRows *rows = Directory.Copy().Rows();
+        const std::vector<const TDirectoryRows::TPhone *> members =
+            rows ? rows->Members(QString::number(target)) : std::vector<const TDirectoryRows::TPhone *>();
+        const int count = int(members.size());
         // One multi-argument arg: the platform's text is never read as a format.
         summary = QStringLiteral("应答语音通知接口: 组号=%1 电话个数=%2 播报内容=%3 播报次数=%4")
                       .arg(QString::number(target), QString::number(count), content, QString::number(playCount));
@@ -129,14 +142,12 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         chn.CallTypeLabel = QStringLiteral("组号=%1").arg(target) + modeText;
         CommAnsBuf.append(char(0));
         if (count > 0) {
-            TLiveQuery &q = Directory.Query();
-            for (q.First(); !q.Eof(); q.Next()) {
-                const int number = q.Value(QStringLiteral("TelNum")).toInt();
-                if (!AddRow(LdtxFrame::Le32(number) + char(0))) {
+            for (const TDirectoryRows::TPhone *member : members) {
+                if (!AddRow(LdtxFrame::Le32(member->Number) + char(0))) {
                     Trace.LogMon(TooLong);
                     break;
                 }
-                chn.NumberMemo.Add(q.Value(QStringLiteral("TelName")).toString() + QLatin1Char(' ') + QString::number(number));
+                chn.NumberMemo.Add(member->Name + QLatin1Char(' ') + QString::number(member->Number));
                 if (CommAnsBuf.size() > ReplyMark) {
                     Trace.LogMon(TooLong);
                     break;
@@ -144,8 +155,11 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
             }
             chn.PlayText = content;
             chn.CalledCount = 0;
-            for (q.First(); !q.Eof() && chn.CalledCount < TPlayChn::MaxNumbers; q.Next())
-                chn.CalledNumbers[size_t(chn.CalledCount++)] = q.Value(QStringLiteral("TelNum")).toInt();
+            for (const TDirectoryRows::TPhone *member : members) {
+                if (chn.CalledCount >= TPlayChn::MaxNumbers)
+                    break;
+                chn.CalledNumbers[size_t(chn.CalledCount++)] = member->Number;
+            }
             Channels.DetailsUpdated(0);
             Channels.PlayManager(PlayStart, 0);
         } else {

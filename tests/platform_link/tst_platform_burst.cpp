@@ -1,6 +1,9 @@
 #include "platform_link/ldtx_frame.h"
 #include "shell/varnex_core.h"
+#include "support/other_program.h"
 #include "support/test_support.h"
+
+#include <QElapsedTimer>
 
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
@@ -66,6 +69,53 @@ private Q_SLOTS:
         }
         QCOMPARE(l.Replies(130), sent);
         QVERIFY(l.Core->CommMsg().Lines().contains(QStringLiteral("Crc 错")));
+    }
+
+    // Another program holding the directory locked: the requests are answered at once from the
+    // rows last read, and the operator is told once; and again once it can be read.
+    void aLockedDirectoryIsAnsweredFromTheCopy()
+    {
+        TLiveLink l;
+        for (const char *number : {"2001", "2002", "2003"})
+            QVERIFY(l.Core->Directory().AddTelNumber(QString::fromLatin1(number), QStringLiteral("井口"), {}, {"1"}, QStringLiteral("0"), {}).isEmpty());
+        const QByteArray request = LdtxFrame::Build({}, LdtxFrame::DeviceStatusQuery, 0, 1, QStringLiteral("CRC-16/MODBUS"))->Bytes;
+        l.Send(request);
+        QCOMPARE(l.Replies(1).size(), 1);
+        const qsizetype lines = l.Core->LogMemo().Lines().size();
+        {
+            TOtherProgram locker(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
+            QVERIFY(locker.Ok);
+            l.Core->Directory().Copy().Expire();
+            QElapsedTimer answered;
+            answered.start();
+            for (int i = 0; i < 3; ++i) {
+                l.Send(request);
+                QCOMPARE(l.Replies(1).size(), 1);
+            }
+            QVERIFY2(answered.elapsed() < 1500, "a request waited for the lock"); // the store's busy timeout
+            QVERIFY(l.Core->PlatformLink().RecCrcText().size() > 0);
+            QCOMPARE(l.Core->CommMsg().Lines().filter(QStringLiteral("电话个数=3")).size(), 4);
+            const QStringList said = l.Core->LogMemo().Lines().mid(lines);
+            QCOMPARE(said.size(), 1);
+            QVERIFY2(said[0].startsWith(TDirectoryCopy::UnreadableText()), qPrintable(said[0]));
+        }
+        l.Core->Directory().Copy().Expire();
+        l.Send(request);
+        QCOMPARE(l.Replies(1).size(), 1);
+        QCOMPARE(l.Core->LogMemo().Lines().last(), TDirectoryCopy::ReadableAgainText());
+    }
+
+    // Locked before it was ever read: count 0, and the operator is told why.
+    void aDirectoryNeverReadAnswersEmpty()
+    {
+        TLiveLink l;
+        QVERIFY(l.Core->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"1"}, {}, {}).isEmpty());
+        TOtherProgram locker(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
+        QVERIFY(locker.Ok);
+        l.Core->Dispatcher().ExecOnCommCommand(5, 0, LdtxFrame::DeviceStatusQuery, {});
+        QTRY_VERIFY(l.Platform.hasPendingDatagrams());
+        QCOMPARE(uint8_t(l.Platform.receiveDatagram().data()[10]), uint8_t(0));
+        QVERIFY(l.Core->LogMemo().Lines().last().startsWith(TDirectoryCopy::NeverReadText()));
     }
 
     // 14 KB of the byte 'L' are dropped at once; the request behind them is answered.

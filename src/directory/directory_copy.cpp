@@ -1,0 +1,142 @@
+#include "directory/directory_copy.h"
+
+#include "directory/directory_store.h"
+#include "shell/line_log.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+std::vector<const TDirectoryRows::TPhone *> TDirectoryRows::Members(const QString &group) const
+{
+    std::vector<const TPhone *> members;
+    for (const TPhone &phone : Phones)
+        for (const QString &slot : phone.Groups)
+            if (!slot.isNull() && slot == group) {
+                members.push_back(&phone);
+                break;
+            }
+    return members;
+}
+
+TDirectoryCopy::TDirectoryCopy(TDM &store, TLineLog &systemLog)
+    : Store(store), SystemLog(systemLog),
+      Name(QStringLiteral("DirectoryCopy-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+{
+}
+
+TDirectoryCopy::~TDirectoryCopy()
+{
+    if (!QSqlDatabase::contains(Name))
+        return;
+    QSqlDatabase::database(Name, false).close();
+    QSqlDatabase::removeDatabase(Name);
+}
+
+bool TDirectoryCopy::Open()
+{
+    const QString file = Store.Folder() + QStringLiteral("ChaDB.sqlite");
+    if (Store.Folder().isEmpty())
+        return false;
+    if (file == File && QSqlDatabase::database(Name, false).isOpen())
+        return true;
+    QSqlDatabase db = QSqlDatabase::contains(Name) ? QSqlDatabase::database(Name, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
+    db.close();
+    db.setDatabaseName(file);
+    // Never wait: a locked file is answered from the copy at once.
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+    File = file;
+    SeenVersion = -1;
+    return db.open();
+}
+
+void TDirectoryCopy::Fail(const QString &why)
+{
+    if (!Failing)
+        SystemLog.Add((Loaded ? UnreadableText() : NeverReadText()) + why);
+    Failing = true;
+}
+
+void TDirectoryCopy::Succeed()
+{
+    if (Failing)
+        SystemLog.Add(ReadableAgainText());
+    Failing = false;
+}
+
+const TDirectoryRows *TDirectoryCopy::Rows()
+{
+    const TDirectoryRows *current = Loaded ? &Copy : nullptr;
+    if (!Open()) {
+        Fail(Store.Folder());
+        return current;
+    }
+    const bool due = !Checked.isValid() || Checked.elapsed() >= RecheckMs;
+    if (Failing && !due)
+        return current;
+    bool read = !Loaded || SeenWrites != TDM::Writes();
+    if (!read && due) {
+        Checked.start();
+        QSqlQuery version(QSqlDatabase::database(Name, false));
+        if (!version.exec(QStringLiteral("PRAGMA data_version")) || !version.next()) {
+            Fail(TDM::Explain(version.lastError()));
+            return current;
+        }
+        read = version.value(0).toLongLong() != SeenVersion;
+        if (!read)
+            Succeed();
+    }
+    if (!read)
+        return current;
+    const quint64 writes = TDM::Writes();
+    QString error;
+    Checked.start();
+    if (!Read(&error)) {
+        Fail(error);
+        return current;
+    }
+    SeenWrites = writes;
+    Loaded = true;
+    Succeed();
+    return &Copy;
+}
+
+bool TDirectoryCopy::Read(QString *error)
+{
+    QSqlDatabase db = QSqlDatabase::database(Name, false);
+    QSqlQuery q(db);
+    // One read transaction: both tables and the version as of the same commit.
+    if (!q.exec(QStringLiteral("BEGIN"))) {
+        *error = TDM::Explain(q.lastError());
+        return false;
+    }
+    TDirectoryRows rows;
+    bool ok = q.exec(QStringLiteral("PRAGMA data_version")) && q.next();
+    const qint64 version = ok ? q.value(0).toLongLong() : -1;
+    ok = ok && q.exec(QStringLiteral("SELECT GroupNum, GroupName FROM \"Group\" ORDER BY sequence asc"));
+    while (ok && q.next())
+        rows.Groups.push_back({q.value(0).toInt(), q.value(1).toString()});
+    ok = ok && !q.lastError().isValid();
+    ok = ok && q.exec(QStringLiteral("SELECT TelNum, TelName, Status, GroupNo1, GroupNo2, GroupNo3, GroupNo4, GroupNo5, "
+                                     "GroupNo6, GroupNo7, GroupNo8 FROM TelNumber ORDER BY sequence asc"));
+    while (ok && q.next()) {
+        TDirectoryRows::TPhone phone{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt(), {}};
+        for (int slot = 0; slot < 8; ++slot) {
+            const QVariant value = q.value(3 + slot);
+            phone.Groups[size_t(slot)] = value.isNull() ? QString() : value.toString();
+        }
+        rows.Phones.push_back(std::move(phone));
+    }
+    ok = ok && !q.lastError().isValid();
+    if (!ok)
+        *error = TDM::Explain(q.lastError());
+    q.finish();
+    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+    if (!ok)
+        return false;
+    Copy = std::move(rows);
+    SeenVersion = version;
+    return true;
+}

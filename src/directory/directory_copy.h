@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class TDM;
+class TLineLog;
+
+// The groups and extensions as last committed, in sequence order: what the platform's
+// requests are answered from.
+struct TDirectoryRows
+{
+    struct TGroup
+    {
+        int32_t Number = 0;
+        QString Name;
+    };
+    struct TPhone
+    {
+        int32_t Number = 0;
+        QString Name;
+        int Status = 0;
+        std::array<QString, 8> Groups; // GroupNo1 … GroupNo8 as stored; NULL as a null text
+    };
+    std::vector<TGroup> Groups;
+    std::vector<TPhone> Phones;
+
+    // The extensions with any group slot equal to the group's text, in sequence order.
+    std::vector<const TPhone *> Members(const QString &group) const;
+};
+
+// Keeps TDirectoryRows in memory so the links never wait for the directory file: a file locked
+// or damaged by another program leaves the last copy in use (the operator is told once, and
+// again when it can be read). The copy is read anew, on a connection of its own that never
+// waits for a lock, after this program's own writes and when another program has committed
+// (SQLite's data_version), looked at when a request needs the rows.
+class TDirectoryCopy
+{
+public:
+    // How long a read copy is used before data_version is looked at again, and how long after
+    // a failed read the next one is tried.
+    static constexpr qint64 RecheckMs = 100;
+
+    TDirectoryCopy(TDM &store, TLineLog &systemLog);
+    ~TDirectoryCopy();
+    TDirectoryCopy(const TDirectoryCopy &) = delete;
+    TDirectoryCopy &operator=(const TDirectoryCopy &) = delete;
+
+    // The rows to answer from; null when none could ever be read.
+    const TDirectoryRows *Rows();
+    // The next request looks at the file again at once.
+    void Expire() { Checked.invalidate(); }
+
+    static QString UnreadableText() { return QStringLiteral("电话号码库暂时无法读取，平台的请求按上次读取的号码应答: "); }
+    static QString NeverReadText() { return QStringLiteral("电话号码库无法读取，平台的请求按空号码库应答: "); }
+    static QString ReadableAgainText() { return QStringLiteral("电话号码库又可以读取了。"); }
+
+private:
+    bool Open();
+    bool Read(QString *error);
+    // The operator is told once when reading starts to fail, and once when it works again.
+    void Fail(const QString &why);
+    void Succeed();
+
+    TDM &Store;
+    TLineLog &SystemLog;
+    QString Name;
+    QString File;
+    TDirectoryRows Copy;
+    bool Loaded = false;
+    bool Failing = false;
+    quint64 SeenWrites = 0;
+    qint64 SeenVersion = -1;
+    QElapsedTimer Checked;
+};
