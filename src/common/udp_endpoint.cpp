@@ -1,6 +1,11 @@
 #include "common/udp_endpoint.h"
 
 #include <QNetworkDatagram>
+#include <QVariant>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
 
 TUdpEndpoint::TUdpEndpoint(QObject *parent) : QObject(parent)
 {
@@ -13,14 +18,32 @@ bool TUdpEndpoint::Open(int port, QString *error)
     QString why;
     if (port < 1 || port > 65535)
         why = QStringLiteral("端口号必须是 1 到 65535 之间的整数");
-    else if (Socket.bind(QHostAddress::AnyIPv4, static_cast<quint16>(port), QAbstractSocket::DontShareAddress))
+    else if (Socket.bind(QHostAddress::AnyIPv4, static_cast<quint16>(port), QAbstractSocket::DontShareAddress)) {
+        EnlargeReceiveBuffer();
         return true;
+    }
     else
         why = Socket.errorString();
     Socket.abort();
     if (error)
         *error = why;
     return false;
+}
+
+void TUdpEndpoint::EnlargeReceiveBuffer()
+{
+#ifdef Q_OS_LINUX
+    // Past the system's usual cap where the program may (a service with the capability).
+    const int bytes = ReceiveBufferBytes;
+    if (setsockopt(int(Socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0)
+        return;
+#endif
+    Socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(ReceiveBufferBytes));
+}
+
+int TUdpEndpoint::ReceiveBufferSize() const
+{
+    return const_cast<QUdpSocket &>(Socket).socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 }
 
 void TUdpEndpoint::Close()
@@ -40,7 +63,11 @@ quint16 TUdpEndpoint::LocalPort() const
 
 bool TUdpEndpoint::Send(const QByteArray &bytes, const QString &host, int port, QString *why)
 {
-    const QHostAddress address(host);
+    if (host != LastHost) {
+        LastHost = host;
+        LastAddress = QHostAddress(host);
+    }
+    const QHostAddress &address = LastAddress;
     QString reason;
     if (!IsOpen())
         reason = QStringLiteral("端口未打开");

@@ -12,6 +12,8 @@ class TUdpEndpoint : public QObject
     Q_OBJECT
 public:
     static constexpr qint64 MaxDatagram = 8192;
+    // Room for a burst of requests while the program is busy elsewhere (the system may grant less).
+    static constexpr int ReceiveBufferBytes = 8 * 1024 * 1024;
 
     explicit TUdpEndpoint(QObject *parent = nullptr);
 
@@ -23,6 +25,8 @@ public:
     bool IsOpen() const;
     quint16 LocalPort() const;
     qintptr Descriptor() const { return Socket.socketDescriptor(); }
+    // The receive buffer the system granted, in bytes.
+    int ReceiveBufferSize() const;
 
     // Sends one datagram from this endpoint's own port. False when closed or not sent, with
     // the reason in why.
@@ -35,6 +39,10 @@ Q_SIGNALS:
 
 private:
     void ReadPending();
+    void EnlargeReceiveBuffer();
 
     QUdpSocket Socket;
+    // The last address sent to, parsed once: replies all go to the same peer.
+    QString LastHost;
+    QHostAddress LastAddress;
 };

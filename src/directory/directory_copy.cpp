@@ -1,5 +1,6 @@
 #include "directory/directory_copy.h"
 
+#include "common/text_cut.h"
 #include "directory/directory_store.h"
 #include "shell/line_log.h"
 
@@ -7,6 +8,19 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
+#include <QtEndian>
+
+QByteArray TDirectoryRows::WireRow(int32_t number, const QString &name, const int *status)
+{
+    const QByteArray text = Utf8CutAtBoundary(name, 50);
+    QByteArray row(4, Qt::Uninitialized);
+    qToLittleEndian<int32_t>(number, row.data());
+    row += char(text.size());
+    row += text;
+    if (status)
+        row += char(*status & 0xFF);
+    return row;
+}
 
 std::vector<const TDirectoryRows::TPhone *> TDirectoryRows::Members(const QString &group) const
 {
@@ -116,13 +130,17 @@ bool TDirectoryCopy::Read(QString *error)
     bool ok = q.exec(QStringLiteral("PRAGMA data_version")) && q.next();
     const qint64 version = ok ? q.value(0).toLongLong() : -1;
     ok = ok && q.exec(QStringLiteral("SELECT GroupNum, GroupName FROM \"Group\" ORDER BY sequence asc"));
-    while (ok && q.next())
-        rows.Groups.push_back({q.value(0).toInt(), q.value(1).toString()});
+    while (ok && q.next()) {
+        TDirectoryRows::TGroup group{q.value(0).toInt(), q.value(1).toString(), {}};
+        group.Row = TDirectoryRows::WireRow(group.Number, group.Name, nullptr);
+        rows.Groups.push_back(std::move(group));
+    }
     ok = ok && !q.lastError().isValid();
     ok = ok && q.exec(QStringLiteral("SELECT TelNum, TelName, Status, GroupNo1, GroupNo2, GroupNo3, GroupNo4, GroupNo5, "
                                      "GroupNo6, GroupNo7, GroupNo8 FROM TelNumber ORDER BY sequence asc"));
     while (ok && q.next()) {
-        TDirectoryRows::TPhone phone{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt(), {}};
+        TDirectoryRows::TPhone phone{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt(), {}, {}};
+        phone.Row = TDirectoryRows::WireRow(phone.Number, phone.Name, &phone.Status);
         for (int slot = 0; slot < 8; ++slot) {
             const QVariant value = q.value(3 + slot);
             phone.Groups[size_t(slot)] = value.isNull() ? QString() : value.toString();

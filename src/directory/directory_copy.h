@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <array>
@@ -17,6 +18,7 @@ struct TDirectoryRows
     {
         int32_t Number = 0;
         QString Name;
+        QByteArray Row; // as a group-list reply carries it
     };
     struct TPhone
     {
@@ -24,7 +26,12 @@ struct TDirectoryRows
         QString Name;
         int Status = 0;
         std::array<QString, 8> Groups; // GroupNo1 … GroupNo8 as stored; NULL as a null text
+        QByteArray Row; // as a device-status reply carries it
     };
+
+    // A reply row: number (little-endian), name length, name in UTF-8 cut to 50 bytes between
+    // characters, and for a device its status byte.
+    static QByteArray WireRow(int32_t number, const QString &name, const int *status);
     std::vector<TGroup> Groups;
     std::vector<TPhone> Phones;
 

@@ -58,14 +58,15 @@ QByteArray Le32(int32_t value)
 
 QString HexDump(QByteArrayView bytes, char separator)
 {
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    QString text;
-    text.reserve(bytes.size() * 3);
+    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
+    // Written in place: a reply's line is 4,400 characters, made for every frame sent.
+    QString text(bytes.size() * 3, Qt::Uninitialized);
+    QChar *out = text.data();
     for (const char c : bytes) {
         const auto b = static_cast<uint8_t>(c);
-        text += QLatin1Char(Digits[b >> 4]);
-        text += QLatin1Char(Digits[b & 0x0F]);
-        text += QLatin1Char(separator);
+        *out++ = QChar(Digits[b >> 4]);
+        *out++ = QChar(Digits[b & 0x0F]);
+        *out++ = QChar(QLatin1Char(separator));
     }
     return text;
 }

@@ -1,7 +1,6 @@
 #include "platform_link/request_dispatcher.h"
 
 #include "channels/play_channels.h"
-#include "common/text_cut.h"
 #include "directory/directory.h"
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/platform_link.h"
@@ -84,26 +83,21 @@ void TRequestDispatcher::ListingReply(uint8_t type, uint16_t messageId, bool dev
                                     : QStringLiteral("应答分组信息列表获取接口: 分组个数=%1").arg(count);
     CommAnsBuf.append(char(0));
     // Each row adds itself when it fits; false once the reply is full.
-    const auto add = [this](int32_t number, const QString &text, const int *status) {
-        const QByteArray name = Utf8CutAtBoundary(text, 50);
-        QByteArray row = LdtxFrame::Le32(number);
-        row += char(name.size());
-        row += name;
-        if (status)
-            row += char(*status & 0xFF);
+    const auto add = [this](const QByteArray &row) {
         if (!AddRow(row) || CommAnsBuf.size() > ReplyMark) {
             Trace.LogMon(TooLong);
             return false;
         }
         return true;
     };
+    CommAnsBuf.reserve(LdtxFrame::MaxSentPayload);
     if (rows && devices) {
         for (const TDirectoryRows::TPhone &phone : rows->Phones)
-            if (!add(phone.Number, phone.Name, &phone.Status))
+            if (!add(phone.Row))
                 break;
     } else if (rows) {
         for (const TDirectoryRows::TGroup &group : rows->Groups)
-            if (!add(group.Number, group.Name, nullptr))
+            if (!add(group.Row))
                 break;
     }
     Traffic.Append(summary);

@@ -2,18 +2,89 @@
 
 #include "shell/line_log.h"
 
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QScrollBar>
 
-TLogMemo::TLogMemo(TLineLog &log, QWidget *parent) : QPlainTextEdit(parent)
+#include <algorithm>
+#include <deque>
+
+// The lines a memo shows; wider than any of them, so long lines scroll sideways.
+class TLogLinesModel : public QAbstractListModel
 {
-    setReadOnly(true);
-    setMaximumBlockCount(static_cast<int>(TLineLog::MaxLines));
-    setPlainText(log.Lines().join(QLatin1Char('\n')));
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(Rows.size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= int(Rows.size()))
+            return QVariant();
+        if (role == Qt::DisplayRole)
+            return Rows[size_t(index.row())];
+        if (role == Qt::SizeHintRole)
+            return RowSize;
+        return QVariant();
+    }
+
+    void Append(const QStringList &lines, int charWidth, int height)
+    {
+        qsizetype longest = 0;
+        for (const QString &line : lines)
+            longest = std::max(longest, line.size());
+        const int width = int(std::min<qsizetype>(longest * charWidth + 2 * charWidth, 1 << 20));
+        if (width > RowSize.width() || height != RowSize.height()) {
+            RowSize = QSize(std::max(width, RowSize.width()), height);
+            if (!Rows.empty()) {
+                beginResetModel(); // the uniform row size changed
+                endResetModel();
+            }
+        }
+        const int first = int(Rows.size());
+        beginInsertRows(QModelIndex(), first, first + int(lines.size()) - 1);
+        Rows.insert(Rows.end(), lines.begin(), lines.end());
+        endInsertRows();
+        const int excess = int(Rows.size()) - int(TLineLog::MaxLines);
+        if (excess > 0) {
+            beginRemoveRows(QModelIndex(), 0, excess - 1);
+            Rows.erase(Rows.begin(), Rows.begin() + excess);
+            endRemoveRows();
+        }
+    }
+    void Clear()
+    {
+        beginResetModel();
+        Rows.clear();
+        endResetModel();
+    }
+    const std::deque<QString> &All() const { return Rows; }
+
+private:
+    std::deque<QString> Rows;
+    QSize RowSize{0, 0};
+};
+
+TLogMemo::TLogMemo(TLineLog &log, QWidget *parent) : QListView(parent), Lines(new TLogLinesModel(this))
+{
+    setModel(Lines);
+    setUniformItemSizes(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     FlushTimer.setSingleShot(true);
     FlushTimer.setInterval(FlushIntervalMs);
     connect(&FlushTimer, &QTimer::timeout, this, &TLogMemo::Flush);
     connect(&log, &TLineLog::LineAdded, this, &TLogMemo::Take);
     connect(&log, &TLineLog::Cleared, this, &TLogMemo::ClearAll);
+    Waiting = log.Lines();
+    Flush();
 }
 
 void TLogMemo::Take(const QString &line)
@@ -21,8 +92,14 @@ void TLogMemo::Take(const QString &line)
     Waiting << line;
     if (Waiting.size() > TLineLog::MaxLines)
         Waiting.removeFirst();
-    if (!FlushTimer.isActive())
+    if (!FlushTimer.isActive() && isVisible()) // a hidden memo catches up when it is shown
         FlushTimer.start();
+}
+
+void TLogMemo::showEvent(QShowEvent *event)
+{
+    QListView::showEvent(event);
+    Flush();
 }
 
 void TLogMemo::Flush()
@@ -32,22 +109,50 @@ void TLogMemo::Flush()
         return;
     QScrollBar *bar = verticalScrollBar();
     const bool follow = bar->value() == bar->maximum();
-    const int kept = bar->value();
-    appendPlainText(Waiting.join(QLatin1Char('\n')));
+    const QFontMetrics metrics(font());
+    Lines->Append(Waiting, std::max(metrics.averageCharWidth(), metrics.horizontalAdvance(QChar(u'中')) / 2 + 1),
+                  metrics.height() + 2);
     Waiting.clear();
-    // At the bottom the newest lines come into view; scrolled up, the view stays where it is.
-    bar->setValue(follow ? bar->maximum() : kept);
+    // Laid out now (rows of one height: cheap), so the bottom is where the newest line is.
+    doItemsLayout();
+    if (follow)
+        scrollToBottom();
 }
 
 QString TLogMemo::toPlainText()
 {
     Flush();
-    return QPlainTextEdit::toPlainText();
+    QStringList all(Lines->All().begin(), Lines->All().end());
+    return all.join(QLatin1Char('\n'));
+}
+
+int TLogMemo::LineCount() const
+{
+    return Lines->rowCount();
+}
+
+QString TLogMemo::Line(int row) const
+{
+    return Lines->index(row).data().toString();
 }
 
 void TLogMemo::ClearAll()
 {
     FlushTimer.stop();
     Waiting.clear();
-    clear();
+    Lines->Clear();
+}
+
+void TLogMemo::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        QModelIndexList selected = selectionModel()->selectedRows();
+        std::sort(selected.begin(), selected.end());
+        QStringList text;
+        for (const QModelIndex &index : selected)
+            text << index.data().toString();
+        QApplication::clipboard()->setText(text.join(QLatin1Char('\n')));
+        return;
+    }
+    QListView::keyPressEvent(event);
 }

@@ -1,15 +1,17 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QStringList>
 #include <QTimer>
 
 class TLineLog;
+class TLogLinesModel;
 
-// A read-only memo that shows a line log as it grows. New lines are shown in batches, at most
-// ten times a second, so a burst of traffic never waits for text layout; the memo lays out
-// only the lines in view. Scrolled to the bottom it follows new lines.
-class TLogMemo : public QPlainTextEdit
+// A read-only memo that shows a line log as it grows: one row a line, all rows the same height,
+// so only the lines in view are ever laid out. New lines come in batches, at most ten times a
+// second, so a burst of traffic never waits for the display. Scrolled to the bottom it follows
+// new lines; scrolled up it stays. Ctrl+C copies the selected lines.
+class TLogMemo : public QListView
 {
     Q_OBJECT
 public:
@@ -19,13 +21,20 @@ public:
 
     // Shows the lines still waiting now.
     void Flush();
-    // The memo's text, the lines still waiting included.
+    // The memo's lines, the ones still waiting included, joined by line ends.
     QString toPlainText();
+    int LineCount() const;
+    QString Line(int row) const;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void Take(const QString &line);
     void ClearAll();
 
+    TLogLinesModel *Lines;
     QStringList Waiting;
     QTimer FlushTimer;
 };

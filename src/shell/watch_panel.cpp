@@ -1,5 +1,7 @@
 #include "shell/watch_panel.h"
 
+#include "shell/latest_text.h"
+
 #include "shell/log_memo.h"
 #include "shell/varnex_core.h"
 
@@ -41,6 +43,10 @@ TWatchPanel::TWatchPanel(TVarnexCore &core, QWidget *parent) : QFrame(parent)
     TPlatformLink &link = core.PlatformLink();
     SndCrcEdit->setText(link.SndCrcText());
     RecCrcEdit->setText(link.RecCrcText());
-    connect(&link, &TPlatformLink::SndCrcTextChanged, SndCrcEdit, &QLineEdit::setText);
-    connect(&link, &TPlatformLink::RecCrcTextChanged, RecCrcEdit, &QLineEdit::setText);
+    // A code per frame: shown at most ten times a second.
+    for (const auto &[signal, edit] : {std::pair{&TPlatformLink::SndCrcTextChanged, SndCrcEdit},
+                                       std::pair{&TPlatformLink::RecCrcTextChanged, RecCrcEdit}}) {
+        auto *latest = new TLatestText([edit](const QString &text) { edit->setText(text); }, edit);
+        connect(&link, signal, latest, &TLatestText::Set);
+    }
 }

@@ -51,6 +51,11 @@ private Q_SLOTS:
             socklen_t size = sizeof broadcast;
             QCOMPARE(getsockopt(int(endpoint->Descriptor()), SOL_SOCKET, SO_BROADCAST, &broadcast, &size), 0);
             QVERIFY(broadcast);
+            // A burst waits in the socket, not lost: more than the system's default room.
+            int room = 0;
+            size = sizeof room;
+            QCOMPARE(getsockopt(int(endpoint->Descriptor()), SOL_SOCKET, SO_RCVBUF, &room, &size), 0);
+            QVERIFY2(room > 212992 * 2 || room >= TUdpEndpoint::ReceiveBufferBytes, qPrintable(QString::number(room)));
         }
 #endif
         QCOMPARE(s.Core->Config().ProgramDir, QDir::toNativeSeparators(s.Dir.path() + QLatin1Char('/')));

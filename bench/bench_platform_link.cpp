@@ -1,0 +1,398 @@
+// The platform link at wire speed, measured against a bare UDP responder in the same run.
+//
+// Starts a copy of the built program (its window offscreen) in a private folder with a
+// generated directory of 100 and of 10,000 extensions, and a bare responder thread that answers
+// every request with a frame of the same size as the program's reply. For the group list and
+// the device status it measures one-at-a-time latency (p50/p99), the rate answered as fast as
+// possible, the loss when offered 10,000 requests/s for 5 s, and the program's CPU while idle.
+//
+// Usage: bench_platform_link [seconds-of-idle]   (default 10)
+#include "directory/directory_store.h"
+#include "platform_link/ldtx_frame.h"
+#include "platform_link/unit_crc.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const QString CheckType = QStringLiteral("CRC-16/MODBUS");
+
+int Bound(uint16_t port = 0)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    const int room = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+    return fd;
+}
+
+uint16_t PortOf(int fd)
+{
+    sockaddr_in a{};
+    socklen_t size = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &size);
+    return ntohs(a.sin_port);
+}
+
+QByteArray Request(uint8_t type, uint16_t id)
+{
+    return LdtxFrame::Build({}, type, 0, id, CheckType)->Bytes;
+}
+
+// Answers every request with a fixed reply per type, its message ID and check code set.
+struct TResponder
+{
+    int Fd = Bound();
+    std::atomic<bool> Stop{false};
+    QByteArray Replies[8];
+    std::thread Thread;
+
+    void Start()
+    {
+        Thread = std::thread([this] {
+            char in[8192];
+            pollfd p{Fd, POLLIN, 0};
+            while (!Stop) {
+                if (poll(&p, 1, 50) <= 0)
+                    continue;
+                sockaddr_in from{};
+                socklen_t size = sizeof from;
+                const ssize_t n = recvfrom(Fd, in, sizeof in, 0, reinterpret_cast<sockaddr *>(&from), &size);
+                if (n < 12)
+                    continue;
+                QByteArray &reply = Replies[uint8_t(in[9]) & 7];
+                reply[6] = in[6];
+                reply[7] = in[7];
+                const uint16_t code = GetCRC16CheckCode(QByteArrayView(reply).first(reply.size() - 2));
+                reply[reply.size() - 2] = char(code & 0xFF);
+                reply[reply.size() - 1] = char(code >> 8);
+                sendto(Fd, reply.constData(), size_t(reply.size()), 0, reinterpret_cast<sockaddr *>(&from), size);
+            }
+        });
+    }
+    ~TResponder()
+    {
+        Stop = true;
+        if (Thread.joinable())
+            Thread.join();
+        close(Fd);
+    }
+};
+
+// The client side: sends requests to a target port and takes the replies on its own socket.
+struct TClient
+{
+    int Fd;
+    uint16_t Target;
+
+    void Send(const QByteArray &frame) const
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(Target);
+        sendto(Fd, frame.constData(), size_t(frame.size()), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    // The message ID of the next reply, or -1 after timeoutMs; its size in *size.
+    int Receive(int timeoutMs, int *size = nullptr) const
+    {
+        pollfd p{Fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return -1;
+        char in[8192];
+        const ssize_t n = recv(Fd, in, sizeof in, 0);
+        if (size)
+            *size = int(n);
+        return n >= 12 ? (uint8_t(in[6]) | uint8_t(in[7]) << 8) : -1;
+    }
+    void Drain() const
+    {
+        while (Receive(20) >= 0) {
+        }
+    }
+
+    struct TLatency
+    {
+        double P50 = 0, P99 = 0;
+        int ReplySize = 0;
+    };
+    TLatency Latency(uint8_t type, int count) const
+    {
+        std::vector<double> micros;
+        TLatency result;
+        for (int i = 0; i < count; ++i) {
+            const uint16_t id = uint16_t(i);
+            const QByteArray frame = Request(type, id);
+            const auto start = Clock::now();
+            Send(frame);
+            int got = -1;
+            while ((got = Receive(1000, &result.ReplySize)) >= 0 && got != id) {
+            }
+            if (got == id)
+                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+        std::sort(micros.begin(), micros.end());
+        if (!micros.empty()) {
+            result.P50 = micros[micros.size() / 2];
+            result.P99 = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+        }
+        return result;
+    }
+
+    // Replies per second with at most `window` requests in flight, over `seconds`.
+    double Rate(uint8_t type, double seconds, int window = 256) const
+    {
+        std::atomic<long> answered{0};
+        std::atomic<bool> done{false};
+        std::thread receiver([&] {
+            while (!done)
+                if (Receive(50) >= 0)
+                    ++answered;
+        });
+        const QByteArray frame = Request(type, 1);
+        long sent = 0;
+        long seen = 0;
+        const auto start = Clock::now();
+        const auto end = start + std::chrono::duration<double>(seconds);
+        auto progress = start;
+        for (auto now = start; now < end; now = Clock::now()) {
+            if (const long a = answered; a != seen) {
+                seen = a;
+                progress = now;
+            }
+            if (sent - seen < window) {
+                Send(frame);
+                ++sent;
+            } else if (now - progress > std::chrono::milliseconds(20)) {
+                sent = seen; // the replies still missing were lost: open the window again
+                progress = now;
+            } else {
+                std::this_thread::yield();
+            }
+        }
+        const long count = answered;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        done = true;
+        receiver.join();
+        Drain();
+        return double(count) / elapsed;
+    }
+
+    // Share of requests not answered when offered `perSecond` for `seconds`, in percent.
+    double Loss(uint8_t type, int perSecond, double seconds) const
+    {
+        std::atomic<long> answered{0};
+        std::atomic<bool> done{false};
+        std::thread receiver([&] {
+            while (!done)
+                if (Receive(50) >= 0)
+                    ++answered;
+        });
+        const QByteArray frame = Request(type, 2);
+        const long total = long(perSecond * seconds);
+        const auto start = Clock::now();
+        for (long i = 0; i < total; ++i) {
+            std::this_thread::sleep_until(start + std::chrono::nanoseconds(long(i * 1e9 / perSecond)));
+            Send(frame);
+        }
+        for (int wait = 0; wait < 40 && answered < total; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        done = true;
+        receiver.join();
+        Drain();
+        return 100.0 * double(total - answered) / double(total);
+    }
+};
+
+double CpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// A private folder with a copy of the program, its settings and a directory of `phones`
+// extensions in 10 groups.
+bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16_t listenPort, uint16_t hostPort)
+{
+    if (!QFile::copy(QStringLiteral(VARNEX_PROGRAM), dir.filePath(QStringLiteral("varnex"))))
+        return false;
+    QFile::setPermissions(dir.filePath(QStringLiteral("varnex")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(dir.filePath(QStringLiteral("config")));
+    QFile settings(dir.filePath(QStringLiteral("config/Zelvane.conf")));
+    if (!settings.open(QIODevice::WriteOnly))
+        return false;
+    settings.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommIpPort=%1\nCommRecIpPort=%2\nRecIpPort=%3\n"
+                                  "IpAddress=127.0.0.1\nIpAddress1=127.0.0.1\nIpPort=%3\n")
+                       .arg(platformPort)
+                       .arg(listenPort)
+                       .arg(hostPort)
+                       .toUtf8());
+    settings.close();
+    TDM store;
+    QString why;
+    if (!store.Prepare(dir.path(), &why))
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(store.Connection());
+    QSqlQuery q(db);
+    db.transaction();
+    q.prepare(QStringLiteral("INSERT INTO TelNumber(TelNum, sequence, TelName, GroupNo1, Status) VALUES (?, ?, ?, ?, 0)"));
+    for (int i = 0; i < phones; ++i) {
+        q.bindValue(0, 20000 + i);
+        q.bindValue(1, i + 1);
+        q.bindValue(2, QStringLiteral("%1号工作面电话").arg(i));
+        q.bindValue(3, QString::number(i % 10 + 1));
+        q.exec();
+    }
+    q.prepare(QStringLiteral("INSERT INTO \"Group\"(GroupNum, sequence, GroupName) VALUES (?, ?, ?)"));
+    for (int g = 1; g <= 10; ++g) {
+        q.bindValue(0, g);
+        q.bindValue(1, g);
+        q.bindValue(2, QStringLiteral("%1号采区").arg(g));
+        q.exec();
+    }
+    db.commit();
+    return true;
+}
+
+struct TFigures
+{
+    TClient::TLatency Latency[2];
+    double Rate[2] = {0, 0};
+    double Loss[2] = {0, 0};
+    double IdleCpu = -1;
+};
+
+TFigures Measure(const TClient &client, int latencyCount, qint64 pid, int idleSeconds)
+{
+    TFigures f;
+    const uint8_t types[2] = {LdtxFrame::GroupListQuery, LdtxFrame::DeviceStatusQuery};
+    for (int t = 0; t < 2; ++t) {
+        client.Latency(types[t], 200); // warm up
+        f.Latency[t] = client.Latency(types[t], latencyCount);
+        f.Rate[t] = client.Rate(types[t], 2.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        client.Drain();
+        f.Loss[t] = client.Loss(types[t], 10000, 5.0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        client.Drain();
+    }
+    if (pid > 0) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const double before = CpuSeconds(pid);
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        f.IdleCpu = 100.0 * (CpuSeconds(pid) - before) / idleSeconds;
+    }
+    return f;
+}
+
+void Print(const char *title, const TFigures &bare, const TFigures &program)
+{
+    const char *names[2] = {"group list", "device status"};
+    std::printf("\n%s\n", title);
+    std::printf("| figure | bare responder | Varnex | ratio | goal |\n|---|---|---|---|---|\n");
+    for (int t = 0; t < 2; ++t) {
+        std::printf("| %s (%d-byte reply), one at a time, p50 | %.0f µs | %.0f µs | %.1f× | ≤ 3× |\n", names[t],
+                    program.Latency[t].ReplySize, bare.Latency[t].P50, program.Latency[t].P50,
+                    program.Latency[t].P50 / bare.Latency[t].P50);
+        std::printf("| %s, one at a time, p99 | %.0f µs | %.0f µs | %.1f× | ≤ 3× |\n", names[t], bare.Latency[t].P99,
+                    program.Latency[t].P99, program.Latency[t].P99 / bare.Latency[t].P99);
+        std::printf("| %s, as fast as possible | %.0f/s | %.0f/s | %.2f | ≥ %s/s |\n", names[t], bare.Rate[t],
+                    program.Rate[t], program.Rate[t] / bare.Rate[t], t == 0 ? "50,000" : "20,000");
+        std::printf("| %s, offered 10,000/s for 5 s, lost | %.2f %% | %.2f %% | | 0 %% |\n", names[t], bare.Loss[t],
+                    program.Loss[t]);
+    }
+    std::printf("| CPU while idle | | %.2f %% of a core | | ≤ 0.2 %% |\n", program.IdleCpu);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int idleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    for (const int phones : {100, 10000}) {
+        QTemporaryDir dir;
+        const int client = Bound();
+        const int probe1 = Bound(), probe2 = Bound();
+        const uint16_t listen = PortOf(probe1), host = PortOf(probe2);
+        close(probe1);
+        close(probe2);
+        if (!Prepare(dir, phones, PortOf(client), listen, host)) {
+            std::fprintf(stderr, "cannot prepare %s\n", qPrintable(dir.path()));
+            return 1;
+        }
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(dir.path());
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(dir.filePath(QStringLiteral("varnex")), {});
+        if (!program.waitForStarted(10000)) {
+            std::fprintf(stderr, "the program did not start\n");
+            return 1;
+        }
+        TClient toProgram{client, listen};
+        bool up = false;
+        for (int i = 0; i < 100 && !up; ++i) {
+            toProgram.Send(Request(LdtxFrame::GroupListQuery, 9));
+            up = toProgram.Receive(100) >= 0;
+        }
+        if (!up) {
+            std::fprintf(stderr, "the program does not answer\n");
+            return 1;
+        }
+        toProgram.Drain();
+
+        TResponder responder;
+        // The responder's replies are as long as the program's.
+        for (const uint8_t type : {LdtxFrame::GroupListQuery, LdtxFrame::DeviceStatusQuery}) {
+            int size = 0;
+            toProgram.Send(Request(type, 1));
+            toProgram.Receive(1000, &size);
+            responder.Replies[type] = LdtxFrame::Build(QByteArray(size - 12, 'r'), type, 3, 0, CheckType)->Bytes;
+        }
+        toProgram.Drain();
+        responder.Start();
+        const int bareClient = Bound();
+        const TFigures bare = Measure(TClient{bareClient, PortOf(responder.Fd)}, 2000, 0, 0);
+        close(bareClient);
+        const TFigures measured = Measure(toProgram, 2000, program.processId(), idleSeconds);
+        program.terminate();
+        if (!program.waitForFinished(5000))
+            program.kill();
+        close(client);
+        Print(qPrintable(QStringLiteral("Directory of %1 extensions in 10 groups").arg(phones)), bare, measured);
+    }
+    return 0;
+}
