@@ -163,16 +163,35 @@ struct TClient
         return result;
     }
 
+    // Counts the replies that arrive, on a thread of its own, until stopped.
+    struct TReplyCounter
+    {
+        explicit TReplyCounter(const TClient &client)
+            : Receiver([this, &client] {
+                  while (!Done)
+                      if (client.Receive(50) >= 0)
+                          ++Count;
+              })
+        {
+        }
+        ~TReplyCounter() { Stop(); }
+        void Stop()
+        {
+            Done = true;
+            if (Receiver.joinable())
+                Receiver.join();
+        }
+        operator long() const { return Count; }
+
+        std::atomic<long> Count{0};
+        std::atomic<bool> Done{false};
+        std::thread Receiver;
+    };
+
     // Replies per second with at most `window` requests in flight, over `seconds`.
     double Rate(uint8_t type, double seconds, int window = 256) const
     {
-        std::atomic<long> answered{0};
-        std::atomic<bool> done{false};
-        std::thread receiver([&] {
-            while (!done)
-                if (Receive(50) >= 0)
-                    ++answered;
-        });
+        TReplyCounter answered(*this);
         const QByteArray frame = Request(type, 1);
         long sent = 0;
         long seen = 0;
@@ -196,8 +215,7 @@ struct TClient
         }
         const long count = answered;
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        done = true;
-        receiver.join();
+        answered.Stop();
         Drain();
         return double(count) / elapsed;
     }
@@ -205,13 +223,7 @@ struct TClient
     // Share of requests not answered when offered `perSecond` for `seconds`, in percent.
     double Loss(uint8_t type, int perSecond, double seconds) const
     {
-        std::atomic<long> answered{0};
-        std::atomic<bool> done{false};
-        std::thread receiver([&] {
-            while (!done)
-                if (Receive(50) >= 0)
-                    ++answered;
-        });
+        TReplyCounter answered(*this);
         const QByteArray frame = Request(type, 2);
         const long total = long(perSecond * seconds);
         const auto start = Clock::now();
@@ -221,8 +233,7 @@ struct TClient
         }
         for (int wait = 0; wait < 40 && answered < total; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        done = true;
-        receiver.join();
+        answered.Stop();
         Drain();
         return 100.0 * double(total - answered) / double(total);
     }
