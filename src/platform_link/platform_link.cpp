@@ -46,9 +46,9 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
     while (stored < datagram.size() && Scanner.Store(static_cast<uint8_t>(datagram[stored])))
         ++stored;
     if (Traffic.Shown()) {
-        const QString line = stored == datagram.size() ? QStringLiteral("收到:") + LdtxFrame::HexDump(datagram, '.')
-                                                       : QStringLiteral("接收安检数据缓存满");
-        Traffic.Append(line + QStringLiteral("对方IP:") + peer);
+        const QString ip = QStringLiteral("对方IP:") + peer;
+        Traffic.Append(stored == datagram.size() ? LdtxFrame::HexLine(QStringLiteral("收到:"), datagram, '.', ip)
+                                                 : QStringLiteral("接收安检数据缓存满") + ip);
     }
     SetConnectedText(QStringLiteral("安检监控平台通讯状态:连上 ") + peer);
 }
@@ -76,8 +76,8 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
         return false;
     }
     if (Traffic.Shown())
-        Traffic.Append(QStringLiteral("发送:") + LdtxFrame::HexDump(frame->Bytes)
-                       + QStringLiteral(" ->IP:%1 Port:%2 ").arg(host, QString::number(port)));
+        Traffic.Append(LdtxFrame::HexLine(QStringLiteral("发送:"), frame->Bytes, ' ',
+                                          QStringLiteral(" ->IP:%1 Port:%2 ").arg(host, QString::number(port))));
     return true;
 }
 

@@ -54,7 +54,7 @@ void TRequestDispatcher::ExecOnCommCommand(uint16_t messageId, uint8_t direction
         Traffic.Append(QStringLiteral("消息方向 ERROR"));
         return;
     }
-    CommAnsBuf.clear();
+    CommAnsBuf.resize(0); // keeps its room for the next reply
     switch (type) {
     case LdtxFrame::GroupListQuery: ListingReply(type, messageId, false); break;
     case LdtxFrame::DeviceStatusQuery: ListingReply(type, messageId, true); break;
