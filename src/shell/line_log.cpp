@@ -3,14 +3,14 @@
 TLineLog::TLineLog(const QString &firstLine, QObject *parent) : QObject(parent)
 {
     if (!firstLine.isNull())
-        Items << firstLine;
+        Items.push_back(firstLine);
 }
 
 void TLineLog::Add(const QString &line)
 {
-    Items << line;
-    if (Items.size() > MaxLines)
-        Items.removeFirst();
+    Items.push_back(line);
+    if (qsizetype(Items.size()) > MaxLines)
+        Items.pop_front();
     Q_EMIT LineAdded(line);
 }
 

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <deque>
+
 // A memo's lines, newest last. Keeps the most recent MaxLines so a platform that runs for
 // months does not grow without bound.
 class TLineLog : public QObject
@@ -13,7 +15,9 @@ public:
 
     explicit TLineLog(const QString &firstLine = QString(), QObject *parent = nullptr);
 
-    const QStringList &Lines() const { return Items; }
+    // A copy of the lines, oldest first.
+    QStringList Lines() const { return QStringList(Items.begin(), Items.end()); }
+    qsizetype Count() const { return qsizetype(Items.size()); }
     void Add(const QString &line);
     void Clear();
 
@@ -22,5 +26,6 @@ Q_SIGNALS:
     void Cleared();
 
 private:
-    QStringList Items;
+    // A queue: dropping the oldest line never moves the others, whatever the rate.
+    std::deque<QString> Items;
 };

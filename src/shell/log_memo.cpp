@@ -32,7 +32,7 @@ public:
         return QVariant();
     }
 
-    void Append(const QStringList &lines, int charWidth, int height)
+    void Append(const std::deque<QString> &lines, int charWidth, int height)
     {
         qsizetype longest = 0;
         for (const QString &line : lines)
@@ -83,15 +83,16 @@ TLogMemo::TLogMemo(TLineLog &log, QWidget *parent) : QListView(parent), Lines(ne
     connect(&FlushTimer, &QTimer::timeout, this, &TLogMemo::Flush);
     connect(&log, &TLineLog::LineAdded, this, &TLogMemo::Take);
     connect(&log, &TLineLog::Cleared, this, &TLogMemo::ClearAll);
-    Waiting = log.Lines();
+    const QStringList lines = log.Lines();
+    Waiting.assign(lines.begin(), lines.end());
     Flush();
 }
 
 void TLogMemo::Take(const QString &line)
 {
-    Waiting << line;
-    if (Waiting.size() > TLineLog::MaxLines)
-        Waiting.removeFirst();
+    Waiting.push_back(line);
+    if (qsizetype(Waiting.size()) > TLineLog::MaxLines)
+        Waiting.pop_front();
     if (!FlushTimer.isActive() && isVisible()) // a hidden memo catches up when it is shown
         FlushTimer.start();
 }
@@ -105,7 +106,7 @@ void TLogMemo::showEvent(QShowEvent *event)
 void TLogMemo::Flush()
 {
     FlushTimer.stop();
-    if (Waiting.isEmpty())
+    if (Waiting.empty())
         return;
     QScrollBar *bar = verticalScrollBar();
     const bool follow = bar->value() == bar->maximum();

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <deque>
+
 class TLineLog;
 class TLogLinesModel;
 
@@ -35,6 +37,6 @@ private:
     void ClearAll();
 
     TLogLinesModel *Lines;
-    QStringList Waiting;
+    std::deque<QString> Waiting;
     QTimer FlushTimer;
 };
