@@ -18,7 +18,7 @@ QString TDirectory::GetTelNumberAmount()
     for (int attempt = 0; attempt < 2; ++attempt) {
         SharedQuery.Close();
         QSqlQuery query(QSqlDatabase::database(Store.Connection(), false));
-        if (query.exec(sql) && query.next()) {
+        if (TDM::Exec(query, sql) && query.next()) {
             if (!query.value(0).isNull())
                 NextSequence = query.value(0).toInt() + 1;
             return QString();

@@ -1,6 +1,9 @@
 #include "directory/directory_store.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <atomic>
 #include <QSqlDatabase>
@@ -74,6 +77,43 @@ QString TDM::EnsureIndexes()
     return QString();
 }
 
+bool TDM::IsBusyError(const QSqlError &error)
+{
+    return error.isValid() && IsBusy(Explain(error));
+}
+
+namespace {
+int WaitDepth = 0;
+} // namespace
+
+bool TDM::Waiting()
+{
+    return WaitDepth > 0;
+}
+
+bool TDM::WaitForLock(const QElapsedTimer &since)
+{
+    if (since.elapsed() >= BusyTimeoutMs)
+        return false;
+    ++WaitDepth;
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    --WaitDepth;
+    return true;
+}
+
+bool TDM::Exec(QSqlQuery &query, const QString &sql)
+{
+    QElapsedTimer since;
+    since.start();
+    const auto run = [&] { return sql.isEmpty() ? query.exec() : query.exec(sql); };
+    bool ok = run();
+    while (!ok && IsBusyError(query.lastError()) && WaitForLock(since))
+        ok = run();
+    return ok;
+}
+
 QString TDM::Explain(const QSqlError &error)
 {
     // Commit failures carry no error code, only SQLite's message, so both are looked at.
@@ -109,7 +149,12 @@ QString TWriteTransaction::Commit()
     if (!Open)
         return Failure;
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
-    if (db.commit()) {
+    QElapsedTimer since;
+    since.start();
+    bool committed = db.commit();
+    while (!committed && TDM::IsBusyError(db.lastError()) && TDM::WaitForLock(since))
+        committed = db.commit();
+    if (committed) {
         Open = false;
         TDM::Wrote();
         return QString();
@@ -146,7 +191,8 @@ bool TDM::Prepare(const QString &programDir, QString *error)
     }
     db.setDatabaseName(Path + QStringLiteral("ChaDB.sqlite"));
     // Another program holding a lock is waited for 15 x 100 ms before a statement fails.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1500"));
+    // Locks are waited for by WaitForLock, which keeps the links served meanwhile.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     if (!db.open()) {
         *error = db.lastError().text();
         return false;

@@ -2,7 +2,9 @@
 
 #include <QString>
 
+class QElapsedTimer;
 class QSqlError;
+class QSqlQuery;
 
 // The table store of the directory: the SQLite file DATA/ChaDB.sqlite beside the program, on
 // the connection "DBSession". The folder and both tables are made at the first start only.
@@ -44,6 +46,19 @@ public:
     // Whether an explained error says that another program holds the directory.
     static bool IsBusy(const QString &explained) { return explained.startsWith(BusyText()); }
     static QString BusyText() { return QStringLiteral("电话号码库正被其他程序使用，请稍后再试。"); }
+
+    // How long a statement waits for another program's lock before it gives up.
+    static constexpr int BusyTimeoutMs = 1500;
+    static bool IsBusyError(const QSqlError &error);
+    // Waits a little for another program's lock while the links, timers and sounds go on (no
+    // operator input is taken meanwhile); false once `since` is past the busy timeout. SQLite
+    // itself never waits: its wait would stop the whole program.
+    static bool WaitForLock(const QElapsedTimer &since);
+    // Runs a statement (sql, or the prepared one when sql is empty), waiting for another
+    // program's lock as WaitForLock does.
+    static bool Exec(QSqlQuery &query, const QString &sql = QString());
+    // A statement is waiting for a lock (window actions that would use the directory hold off).
+    static bool Waiting();
 
 private:
     QString Name;

@@ -35,7 +35,7 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
     *query = &found->second;
     for (int i = 0; i < binds.size(); ++i)
         (*query)->bindValue(i, binds[i]);
-    const bool ok = (*query)->exec();
+    const bool ok = TDM::Exec(**query);
     if (!ok)
         Error = TDM::Explain((*query)->lastError());
     else if (!(*query)->isSelect())
@@ -70,7 +70,7 @@ bool TLiveQuery::LoadColumns()
     RowIdColumn = -1;
     int keys = 0;
     QSqlQuery info(QSqlDatabase::database(Connection, false));
-    if (!info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(Table))))
+    if (!TDM::Exec(info, QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(Table))))
         return false;
     static const QRegularExpression width(QStringLiteral("\\((\\d+)\\)"));
     while (info.next()) {
@@ -106,8 +106,8 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
         return Fail(QStringLiteral("数据库未打开"), nullptr);
     if (!LoadColumns()) {
         QSqlQuery probe(db);
-        probe.exec(QStringLiteral("SELECT * FROM %1").arg(Quoted(table)));
-        return Fail(probe.lastError().text().isEmpty() ? QStringLiteral("没有表 %1").arg(table) : probe.lastError().text(),
+        TDM::Exec(probe, QStringLiteral("SELECT * FROM %1").arg(Quoted(table)));
+        return Fail(probe.lastError().isValid() ? TDM::Explain(probe.lastError()) : QStringLiteral("没有表 %1").arg(table),
                     nullptr);
     }
     QString sql = QStringLiteral("SELECT rowid, * FROM %1").arg(Quoted(table));

@@ -4,6 +4,7 @@
 #include "directory/init_dialogs.h"
 #include "directory/sheet_export.h"
 #include "directory/live_query_model.h"
+#include "directory/directory_store.h"
 #include "directory/tel_book.h"
 #include "shell/exit_dialog.h"
 
@@ -255,6 +256,8 @@ bool TTelBookForm::CloseWindow()
 
 void TTelBookForm::IdleTimerTick()
 {
+    if (TDM::Waiting())
+        return; // a statement of this window is waiting for a lock; closing now would re-enter it
     if (Book.IdleTick() && !CloseWindow())
         IdleTimer->start();
 }

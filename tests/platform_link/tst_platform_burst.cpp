@@ -4,6 +4,8 @@
 #include "support/test_support.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
+#include "directory/directory_store.h"
 
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
@@ -103,6 +105,32 @@ private Q_SLOTS:
         l.Send(request);
         QCOMPARE(l.Replies(1).size(), 1);
         QCOMPARE(l.Core->LogMemo().Lines().last(), TDirectoryCopy::ReadableAgainText());
+    }
+
+    // The program's own directory writes wait for another program's lock without stopping the
+    // link: a request that comes meanwhile is answered before the write gives up.
+    void aWriteWaitingForALockDoesNotStallTheLink()
+    {
+        TLiveLink l;
+        const QByteArray request = TLiveLink::GroupListRequest(3);
+        l.Send(request);
+        QCOMPARE(l.Replies(1), QList<int>{3});
+        TOtherProgram locker(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
+        QVERIFY(locker.Ok);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 answeredAt = -1;
+        QObject::connect(&l.Platform, &QUdpSocket::readyRead, &l.Platform, [&] {
+            if (answeredAt < 0)
+                answeredAt = clock.elapsed();
+        });
+        QTimer::singleShot(50, &l.Platform, [&] { l.Send(TLiveLink::GroupListRequest(4)); });
+        const QString why = l.Core->Directory().AddTelNumber(QStringLiteral("2009"), {}, {}, {}, {}, {});
+        const qint64 gaveUp = clock.elapsed();
+        QVERIFY2(TDM::IsBusy(why), qPrintable(why));
+        QVERIFY(gaveUp >= TDM::BusyTimeoutMs);
+        QVERIFY2(answeredAt >= 0 && answeredAt < gaveUp, qPrintable(QString::number(answeredAt)));
+        QCOMPARE(l.Replies(1), QList<int>{4});
     }
 
     // Locked before it was ever read: count 0, and the operator is told why.
