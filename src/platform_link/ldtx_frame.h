@@ -48,7 +48,5 @@ QByteArray Le32(int32_t value);
 
 // Every byte as two upper-case hex digits followed by the separator.
 QString HexDump(QByteArrayView bytes, char separator = ' ');
-// prefix, the hex dump, then suffix, made in one piece (a reply's line is 4,400 characters).
-QString HexLine(const QString &prefix, QByteArrayView bytes, char separator, const QString &suffix);
 
 } // namespace LdtxFrame

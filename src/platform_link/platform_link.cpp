@@ -47,8 +47,10 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
         ++stored;
     if (Traffic.Shown()) {
         const QString ip = QStringLiteral("对方IP:") + peer;
-        Traffic.Append(stored == datagram.size() ? LdtxFrame::HexLine(QStringLiteral("收到:"), datagram, '.', ip)
-                                                 : QStringLiteral("接收安检数据缓存满") + ip);
+        if (stored == datagram.size())
+            Traffic.AppendFrame(QStringLiteral("收到:"), datagram.toByteArray(), '.', ip);
+        else
+            Traffic.Append(QStringLiteral("接收安检数据缓存满") + ip);
     }
     SetConnectedText(QStringLiteral("安检监控平台通讯状态:连上 ") + peer);
 }
@@ -76,8 +78,8 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
         return false;
     }
     if (Traffic.Shown())
-        Traffic.Append(LdtxFrame::HexLine(QStringLiteral("发送:"), frame->Bytes, ' ',
-                                          QStringLiteral(" ->IP:%1 Port:%2 ").arg(host, QString::number(port))));
+        Traffic.AppendFrame(QStringLiteral("发送:"), frame->Bytes, ' ',
+                            QStringLiteral(" ->IP:%1 Port:%2 ").arg(host, QString::number(port)));
     return true;
 }
 

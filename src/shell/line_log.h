@@ -15,11 +15,23 @@ public:
 
     explicit TLineLog(const QString &firstLine = QString(), QObject *parent = nullptr);
 
-    // A copy of the lines, oldest first.
-    QStringList Lines() const { return QStringList(Items.begin(), Items.end()); }
-    qsizetype Count() const { return qsizetype(Items.size()); }
+    // A copy of the lines, oldest first (lines still being made are made first).
+    QStringList Lines()
+    {
+        Settle();
+        return QStringList(Items.begin(), Items.end());
+    }
+    qsizetype Count()
+    {
+        Settle();
+        return qsizetype(Items.size());
+    }
     void Add(const QString &line);
-    void Clear();
+    virtual void Clear();
+
+protected:
+    // Makes the lines that a kind of log puts off making.
+    virtual void Settle() {}
 
 Q_SIGNALS:
     void LineAdded(const QString &line);

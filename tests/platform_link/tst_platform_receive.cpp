@@ -51,7 +51,7 @@ struct TReceiver
                                                .arg(QString::fromLatin1(payload.toByteArray().toHex()));
                          });
     }
-    int CrcErrors() const { return int(Traffic.Lines().count(QStringLiteral("Crc 错"))); }
+    int CrcErrors() { return int(Traffic.Lines().count(QStringLiteral("Crc 错"))); }
 };
 
 } // namespace
