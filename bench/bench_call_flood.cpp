@@ -1,6 +1,6 @@
 // Memory under a flood of phone calls from the platform, with the real media player and the
 // shipped sounds: the resident size once settled, and again after 10,000 calls at full rate.
-#include "shell/varnex_core.h"
+#include "app/varnex_core.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Platform receive throughput: datagrams through the receive event and the frame scanner.
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/platform_link.h"
-#include "shell/configuration.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/traffic_log.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,8 +4,8 @@
 #include "directory/number_import.h"
 #include "directory/sheet_export.h"
 #include "directory/tel_book.h"
-#include "shell/line_log.h"
-#include "shell/trace_sink.h"
+#include "common/line_log.h"
+#include "common/trace_sink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

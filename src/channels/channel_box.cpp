@@ -1,7 +1,7 @@
 #include "channels/channel_box.h"
 
 #include "channels/play_channels.h"
-#include "shell/log_memo.h"
+#include "widgets/log_memo.h"
 
 #include <QGridLayout>
 #include <QLabel>

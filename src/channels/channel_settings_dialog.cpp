@@ -1,8 +1,8 @@
 #include "channels/channel_settings_dialog.h"
 
 #include "channels/play_channels.h"
-#include "shell/configuration.h"
-#include "shell/editable_list.h"
+#include "common/configuration.h"
+#include "widgets/editable_list.h"
 
 #include <QComboBox>
 #include <QFormLayout>

@@ -3,8 +3,8 @@
 #include "channels/sound_player.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
-#include "shell/configuration.h"
-#include "shell/settings_store.h"
+#include "common/configuration.h"
+#include "common/settings_store.h"
 
 TPlayChannels::TPlayChannels(const TConfiguration &config, THostLink &host, TKeyTable &keys, TSoundPlayer &player,
                              QObject *parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/line_log.h"
+#include "common/line_log.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "directory/directory.h"
 
 #include "directory/directory_store.h"
-#include "shell/line_log.h"
+#include "common/line_log.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

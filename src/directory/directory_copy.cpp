@@ -2,7 +2,7 @@
 
 #include "common/text_cut.h"
 #include "directory/directory_store.h"
-#include "shell/line_log.h"
+#include "common/line_log.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,7 +1,7 @@
 #include "directory/import_window.h"
 
 #include "directory/number_import.h"
-#include "shell/editable_list.h"
+#include "widgets/editable_list.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

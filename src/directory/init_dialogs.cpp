@@ -1,6 +1,6 @@
 #include "directory/init_dialogs.h"
 
-#include "shell/editable_list.h"
+#include "widgets/editable_list.h"
 
 #include <QComboBox>
 #include <QFormLayout>

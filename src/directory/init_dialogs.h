@@ -2,7 +2,7 @@
 
 #include "directory/tel_book.h"
 
-#include "shell/answer_dialog.h"
+#include "widgets/answer_dialog.h"
 
 class QComboBox;
 class QLineEdit;

@@ -2,7 +2,7 @@
 
 #include "common/text_cut.h"
 #include "directory/directory_store.h"
-#include "shell/configuration.h"
+#include "common/configuration.h"
 
 #include <QRegularExpression>
 #include <QSqlError>

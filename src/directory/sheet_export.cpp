@@ -2,7 +2,7 @@
 
 #include "directory/live_query.h"
 #include "directory/tel_book.h"
-#include "shell/configuration.h"
+#include "common/configuration.h"
 
 #include <QDate>
 #include <QDir>

@@ -2,8 +2,8 @@
 
 #include "directory/directory.h"
 #include "directory/directory_store.h"
-#include "shell/configuration.h"
-#include "shell/trace_sink.h"
+#include "common/configuration.h"
+#include "common/trace_sink.h"
 
 #include <QDate>
 #include <QLocale>

@@ -6,7 +6,7 @@
 #include "directory/live_query_model.h"
 #include "directory/directory_store.h"
 #include "directory/tel_book.h"
-#include "shell/exit_dialog.h"
+#include "widgets/exit_dialog.h"
 
 #include <QApplication>
 #include <QComboBox>

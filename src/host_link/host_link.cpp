@@ -2,8 +2,8 @@
 
 #include "host_link/host_frame.h"
 #include "platform_link/ldtx_frame.h"
-#include "shell/configuration.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/traffic_log.h"
 
 THostLink::THostLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
     : QObject(parent), Config(config), Traffic(traffic)

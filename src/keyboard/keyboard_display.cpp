@@ -2,8 +2,8 @@
 
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
-#include "shell/configuration.h"
-#include "shell/settings_store.h"
+#include "common/configuration.h"
+#include "common/settings_store.h"
 
 #include <QSaveFile>
 #include <QtEndian>

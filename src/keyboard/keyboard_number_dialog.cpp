@@ -1,7 +1,7 @@
 #include "keyboard/keyboard_number_dialog.h"
 
 #include "keyboard/key_table.h"
-#include "shell/editable_list.h"
+#include "widgets/editable_list.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "platform_link/input_play_dialog.h"
 
-#include "shell/editable_list.h"
+#include "widgets/editable_list.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/answer_dialog.h"
+#include "widgets/answer_dialog.h"
 
 class QComboBox;
 class QLineEdit;

@@ -2,8 +2,8 @@
 
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/unit_crc.h"
-#include "shell/configuration.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/traffic_log.h"
 
 TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
     : QObject(parent), Config(config), Traffic(traffic)

@@ -4,10 +4,10 @@
 #include "directory/directory.h"
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/platform_link.h"
-#include "shell/configuration.h"
-#include "shell/line_log.h"
-#include "shell/trace_sink.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/line_log.h"
+#include "common/trace_sink.h"
+#include "common/traffic_log.h"
 
 #include <QDateTime>
 #include <QtEndian>

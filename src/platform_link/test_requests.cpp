@@ -4,8 +4,8 @@
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/platform_link.h"
 #include "platform_link/unit_crc.h"
-#include "shell/configuration.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/traffic_log.h"
 
 #include <QtEndian>
 

@@ -1,7 +1,7 @@
 #include "settings/comm_settings.h"
 
-#include "shell/configuration.h"
-#include "shell/settings_store.h"
+#include "common/configuration.h"
+#include "common/settings_store.h"
 
 namespace {
 // The value names as the dialog writes them; receive ports under their historic spelling,

@@ -1,6 +1,6 @@
 #include "settings/comm_settings_dialog.h"
 
-#include "shell/editable_list.h"
+#include "widgets/editable_list.h"
 
 #include <QComboBox>
 #include <QGridLayout>

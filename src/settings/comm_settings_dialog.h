@@ -2,7 +2,7 @@
 
 #include "settings/comm_settings.h"
 
-#include "shell/answer_dialog.h"
+#include "widgets/answer_dialog.h"
 
 #include <QList>
 

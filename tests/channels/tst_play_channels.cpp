@@ -1,9 +1,9 @@
 #include "channels/play_channels.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
-#include "shell/configuration.h"
-#include "shell/settings_store.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/settings_store.h"
+#include "common/traffic_log.h"
 #include "support/test_support.h"
 
 #include <QTemporaryDir>

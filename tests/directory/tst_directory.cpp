@@ -1,6 +1,6 @@
 #include "directory/directory.h"
 #include "directory/directory_store.h"
-#include "shell/line_log.h"
+#include "common/line_log.h"
 #include "support/directory_fixture.h"
 #include "support/test_support.h"
 

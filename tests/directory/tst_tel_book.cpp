@@ -1,8 +1,8 @@
 #include "directory/directory.h"
 #include "directory/directory_store.h"
 #include "directory/tel_book.h"
-#include "shell/line_log.h"
-#include "shell/trace_sink.h"
+#include "common/line_log.h"
+#include "common/trace_sink.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

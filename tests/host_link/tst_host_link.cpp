@@ -1,9 +1,9 @@
 #include "host_link/host_frame.h"
 #include "host_link/host_link.h"
 #include "platform_link/ldtx_frame.h"
-#include "shell/configuration.h"
-#include "shell/varnex_core.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "app/varnex_core.h"
+#include "common/traffic_log.h"
 #include "support/test_support.h"
 
 #include <QFile>

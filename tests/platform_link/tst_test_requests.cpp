@@ -1,5 +1,5 @@
 #include "platform_link/ldtx_frame.h"
-#include "shell/varnex_core.h"
+#include "app/varnex_core.h"
 #include "support/test_support.h"
 
 #include <QNetworkDatagram>

@@ -1,5 +1,5 @@
 #include "settings/comm_settings.h"
-#include "shell/varnex_core.h"
+#include "app/varnex_core.h"
 #include "support/test_support.h"
 
 #include <QFile>

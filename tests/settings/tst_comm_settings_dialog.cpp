@@ -1,5 +1,5 @@
 #include "settings/comm_settings_dialog.h"
-#include "shell/main_form.h"
+#include "app/main_form.h"
 #include "support/modal.h"
 #include "support/test_support.h"
 #include "support/window_fixture.h"

@@ -2,8 +2,8 @@
 
 #include "directory/directory.h"
 #include "directory/directory_store.h"
-#include "shell/line_log.h"
-#include "shell/trace_sink.h"
+#include "common/line_log.h"
+#include "common/trace_sink.h"
 #include "support/test_support.h"
 
 #include <QTemporaryDir>

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 #include "channels/sound_player.h"
-#include "shell/varnex_core.h"
+#include "app/varnex_core.h"
 
 // A sound player that only records what it was told, one line per call.
 class TRecordingPlayer : public TSoundPlayer

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/main_form.h"
+#include "app/main_form.h"
 #include "support/test_support.h"
 
 #include <QTemporaryDir>

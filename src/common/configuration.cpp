@@ -1,6 +1,6 @@
-#include "shell/configuration.h"
+#include "common/configuration.h"
 
-#include "shell/settings_store.h"
+#include "common/settings_store.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

@@ -1,4 +1,4 @@
-#include "shell/answer_dialog.h"
+#include "widgets/answer_dialog.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "shell/varnex_core.h"
+#include "app/varnex_core.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "shell/configuration.h"
-#include "shell/settings_store.h"
+#include "common/configuration.h"
+#include "common/settings_store.h"
 #include "support/test_support.h"
 
 #include <QDir>

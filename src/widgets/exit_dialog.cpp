@@ -1,4 +1,4 @@
-#include "shell/exit_dialog.h"
+#include "widgets/exit_dialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "shell/log_memo.h"
+#include "widgets/log_memo.h"
 
-#include "shell/line_log.h"
+#include "common/line_log.h"
 
 #include <QAbstractListModel>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "shell/varnex_core.h"
+#include "app/varnex_core.h"
 #include "support/other_program.h"
 #include "support/test_support.h"
 

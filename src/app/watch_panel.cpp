@@ -1,9 +1,9 @@
-#include "shell/watch_panel.h"
+#include "app/watch_panel.h"
 
-#include "shell/latest_text.h"
+#include "widgets/latest_text.h"
 
-#include "shell/log_memo.h"
-#include "shell/varnex_core.h"
+#include "widgets/log_memo.h"
+#include "app/varnex_core.h"
 
 #include <QLabel>
 #include <QLineEdit>

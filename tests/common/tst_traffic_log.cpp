@@ -1,4 +1,4 @@
-#include "shell/traffic_log.h"
+#include "common/traffic_log.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "shell/line_log.h"
+#include "common/line_log.h"
 
 TLineLog::TLineLog(const QString &firstLine, QObject *parent) : QObject(parent)
 {

@@ -1,5 +1,5 @@
-#include "shell/main_form.h"
-#include "shell/varnex_core.h"
+#include "app/main_form.h"
+#include "app/varnex_core.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "shell/settings_store.h"
+#include "common/settings_store.h"
 
 #include <QDir>
 #include <QFile>

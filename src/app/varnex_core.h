@@ -13,11 +13,11 @@
 #include "platform_link/platform_link.h"
 #include "platform_link/request_dispatcher.h"
 #include "platform_link/test_requests.h"
-#include "shell/configuration.h"
-#include "shell/line_log.h"
-#include "shell/settings_store.h"
-#include "shell/trace_sink.h"
-#include "shell/traffic_log.h"
+#include "common/configuration.h"
+#include "common/line_log.h"
+#include "common/settings_store.h"
+#include "common/trace_sink.h"
+#include "common/traffic_log.h"
 
 #include <QElapsedTimer>
 #include <QObject>

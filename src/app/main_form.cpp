@@ -1,4 +1,4 @@
-#include "shell/main_form.h"
+#include "app/main_form.h"
 
 #include "channels/channel_box.h"
 #include "channels/channel_settings_dialog.h"
@@ -7,10 +7,10 @@
 #include "keyboard/keyboard_number_dialog.h"
 #include "platform_link/input_play_dialog.h"
 #include "settings/comm_settings_dialog.h"
-#include "shell/exit_dialog.h"
-#include "shell/log_memo.h"
-#include "shell/varnex_core.h"
-#include "shell/watch_panel.h"
+#include "widgets/exit_dialog.h"
+#include "widgets/log_memo.h"
+#include "app/varnex_core.h"
+#include "app/watch_panel.h"
 
 #include <QAction>
 #include <QApplication>
