@@ -39,6 +39,12 @@ void TVarnexCore::FormCreate()
     Configuration.ProgramDir = QDir::toNativeSeparators(
         QDir(Options.ProgramDir.isEmpty() ? QCoreApplication::applicationDirPath() : Options.ProgramDir).absolutePath()
         + QLatin1Char('/'));
+    const auto folder = [this](const QString &dir) {
+        return dir.isEmpty() ? Configuration.ProgramDir
+                             : QDir::toNativeSeparators(QDir(dir).absolutePath() + QLatin1Char('/'));
+    };
+    Configuration.DataDir = folder(Options.DataDir);
+    Configuration.SoundDir = folder(Options.SoundDir);
     // 3
     Store.Open();
     Configuration.ReadHostSide(Store, Errors);
@@ -112,7 +118,7 @@ void TVarnexCore::ReadChannelSettings()
 void TVarnexCore::PrepareDirectoryStore()
 {
     QString why;
-    if (!DM.Prepare(Configuration.ProgramDir, &why)) {
+    if (!DM.Prepare(Configuration.DataDir, &why)) {
         LogMon(why);
         // Every query would answer an empty directory; the operator is told why.
         SystemLog.Add(QStringLiteral("电话号码库不可用: ") + why);

@@ -30,6 +30,8 @@ struct TCoreOptions
 {
     QString SettingsPath; // empty: the platform's standard settings store
     QString ProgramDir;   // empty: the executable's folder
+    QString DataDir;      // the folder that holds DATA/; empty: ProgramDir
+    QString SoundDir;     // the folder of w0.wav … w7.wav; empty: ProgramDir
     QString KeyFile;      // empty: "key.dat" in the working directory
     TSoundPlayer *Player = nullptr; // empty: the platform's media player, owned by the core
 };
@@ -78,6 +80,7 @@ public:
     TTelBook &TelBook() { return Book; }
     TNumberImport &NumberImport() { return Import; }
     TTestRequests &TestRequests() { return Requests; }
+    TDM &DirectoryStore() { return DM; }
     // Failed sends of both links, said on the system message memo without flooding it.
     TFailureDigest &SendFailures() { return Failures; }
     qint64 Now() const { return Clock.elapsed(); }

@@ -168,7 +168,7 @@ void TPlayChannels::PlayManager(int event, int channel)
 void TPlayChannels::StartPlaying(int channel)
 {
     LoopPlay = true;
-    if (!Player.Open(Config.ProgramDir + SoundFileFor(PlayChn[size_t(channel)].PlayText)))
+    if (!Player.Open(Config.SoundDir + SoundFileFor(PlayChn[size_t(channel)].PlayText)))
         return;
     Player.Play();
     PlayerTag = channel;

@@ -29,6 +29,9 @@ struct TConfiguration
 
     // The executable's folder, with a trailing separator.
     QString ProgramDir;
+    // The folders of the directory's DATA/ and of the sounds, with a trailing separator.
+    QString DataDir;
+    QString SoundDir;
 
     // Each reader appends one operator-readable line to errors for every value that is not a
     // decimal integer; that value keeps its default.

@@ -24,7 +24,7 @@ QString TDirectory::GetTelNumberAmount()
             return QString();
         }
         if (attempt == 1)
-            return query.lastError().text().isEmpty() ? QStringLiteral("电话号码表不可用") : query.lastError().text();
+            return query.lastError().isValid() ? TDM::Explain(query.lastError()) : QStringLiteral("电话号码表不可用");
         NextSequence = 1;
     }
     return QString();

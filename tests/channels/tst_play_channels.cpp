@@ -25,7 +25,7 @@ struct TChannels
 
     TChannels()
     {
-        Config.ProgramDir = QStringLiteral("/opt/varnex/");
+        Config.ProgramDir = Config.SoundDir = QStringLiteral("/opt/varnex/");
         Channels.InitDisplays();
         for (TPlayChn &chn : Channels.PlayChn) { // every channel enabled
             chn.IfUse = true;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the program was asked to do on its command line.
+struct TCommandLine
+{
+    bool Headless = false;
+    bool Traffic = false;   // headless: traffic lines too
+    QString DataDir;        // --data-dir
+    QString Label;          // import: the label of this import (default: today's date)
+    QString Command;        // empty (run), "import", "export" or "check-keys"
+    QString File;           // import / export
+    // Set when the program should only print this and end with ExitCode (help, version, errors).
+    QString Say;
+    int ExitCode = 0;
+    bool Done = false;
+
+    static TCommandLine Parse(const QStringList &arguments);
+};

@@ -1,0 +1,85 @@
+#include "app/headless_runner.h"
+
+#include "app/varnex_core.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSocketNotifier>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <unistd.h>
+#endif
+
+namespace {
+
+void Write(const QString &text)
+{
+    const QByteArray bytes = (THeadlessRunner::LogLine(text) + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+#ifdef Q_OS_UNIX
+int SignalPipe[2] = {-1, -1};
+volatile sig_atomic_t Signalled = 0;
+
+// Only async-signal-safe calls: the event loop learns of it through the pipe.
+void OnSignal(int number)
+{
+    if (Signalled)
+        _exit(128 + number); // asked twice: at once
+    Signalled = 1;
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = write(SignalPipe[1], &byte, 1);
+}
+#endif
+
+} // namespace
+
+THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent) : QObject(parent), Core(core)
+{
+    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, &Write);
+    Core.CommMsg().SetShown(traffic);
+    if (traffic)
+        connect(&Core.CommMsg(), &TLineLog::LineAdded, this, &Write);
+}
+
+QString THeadlessRunner::LogLine(const QString &text)
+{
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + line;
+}
+
+int THeadlessRunner::Run()
+{
+#ifdef Q_OS_UNIX
+    if (pipe(SignalPipe) == 0) {
+        auto *notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &THeadlessRunner::Stop);
+        struct sigaction action = {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGINT, &action, nullptr);
+    }
+#endif
+    Core.FormCreate();
+    for (const QString &error : Core.StartupErrors())
+        Write(error);
+    Core.StartTimers();
+    Write(QStringLiteral("Varnex 已启动（无窗口）：安检侧接收端口 %1，主机侧接收端口 %2，电话号码库 %3")
+              .arg(QString::number(Core.Config().CommRecIpPort), QString::number(Core.Config().RecIpPort),
+                   Core.DirectoryStore().Folder()));
+    return QCoreApplication::exec();
+}
+
+void THeadlessRunner::Stop()
+{
+    Core.FormDestroy();
+    Write(QStringLiteral("Varnex 已停止。"));
+    QCoreApplication::exit(0);
+}

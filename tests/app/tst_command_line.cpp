@@ -1,0 +1,135 @@
+#include "directory/directory_store.h"
+#include "platform_link/ldtx_frame.h"
+#include "support/other_program.h"
+#include "support/test_support.h"
+
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <csignal>
+
+// The built program from outside: headless as a service, and its directory commands beside it.
+class TstCommandLine : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir Dir;
+    QUdpSocket Platform;
+    int ListenPort = 0;
+
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+        return env;
+    }
+    // Runs a command to its end; its standard error in *said.
+    int Command(const QStringList &arguments, QString *said = nullptr)
+    {
+        QProcess p;
+        p.setProcessEnvironment(Environment());
+        p.setWorkingDirectory(Dir.path());
+        p.start(QStringLiteral(VARNEX_PROGRAM), arguments + QStringList{QStringLiteral("--data-dir"), Dir.filePath(QStringLiteral("data"))});
+        if (!p.waitForFinished(30000))
+            return -1;
+        if (said)
+            *said = QString::fromUtf8(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    // The reply's count byte to one request of type, or -1.
+    int Ask(uint8_t type)
+    {
+        while (Platform.hasPendingDatagrams())
+            Platform.receiveDatagram();
+        Platform.writeDatagram(LdtxFrame::Build({}, type, 0, 1, QStringLiteral("CRC-16/MODBUS"))->Bytes, QHostAddress::LocalHost,
+                               quint16(ListenPort));
+        if (!QTest::qWaitFor([&] { return Platform.hasPendingDatagrams(); }, 5000))
+            return -1;
+        return uint8_t(Platform.receiveDatagram().data()[10]);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(Platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        ListenPort = ports[0];
+        QDir().mkpath(Dir.filePath(QStringLiteral("config")));
+        TestSupport::WriteSettings(Dir, {QStringLiteral("CommIpAddress=127.0.0.1"),
+                                         QStringLiteral("CommIpPort=%1").arg(Platform.localPort()),
+                                         QStringLiteral("CommRecIpPort=%1").arg(ports[0]),
+                                         QStringLiteral("RecIpPort=%1").arg(ports[1]), QStringLiteral("CurrentKeyboard=3")});
+        QFile::rename(Dir.filePath(QStringLiteral("Zelvane.conf")), Dir.filePath(QStringLiteral("config/Zelvane.conf")));
+    }
+
+    void helpAndVersion()
+    {
+        QString said;
+        QCOMPARE(Command({QStringLiteral("frobnicate")}, &said), 2);
+        QVERIFY(said.contains(QStringLiteral("unknown command")));
+        QProcess p;
+        p.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("--help")});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString help = QString::fromUtf8(p.readAllStandardOutput());
+        for (const char *word : {"--headless", "import", "export", "check-keys", "--data-dir"})
+            QVERIFY2(help.contains(QLatin1String(word)), word);
+    }
+
+    // Headless, with no display: serves the platform, takes an import made beside it, and stops
+    // cleanly on SIGTERM; the commands meet a locked directory with a clear message.
+    void headlessServiceAndCommands()
+    {
+        QProcess service;
+        service.setProcessEnvironment(Environment());
+        service.setWorkingDirectory(Dir.path());
+        service.start(QStringLiteral(VARNEX_PROGRAM),
+                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), Dir.filePath(QStringLiteral("data"))});
+        QVERIFY(service.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(Ask(LdtxFrame::DeviceStatusQuery) == 0, 10000);
+
+        QString said;
+        QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx")}, &said), 0);
+        QVERIFY2(said.contains(QStringLiteral("导入成功！")), qPrintable(said));
+        QTRY_COMPARE_WITH_TIMEOUT(Ask(LdtxFrame::DeviceStatusQuery), 50, 5000); // the service sees the other program's commit
+
+        QFile keys(Dir.filePath(QStringLiteral("key.dat")));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write(TestSupport::KeyFile({{3 * 1088, 2001}, {3 * 1088 + 1, 9999}}));
+        keys.close();
+        QCOMPARE(Command({QStringLiteral("check-keys")}, &said), 0);
+        QVERIFY2(said.contains(QStringLiteral("无键位: 2002")) && !said.contains(QStringLiteral("无键位: 2001 "))
+                     && said.contains(QStringLiteral("号码 9999")),
+                 qPrintable(said));
+
+        const QString exported = Dir.filePath(QStringLiteral("list"));
+        QCOMPARE(Command({QStringLiteral("export"), exported}, &said), 0);
+        QVERIFY(QFile::exists(exported + QStringLiteral(".xlsx")));
+        {
+            TOtherProgram locker(Dir.filePath(QStringLiteral("data/DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
+            QVERIFY(locker.Ok);
+            QCOMPARE(Command({QStringLiteral("export"), Dir.filePath(QStringLiteral("again"))}, &said), 1);
+            QVERIFY2(said.contains(TDM::BusyText()), qPrintable(said));
+            QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.csv")}, &said), 1);
+            QVERIFY2(said.contains(TDM::BusyText()), qPrintable(said));
+            QCOMPARE(Ask(LdtxFrame::DeviceStatusQuery), 50); // the service answers from its copy
+        }
+
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        const QString log = QString::fromUtf8(service.readAllStandardError());
+        QVERIFY2(log.contains(QStringLiteral("Varnex 已启动")) && log.contains(QStringLiteral("Varnex 已停止。")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("电话号码库暂时无法读取")), qPrintable(log));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCommandLine)
+#include "tst_command_line.moc"
