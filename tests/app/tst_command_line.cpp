@@ -42,17 +42,7 @@ class TstCommandLine : public QObject
             *said = QString::fromUtf8(p.readAllStandardError());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
-    // The reply's count byte to one request of type, or -1.
-    int Ask(uint8_t type)
-    {
-        while (Platform.hasPendingDatagrams())
-            Platform.receiveDatagram();
-        Platform.writeDatagram(LdtxFrame::Build({}, type, 0, 1, QStringLiteral("CRC-16/MODBUS"))->Bytes, QHostAddress::LocalHost,
-                               quint16(ListenPort));
-        if (!QTest::qWaitFor([&] { return Platform.hasPendingDatagrams(); }, 5000))
-            return -1;
-        return uint8_t(Platform.receiveDatagram().data()[10]);
-    }
+    int Ask(uint8_t type) { return TestSupport::AskCount(Platform, ListenPort, type); }
 
 private Q_SLOTS:
     void initTestCase()

@@ -11,6 +11,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QtEndian>
+#include <QNetworkDatagram>
+#include <QTest>
+
+#include "platform_link/ldtx_frame.h"
 
 bool TRecordingPlayer::Open(const QString &path)
 {
@@ -61,6 +65,18 @@ QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys)
     for (const auto &key : keys)
         qToLittleEndian<int32_t>(key.second, bytes.data() + key.first * 4);
     return bytes;
+}
+
+int AskCount(QUdpSocket &platform, int port, uint8_t type)
+{
+    while (platform.hasPendingDatagrams())
+        platform.receiveDatagram();
+    platform.writeDatagram(LdtxFrame::Build({}, type, 0, 1, QStringLiteral("CRC-16/MODBUS"))->Bytes, QHostAddress::LocalHost,
+                           quint16(port));
+    if (!QTest::qWaitFor([&] { return platform.hasPendingDatagrams(); }, 5000))
+        return -1;
+    const QByteArray reply = platform.receiveDatagram().data();
+    return reply.size() > 10 ? uint8_t(reply[10]) : -1;
 }
 
 int FreeUdpPort()

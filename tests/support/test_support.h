@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include "channels/sound_player.h"
 #include "app/varnex_core.h"
@@ -47,6 +48,10 @@ std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringLi
 
 // Every row of a statement on a connection, its values joined by "|", NULL as "NULL".
 QStringList SqlRows(const QString &connection, const QString &statement);
+
+// Sends the platform's request of type from platform to a program listening on port, and
+// returns the count byte of its reply, or -1 when none comes within 5 s.
+int AskCount(QUdpSocket &platform, int port, uint8_t type);
 
 // A key.dat image with the given key values set (index into the whole table), others 0.
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys);

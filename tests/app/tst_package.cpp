@@ -1,0 +1,81 @@
+#include "platform_link/ldtx_frame.h"
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <csignal>
+
+// The .deb as it would be installed: built with cpack, unpacked into a folder, started from there.
+class TstPackage : public QObject
+{
+    Q_OBJECT
+
+    static int Run(const QString &program, const QStringList &arguments, const QString &folder, QString *output)
+    {
+        QProcess p;
+        p.setWorkingDirectory(folder);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, arguments);
+        if (!p.waitForFinished(120000))
+            return -1;
+        *output = QString::fromUtf8(p.readAll());
+        return p.exitCode();
+    }
+
+private Q_SLOTS:
+    void unpackedPackageServes()
+    {
+        QTemporaryDir dir;
+        QString output;
+        QCOMPARE(Run(QStringLiteral("cpack"), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), dir.path()},
+                     QStringLiteral(VARNEX_BINARY_DIR), &output),
+                 0);
+        const QStringList debs = QDir(dir.path()).entryList({QStringLiteral("varnex_*.deb")});
+        QVERIFY2(debs.size() == 1, qPrintable(output));
+        const QString root = dir.filePath(QStringLiteral("root"));
+        QCOMPARE(Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), dir.filePath(debs[0]), root}, dir.path(), &output), 0);
+        for (const char *file : {"usr/bin/varnex", "usr/share/varnex/w0.wav", "usr/share/applications/varnex.desktop",
+                                 "usr/share/icons/hicolor/scalable/apps/varnex.svg", "usr/lib/systemd/system/varnex.service"})
+            QVERIFY2(QFile::exists(root + QLatin1Char('/') + QLatin1String(file)), file);
+        QCOMPARE(Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), dir.filePath(debs[0]), QStringLiteral("Depends")},
+                     dir.path(), &output),
+                 0);
+        QVERIFY2(output.contains(QStringLiteral("libqt6core6")), qPrintable(output));
+
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const QList<int> ports = TestSupport::FreeUdpPorts(2);
+        QDir().mkpath(dir.filePath(QStringLiteral("state")));
+        QFile settings(dir.filePath(QStringLiteral("state/Zelvane.conf")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommIpPort=%1\nCommRecIpPort=%2\nRecIpPort=%3\n")
+                           .arg(platform.localPort())
+                           .arg(ports[0])
+                           .arg(ports[1])
+                           .toUtf8());
+        settings.close();
+        QProcess service; // as the unit runs it
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("state")));
+        service.setProcessEnvironment(env);
+        service.setWorkingDirectory(dir.filePath(QStringLiteral("state")));
+        service.start(root + QStringLiteral("/usr/bin/varnex"),
+                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), dir.filePath(QStringLiteral("state"))});
+        QVERIFY(service.waitForStarted(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(TestSupport::AskCount(platform, ports[0], LdtxFrame::GroupListQuery), 0, 10000);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("state/DATA/ChaDB.sqlite"))));
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstPackage)
+#include "tst_package.moc"
