@@ -6,6 +6,7 @@
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -18,7 +19,9 @@ class TstCommandLine : public QObject
 
     QTemporaryDir Dir;
     QUdpSocket Platform;
+    QUdpSocket Switch; // a stand-in switch CPU
     int ListenPort = 0;
+    int HostPort = 0;
 
     QProcessEnvironment Environment() const
     {
@@ -48,13 +51,21 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(Platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        QVERIFY(Switch.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
         const QList<int> ports = TestSupport::FreeUdpPorts(2);
         ListenPort = ports[0];
+        HostPort = ports[1];
         QDir().mkpath(Dir.filePath(QStringLiteral("config")));
         TestSupport::WriteSettings(Dir, {QStringLiteral("CommIpAddress=127.0.0.1"),
                                          QStringLiteral("CommIpPort=%1").arg(Platform.localPort()),
                                          QStringLiteral("CommRecIpPort=%1").arg(ports[0]),
-                                         QStringLiteral("RecIpPort=%1").arg(ports[1]), QStringLiteral("CurrentKeyboard=3")});
+                                         QStringLiteral("RecIpPort=%1").arg(ports[1]), QStringLiteral("CurrentKeyboard=3"),
+                                         QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.1"),
+                                         QStringLiteral("IpPort=%1").arg(Switch.localPort())});
+        QFile keys(Dir.filePath(QStringLiteral("key.dat")));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write(TestSupport::KeyFile({{3 * 1088, 2001}, {3 * 1088 + 1, 9999}}));
+        keys.close();
         QFile::rename(Dir.filePath(QStringLiteral("Zelvane.conf")), Dir.filePath(QStringLiteral("config/Zelvane.conf")));
     }
 
@@ -89,10 +100,6 @@ private Q_SLOTS:
         QVERIFY2(said.contains(QStringLiteral("导入成功！")), qPrintable(said));
         QTRY_COMPARE_WITH_TIMEOUT(Ask(LdtxFrame::DeviceStatusQuery), 50, 5000); // the service sees the other program's commit
 
-        QFile keys(Dir.filePath(QStringLiteral("key.dat")));
-        QVERIFY(keys.open(QIODevice::WriteOnly));
-        keys.write(TestSupport::KeyFile({{3 * 1088, 2001}, {3 * 1088 + 1, 9999}}));
-        keys.close();
         QCOMPARE(Command({QStringLiteral("check-keys")}, &said), 0);
         QVERIFY2(said.contains(QStringLiteral("无键位: 2002")) && !said.contains(QStringLiteral("无键位: 2001 "))
                      && said.contains(QStringLiteral("号码 9999")),
@@ -110,6 +117,25 @@ private Q_SLOTS:
             QVERIFY2(said.contains(TDM::BusyText()), qPrintable(said));
             QCOMPARE(Ask(LdtxFrame::DeviceStatusQuery), 50); // the service answers from its copy
         }
+
+        // The switch link: a CPU makes contact, the platform calls 2001, and after the eight
+        // seconds off-hook the key commands reach the CPU.
+        QTimer alive; // the CPU keeps the link up
+        QObject::connect(&alive, &QTimer::timeout, &Switch,
+                         [this] { Switch.writeDatagram(QByteArray(1, '\x01'), QHostAddress::LocalHost, quint16(HostPort)); });
+        alive.start(1000);
+        Switch.writeDatagram(QByteArray(1, '\x01'), QHostAddress::LocalHost, quint16(HostPort));
+        QByteArray call(8, 0);
+        call[0] = char(0xD1);
+        call[1] = char(0x07);
+        call[4] = char(0xD1);
+        call[5] = char(0x07);
+        Platform.writeDatagram(LdtxFrame::Build(call, LdtxFrame::PhoneCall, 0, 2, QStringLiteral("CRC-16/MODBUS"))->Bytes,
+                               QHostAddress::LocalHost, quint16(ListenPort));
+        QByteArray keyCommands;
+        QTRY_VERIFY_WITH_TIMEOUT((keyCommands += Switch.hasPendingDatagrams() ? Switch.receiveDatagram().data() : QByteArray())
+                                     .contains(QByteArray::fromHex("A5A5A5")),
+                                 15000);
 
         ::kill(pid_t(service.processId()), SIGTERM);
         QVERIFY(service.waitForFinished(10000));
