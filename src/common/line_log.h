@@ -21,11 +21,6 @@ public:
         Settle();
         return QStringList(Items.begin(), Items.end());
     }
-    qsizetype Count()
-    {
-        Settle();
-        return qsizetype(Items.size());
-    }
     void Add(const QString &line);
     virtual void Clear();
 

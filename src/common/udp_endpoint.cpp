@@ -41,11 +41,6 @@ void TUdpEndpoint::EnlargeReceiveBuffer()
     Socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(ReceiveBufferBytes));
 }
 
-int TUdpEndpoint::ReceiveBufferSize() const
-{
-    return const_cast<QUdpSocket &>(Socket).socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
-}
-
 void TUdpEndpoint::Close()
 {
     Socket.abort();

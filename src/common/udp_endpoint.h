@@ -25,8 +25,6 @@ public:
     bool IsOpen() const;
     quint16 LocalPort() const;
     qintptr Descriptor() const { return Socket.socketDescriptor(); }
-    // The receive buffer the system granted, in bytes.
-    int ReceiveBufferSize() const;
 
     // Sends one datagram from this endpoint's own port. False when closed or not sent, with
     // the reason in why.
