@@ -53,6 +53,15 @@ struct TOpened
         if (!Ok)
             Say(QStringLiteral("电话号码库不可用: ") + why);
     }
+    // Every extension in sequence order into list; false (and the reason said) when not listed.
+    bool ListExtensions(TLiveQuery &list, const QString &failure)
+    {
+        if (Ok && list.Open(QStringLiteral("TelNumber"), QString(), {}, QStringLiteral("sequence asc")))
+            return true;
+        if (Ok)
+            Say(failure + list.LastError());
+        return false;
+    }
 };
 
 } // namespace
@@ -82,13 +91,9 @@ int Import(const QString &dataDir, const QString &file, const QString &label)
 int Export(const QString &dataDir, const QString &file)
 {
     TOpened opened(dataDir);
-    if (!opened.Ok)
-        return 1;
     TLiveQuery list(opened.Store.Connection());
-    if (!list.Open(QStringLiteral("TelNumber"), QString(), {}, QStringLiteral("sequence asc"))) {
-        Say(QStringLiteral("导出数据出错！") + list.LastError());
+    if (!opened.ListExtensions(list, QStringLiteral("导出数据出错！")))
         return 1;
-    }
     const QString path = TSheetExport::WithExtension(file);
     const QString error = TSheetExport::Write(list, path);
     if (!error.isEmpty()) {
@@ -120,13 +125,9 @@ int CheckKeys(const QString &dataDir, const QString &keyFile)
         return 1;
     }
     TOpened opened(dataDir);
-    if (!opened.Ok)
-        return 1;
     TLiveQuery list(opened.Store.Connection());
-    if (!list.Open(QStringLiteral("TelNumber"), QString(), {}, QStringLiteral("sequence asc"))) {
-        Say(QStringLiteral("电话号码库不可用: ") + list.LastError());
+    if (!opened.ListExtensions(list, QStringLiteral("电话号码库不可用: ")))
         return 1;
-    }
     QSet<int> numbers;
     int keyless = 0;
     for (list.First(); !list.Eof(); list.Next()) {

@@ -50,9 +50,9 @@ TDirectoryCopy::~TDirectoryCopy()
 
 bool TDirectoryCopy::Open()
 {
-    const QString file = Store.Folder() + QStringLiteral("ChaDB.sqlite");
     if (Store.Folder().isEmpty())
         return false;
+    const QString file = Store.Folder() + QStringLiteral("ChaDB.sqlite");
     if (file == File && QSqlDatabase::database(Name, false).isOpen())
         return true;
     QSqlDatabase db = QSqlDatabase::contains(Name) ? QSqlDatabase::database(Name, false)
