@@ -41,10 +41,11 @@ void OnSignal(int number)
 
 THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent) : QObject(parent), Core(core)
 {
-    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, &Write);
+    const auto write = [](const TLogLine &line) { Write(line.Text()); };
+    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, write);
     Core.CommMsg().SetShown(traffic);
     if (traffic)
-        connect(&Core.CommMsg(), &TLineLog::LineAdded, this, &Write);
+        connect(&Core.CommMsg(), &TLineLog::LineAdded, this, write);
 }
 
 QString THeadlessRunner::LogLine(const QString &text)

@@ -1,9 +1,35 @@
 #pragma once
 
+#include <QByteArray>
+#include <QMetaType>
 #include <QObject>
 #include <QStringList>
 
 #include <deque>
+
+// One line of a log: a text, or a frame kept as its bytes and written out as hex only when
+// someone reads it (a full reply is 1,400 bytes but a 4,400-character line, and most lines of
+// a busy link are never looked at).
+class TLogLine
+{
+public:
+    TLogLine() = default;
+    TLogLine(const QString &text) : Prefix(text) {} // NOLINT: a text is a line
+    // prefix, every byte as two hex digits followed by separator, then suffix.
+    static TLogLine Frame(const QString &prefix, const QByteArray &bytes, char separator, const QString &suffix);
+
+    QString Text() const;
+    // The length of Text(), without making it.
+    qsizetype Length() const;
+
+private:
+    QString Prefix;
+    QByteArray Bytes;
+    QString Suffix;
+    char Separator = ' ';
+    bool IsFrame = false;
+};
+Q_DECLARE_METATYPE(TLogLine)
 
 // A memo's lines, newest last. Keeps the most recent MaxLines so a platform that runs for
 // months does not grow without bound.
@@ -15,24 +41,17 @@ public:
 
     explicit TLineLog(const QString &firstLine = QString(), QObject *parent = nullptr);
 
-    // A copy of the lines, oldest first (lines still being made are made first).
-    QStringList Lines()
-    {
-        Settle();
-        return QStringList(Items.begin(), Items.end());
-    }
-    void Add(const QString &line);
+    // The lines' texts, oldest first.
+    QStringList Lines() const;
+    const std::deque<TLogLine> &Items() const { return Kept; }
+    void Add(const TLogLine &line);
     virtual void Clear();
 
-protected:
-    // Makes the lines that a kind of log puts off making.
-    virtual void Settle() {}
-
 Q_SIGNALS:
-    void LineAdded(const QString &line);
+    void LineAdded(const TLogLine &line);
     void Cleared();
 
 private:
     // A queue: dropping the oldest line never moves the others, whatever the rate.
-    std::deque<QString> Items;
+    std::deque<TLogLine> Kept;
 };

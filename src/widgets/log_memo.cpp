@@ -26,17 +26,17 @@ public:
         if (!index.isValid() || index.row() >= int(Rows.size()))
             return QVariant();
         if (role == Qt::DisplayRole)
-            return Rows[size_t(index.row())];
+            return Rows[size_t(index.row())].Text(); // made for the rows in view only
         if (role == Qt::SizeHintRole)
             return RowSize;
         return QVariant();
     }
 
-    void Append(const std::deque<QString> &lines, int charWidth, int height)
+    void Append(const std::deque<TLogLine> &lines, int charWidth, int height)
     {
         qsizetype longest = 0;
-        for (const QString &line : lines)
-            longest = std::max(longest, line.size());
+        for (const TLogLine &line : lines)
+            longest = std::max(longest, line.Length());
         const int width = int(std::min<qsizetype>(longest * charWidth + 2 * charWidth, 1 << 20));
         if (width > RowSize.width() || height != RowSize.height()) {
             RowSize = QSize(std::max(width, RowSize.width()), height);
@@ -62,10 +62,10 @@ public:
         Rows.clear();
         endResetModel();
     }
-    const std::deque<QString> &All() const { return Rows; }
+    const std::deque<TLogLine> &All() const { return Rows; }
 
 private:
-    std::deque<QString> Rows;
+    std::deque<TLogLine> Rows;
     QSize RowSize{0, 0};
 };
 
@@ -83,12 +83,11 @@ TLogMemo::TLogMemo(TLineLog &log, QWidget *parent) : QListView(parent), Lines(ne
     connect(&FlushTimer, &QTimer::timeout, this, &TLogMemo::Flush);
     connect(&log, &TLineLog::LineAdded, this, &TLogMemo::Take);
     connect(&log, &TLineLog::Cleared, this, &TLogMemo::ClearAll);
-    const QStringList lines = log.Lines();
-    Waiting.assign(lines.begin(), lines.end());
+    Waiting.assign(log.Items().begin(), log.Items().end());
     Flush();
 }
 
-void TLogMemo::Take(const QString &line)
+void TLogMemo::Take(const TLogLine &line)
 {
     Waiting.push_back(line);
     if (qsizetype(Waiting.size()) > TLineLog::MaxLines)
@@ -123,7 +122,9 @@ void TLogMemo::Flush()
 QString TLogMemo::toPlainText()
 {
     Flush();
-    QStringList all(Lines->All().begin(), Lines->All().end());
+    QStringList all;
+    for (const TLogLine &line : Lines->All())
+        all << line.Text();
     return all.join(QLatin1Char('\n'));
 }
 

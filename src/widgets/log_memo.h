@@ -1,12 +1,13 @@
 #pragma once
 
+#include "common/line_log.h"
+
 #include <QListView>
 #include <QStringList>
 #include <QTimer>
 
 #include <deque>
 
-class TLineLog;
 class TLogLinesModel;
 
 // A read-only memo that shows a line log as it grows: one row a line, all rows the same height,
@@ -33,10 +34,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void Take(const QString &line);
+    void Take(const TLogLine &line);
     void ClearAll();
 
     TLogLinesModel *Lines;
-    std::deque<QString> Waiting;
+    std::deque<TLogLine> Waiting;
     QTimer FlushTimer;
 };

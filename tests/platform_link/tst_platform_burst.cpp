@@ -39,7 +39,7 @@ struct TLiveLink
     QList<int> Replies(int expected)
     {
         QList<int> ids;
-        QTest::qWaitFor(
+        (void)QTest::qWaitFor(
             [&] {
                 while (Platform.hasPendingDatagrams()) {
                     const QByteArray reply = Platform.receiveDatagram().data();
