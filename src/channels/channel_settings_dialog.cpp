@@ -8,6 +8,8 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -34,12 +36,17 @@ TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDial
     form->addRow(QStringLiteral("线路号码:"), ChnNumberBox);
     form->addRow(QStringLiteral("是否启用:"), ifUseBox);
 
+    ProblemLabel = new QLabel(this);
+    ProblemLabel->setObjectName(QStringLiteral("ProblemLabel"));
+    ProblemLabel->setWordWrap(true);
+    QPalette red = ProblemLabel->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    ProblemLabel->setPalette(red);
+    ProblemLabel->hide();
+
     Button1 = new QPushButton(QStringLiteral("确定"), this);
     Button2 = new QPushButton(QStringLiteral("取消"), this);
-    connect(Button1, &QPushButton::clicked, this, [this] {
-        Button1Tag = 1;
-        accept();
-    });
+    connect(Button1, &QPushButton::clicked, this, &TSetChnFrom::Confirm);
     connect(Button2, &QPushButton::clicked, this, [this] {
         Button1Tag = 0;
         reject();
@@ -52,39 +59,54 @@ TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDial
     buttons->addWidget(Button2);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group);
+    layout->addWidget(ProblemLabel);
     layout->addLayout(buttons);
+}
+
+void TSetChnFrom::Confirm()
+{
+    const QString problem = TPlayChannels::ChannelNumberProblem(ChnNoBox->currentText());
+    if (!problem.isEmpty()) {
+        ProblemLabel->setText(problem);
+        ProblemLabel->show();
+        ChnNoBox->setFocus();
+        ChnNoBox->lineEdit()->selectAll();
+        return;
+    }
+    Button1Tag = 1;
+    accept();
 }
 
 void TSetChnFrom::showEvent(QShowEvent *event)
 {
     // Only the confirming button sets the answer; a close box or Esc leaves it at 0.
     Button1Tag = 0;
+    ProblemLabel->hide();
     QDialog::showEvent(event);
 }
 
 void TSetChnFrom::Prepare()
 {
     const QSignalBlocker quiet(ChnNoBox);
-    if (ChnNoBox->currentText().isEmpty())
+    if (!TPlayChannels::ChannelNumberProblem(ChnNoBox->currentText()).isEmpty())
         ChnNoBox->setEditText(QStringLiteral("1"));
-    int number = 0;
-    if (!ParseDecimalInt(ChnNoBox->currentText(), &number)) {
-        ChnNoBox->setEditText(QStringLiteral("1"));
-        number = 0;
-    }
-    ShowLineNumberOf(number);
+    ChnNoBoxChange();
 }
 
 void TSetChnFrom::ChnNoBoxChange()
 {
     int number = 0;
-    ShowLineNumberOf(ParseDecimalInt(ChnNoBox->currentText(), &number) ? number : 0);
+    ShowChannel(ParseDecimalInt(ChnNoBox->currentText(), &number) ? number : 0);
 }
 
-void TSetChnFrom::ShowLineNumberOf(int channelNumber)
+void TSetChnFrom::ShowChannel(int channelNumber)
 {
     const int index = channelNumber - 1;
-    ChnNumberBox->setEditText(index >= 0 && index < TPlayChannels::Count
-                                  ? Channels.Channel(index).CallerNumber
-                                  : QString());
+    if (index < 0 || index >= TPlayChannels::Count) {
+        ChnNumberBox->setEditText(QString());
+        return;
+    }
+    const TPlayChn &chn = Channels.Channel(index);
+    ChnNumberBox->setEditText(chn.CallerNumber);
+    ifUseBox->setEditText(chn.IfUse ? QStringLiteral("是") : QStringLiteral("否"));
 }

@@ -50,15 +50,25 @@ void TPlayChannels::ReadSettings(const TSettingsStore &store)
     }
 }
 
-QString TPlayChannels::ApplySettings(const QString &channelNumberText, const QString &lineNumber,
-                                     const QString &ifUseText, TSettingsStore &store)
+QString TPlayChannels::ChannelNumberProblem(const QString &channelNumberText)
 {
     int number = 0;
     if (!ParseDecimalInt(channelNumberText, &number))
-        return QStringLiteral("通道号 \"%1\" 不是整数，未保存。").arg(channelNumberText);
+        return QStringLiteral("通道号 \"%1\" 不是整数。").arg(channelNumberText);
+    if (number < 1 || number > Count)
+        return QStringLiteral("没有通道 %1：通道号为 1 到 %2。").arg(number).arg(Count);
+    return QString();
+}
+
+QString TPlayChannels::ApplySettings(const QString &channelNumberText, const QString &lineNumber,
+                                     const QString &ifUseText, TSettingsStore &store)
+{
+    const QString problem = ChannelNumberProblem(channelNumberText);
+    if (!problem.isEmpty())
+        return problem + QStringLiteral("未保存。");
+    int number = 0;
+    ParseDecimalInt(channelNumberText, &number);
     const int i = number - 1;
-    if (i < 0 || i >= Count)
-        return QString();
 
     TPlayChn &chn = PlayChn[size_t(i)];
     chn.CallerNumber = lineNumber;

@@ -65,9 +65,11 @@ public:
     void InitDisplays();
     // ifUse<n> and CallerNumber<n> for every channel, then every box redrawn.
     void ReadSettings(const TSettingsStore &store);
+    // Why a channel number as typed names no channel (1 to Count), or nothing when it does.
+    static QString ChannelNumberProblem(const QString &channelNumberText);
     // The channel-settings answer: channel number text 1 to 8, line number, "是" to enable.
-    // Stores both values; returns an operator-readable error, empty when all went well or when
-    // the number is out of range (nothing is changed then).
+    // Stores both values; returns an operator-readable error, empty when all went well (nothing
+    // is changed when the number names no channel).
     QString ApplySettings(const QString &channelNumberText, const QString &lineNumber, const QString &ifUseText,
                           TSettingsStore &store);
 

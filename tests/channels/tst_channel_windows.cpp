@@ -6,7 +6,9 @@
 #include "support/test_support.h"
 #include "support/window_fixture.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,15 +85,18 @@ private Q_SLOTS:
             QCOMPARE(d.windowTitle(), QStringLiteral("线路参数设置"));
             QCOMPARE(d.ChnNoBox->currentText(), QStringLiteral("1"));
             QCOMPARE(d.ChnNumberBox->currentText(), QString()); // channel 0 has no line number yet
-            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("是"));
+            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("否")); // and is disabled
             QCOMPARE(d.ChnNoBox->count(), 9);
             QCOMPARE(d.ChnNumberBox->itemText(9), QStringLiteral("2010"));
             d.ChnNoBox->setEditText(QStringLiteral("3"));
             QCOMPARE(d.ChnNumberBox->currentText(), QStringLiteral("2003"));
+            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("是"));
             d.ChnNoBox->setEditText(QStringLiteral("9"));
             QCOMPARE(d.ChnNumberBox->currentText(), QString());
             d.ChnNoBox->setEditText(QStringLiteral("1"));
+            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("否"));
             d.ChnNumberBox->setEditText(QStringLiteral("2001"));
+            d.ifUseBox->setEditText(QStringLiteral("是"));
             d.Button1->click();
         });
         QCOMPARE(Form->SetChnFrom->Button1Tag, 1);
@@ -102,7 +107,8 @@ private Q_SLOTS:
         QCOMPARE(stored.Read(QStringLiteral("ifUse0")), QStringLiteral("是"));
         QCOMPARE(stored.Read(QStringLiteral("CallerNumber0")), QStringLiteral("2001"));
 
-        // The close box applies nothing, even after an earlier confirm; the texts stay for next time.
+        // The close box applies nothing, even after an earlier confirm; the next opening shows
+        // the channel as it is, not the text left in the dialog.
         ChannelSettings([](TSetChnFrom &d) {
             QCOMPARE(d.ChnNumberBox->currentText(), QStringLiteral("2001"));
             d.ifUseBox->setEditText(QStringLiteral("否"));
@@ -110,24 +116,48 @@ private Q_SLOTS:
         QCOMPARE(Form->SetChnFrom->Button1Tag, 0);
         QCOMPARE(Form->ChannelBoxes[0]->StatusPanel->text(), QStringLiteral("空闲"));
         ChannelSettings([](TSetChnFrom &d) {
-            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("否"));
+            QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("是"));
             d.Button2->click();
         });
         QCOMPARE(Core->Channels().Channel(0).State, uint8_t(ChnIdle));
     }
 
-    void channelNumberThatIsNotANumber()
+    void channelNumberThatNamesNoChannel_data()
     {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("not a number") << "x" << "通道号 \"x\" 不是整数。";
+        QTest::newRow("nine") << "9" << "没有通道 9：通道号为 1 到 8。";
+        QTest::newRow("zero") << "0" << "没有通道 0：通道号为 1 到 8。";
+        QTest::newRow("empty") << "" << "通道号 \"\" 不是整数。";
+    }
+    void channelNumberThatNamesNoChannel()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, said);
         ChannelSettings([](TSetChnFrom &d) {
-            d.ChnNoBox->setEditText(QStringLiteral("x"));
-            d.Button1->click();
+            d.ChnNumberBox->setEditText(QStringLiteral("2009"));
+            d.Button1->click(); // channel 1, to have a line number to lose
         });
-        QMessageBox *box = nullptr;
-        QTRY_VERIFY((box = Form->findChild<QMessageBox *>(QStringLiteral("MessageBox"))));
-        QVERIFY(box->text().contains(QStringLiteral("x")));
-        box->accept();
-        // Next time the number starts again from "1".
-        ChannelSettings([](TSetChnFrom &d) { QCOMPARE(d.ChnNoBox->currentText(), QStringLiteral("1")); });
+        bool stayedOpen = false;
+        ChannelSettings([&](TSetChnFrom &d) {
+            d.ChnNoBox->setEditText(typed);
+            d.Button1->click();
+            stayedOpen = d.isVisible();
+            QCOMPARE(d.ProblemLabel->text(), said);
+            QVERIFY(d.ProblemLabel->isVisibleTo(&d));
+            QCOMPARE(d.ChnNoBox->currentText(), typed); // kept to be corrected
+            QVERIFY(d.ChnNoBox->hasFocus() || QApplication::focusWidget() == d.ChnNoBox->lineEdit());
+        });
+        QVERIFY(stayedOpen);
+        QCOMPARE(Form->SetChnFrom->Button1Tag, 0);
+        QCOMPARE(Core->Channels().Channel(0).CallerNumber, QStringLiteral("2009"));
+        // Opened again, the dialog starts from channel 1 and shows its own line number.
+        ChannelSettings([](TSetChnFrom &d) {
+            QCOMPARE(d.ChnNoBox->currentText(), QStringLiteral("1"));
+            QCOMPARE(d.ChnNumberBox->currentText(), QStringLiteral("2009"));
+            QVERIFY(!d.ProblemLabel->isVisibleTo(&d));
+        });
     }
 };
 

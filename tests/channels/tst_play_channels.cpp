@@ -236,8 +236,8 @@ private Q_SLOTS:
                                                      << QStringList{"ifUse0=否", "CallerNumber0=2001"} << false;
         QTest::newRow("any other text disables") << int(ChnIdle) << " 1 " << "yes" << int(ChnBlocked)
                                                  << QStringList{"ifUse0=否", "CallerNumber0=2001"} << false;
-        QTest::newRow("channel 9: nothing") << int(ChnIdle) << "9" << "是" << int(ChnIdle) << QStringList{} << false;
-        QTest::newRow("channel 0: nothing") << int(ChnIdle) << "0" << "否" << int(ChnIdle) << QStringList{} << false;
+        QTest::newRow("channel 9: nothing, said") << int(ChnIdle) << "9" << "是" << int(ChnIdle) << QStringList{} << true;
+        QTest::newRow("channel 0: nothing, said") << int(ChnIdle) << "0" << "否" << int(ChnIdle) << QStringList{} << true;
         QTest::newRow("not a number") << int(ChnIdle) << "abc" << "否" << int(ChnIdle) << QStringList{} << true;
     }
     void applySettings()
