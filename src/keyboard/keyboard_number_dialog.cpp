@@ -34,7 +34,7 @@ Teditfrom::Teditfrom(QWidget *parent) : TAnswerDialog(QStringLiteral("确 定"),
     layout->addLayout(ButtonRow());
 }
 
-bool Teditfrom::CanConfirm() const
+bool Teditfrom::CanConfirm()
 {
     return !KeyboardBox->currentText().isEmpty();
 }

@@ -14,5 +14,5 @@ public:
     QComboBox *KeyboardBox;
 
 protected:
-    bool CanConfirm() const override;
+    bool CanConfirm() override;
 };

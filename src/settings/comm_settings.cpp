@@ -21,6 +21,7 @@ TCommSettings::TForm TCommSettings::Form(TSide side, const TConfiguration &confi
     const QString own = TConfiguration::HostOwnAddress();
     const QStringList localEntries{QStringLiteral("192.168.0.152"), QStringLiteral("192.168.0.86"), own};
     TForm form;
+    form.Side = side;
     form.Labels = Labels(side);
     if (side == Host) {
         form.Title = QStringLiteral("跟调度机连接通讯设置对话框");
@@ -32,23 +33,66 @@ TCommSettings::TForm TCommSettings::Form(TSide side, const TConfiguration &confi
                                  QString::number(config.RecIpPort), config.LocalIPAddr};
     } else {
         form.Title = QStringLiteral("跟安检系统通讯设置对话框");
-        form.Entries = {{"10.1.31.240"}, {"CRC-16/IBM", "CRC-16/MODBUS"}, {"20006"}, {"20011"}, localEntries};
+        form.Entries = {{"10.1.31.240"}, CheckTypes(), {"20006"}, {"20011"}, localEntries};
         form.Texts = QStringList{config.CommIpAddress, config.CheckType, QString::number(config.CommIpPort),
                                  QString::number(config.CommRecIpPort), config.CommLocalIPAddr};
     }
     return form;
 }
 
+bool TCommSettings::IsDottedAddress(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (const QChar c : part)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+TCommSettings::TProblem TCommSettings::Check(TSide side, const QStringList &texts)
+{
+    const QStringList labels = Labels(side);
+    if (texts.size() != Rows)
+        return {0, QStringLiteral("设置不完整。")};
+    if (texts[0].trimmed().isEmpty())
+        return {0, QStringLiteral("%1 不能为空。").arg(labels[0])};
+    const QList<int> addressRows = side == Host ? QList<int>{0, 1, 4} : QList<int>{0, 4};
+    for (int row = 0; row < Rows; ++row) {
+        const QString &text = texts[row];
+        if (addressRows.contains(row)) {
+            if (!(row == 4 && text.isEmpty()) && !IsDottedAddress(text))
+                return {row, QStringLiteral("%1 \"%2\" 不是 IPv4 地址（四个 0 到 255 之间的数，用点分隔，如 192.168.0.194）。")
+                                 .arg(labels[row], text)};
+        } else if (row == 2 || row == 3) {
+            int port = 0;
+            if (!ParseDecimalInt(text, &port) || port < 1 || port > 65535)
+                return {row, QStringLiteral("%1 \"%2\" 不是 1 到 65535 之间的整数。").arg(labels[row], text)};
+        } else if (side == Platform && row == 1) {
+            if (!CheckTypes().contains(text))
+                return {row, QStringLiteral("%1 \"%2\" 不是可用的校验类型（%3）。")
+                                 .arg(labels[row], text, CheckTypes().join(QStringLiteral("、")))};
+        }
+    }
+    return {};
+}
+
 TCommSettings::TOutcome TCommSettings::Apply(TSide side, const QStringList &texts, TConfiguration &config,
                                             TSettingsStore &store)
 {
-    const QStringList labels = Labels(side);
-    if (texts.size() != Rows || texts[0].trimmed().isEmpty())
-        return {QStringLiteral("%1 不能为空。").arg(labels[0]), {}};
+    const TProblem problem = Check(side, texts);
+    if (problem.Row >= 0)
+        return {problem.Text + QStringLiteral("设置未改变。"), {}};
     int ports[2] = {};
     for (int i = 0; i < 2; ++i)
-        if (!ParseDecimalInt(texts[2 + i], &ports[i]) || ports[i] < 1 || ports[i] > 65535)
-            return {QStringLiteral("%1 \"%2\" 不是 1 到 65535 之间的整数，设置未改变。").arg(labels[2 + i], texts[2 + i]), {}};
+        ParseDecimalInt(texts[2 + i], &ports[i]);
 
     const int oldReceivePort = side == Host ? config.RecIpPort : config.CommRecIpPort;
     if (side == Host) {

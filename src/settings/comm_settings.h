@@ -17,10 +17,18 @@ public:
 
     struct TForm
     {
+        TSide Side = Host;
         QString Title;
         QStringList Labels;
         QList<QStringList> Entries;
         QStringList Texts;
+    };
+
+    // The first field that cannot be taken, and why; Row -1 when all can.
+    struct TProblem
+    {
+        int Row = -1;
+        QString Text;
     };
 
     struct TOutcome
@@ -30,9 +38,14 @@ public:
     };
 
     static QStringList Labels(TSide side);
+    static QStringList CheckTypes() { return {QStringLiteral("CRC-16/IBM"), QStringLiteral("CRC-16/MODBUS")}; }
+    static bool IsDottedAddress(const QString &text);
     // Looks up the host's own address afresh for the last row's entries.
     static TForm Form(TSide side, const TConfiguration &config);
-    // Checks all five texts first (the first may not be empty, ports are 1 to 65535); then takes
-    // them into memory and writes them to the store in row order.
+    // The first may not be empty; addresses are dotted IPv4 addresses (this machine's own may be
+    // left empty: it is only shown); ports are 1 to 65535; the check type is one of those offered.
+    static TProblem Check(TSide side, const QStringList &texts);
+    // Checks all five texts first; then takes them into memory and writes them to the store in
+    // row order.
     static TOutcome Apply(TSide side, const QStringList &texts, TConfiguration &config, TSettingsStore &store);
 };

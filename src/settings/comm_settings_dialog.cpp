@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -34,21 +36,52 @@ Tdialogform::Tdialogform(QWidget *parent) : TAnswerDialog(QStringLiteral("ç¡® å®
         Labels << label;
         Fields << field;
     }
+    ProblemLabel = new QLabel(this);
+    ProblemLabel->setObjectName(QStringLiteral("ProblemLabel"));
+    ProblemLabel->setWordWrap(true);
+    QPalette red = ProblemLabel->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    ProblemLabel->setPalette(red);
+    ProblemLabel->hide();
     for (QPushButton *b : {OkButton, CancelButton})
         b->setFixedSize(75, 25);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(ProblemLabel);
     layout->addLayout(ButtonRow());
 }
 
-bool Tdialogform::CanConfirm() const
+bool Tdialogform::CanConfirm()
 {
-    return !Fields[0]->currentText().isEmpty();
+    const TCommSettings::TProblem problem = TCommSettings::Check(Side, Texts());
+    Mark(problem.Row);
+    if (problem.Row < 0)
+        return true;
+    ProblemLabel->setText(problem.Text);
+    ProblemLabel->show();
+    Fields[problem.Row]->setFocus();
+    Fields[problem.Row]->lineEdit()->selectAll();
+    return false;
+}
+
+void Tdialogform::Mark(int row)
+{
+    Marked = row;
+    for (int i = 0; i < Fields.size(); ++i) {
+        QLineEdit *edit = Fields[i]->lineEdit();
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, i == row ? QColor(0xFF, 0xD0, 0xD0) : QApplication::palette(edit).color(QPalette::Base));
+        edit->setPalette(palette);
+    }
+    if (row < 0)
+        ProblemLabel->hide();
 }
 
 void Tdialogform::Fill(const TCommSettings::TForm &form)
 {
     setWindowTitle(form.Title);
+    Side = form.Side;
+    Mark(-1);
     for (int row = 0; row < TCommSettings::Rows; ++row) {
         Labels[row]->setText(form.Labels.value(row));
         Labels[row]->setVisible(true);

@@ -22,7 +22,7 @@ protected:
     // The two buttons, centred, for the subclass's layout.
     QHBoxLayout *ButtonRow();
     // Whether the confirming button may close the dialog now (for example, a field is filled).
-    virtual bool CanConfirm() const { return true; }
+    virtual bool CanConfirm() { return true; }
     void showEvent(QShowEvent *event) override;
 
 private:

@@ -76,34 +76,52 @@ private Q_SLOTS:
         TSettingsStore store(TestSupport::WriteSettings(dir, {}));
         store.Open();
         TConfiguration config;
-        QVERIFY(TCommSettings::Apply(TCommSettings::Host, {"a", "b", "1", "2", "c"}, config, store).Error.isEmpty());
-        QVERIFY(TCommSettings::Apply(TCommSettings::Platform, {"d", "e", "3", "4", "f"}, config, store).Error.isEmpty());
-        QCOMPARE(FileText(store.Path()), QStringLiteral("IpAddress=a\nIpAddress1=b\nIpPort=1\nRecIPport=2\nLocalIPAddr=c\n"
-                                                        "CommIpAddress=d\nCheckType=e\nCommIpPort=3\nCommRecIPport=4\n"
-                                                        "CommLocalIPAddr=f\n"));
+        QVERIFY(TCommSettings::Apply(TCommSettings::Host, {"10.0.0.1", "10.0.0.2", "1", "2", "10.0.0.3"}, config, store).Error.isEmpty());
+        QVERIFY(TCommSettings::Apply(TCommSettings::Platform, {"10.0.0.4", "CRC-16/IBM", "3", "4", "10.0.0.5"}, config, store)
+                    .Error.isEmpty());
+        QCOMPARE(FileText(store.Path()),
+                 QStringLiteral("IpAddress=10.0.0.1\nIpAddress1=10.0.0.2\nIpPort=1\nRecIPport=2\nLocalIPAddr=10.0.0.3\n"
+                                "CommIpAddress=10.0.0.4\nCheckType=CRC-16/IBM\nCommIpPort=3\nCommRecIPport=4\n"
+                                "CommLocalIPAddr=10.0.0.5\n"));
     }
 
     void badFieldsChangeNothing_data()
     {
+        QTest::addColumn<int>("side");
         QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("row");
         QTest::addColumn<QString>("named");
-        QTest::newRow("letters as the send port") << QStringList{"1.1.1.1", "2.2.2.2", "abc", "13001", ""} << "发送端口号";
-        QTest::newRow("receive port 0") << QStringList{"1.1.1.1", "2.2.2.2", "18196", "0", ""} << "接收端口号";
-        QTest::newRow("receive port 70000") << QStringList{"1.1.1.1", "2.2.2.2", "18196", "70000", ""} << "接收端口号";
-        QTest::newRow("empty first field") << QStringList{"", "2.2.2.2", "18196", "13001", ""} << "左侧CPU地址";
+        const int host = TCommSettings::Host, platform = TCommSettings::Platform;
+        QTest::newRow("letters as the send port") << host << QStringList{"1.1.1.1", "2.2.2.2", "abc", "13001", ""} << 2 << "发送端口号";
+        QTest::newRow("receive port 0") << host << QStringList{"1.1.1.1", "2.2.2.2", "18196", "0", ""} << 3 << "接收端口号";
+        QTest::newRow("receive port 70000") << host << QStringList{"1.1.1.1", "2.2.2.2", "18196", "70000", ""} << 3 << "接收端口号";
+        QTest::newRow("empty first field") << host << QStringList{"", "2.2.2.2", "18196", "13001", ""} << 0 << "左侧CPU地址";
+        QTest::newRow("letters as the left CPU") << host << QStringList{"abc", "2.2.2.2", "18196", "13001", ""} << 0 << "左侧CPU地址";
+        QTest::newRow("three parts") << host << QStringList{"1.1.1.1", "1.2.3", "18196", "13001", ""} << 1 << "右侧CPU地址";
+        QTest::newRow("a part over 255") << host << QStringList{"1.1.1.1", "1.2.3.256", "18196", "13001", ""} << 1 << "右侧CPU地址";
+        QTest::newRow("blank around") << host << QStringList{" 1.1.1.1", "2.2.2.2", "18196", "13001", ""} << 0 << "左侧CPU地址";
+        QTest::newRow("own address a name") << host << QStringList{"1.1.1.1", "2.2.2.2", "18196", "13001", "myhost"} << 4 << "本机内网IP";
+        QTest::newRow("platform address") << platform << QStringList{"10.1.31", "CRC-16/IBM", "20006", "20011", ""} << 0 << "安检IP地址";
+        QTest::newRow("unknown check type") << platform << QStringList{"10.1.31.240", "CRC-32", "20006", "20011", ""} << 1 << "校验类型";
     }
     void badFieldsChangeNothing()
     {
+        QFETCH(int, side);
         QFETCH(QStringList, texts);
+        QFETCH(int, row);
         QFETCH(QString, named);
+        QCOMPARE(TCommSettings::Check(TCommSettings::TSide(side), texts).Row, row);
         QTemporaryDir dir;
         TSettingsStore store(TestSupport::WriteSettings(dir, {"IpPort=1"}));
         store.Open();
         TConfiguration config;
-        const auto outcome = TCommSettings::Apply(TCommSettings::Host, texts, config, store);
+        const TConfiguration before = config;
+        const auto outcome = TCommSettings::Apply(TCommSettings::TSide(side), texts, config, store);
         QVERIFY2(outcome.Error.contains(named), qPrintable(outcome.Error));
-        QCOMPARE(config.IpAddress, QStringLiteral("192.168.0.194"));
-        QCOMPARE(config.IpPort, 18196);
+        QCOMPARE(config.IpAddress, before.IpAddress);
+        QCOMPARE(config.IpPort, before.IpPort);
+        QCOMPARE(config.CommIpAddress, before.CommIpAddress);
+        QCOMPARE(config.CheckType, before.CheckType);
         QCOMPARE(FileText(store.Path()), QStringLiteral("IpPort=1\n"));
     }
 };

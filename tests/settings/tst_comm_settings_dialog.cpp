@@ -94,18 +94,43 @@ private Q_SLOTS:
         QCOMPARE(Core->Config().CommIpAddress, QStringLiteral("127.0.0.1"));
     }
 
-    void badPortIsNamedAndNothingChanges()
+    void badFieldIsMarkedAndKept_data()
     {
-        Open("MonitorCommSetBtn", [](Tdialogform &d) {
-            d.Fields[0]->setEditText(QStringLiteral("127.0.0.8"));
-            d.Fields[2]->setEditText(QStringLiteral("port"));
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("letters as the send port") << 2 << "port" << "我方发送端口";
+        QTest::newRow("receive port too large") << 3 << "65536" << "我方接收端口";
+        QTest::newRow("a name as the address") << 0 << "abc" << "安检IP地址";
+        QTest::newRow("unknown check type") << 1 << "CRC-8" << "校验类型";
+    }
+    void badFieldIsMarkedAndKept()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, typed);
+        QFETCH(QString, named);
+        bool stayedOpen = false;
+        Open("MonitorCommSetBtn", [&](Tdialogform &d) {
+            const QString was = d.Fields[row]->currentText();
+            d.Fields[4]->setEditText(QStringLiteral("10.0.0.9"));
+            d.Fields[row]->setEditText(typed);
             d.OkButton->click();
+            stayedOpen = d.isVisible();
+            QCOMPARE(d.MarkedRow(), row);
+            QVERIFY(d.Fields[row]->hasFocus());
+            QVERIFY2(d.ProblemLabel->text().contains(named), qPrintable(d.ProblemLabel->text()));
+            QVERIFY(d.ProblemLabel->isVisibleTo(&d));
+            QCOMPARE(d.Fields[row]->currentText(), typed); // kept to be corrected
+            QCOMPARE(d.Fields[4]->currentText(), QStringLiteral("10.0.0.9"));
+            // Corrected, it is taken.
+            d.Fields[row]->setEditText(was);
+            d.OkButton->click();
+            QCOMPARE(d.MarkedRow(), -1);
         });
-        QMessageBox *box = nullptr;
-        QTRY_VERIFY((box = Form->findChild<QMessageBox *>(QStringLiteral("MessageBox"))));
-        QVERIFY(box->text().contains(QStringLiteral("我方发送端口")));
-        box->accept();
-        QCOMPARE(Core->Config().CommIpAddress, QStringLiteral("127.0.0.1"));
+        QVERIFY(stayedOpen);
+        QVERIFY(Form->dialogform->Answer());
+        QCOMPARE(Core->Config().CommLocalIPAddr, QStringLiteral("10.0.0.9"));
+        QVERIFY(!Form->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
     }
 };
 
