@@ -4,6 +4,7 @@
 #include "app/install_paths.h"
 #include "app/main_form.h"
 #include "app/varnex_core.h"
+#include "widgets/qt_texts.h"
 #include "keyboard/key_table.h"
 
 #include <QApplication>
@@ -64,8 +65,10 @@ int main(int argc, char *argv[])
     if (line.Headless)
         return THeadlessRunner(core, line.Traffic).Run();
 
+    UseChineseQtTexts();
     TMainForm form(core);
     core.FormCreate();
+    form.RestorePlace();
     form.show();
     form.ShowStartupErrors(core.StartupErrors());
     core.StartTimers();

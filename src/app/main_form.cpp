@@ -11,6 +11,8 @@
 #include "widgets/log_memo.h"
 #include "app/varnex_core.h"
 #include "app/watch_panel.h"
+#include "app/window_place.h"
+#include "keyboard/keyboard_display.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -68,8 +71,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     setObjectName(QStringLiteral("TMainForm"));
     setWindowTitle(Title());
     setFont(QFont(QStringLiteral("MS Sans Serif")));
-    resize(1382, 784);
-    move(-8, -8);
+    resize(DesignSize());
 
     auto *central = new QWidget(this);
     auto *column = new QVBoxLayout(central);
@@ -79,8 +81,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     auto *middle = new QHBoxLayout;
     middle->setSpacing(0);
     middle->addWidget(MakeCommandColumn());
-    middle->addStretch();
-    middle->addWidget(MakeRunPanel());
+    middle->addWidget(MakeRunPanel(), 1); // meets the command column: no strip between them
     column->addLayout(middle, 1);
     column->addWidget(MakeStatusBar());
     setCentralWidget(central);
@@ -99,12 +100,24 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     tablename->setFont(SongFont(21));
     Paint(tablename, QPalette::WindowText, Navy);
     Paint(tablename, QPalette::Window, SkyBlue);
-    tablename->move(244, 140);
     tablename->adjustSize();
     tablename->hide();
     table = new TKeyGrid(core.KeyboardDisplay(), central);
-    table->setGeometry(152, 172, 680, 270);
     table->hide();
+    KeySearchEdit = new QLineEdit(central);
+    KeySearchEdit->setObjectName(QStringLiteral("KeySearchEdit"));
+    KeySearchEdit->setPlaceholderText(QStringLiteral("查找键位：号码或名称，回车找下一个"));
+    KeySearchEdit->setClearButtonEnabled(true);
+    KeySearchEdit->hide();
+    KeySearchNote = new QLabel(central);
+    KeySearchNote->setObjectName(QStringLiteral("KeySearchNote"));
+    Paint(KeySearchNote, QPalette::Window, SkyBlue);
+    KeySearchNote->hide();
+    connect(KeySearchEdit, &QLineEdit::returnPressed, this, &TMainForm::FindKey);
+    connect(KeySearchEdit, &QLineEdit::textEdited, this, [this] {
+        table->setCurrentCell(-1, -1); // a changed text is looked for from the start
+        FindKey();
+    });
     connect(table->SaveAction, &QAction::triggered, this, &TMainForm::savePopMenuClick);
     connect(table->DialAction, &QAction::triggered, this, &TMainForm::dialPopMenuClick);
 
@@ -188,6 +201,7 @@ QFrame *TMainForm::MakeCommandColumn()
 
     Panel2 = new QFrame;
     Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setAutoFillBackground(true);
     Panel2->setFixedWidth(143);
     auto *column = new QVBoxLayout(Panel2);
     column->setContentsMargins(4, 4, 4, 4);
@@ -250,27 +264,71 @@ QFrame *TMainForm::MakeStatusBar()
     return Panel3;
 }
 
-QFrame *TMainForm::MakeRunPanel()
+QScrollArea *TMainForm::MakeRunPanel()
 {
-    RunPanel = new QFrame;
+    RunPanel = new QScrollArea;
     RunPanel->setObjectName(QStringLiteral("RunPanel"));
-    RunPanel->setFixedWidth(1222);
+    RunPanel->setFrameShape(QFrame::NoFrame);
     Paint(RunPanel, QPalette::Window, SkyBlue);
+    Paint(RunPanel->viewport(), QPalette::Window, SkyBlue);
+    ChannelArea = new QWidget;
+    ChannelArea->setObjectName(QStringLiteral("ChannelArea"));
+    ChannelArea->setFixedSize(1222, 656);
+    Paint(ChannelArea, QPalette::Window, SkyBlue);
+    RunPanel->setWidget(ChannelArea);
+    RunPanel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Two rows of four boxes, channel 0 at the top left.
     static constexpr int Lefts[] = {2, 306, 611, 915};
     for (int channel = 0; channel < TPlayChannels::Count; ++channel) {
-        auto *box = new TChannelBox(Core.Channels(), channel, RunPanel);
+        auto *box = new TChannelBox(Core.Channels(), channel, ChannelArea);
         box->move(Lefts[channel % 4], channel < 4 ? 0 : 330);
         ChannelBoxes << box;
     }
     return RunPanel;
 }
 
+void TMainForm::RestorePlace()
+{
+    TWindowPlace::Restore(*this, Core.Settings(), DesignSize());
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    PlaceOverlays();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    TWindowPlace::Save(*this, Core.Settings()); // a settings file that cannot be written costs only the place
+    QMainWindow::closeEvent(event);
+}
+
+void TMainForm::PlaceOverlays()
+{
+    QWidget *central = centralWidget();
+    if (!central)
+        return;
+    // Design places, relative to the window's inside.
+    static constexpr int DesignLeft = 152, WatchWidth = 609, GridWidth = 680;
+    const int channelsRight = Panel2->width() + ChannelArea->width() + 4;
+    const int room = central->width() - channelsRight - 8;
+    const int watchLeft = room >= WatchWidth ? channelsRight : DesignLeft;
+    watchPanel->setGeometry(watchLeft, 48, WatchWidth, 641);
+    const int gridLeft = room >= GridWidth ? channelsRight : DesignLeft;
+    const int gridWidth = std::max(GridWidth, central->width() - gridLeft - 8);
+    tablename->move(gridLeft + 92, 140);
+    table->setGeometry(gridLeft, 172, gridWidth, 270);
+    KeySearchEdit->setGeometry(gridLeft, 446, 300, 24);
+    KeySearchNote->setGeometry(gridLeft + 306, 446, 300, 24);
+}
+
 void TMainForm::OpenMessageDisplay()
 {
     Core.CommMsg().SetShown(true);
-    table->hide();
-    tablename->hide();
+    for (QWidget *w : std::initializer_list<QWidget *>{table, tablename, KeySearchEdit, KeySearchNote})
+        w->hide();
+    PlaceOverlays();
     watchPanel->show();
     watchPanel->raise();
 }
@@ -338,10 +396,12 @@ void TMainForm::ShowKeyboard()
     }
     const QString loadProblem = display.Load();
     table->ShowKeys(loadProblem.isEmpty());
-    tablename->show();
-    tablename->raise();
-    table->show();
-    table->raise();
+    PlaceOverlays();
+    KeySearchNote->clear();
+    for (QWidget *w : std::initializer_list<QWidget *>{tablename, table, KeySearchEdit, KeySearchNote}) {
+        w->show();
+        w->raise();
+    }
     if (!loadProblem.isEmpty())
         ShowMessage(QStringLiteral("提示信息"), loadProblem);
 }
@@ -356,6 +416,20 @@ void TMainForm::savePopMenuClick()
 void TMainForm::dialPopMenuClick()
 {
     Core.KeyboardDisplay().Dial(table->SelectedGridColumn(), table->SelectedGridRow());
+}
+
+void TMainForm::FindKey()
+{
+    const QPoint found = Core.KeyboardDisplay().FindKey(KeySearchEdit->text(), table->SelectedGridColumn(),
+                                                        table->currentRow() < 0 ? 8 : table->SelectedGridRow());
+    if (found.isNull()) {
+        KeySearchNote->setText(KeySearchEdit->text().trimmed().isEmpty() ? QString()
+                                                                          : QStringLiteral("未找到该号码或名称的键位"));
+        return;
+    }
+    table->SelectCell(found.x(), found.y());
+    table->scrollTo(table->currentIndex(), QAbstractItemView::PositionAtCenter);
+    KeySearchNote->setText(QStringLiteral("键位：%1 行%2").arg(TKeyboardDisplay::HeaderText(found.x()), TKeyboardDisplay::RowLabel(found.y())));
 }
 
 void TMainForm::VoiceNotifyTestClick()

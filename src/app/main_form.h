@@ -6,6 +6,8 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QLineEdit;
+class QScrollArea;
 class QPushButton;
 class TChannelBox;
 class TLogMemo;
@@ -27,7 +29,12 @@ class TMainForm : public QMainWindow
 public:
     static QString Title() { return QStringLiteral("Varnex 煤炭安全监控系统联动控制通讯平台"); }
 
+    static QSize DesignSize() { return {1382, 784}; }
+
     explicit TMainForm(TVarnexCore &core, QWidget *parent = nullptr);
+
+    // Size and place as the operator left them, or fitted to the screen on a first start.
+    void RestorePlace();
 
     // One message box, not blocking, listing what went wrong at start-up.
     void ShowStartupErrors(const QStringList &errors);
@@ -44,6 +51,8 @@ public:
     // The key grid's pop-up menu.
     void savePopMenuClick();
     void dialPopMenuClick();
+    // The key search field: the next key whose number or name holds the text.
+    void FindKey();
     // "组呼语音通知": the test-play dialog, then the request sent.
     void VoiceNotifyTestClick();
     void SendVoiceNotifyTest();
@@ -53,7 +62,8 @@ public:
     QFrame *Panel1;
     QFrame *Panel2;
     QFrame *Panel3;
-    QFrame *RunPanel;
+    QScrollArea *RunPanel;    // the channel area; scrolls when the window is smaller than its design
+    QWidget *ChannelArea;     // the eight channel boxes at their design places
     QLabel *display;
     QLabel *CommConectedIp;
     QLabel *RecCommandShow;
@@ -69,12 +79,21 @@ public:
     TTelBookForm *TelBookForm;
     QLabel *tablename;
     TKeyGrid *table;
+    QLineEdit *KeySearchEdit;
+    QLabel *KeySearchNote;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The message panel and the key grid: right of the channels where the window has room,
+    // over them (from the design place) where it has not.
+    void PlaceOverlays();
     QFrame *MakeBanner();
     QFrame *MakeCommandColumn();
     QFrame *MakeStatusBar();
-    QFrame *MakeRunPanel();
+    QScrollArea *MakeRunPanel();
 
     void OpenMessageDisplay();
     void CloseMessageDisplay();

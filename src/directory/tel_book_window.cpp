@@ -45,6 +45,8 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
         for (const QString &caption : captions) {
             auto *button = new QPushButton(caption, this);
             button->setObjectName(caption);
+            // No default button: Enter belongs to the grids (a default 导入 opened on every Enter).
+            button->setAutoDefault(false);
             row->addWidget(button);
         }
         row->addSpacing(20);
@@ -75,7 +77,7 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
             ShowError(Book.DeleteCurrent());
     });
     connect(Button(QStringLiteral("全删")), &QPushButton::clicked, this, [this] {
-        if (Ask(QStringLiteral("是否删除当前所有记录？")))
+        if (Ask(AllRowsQuestion()))
             ShowError(Book.DeleteAll());
     });
     connect(Button(QStringLiteral("退出")), &QPushButton::clicked, this, &TTelBookForm::CloseWindow);
@@ -94,7 +96,7 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
             ShowError(Book.DeleteGroup());
     });
     connect(Button(QStringLiteral("全删组")), &QPushButton::clicked, this, [this] {
-        if (Ask(QStringLiteral("是否删除当前所有记录？")))
+        if (Ask(AllRowsQuestion()))
             ShowError(Book.DeleteAllGroups());
     });
     connect(&book, &TTelBook::Changed, this, &TTelBookForm::ShowState);
@@ -111,6 +113,7 @@ QTableView *TTelBookForm::MakeGrid(TLiveQueryModel *model)
     auto *grid = new QTableView(this);
     grid->setModel(model);
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    grid->setTabKeyNavigation(false); // Tab leaves the grid, so the group half can be reached
     grid->verticalHeader()->setDefaultSectionSize(22);
     // Leaving a row writes it; a refused row keeps the cursor so the operator can mend it.
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -167,8 +170,11 @@ bool TTelBookForm::Ask(const QString &question)
         NextAnswer.reset();
         return answer;
     }
-    return QMessageBox::question(this, QStringLiteral("Information"), question, QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
+    // Deleting everything is not what Enter should do by mistake: those questions default to 否.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("提示信息"), question, QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setDefaultButton(question == AllRowsQuestion() ? QMessageBox::No : QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TTelBookForm::InitClick(bool groups)
@@ -194,7 +200,13 @@ void TTelBookForm::RunInit(bool groups)
         return !progress.wasCanceled();
     };
     const TTelBook::TRun run = dialog->Run();
-    ShowError(groups ? Book.InitialiseGroups(run, report) : Book.Initialise(run, report));
+    const QString error = groups ? Book.InitialiseGroups(run, report) : Book.Initialise(run, report);
+    // The list and its count show what is stored now, the new rows included.
+    if (groups)
+        Book.ShowAllGroups();
+    else
+        Book.ShowAll();
+    ShowError(error);
 }
 
 void TTelBookForm::ImportClick()
@@ -275,13 +287,19 @@ bool TTelBookForm::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
-    if (event->type() == QEvent::KeyPress && (watched == TelDBGrid || watched == GroupDBGrid)
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Insert) {
+    if (event->type() == QEvent::KeyPress && (watched == TelDBGrid || watched == GroupDBGrid)) {
         auto *grid = static_cast<QTableView *>(watched);
-        auto *model = static_cast<TLiveQueryModel *>(grid->model());
-        if (model->AppendRow())
-            grid->setCurrentIndex(model->index(model->rowCount() - 1, 0));
-        return true;
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Insert) {
+            auto *model = static_cast<TLiveQueryModel *>(grid->model());
+            if (model->AppendRow())
+                grid->setCurrentIndex(model->index(model->rowCount() - 1, 0));
+            return true;
+        }
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && grid->currentIndex().isValid()) {
+            grid->edit(grid->currentIndex()); // Enter edits the cell (an open editor takes Enter itself)
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

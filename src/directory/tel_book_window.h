@@ -42,6 +42,7 @@ public:
     void ExportClick();
 
     static QString NoMarkedRowText() { return QStringLiteral("请先在列表中选中一条记录。"); }
+    static QString AllRowsQuestion() { return QStringLiteral("是否删除当前所有记录？"); }
 
     // Answers the next deletion question or save-file chooser instead of asking (for tests).
     std::optional<bool> NextAnswer;

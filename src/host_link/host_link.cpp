@@ -42,6 +42,8 @@ void THostLink::SendData(int module, int column, int row)
     if (module > 16)
         return;
     CommandText = HostFrame::KeyPressCaption(module, column, row);
+    if (!IsUp()) // the relay drops what it cannot address: say so instead of "发送:"
+        CommandText = NotSentText() + CommandText.mid(CommandText.indexOf(QLatin1Char(':')) + 1);
     Q_EMIT RecCommandShowChanged(CommandText);
     const auto values = HostFrame::KeyCommandValues(Config.StartKeyboard, module, column, row);
     HostFrame::SendDataNet(HostSendRing, values.data(), HostFrame::KeyCommand, int(values.size()) - 1);
@@ -92,7 +94,7 @@ void THostLink::Relay()
     }
     const int end = ring.Read < ring.Write ? ring.Write : TByteRing::Size;
     const int length = qMin(end - ring.Read, RelayChunk);
-    if (!Host.isEmpty() && Host != QLatin1String("0.0.0.0")) {
+    if (IsUp()) {
         const QByteArray chunk(reinterpret_cast<const char *>(ring.Buf.data()) + ring.Read, length);
         if (QString why; !Endpoint.Send(chunk, Host, Config.IpPort, &why))
             Q_EMIT SendFailed(QStringLiteral("发送到调度主机 %1:%2 失败: %3").arg(Host, QString::number(Config.IpPort), why));

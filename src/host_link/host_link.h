@@ -48,6 +48,9 @@ public:
     void Supervise();
 
     QString CurrentHost() const { return Host; }
+    // Whether the switch has been heard from lately, so key commands have somewhere to go.
+    bool IsUp() const { return !Host.isEmpty() && Host != QLatin1String("0.0.0.0"); }
+    static QString NotSentText() { return QStringLiteral("未发送(主机中断):"); }
     int HostLinkCountdown() const { return Countdown; }
     QString display() const { return DisplayText; }
     QString RecCommandShow() const { return CommandText; }

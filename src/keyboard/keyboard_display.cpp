@@ -1,5 +1,7 @@
 #include "keyboard/keyboard_display.h"
 
+#include <algorithm>
+
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
 #include "common/configuration.h"
@@ -35,6 +37,22 @@ QString TKeyboardDisplay::CellText(int gridColumn, int gridRow) const
     const int module = (gridColumn - 1) / 8;
     const int column = (gridColumn - 1) % 8;
     return TKeyTable::GetKeyName(Keys.Key(Config.CurrentKeyboard, module, column, gridRow - 1));
+}
+
+QPoint TKeyboardDisplay::FindKey(const QString &text, int afterColumn, int afterRow) const
+{
+    const QString wanted = text.trimmed();
+    if (wanted.isEmpty())
+        return {};
+    static constexpr int Rows = GridRows - 1, Cells = (GridColumns - 2) * Rows; // 128 columns of 8 keys
+    const int after = std::clamp(afterColumn - 1, -1, GridColumns - 3) * Rows + std::clamp(afterRow - 1, 0, Rows - 1);
+    for (int step = 1; step <= Cells; ++step) {
+        const int cell = ((after + step) % Cells + Cells) % Cells;
+        const int gridColumn = cell / Rows + 1, gridRow = cell % Rows + 1;
+        if (CellText(gridColumn, gridRow).contains(wanted, Qt::CaseInsensitive))
+            return {gridColumn, gridRow};
+    }
+    return {};
 }
 
 QString TKeyboardDisplay::ChooseKeyboard(const QString &text)

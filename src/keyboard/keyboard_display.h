@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
 
 struct TConfiguration;
@@ -22,6 +23,9 @@ public:
     static QString HeaderText(int gridColumn);
     static QString RowLabel(int gridRow);
     QString CellText(int gridColumn, int gridRow) const;
+    // The next key after (afterColumn, afterRow), module by module and row by row within a
+    // column, whose name contains text; wraps round. {0, 0} when no key has it.
+    QPoint FindKey(const QString &text, int afterColumn = 0, int afterRow = 8) const;
 
     // The keyboard confirmed in the dialog: 0 to 7, the keyboards key.dat holds. Empty when
     // taken (and stored), else why it was refused; nothing changes then.

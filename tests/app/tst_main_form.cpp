@@ -90,7 +90,7 @@ private Q_SLOTS:
         QVERIFY(!Form->DisplayCheckBox->isChecked());
         QCOMPARE(Form->LogMemo->toPlainText().section(QLatin1Char('\n'), 0, 0), QStringLiteral("系统运行消息"));
         QCOMPARE(Form->Panel2->width(), 143);
-        QCOMPARE(Form->RunPanel->width(), 1222);
+        QCOMPARE(Form->ChannelArea->width(), 1222);
         QVERIFY(Form->watchPanel->isHidden());
         QCOMPARE(Form->watchPanel->DialNumEdit->text(), QStringLiteral("2005"));
         QCOMPARE(Form->watchPanel->CommMsg->toPlainText(), QStringLiteral("消息发包显示"));

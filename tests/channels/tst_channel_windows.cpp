@@ -76,6 +76,11 @@ private Q_SLOTS:
         QCOMPARE(Form->ChannelBoxes[1]->StatusPanel->text(), QStringLiteral("闭塞"));
         QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("模块: 0  行号: 8  列号:4 振铃"));
         Core->HostLink().SendData(0, 0, 3);
+        QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("未发送(主机中断):4     组0 行3 列0"));
+        QVERIFY(Form->RecCommandShow->fontMetrics().horizontalAdvance(Form->RecCommandShow->text())
+                <= Form->RecCommandShow->contentsRect().width());
+        Core->HostLink().CommToPabxUDPRead(QByteArray("alive"), Core->Config().IpAddress);
+        Core->HostLink().SendData(0, 0, 3);
         QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("发送:4     组0 行3 列0"));
     }
 

@@ -10,7 +10,9 @@
 #include "support/test_support.h"
 #include "support/window_fixture.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QTimer>
 #include <QDate>
 #include <QFile>
 #include <QLocale>
@@ -95,6 +97,8 @@ private Q_SLOTS:
                 d->OkButton->click();
             });
             Click("初始化");
+            QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("10")); // without 全部
+            QCOMPARE(Window->TelModel->rowCount(), 10);
             Click("全部");
             QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("10"));
             QCOMPARE(Window->windowTitle(), QStringLiteral("电话号码"));
@@ -367,6 +371,64 @@ private Q_SLOTS:
             QCOMPARE(Window->TelModel->rowCount(), 0);
             Click("全部");
             QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("0"));
+            Click("退出");
+        });
+    }
+
+    // Enter edits in a grid instead of pressing a default button (导入 was one); Tab leaves a
+    // grid, so both halves are reached from the keyboard.
+    void keyboardInTheGrids()
+    {
+        InWindow([this] {
+            for (QPushButton *button : Window->findChildren<QPushButton *>())
+                if (button->window() == Window)
+                    QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->text()));
+            Window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(Window));
+            QTableView *grid = Window->TelDBGrid;
+            grid->setFocus();
+            grid->setCurrentIndex(Window->TelModel->index(0, 2));
+            QTest::keyClick(grid, Qt::Key_Return);
+            QVERIFY(!Window->FrloadNo->isVisible());
+            auto *editor = grid->viewport()->findChild<QLineEdit *>();
+            QVERIFY(editor && editor->isVisible());
+            QCOMPARE(editor->text(), QStringLiteral("井口"));
+            QTest::keyClick(editor, Qt::Key_Escape);
+
+            grid->setFocus();
+            bool reachedGroups = false;
+            for (int i = 0; i < 40 && !reachedGroups; ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                reachedGroups = QApplication::focusWidget() == Window->GroupDBGrid;
+            }
+            QVERIFY(reachedGroups);
+            QTest::keyClick(Window->GroupDBGrid, Qt::Key_Tab);
+            QVERIFY(QApplication::focusWidget() != Window->GroupDBGrid);
+            Click("退出");
+        });
+        QVERIFY(!Window->FrloadNo->isVisible());
+    }
+
+    void deletingEverythingDefaultsToNo()
+    {
+        InWindow([this] {
+            bool defaultIsNo = false;
+            QString noText;
+            auto *poll = new QTimer(Window);
+            connect(poll, &QTimer::timeout, Window, [&, poll] {
+                auto *box = Window->findChild<QMessageBox *>(QStringLiteral("QuestionBox"));
+                if (!box || !box->isVisible())
+                    return;
+                poll->stop();
+                defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+                noText = box->button(QMessageBox::No)->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            poll->start(5);
+            Click("全删");
+            QVERIFY(defaultIsNo);
+            QVERIFY2(noText.startsWith(QStringLiteral("否")), qPrintable(noText)); // Qt's own texts in Chinese
+            QCOMPARE(Core->Directory().ListTelNumbers(), 2);
             Click("退出");
         });
     }

@@ -69,13 +69,17 @@ private Q_SLOTS:
         QTest::addColumn<int>("row");
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("0,0,3") << 3 << 0 << 0 << 3 << Hex("A5A5A5000C03 03FE000303FF") << "发送:4     组0 行3 列0";
-        QTest::newRow("0,0,2") << 3 << 0 << 0 << 2 << Hex("A5A5A5000C03 03FE000202FF") << "发送:3     组0 行2 列0";
-        QTest::newRow("16,7,7") << 3 << 16 << 7 << 7 << Hex("A5A5A5000C03 03FE107707FF") << "发送:1088     组16 行7 列7";
+        QTest::addColumn<bool>("up");
+        QTest::newRow("0,0,3") << 3 << 0 << 0 << 3 << Hex("A5A5A5000C03 03FE000303FF") << "发送:4     组0 行3 列0" << true;
+        QTest::newRow("0,0,2") << 3 << 0 << 0 << 2 << Hex("A5A5A5000C03 03FE000202FF") << "发送:3     组0 行2 列0" << true;
+        QTest::newRow("16,7,7") << 3 << 16 << 7 << 7 << Hex("A5A5A5000C03 03FE107707FF") << "发送:1088     组16 行7 列7" << true;
         QTest::newRow("keyboard low byte") << 0x1A5 << 1 << 2 << 3 << Hex("A5A5A5000C03 A5FE012324FF")
-                                           << "发送:84     组1 行3 列2";
+                                           << "发送:84     组1 行3 列2" << true;
         QTest::newRow("module 17 ignored") << 3 << 17 << 0 << 0 << QByteArray()
-                                           << "模块: 0  行号: 8  列号:4 振铃";
+                                           << "模块: 0  行号: 8  列号:4 振铃" << true;
+        // Without the switch the relay drops the command: the panel must not claim it was sent.
+        QTest::newRow("switch not heard from") << 3 << 0 << 0 << 3 << Hex("A5A5A5000C03 03FE000303FF")
+                                               << "未发送(主机中断):4     组0 行3 列0" << false;
     }
     void keyCommands()
     {
@@ -85,11 +89,14 @@ private Q_SLOTS:
         QFETCH(int, row);
         QFETCH(QByteArray, frame);
         QFETCH(QString, caption);
+        QFETCH(bool, up);
         TConfiguration config;
         config.StartKeyboard = keyboard;
         config.CurrentKeyboard = 5; // the keyboard shown never changes what key commands carry
         TTrafficLog traffic;
         THostLink link(config, traffic);
+        if (up)
+            link.CommToPabxUDPRead(QByteArray("alive"), config.IpAddress);
         link.SendData(module, column, row);
         QCOMPARE(RingBytes(link.HostSendRing, 0, link.HostSendRing.Count()).toHex(' '), frame.toHex(' '));
         QCOMPARE(link.RecCommandShow(), caption);
@@ -153,6 +160,7 @@ private Q_SLOTS:
         TConfiguration config;
         TTrafficLog traffic;
         THostLink link(config, traffic);
+        link.CommToPabxUDPRead(QByteArray("alive"), config.IpAddress);
         link.HostSendRing.Read = read;
         link.HostSendRing.Write = write;
         link.SendData(0, 0, 3);

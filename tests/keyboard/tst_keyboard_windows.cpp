@@ -1,4 +1,5 @@
 #include "keyboard/key_grid.h"
+#include "keyboard/keyboard_display.h"
 #include "keyboard/keyboard_number_dialog.h"
 #include "app/main_form.h"
 #include "app/watch_panel.h"
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -50,6 +52,22 @@ private Q_SLOTS:
         StopProgram();
     }
 
+    // The search field selects the next key whose number or name holds the text.
+    void searchFindsAKey()
+    {
+        ShowKeyboard([](Teditfrom &d) { d.CancelButton->click(); });
+        QTest::keyClicks(Form->KeySearchEdit, QStringLiteral("2001"));
+        QCOMPARE(Form->table->SelectedGridColumn(), 10);
+        QCOMPARE(Form->table->SelectedGridRow(), 3);
+        QCOMPARE(Form->KeySearchNote->text(), QStringLiteral("键位：1*1 行2"));
+        QTest::keyClick(Form->KeySearchEdit, Qt::Key_Return); // the only one: found again
+        QCOMPARE(Form->table->SelectedGridColumn(), 10);
+        QTest::keyClicks(Form->KeySearchEdit, QStringLiteral("9"));
+        QCOMPARE(Form->KeySearchNote->text(), QStringLiteral("未找到该号码或名称的键位"));
+        QCOMPARE(Core->KeyboardDisplay().FindKey(QStringLiteral("  ")), QPoint());
+        QCOMPARE(Core->KeyboardDisplay().FindKey(QStringLiteral("200"), 10, 3), QPoint(10, 3)); // wraps round
+    }
+
     void cancelShowsTheCurrentKeyboard()
     {
         QTest::mouseClick(Form->Button(QStringLiteral("OpenMsgBtn")), Qt::LeftButton);
@@ -63,7 +81,10 @@ private Q_SLOTS:
         QVERIFY(Form->watchPanel->isHidden());
         QVERIFY(Form->table->isVisible());
         QCOMPARE(Form->tablename->text(), QStringLiteral("  键   盘   数   据   设   置"));
-        QCOMPARE(Form->table->geometry(), QRect(152, 172, 680, 270));
+        QCOMPARE(Form->table->pos(), QPoint(152, 172));
+        QCOMPARE(Form->table->height(), 270);
+        QCOMPARE(Form->table->geometry().right(), Form->centralWidget()->width() - 9); // the window's width
+        QVERIFY(Form->KeySearchEdit->isVisible());
         QCOMPARE(Form->table->horizontalHeaderItem(9)->text(), QStringLiteral("1*1"));
         QCOMPARE(Form->table->Corner->text(), QStringLiteral("序 号"));
         QCOMPARE(Form->table->Cell(10, 3), QStringLiteral("2001"));
@@ -72,7 +93,7 @@ private Q_SLOTS:
         // Dial the selected cell, then the spare column.
         Form->table->SelectCell(10, 3);
         Form->table->DialAction->trigger();
-        QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("发送:75     组1 行2 列1"));
+        QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("未发送(主机中断):75     组1 行2 列1"));
         Form->table->SelectCell(129, 3);
         Form->table->DialAction->trigger();
         QCOMPARE(Core->HostLink().HostSendRing.Count(), 12);

@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "support/test_support.h"
+#include "widgets/qt_texts.h"
 
 #include <QTemporaryDir>
 #include <memory>
@@ -22,6 +23,7 @@ struct TWindowFixture
     }
     void StartProgram(const QStringList &settings = {})
     {
+        UseChineseQtTexts(); // as the program does
         Core = TestSupport::StartCore(*Dir, settings, &Player);
         Form = std::make_unique<TMainForm>(*Core);
     }
