@@ -204,11 +204,13 @@ QFrame *TMainForm::MakeCommandColumn()
     Panel2->setAutoFillBackground(true);
     Panel2->setFixedWidth(143);
     auto *column = new QVBoxLayout(Panel2);
-    column->setContentsMargins(4, 4, 4, 4);
+    column->setContentsMargins(4, 2, 4, 2);
+    column->setSpacing(2); // tight, so the window fits a 1366 × 768 screen with its title bar and a taskbar
     for (const TGroupDef &group : Groups) {
         auto *box = new QGroupBox(QString::fromUtf8(group.Caption), Panel2);
         auto *buttons = new QVBoxLayout(box);
-        buttons->setContentsMargins(5, 5, 5, 5);
+        buttons->setContentsMargins(5, 2, 5, 3);
+        buttons->setSpacing(2);
         for (const TButtonDef &def : group.Buttons) {
             auto *button = new QPushButton(QString::fromUtf8(def.Caption), box);
             button->setObjectName(QString::fromLatin1(def.ObjectName));

@@ -35,21 +35,22 @@ TChannelBox::TChannelBox(TPlayChannels &channels, int channel, QWidget *parent)
     };
     CallerLabel = field(QStringLiteral("主叫号码："), 1, 0, 3);
     StartTimeLabel = field(QStringLiteral("启动时间:"), 2, 0, 3);
-    CallTypeLabel = field(QStringLiteral("呼叫类型:"), 3, 0);
-    PlayCountLabel = field(QStringLiteral("播放次数："), 3, 2);
-    TotalLabel = field(QStringLiteral("总数："), 4, 0);
-    RingLabel = field(QStringLiteral("振铃："), 4, 2);
-    OffHookLabel = field(QStringLiteral("摘机："), 5, 0);
-    HungUpLabel = field(QStringLiteral("已挂机："), 5, 2);
+    // A row of its own: "单呼号码=2005播放文本" is wider than half a box.
+    CallTypeLabel = field(QStringLiteral("呼叫类型:"), 3, 0, 3);
+    PlayCountLabel = field(QStringLiteral("播放次数："), 4, 0);
+    TotalLabel = field(QStringLiteral("总数："), 4, 2);
+    RingLabel = field(QStringLiteral("振铃："), 5, 0);
+    OffHookLabel = field(QStringLiteral("摘机："), 5, 2);
+    HungUpLabel = field(QStringLiteral("已挂机："), 6, 0);
 
-    grid->addWidget(new QLabel(QStringLiteral("播放内容:"), this), 6, 0, 1, 4);
+    grid->addWidget(new QLabel(QStringLiteral("播放内容:"), this), 7, 0, 1, 4);
     TextMemo = new TLogMemo(chn.TextMemo, this);
-    grid->addWidget(TextMemo, 7, 0, 1, 4);
-    grid->addWidget(new QLabel(QStringLiteral("播放号码:"), this), 8, 0, 1, 4);
+    grid->addWidget(TextMemo, 8, 0, 1, 4);
+    grid->addWidget(new QLabel(QStringLiteral("播放号码:"), this), 9, 0, 1, 4);
     NumberMemo = new TLogMemo(chn.NumberMemo, this);
-    grid->addWidget(NumberMemo, 9, 0, 1, 4);
+    grid->addWidget(NumberMemo, 10, 0, 1, 4);
     DetailButton = new QPushButton(QStringLiteral("%1路详情").arg(channel), this);
-    grid->addWidget(DetailButton, 10, 2, 1, 2);
+    grid->addWidget(DetailButton, 11, 2, 1, 2);
 
     connect(&channels, &TPlayChannels::DisplayChanged, this, [this](int changed) {
         if (changed == Channel)

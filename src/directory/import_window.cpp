@@ -44,6 +44,9 @@ TFrloadNo::TFrloadNo(TNumberImport &import, QWidget *parent)
     bottom->addWidget(StartButton);
     bottom->addWidget(ExitButton);
     bottom->addWidget(new QLabel(QStringLiteral("标注:"), this));
+    // Wide enough for a date such as the preset "2026/12/10" in any locale's short format.
+    LabelBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    LabelBox->setMinimumContentsLength(11);
     bottom->addWidget(LabelBox);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(fileRow);

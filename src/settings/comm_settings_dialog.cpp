@@ -6,6 +6,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QApplication>
+
+#include <algorithm>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -89,6 +91,11 @@ void Tdialogform::Fill(const TCommSettings::TForm &form)
         Fields[row]->addItems(form.Entries.value(row));
         Fields[row]->setEditText(form.Texts.value(row));
         Fields[row]->setVisible(true);
+        // At least the design width, and as wide as the longest entry ("CRC-16/MODBUS" in bold).
+        int widest = 0;
+        for (const QString &text : form.Entries.value(row) + QStringList{form.Texts.value(row)})
+            widest = std::max(widest, Fields[row]->fontMetrics().horizontalAdvance(text));
+        Fields[row]->setFixedWidth(std::max(145, widest + 40));
     }
 }
 

@@ -150,6 +150,18 @@ private Q_SLOTS:
 
         QTest::mouseClick(Form->DisplayCheckBox, Qt::LeftButton, {}, QPoint(5, Form->DisplayCheckBox->height() / 2));
         QVERIFY(traffic.HostMessagesShown());
+
+        // Opened again after a burst, the memo shows the newest lines and follows new ones.
+        QTest::mouseClick(Form->Button(QStringLiteral("CloseMsgBtn")), Qt::LeftButton);
+        for (int i = 0; i < 500; ++i)
+            traffic.Append(QStringLiteral("line %1").arg(i));
+        QTest::mouseClick(Form->Button(QStringLiteral("OpenMsgBtn")), Qt::LeftButton);
+        QScrollBar *bar = Form->watchPanel->CommMsg->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        traffic.Append(QStringLiteral("newest"));
+        QTRY_COMPARE(Form->watchPanel->CommMsg->Line(Form->watchPanel->CommMsg->LineCount() - 1), QStringLiteral("newest"));
+        QTRY_COMPARE(bar->value(), bar->maximum());
     }
 
     void statusFollowsTheCore()

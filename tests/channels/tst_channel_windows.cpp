@@ -71,6 +71,10 @@ private Q_SLOTS:
         QCOMPARE(box->StatusPanel->text(), QStringLiteral("摘机  8"));
         QCOMPARE(box->StatusPanel->palette().color(QPalette::Window), QColor(0xFF, 0, 0));
         QCOMPARE(box->TextMemo->toPlainText(), QStringLiteral("撤离5"));
+        // The longest call type shows whole.
+        const QString longest = QStringLiteral("单呼号码=20051234播放文本");
+        box->CallTypeLabel->setText(longest);
+        QVERIFY(box->CallTypeLabel->width() >= box->CallTypeLabel->fontMetrics().horizontalAdvance(longest));
         Core->Timer1Timer();
         QCOMPARE(box->StatusPanel->text(), QStringLiteral("摘机  7"));
         QCOMPARE(Form->ChannelBoxes[1]->StatusPanel->text(), QStringLiteral("闭塞"));

@@ -170,6 +170,10 @@ private Q_SLOTS:
                 QCOMPARE(import->size(), QSize(482, 110));
                 QCOMPARE(import->BrowseButton->text(), QStringLiteral("浏览"));
                 QCOMPARE(import->LabelBox->currentText(), QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+                // The whole preset shows, also the longest short date ("2026/12/10", "12/10/26").
+                for (const QString &date : {import->LabelBox->currentText(), QStringLiteral("2026/12/10")})
+                    QVERIFY2(import->LabelBox->lineEdit()->width() >= import->LabelBox->fontMetrics().horizontalAdvance(date) + 4,
+                             qPrintable(date));
                 import->NextFileName = QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.ods");
                 import->BrowseClick();
                 import->StartImport();

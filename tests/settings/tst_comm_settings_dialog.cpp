@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -77,6 +78,9 @@ private Q_SLOTS:
             QCOMPARE(d.windowTitle(), QStringLiteral("跟安检系统通讯设置对话框"));
             QCOMPARE(d.Labels[1]->text(), QStringLiteral("校验类型"));
             QCOMPARE(d.Fields[1]->count(), 2);
+            // Every entry shows whole in its field.
+            for (int i = 0; i < d.Fields[1]->count(); ++i)
+                QVERIFY(d.Fields[1]->lineEdit()->width() >= d.Fields[1]->fontMetrics().horizontalAdvance(d.Fields[1]->itemText(i)));
             QCOMPARE(d.Fields[0]->currentText(), QStringLiteral("127.0.0.1"));
         });
     }
