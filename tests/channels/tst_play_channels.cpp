@@ -102,6 +102,7 @@ private Q_SLOTS:
         c.Config.CurrentKeyboard = 2;
         c.Keys.KeyTable[2 * 1088 + 1 * 64 + 2 * 8 + 3] = 8001; // module 1, column 2, row 3
         c.Keys.KeyTable[3 * 1088 + 5] = 8002;                  // only on a keyboard not searched
+        c.Host.CommToPabxUDPRead(QByteArray("alive"), c.Config.IpAddress); // the switch is there
         c.Start(0, QStringLiteral("x"), {8001, 8002});
         c.Tick(0, 7);
         QCOMPARE(c.Queued(), QByteArray());

@@ -82,6 +82,7 @@ private Q_SLOTS:
         QFETCH(int, gridRow);
         QFETCH(QString, caption);
         TDisplay d;
+        d.Host.CommToPabxUDPRead(QByteArray("alive"), d.Config.IpAddress); // the switch is there
         QCOMPARE(d.Display.Dial(gridColumn, gridRow), !caption.isEmpty());
         QCOMPARE(d.Host.HostSendRing.Count(), caption.isEmpty() ? 0 : 12);
         if (!caption.isEmpty())
