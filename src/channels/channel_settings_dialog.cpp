@@ -3,6 +3,7 @@
 #include "channels/play_channels.h"
 #include "common/configuration.h"
 #include "widgets/editable_list.h"
+#include "widgets/problem_label.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -36,13 +37,7 @@ TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDial
     form->addRow(QStringLiteral("线路号码:"), ChnNumberBox);
     form->addRow(QStringLiteral("是否启用:"), ifUseBox);
 
-    ProblemLabel = new QLabel(this);
-    ProblemLabel->setObjectName(QStringLiteral("ProblemLabel"));
-    ProblemLabel->setWordWrap(true);
-    QPalette red = ProblemLabel->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    ProblemLabel->setPalette(red);
-    ProblemLabel->hide();
+    ProblemLabel = NewProblemLabel(this);
 
     Button1 = new QPushButton(QStringLiteral("确定"), this);
     Button2 = new QPushButton(QStringLiteral("取消"), this);

@@ -1,6 +1,7 @@
 #include "settings/comm_settings_dialog.h"
 
 #include "widgets/editable_list.h"
+#include "widgets/problem_label.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -38,13 +39,7 @@ Tdialogform::Tdialogform(QWidget *parent) : TAnswerDialog(QStringLiteral("ç¡® å®
         Labels << label;
         Fields << field;
     }
-    ProblemLabel = new QLabel(this);
-    ProblemLabel->setObjectName(QStringLiteral("ProblemLabel"));
-    ProblemLabel->setWordWrap(true);
-    QPalette red = ProblemLabel->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    ProblemLabel->setPalette(red);
-    ProblemLabel->hide();
+    ProblemLabel = NewProblemLabel(this);
     for (QPushButton *b : {OkButton, CancelButton})
         b->setFixedSize(75, 25);
     auto *layout = new QVBoxLayout(this);
