@@ -142,12 +142,20 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     connect(Button(QStringLiteral("VoiceNotifyTestBtn")), &QPushButton::clicked, this, &TMainForm::VoiceNotifyTestClick);
     connect(watchPanel->TestCrcBtn, &QPushButton::clicked, this, [&requests] { requests.TestCrc(); });
 
-    display->setText(core.HostLink().display());
-    connect(&core.HostLink(), &THostLink::displayChanged, display, &QLabel::setText);
+    // Link labels: green while the link is up, red while it is down.
+    const auto show = [](QLabel *label, const QString &text, bool up) {
+        label->setText(text);
+        up = up && text.contains(QStringLiteral("连上")); // a refused address is no link
+        Paint(label, QPalette::WindowText, up ? QColor(0x00, 0x80, 0x00) : QColor(Qt::red));
+    };
+    show(display, core.HostLink().display(), core.HostLink().IsUp());
+    connect(&core.HostLink(), &THostLink::displayChanged, display,
+            [this, show](const QString &text) { show(display, text, Core.HostLink().IsUp()); });
     RecCommandShow->setText(core.HostLink().RecCommandShow());
     connect(&core.HostLink(), &THostLink::RecCommandShowChanged, RecCommandShow, &QLabel::setText);
-    CommConectedIp->setText(core.PlatformLink().CommConectedIp());
-    connect(&core.PlatformLink(), &TPlatformLink::CommConectedIpChanged, CommConectedIp, &QLabel::setText);
+    show(CommConectedIp, core.PlatformLink().CommConectedIp(), core.PlatformLink().IsUp());
+    connect(&core.PlatformLink(), &TPlatformLink::CommConectedIpChanged, CommConectedIp,
+            [this, show](const QString &text) { show(CommConectedIp, text, Core.PlatformLink().IsUp()); });
 }
 
 QPushButton *TMainForm::Button(const QString &objectName) const

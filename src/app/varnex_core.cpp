@@ -153,6 +153,7 @@ void TVarnexCore::Timer1Timer()
 {
     Failures.Tick(Now());
     Host.Supervise();
+    Platform.Supervise();
     for (int channel = 0; channel < TPlayChannels::Count; ++channel)
         PlayChannels->PlayManager(PlayTick, channel);
 }

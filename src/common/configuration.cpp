@@ -76,6 +76,8 @@ void TConfiguration::ReadPlatformSide(const TSettingsStore &store, QStringList &
     ReadText(store, QStringLiteral("CheckType"), CheckType);
     ReadPort(store, QStringLiteral("CommIpPort"), CommIpPort, errors);
     ReadInt(store, QStringLiteral("CommRecIpPort"), CommRecIpPort, errors);
+    ReadInt(store, QStringLiteral("CommSilenceSeconds"), CommSilenceSeconds, errors);
+    ReadInt(store, QStringLiteral("HistoryDays"), HistoryDays, errors);
     CommLocalIPAddr = store.Read(QStringLiteral("CommLocalIPAddr"));
     if (CommLocalIPAddr.isEmpty())
         CommLocalIPAddr = HostOwnAddress();

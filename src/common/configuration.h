@@ -22,6 +22,10 @@ struct TConfiguration
     int CommIpPort = 20011;
     int CommRecIpPort = 20011;
     QString CommLocalIPAddr;
+    // No datagram from the platform for this long marks its link silent; 0 never does.
+    int CommSilenceSeconds = 60;
+    // Notification history older than this many days is removed.
+    int HistoryDays = 400;
 
     int CurrentKeyboard = 3;
     // CurrentKeyboard as read at start; key commands to the switch carry it for the whole run.

@@ -66,8 +66,11 @@ void THostLink::CommToPabxUDPRead(QByteArrayView datagram, const QString &peer)
         SetDisplay(QStringLiteral("错误调度主机:") + Host);
         return;
     }
+    const bool wasUp = IsUp();
     Host = peer;
     SetDisplay(QStringLiteral("调度主机通讯状态:连上") + Host);
+    if (!wasUp)
+        Q_EMIT LinkUp(Host);
     Countdown = SilentTicks;
 
     qsizetype stored = 0;
@@ -107,6 +110,7 @@ void THostLink::Supervise()
     if (Countdown > 0 && --Countdown == 0) {
         Host.clear();
         SetDisplay(LinkDownText());
+        Q_EMIT LinkLost();
     }
 }
 

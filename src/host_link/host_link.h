@@ -63,6 +63,9 @@ Q_SIGNALS:
     void RecCommandShowChanged(const QString &text);
     // Key commands could not be sent; line says where to and why.
     void SendFailed(const QString &line);
+    // The switch is heard from again, or has been silent too long.
+    void LinkUp(const QString &host);
+    void LinkLost();
 
 private:
     void SetDisplay(const QString &text);

@@ -8,6 +8,7 @@
 TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
     : QObject(parent), Config(config), Traffic(traffic)
 {
+    Clock.start();
     connect(&Endpoint, &TUdpEndpoint::DatagramReceived, this, [this](const QByteArray &bytes, const QString &peer) {
         CommToMonitorUDPRead(bytes, peer);
         DrainFrames();
@@ -52,7 +53,23 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
         else
             Traffic.Append(QStringLiteral("接收安检数据缓存满") + ip);
     }
+    LastHeardMs = Clock.elapsed();
+    const bool wasUp = Up;
+    Up = true;
     SetConnectedText(QStringLiteral("安检监控平台通讯状态:连上 ") + peer);
+    if (!wasUp)
+        Q_EMIT LinkUp(peer);
+}
+
+void TPlatformLink::Supervise(qint64 atMs)
+{
+    if (!Up || Config.CommSilenceSeconds <= 0)
+        return;
+    if ((atMs < 0 ? Clock.elapsed() : atMs) - LastHeardMs < qint64(Config.CommSilenceSeconds) * 1000)
+        return;
+    Up = false;
+    SetConnectedText(SilentText());
+    Q_EMIT LinkSilent(Config.CommSilenceSeconds);
 }
 
 bool TPlatformLink::ScanFrames()

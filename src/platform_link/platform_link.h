@@ -4,6 +4,7 @@
 #include "platform_link/frame_scanner.h"
 
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -19,6 +20,14 @@ public:
     TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent = nullptr);
 
     static QString LinkDownText() { return QStringLiteral("安检监控平台通讯状态:通讯中断"); }
+    static QString SilentText() { return QStringLiteral("安检监控平台通讯状态:中断"); }
+
+    // Heard from the platform since start or since it last fell silent.
+    bool IsUp() const { return Up; }
+    // Marks the link silent once no datagram has come for CommSilenceSeconds; atMs on the
+    // link's own clock (ClockMs), by default now.
+    void Supervise(qint64 atMs = -1);
+    qint64 ClockMs() const { return Clock.elapsed(); }
 
     // Binds CommToMonitor; on failure it stays closed and the status text says so.
     bool Open(int port, QString *error = nullptr);
@@ -55,6 +64,8 @@ Q_SIGNALS:
     void RecCrcTextChanged(const QString &text);
     // A frame could not be sent; line says where to and why.
     void SendFailed(const QString &line);
+    void LinkUp(const QString &peer);
+    void LinkSilent(int seconds);
 
 private:
     void SetConnectedText(const QString &text);
@@ -64,6 +75,9 @@ private:
     TUdpEndpoint Endpoint;
     TFrameScanner Scanner;
     QString ConnectedText = LinkDownText();
+    QElapsedTimer Clock;
+    qint64 LastHeardMs = 0;
+    bool Up = false;
     QString SentCodeText;
     QString ReceivedCodeText;
 };

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -168,6 +169,43 @@ private Q_SLOTS:
     {
         Core->PlatformLink().CommToMonitorUDPRead(QByteArray("x"), QStringLiteral("10.9.9.9"));
         QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:不正确IP 10.9.9.9"));
+        QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), QColor(Qt::red));
+    }
+
+    // The platform link falls silent after CommSilenceSeconds without a datagram, and is up
+    // again with the next one; labels are green while up, red while down.
+    void platformSilence_data()
+    {
+        QTest::addColumn<int>("silenceSeconds");
+        QTest::newRow("default 60 s") << 60;
+        QTest::newRow("0 turns it off") << 0;
+    }
+    void platformSilence()
+    {
+        QFETCH(int, silenceSeconds);
+        Core->Config().CommSilenceSeconds = silenceSeconds;
+        TPlatformLink &link = Core->PlatformLink();
+        QSignalSpy silent(&link, &TPlatformLink::LinkSilent);
+        const QColor green(0x00, 0x80, 0x00);
+        link.CommToMonitorUDPRead(QByteArray("x"), Core->Config().CommIpAddress);
+        QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:连上 ") + Core->Config().CommIpAddress);
+        QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), green);
+        link.Supervise(link.ClockMs() + 59000);
+        QVERIFY(link.IsUp());
+        link.Supervise(link.ClockMs() + 61000);
+        QCOMPARE(link.IsUp(), silenceSeconds == 0);
+        QCOMPARE(silent.size(), silenceSeconds == 0 ? 0 : 1);
+        if (silenceSeconds > 0) {
+            QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:中断"));
+            QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), QColor(Qt::red));
+        }
+        link.CommToMonitorUDPRead(QByteArray("x"), Core->Config().CommIpAddress);
+        QVERIFY(link.IsUp());
+        QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), green);
+        // The switch link's label too.
+        QCOMPARE(Form->display->palette().color(QPalette::WindowText), QColor(Qt::red));
+        Core->HostLink().CommToPabxUDPRead(QByteArray("alive"), Core->Config().IpAddress);
+        QCOMPARE(Form->display->palette().color(QPalette::WindowText), green);
     }
 
     void startupErrorsInOneBox()
