@@ -43,6 +43,8 @@ THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *paren
 {
     const auto write = [](const TLogLine &line) { Write(line.Text()); };
     connect(&Core.LogMemo(), &TLineLog::LineAdded, this, write);
+    // One line per notification once its keys have left, with the time it took.
+    connect(&Core.History(), &THistory::NoticeDone, this, [](const TNotice &notice) { Write(notice.Summary()); });
     Core.CommMsg().SetShown(traffic);
     if (traffic)
         connect(&Core.CommMsg(), &TLineLog::LineAdded, this, write);

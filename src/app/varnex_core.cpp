@@ -23,6 +23,21 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     connect(&Platform, &TPlatformLink::SendFailed, this, [this](const QString &line) { Failures.Report(line, Now()); });
     connect(&Host, &THostLink::SendFailed, this, [this](const QString &line) { Failures.Report(line, Now()); });
     connect(&Failures, &TFailureDigest::Said, &SystemLog, &TLineLog::Add);
+
+    // The history hears of notifications from the dispatcher, of keys sent from the channels,
+    // and of the links' ups and downs.
+    RequestDispatcher->SetHistory(&NoticeHistory);
+    PlayChannels->Dialed = [this](int channel) { NoticeHistory.KeysSent(channel, Host.IsUp()); };
+    Requests.Sent = [this](const QString &what, int messageId) {
+        NoticeHistory.Event(QStringLiteral("测试请求"), QStringLiteral("消息号%1 %2").arg(messageId).arg(what));
+    };
+    connect(&NoticeHistory, &THistory::Said, &SystemLog, &TLineLog::Add);
+    connect(&Host, &THostLink::LinkUp, this, [this](const QString &host) { NoticeHistory.Event(QStringLiteral("主机通讯恢复"), host); });
+    connect(&Host, &THostLink::LinkLost, this, [this] { NoticeHistory.Event(QStringLiteral("主机通讯中断")); });
+    connect(&Platform, &TPlatformLink::LinkUp, this, [this](const QString &peer) { NoticeHistory.Event(QStringLiteral("平台通讯连上"), peer); });
+    connect(&Platform, &TPlatformLink::LinkSilent, this, [this](int seconds) {
+        NoticeHistory.Event(QStringLiteral("平台通讯中断"), QStringLiteral("%1秒未收到数据").arg(seconds));
+    });
 }
 
 TVarnexCore::~TVarnexCore()
@@ -72,6 +87,9 @@ void TVarnexCore::FormCreate()
     ReadChannelSettings();
     // 13
     PrepareDirectoryStore();
+    // The history beside the directory, in a file of its own.
+    NoticeHistory.Open(DM.Folder());
+    NoticeHistory.Event(QStringLiteral("启动"));
 }
 
 void TVarnexCore::ResetRunState()
@@ -141,6 +159,10 @@ void TVarnexCore::FormDestroy()
     Timer1Tick.stop();
     Host.Close();
     Platform.Close();
+    if (NoticeHistory.IsOpen()) {
+        NoticeHistory.Event(QStringLiteral("停止"));
+        NoticeHistory.Close();
+    }
 }
 
 void TVarnexCore::WarnRecTimer()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/history.h"
+
 #include "channels/play_channels.h"
 #include "common/failure_digest.h"
 #include "directory/directory.h"
@@ -81,6 +83,7 @@ public:
     TNumberImport &NumberImport() { return Import; }
     TTestRequests &TestRequests() { return Requests; }
     TDM &DirectoryStore() { return DM; }
+    THistory &History() { return NoticeHistory; }
     // Failed sends of both links, said on the system message memo without flooding it.
     TFailureDigest &SendFailures() { return Failures; }
     qint64 Now() const { return Clock.elapsed(); }
@@ -103,6 +106,7 @@ private:
     TPlatformLink Platform{Configuration, Traffic};
     THostLink Host{Configuration, Traffic};
     TKeyTable KeyTable;
+    THistory NoticeHistory{Configuration, KeyTable};
     std::unique_ptr<TSoundPlayer> OwnedPlayer;
     TSoundPlayer *SoundPlayer = nullptr;
     std::unique_ptr<TPlayChannels> PlayChannels;

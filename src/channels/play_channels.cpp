@@ -193,6 +193,8 @@ void TPlayChannels::Dial(TPlayChn &chn)
             Host.SendData(Keys.FoundModule, Keys.FoundColumn, Keys.FoundRow);
     chn.CalledCount = 0;
     Host.SendData(0, 0, 2);
+    if (Dialed)
+        Dialed(int(&chn - PlayChn.data()));
 }
 
 void TPlayChannels::playringNotify()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "common/line_log.h"
 
 #include <QObject>
@@ -100,6 +102,10 @@ Q_SIGNALS:
 private:
     void StartPlaying(int channel);
     void Dial(TPlayChn &chn);
+public:
+    // Told of every channel whose key commands were just queued for the switch.
+    std::function<void(int channel)> Dialed;
+private:
 
     const TConfiguration &Config;
     THostLink &Host;

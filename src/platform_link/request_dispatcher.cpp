@@ -1,5 +1,7 @@
 #include "platform_link/request_dispatcher.h"
 
+#include "history/history.h"
+
 #include "channels/play_channels.h"
 #include "directory/directory.h"
 #include "platform_link/ldtx_frame.h"
@@ -149,14 +151,20 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
             }
             chn.PlayText = content;
             chn.CalledCount = 0;
+            QList<THistory::TCalled> called;
             for (const TDirectoryRows::TPhone *member : members) {
                 if (chn.CalledCount >= TPlayChn::MaxNumbers)
                     break;
                 chn.CalledNumbers[size_t(chn.CalledCount++)] = member->Number;
+                called.append({QString::number(member->Number), member->Name});
             }
+            Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount, called);
             Channels.DetailsUpdated(0);
             Channels.PlayManager(PlayStart, 0);
         } else {
+            if (History)
+                History->Notice(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount, 0,
+                                THistory::NoMembers(), {});
             Channels.DetailsUpdated(0);
         }
     } else if (playType == 1) {
@@ -173,6 +181,8 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         chn.PlayText = content;
         if (chn.CalledCount < TPlayChn::MaxNumbers)
             chn.CalledNumbers[size_t(chn.CalledCount++)] = target;
+        Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount,
+               {{QString::number(target), QString()}});
         Channels.DetailsUpdated(0);
         Channels.PlayManager(PlayStart, 0);
     } else {
@@ -205,11 +215,26 @@ void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, c
     if (chn.CalledCount < TPlayChn::MaxNumbers)
         chn.CalledNumbers[size_t(chn.CalledCount++)] = called;
     chn.State = ChnIdle;
+    Record(QStringLiteral("电话拨打"), messageId, QString::number(called), QStringLiteral("主叫%1").arg(caller), 1,
+           {{QString::number(called), QString()}});
     Channels.DetailsUpdated(0);
     Channels.PlayManager(PlayStart, 0);
 
     CommAnsBuf.append(char(0));
     SendAns(LdtxFrame::PhoneCall, messageId);
+}
+
+void TRequestDispatcher::Record(const QString &kind, uint16_t messageId, const QString &target, const QString &content,
+                                int playCount, const QList<THistory::TCalled> &numbers)
+{
+    if (!History)
+        return;
+    // Channel 0 as it is before the start: what the play manager will make of it.
+    const uint8_t state = Channels.Channel(0).State;
+    const QString outcome = state == ChnIdle ? THistory::Started()
+                          : state == ChnBlocked ? THistory::Disabled()
+                                                : THistory::Busy();
+    History->Notice(kind, messageId, target, content, playCount, 0, outcome, numbers);
 }
 
 void TRequestDispatcher::RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/history.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
@@ -20,6 +22,8 @@ class TRequestDispatcher : public QObject
 {
     Q_OBJECT
 public:
+    // Notifications and calls are recorded there from now on (none when null).
+    void SetHistory(THistory *history) { History = history; }
     static constexpr int ReplyMark = 1400; // no row is added once a reply holds more than this
     static constexpr int MaxRows = 255;    // what the count byte can say
 
@@ -45,11 +49,14 @@ private:
     void SendAns(uint8_t type, uint16_t messageId);
     // A request with fewer payload bytes than it needs: one line on the system message memo,
     // nothing carried out, no reply.
+    void Record(const QString &kind, uint16_t messageId, const QString &target, const QString &content,
+                int playCount, const QList<THistory::TCalled> &numbers);
     void RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed);
 
     const TConfiguration &Config;
     TTrafficLog &Traffic;
     TLineLog &SystemLog;
+    THistory *History = nullptr;
     TPlatformLink &Link;
     TDirectory &Directory;
     TPlayChannels &Channels;

@@ -21,8 +21,11 @@ void TTestRequests::SendRequest(uint8_t type, const QByteArray &payload)
     if (!frame)
         return;
     Link.ShowSentCheckCode(frame->CheckCode);
-    if (Link.CommToMonitor().Send(frame->Bytes, Config.CommIpAddress, Config.CommIpPort))
+    if (Link.CommToMonitor().Send(frame->Bytes, Config.CommIpAddress, Config.CommIpPort)) {
         Traffic.Append(QStringLiteral("发送:") + LdtxFrame::HexDump(frame->Bytes));
+        if (Sent)
+            Sent(QStringLiteral("类型%1 %2字节").arg(type).arg(payload.size()), CommMsgId - 1);
+    }
 }
 
 void TTestRequests::SendGroupListRequest()

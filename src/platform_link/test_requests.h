@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <cstdint>
 
@@ -19,6 +21,8 @@ public:
 
     // Message ID of the next request; 65535 is followed by 0.
     uint16_t CommMsgId = 0;
+    // Told of every request that left: what it was and its message ID (for the history).
+    std::function<void(const QString &what, int messageId)> Sent;
 
     void SendGroupListRequest();
     void SendDeviceStatusRequest();

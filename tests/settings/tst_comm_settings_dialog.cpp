@@ -47,7 +47,7 @@ private Q_SLOTS:
         Open("HostCommSetBtn", [](Tdialogform &d) {
             QCOMPARE(d.windowTitle(), QStringLiteral("跟调度机连接通讯设置对话框"));
             QCOMPARE(d.Labels[0]->text(), QStringLiteral("左侧CPU地址"));
-            QCOMPARE(d.Fields[0]->currentText(), QStringLiteral("192.168.0.194"));
+            QCOMPARE(d.Fields[0]->currentText(), QStringLiteral("127.0.0.1")); // as the test settings put it
             QCOMPARE(d.Fields[3]->count(), 8);
             d.Fields[0]->setEditText(QStringLiteral("127.0.0.7"));
             d.Fields[2]->setEditText(QStringLiteral("18300"));

@@ -36,10 +36,14 @@ TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLi
 
 std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
 {
-    const QList<int> ports = FreeUdpPorts(3);
+    const QList<int> ports = FreeUdpPorts(4);
+    // The switch's CPUs on loopback too: a test that makes the switch link up and dials must not
+    // send key commands to the plant's default addresses.
     const QStringList defaults{QStringLiteral("CommIpAddress=127.0.0.1"), QStringLiteral("CommIpPort=%1").arg(ports[0]),
                                QStringLiteral("CommRecIpPort=%1").arg(ports[1]),
-                               QStringLiteral("RecIpPort=%1").arg(ports[2])};
+                               QStringLiteral("RecIpPort=%1").arg(ports[2]),
+                               QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.1"),
+                               QStringLiteral("IpPort=%1").arg(ports[3])};
     auto core = std::make_unique<TVarnexCore>(CoreOptions(dir, settingsLines + defaults, player));
     core->FormCreate();
     return core;

@@ -1,0 +1,129 @@
+#include "history/history.h"
+
+#include "history/history_writer.h"
+#include "common/configuration.h"
+#include "keyboard/key_table.h"
+
+#include <QDir>
+
+THistory::THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent)
+    : QObject(parent), Config(config), Keys(keys)
+{
+    DailyPurge.setInterval(24 * 60 * 60 * 1000);
+    connect(&DailyPurge, &QTimer::timeout, this, [this] {
+        if (Writer)
+            QMetaObject::invokeMethod(Writer, [w = Writer, days = Config.HistoryDays] { w->Purge(days); });
+    });
+}
+
+THistory::~THistory()
+{
+    Close();
+}
+
+void THistory::Open(const QString &folder)
+{
+    Close();
+    FilePath = QDir(folder).filePath(FileName());
+    Writer = new THistoryWriter(FilePath);
+    Writer->moveToThread(&Thread);
+    connect(&Thread, &QThread::finished, Writer, &QObject::deleteLater);
+    connect(Writer, &THistoryWriter::Failed, this,
+            [this](const QString &why) { Q_EMIT Said(QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(FilePath, why)); });
+    connect(Writer, &THistoryWriter::Writable, this,
+            [this] { Q_EMIT Said(QStringLiteral("通知记录可以写入了: %1").arg(FilePath)); });
+    Thread.setObjectName(QStringLiteral("history"));
+    Thread.start(QThread::LowPriority);
+    QMetaObject::invokeMethod(Writer, [w = Writer, days = Config.HistoryDays] {
+        w->Open();
+        w->Purge(days);
+    });
+    DailyPurge.start();
+}
+
+void THistory::Close()
+{
+    DailyPurge.stop();
+    if (!Writer)
+        return;
+    QMetaObject::invokeMethod(Writer, &THistoryWriter::Close, Qt::BlockingQueuedConnection);
+    Thread.quit();
+    Thread.wait();
+    Writer = nullptr; // deleted on its thread's end
+}
+
+qint64 THistory::NextId(const QDateTime &at)
+{
+    // Milliseconds since the epoch times 1000: ordered by time across restarts, unique within one.
+    LastId = std::max(LastId + 1, at.toMSecsSinceEpoch() * 1000);
+    return LastId;
+}
+
+void THistory::Post(const TNotice &notice)
+{
+    if (Writer)
+        QMetaObject::invokeMethod(Writer, [w = Writer, notice] { w->Put(notice); });
+}
+
+QString THistory::KeyPosition(const QString &number)
+{
+    bool ok = false;
+    const int value = number.toInt(&ok);
+    if (!ok || !Keys.findkeycode(value, Config.CurrentKeyboard))
+        return TNotice::NoKeyText();
+    return QStringLiteral("组%1 行%2 列%3").arg(Keys.FoundModule).arg(Keys.FoundRow).arg(Keys.FoundColumn);
+}
+
+TNotice THistory::Notice(const QString &kind, int messageId, const QString &target, const QString &content, int playCount,
+                         int channel, const QString &outcome, const QList<TCalled> &numbers)
+{
+    TNotice notice;
+    notice.At = QDateTime::currentDateTime();
+    notice.Id = NextId(notice.At);
+    notice.Kind = kind;
+    notice.MessageId = messageId;
+    notice.Target = target;
+    notice.Content = content;
+    notice.PlayCount = playCount;
+    notice.Channel = channel;
+    notice.Outcome = outcome;
+    for (const TCalled &called : numbers)
+        notice.Numbers.append({called.Number, called.Name, KeyPosition(called.Number), {}});
+    if (channel >= 0 && channel < int(Last.size()) && outcome == Started()) {
+        Last[size_t(channel)] = notice;
+        Q_EMIT ChannelNoticeChanged(channel);
+    }
+    Post(notice);
+    return notice;
+}
+
+void THistory::KeysSent(int channel, bool switchUp)
+{
+    if (channel < 0 || channel >= int(Last.size()) || !Last[size_t(channel)] || Last[size_t(channel)]->SentAt.isValid())
+        return;
+    TNotice &notice = *Last[size_t(channel)];
+    notice.SentAt = QDateTime::currentDateTime();
+    notice.SwitchUp = switchUp;
+    notice.LatencyMs = notice.At.msecsTo(notice.SentAt);
+    for (TNotice::TNumber &number : notice.Numbers)
+        if (number.KeyPosition != TNotice::NoKeyText() && switchUp)
+            number.SentAt = notice.SentAt;
+    Post(notice);
+    Q_EMIT ChannelNoticeChanged(channel);
+    Q_EMIT NoticeDone(notice);
+}
+
+void THistory::Event(const QString &kind, const QString &text)
+{
+    TNotice event;
+    event.At = QDateTime::currentDateTime();
+    event.Id = NextId(event.At);
+    event.Kind = kind;
+    event.Content = text;
+    Post(event);
+}
+
+const TNotice *THistory::LastOf(int channel) const
+{
+    return channel >= 0 && channel < int(Last.size()) && Last[size_t(channel)] ? &*Last[size_t(channel)] : nullptr;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "history/notice.h"
+
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+
+#include <array>
+#include <optional>
+
+struct TConfiguration;
+class THistoryWriter;
+class TKeyTable;
+
+// What happened, when, and whether it reached anyone: notifications and calls with the numbers
+// they resolved to and their key positions, when the keys left for the switch, link events,
+// start and stop. Entries are made here at once and written by a writer on a thread of its own,
+// so a reply or a key press never waits for the file. The last notice of every channel stays
+// at hand for its 详情 window.
+class THistory : public QObject
+{
+    Q_OBJECT
+public:
+    static QString FileName() { return QStringLiteral("History.sqlite"); }
+    static QString Started() { return QStringLiteral("已启动"); }
+    static QString Busy() { return QStringLiteral("通道忙"); }
+    static QString Disabled() { return QStringLiteral("通道未启用"); }
+    static QString NoMembers() { return QStringLiteral("无成员"); }
+
+    THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent = nullptr);
+    ~THistory() override;
+
+    // Opens (or creates) folder/History.sqlite on the writer's thread and removes entries older
+    // than HistoryDays, then again once a day.
+    void Open(const QString &folder);
+    // Writes what waits and stops the writer.
+    void Close();
+    bool IsOpen() const { return Writer != nullptr; }
+    QString Path() const { return FilePath; }
+
+    struct TCalled
+    {
+        QString Number;
+        QString Name;
+    };
+    // A notification or call as it arrives: numbers get their key positions on the current
+    // keyboard; the notice becomes the channel's last when it started there.
+    TNotice Notice(const QString &kind, int messageId, const QString &target, const QString &content, int playCount,
+                   int channel, const QString &outcome, const QList<TCalled> &numbers);
+    // The channel's key commands have just been queued for the switch.
+    void KeysSent(int channel, bool switchUp);
+    // A link event, start or stop.
+    void Event(const QString &kind, const QString &text = QString());
+
+    const TNotice *LastOf(int channel) const;
+
+Q_SIGNALS:
+    // A line for the system message memo (the file cannot be written, or can again).
+    void Said(const QString &line);
+    // A notification's keys have left: it is complete, latency included.
+    void NoticeDone(const TNotice &notice);
+    void ChannelNoticeChanged(int channel);
+
+private:
+    qint64 NextId(const QDateTime &at);
+    void Post(const TNotice &notice);
+    QString KeyPosition(const QString &number);
+
+    const TConfiguration &Config;
+    TKeyTable &Keys;
+    QThread Thread;
+    THistoryWriter *Writer = nullptr;
+    QString FilePath;
+    QTimer DailyPurge;
+    qint64 LastId = 0;
+    std::array<std::optional<TNotice>, 8> Last;
+};

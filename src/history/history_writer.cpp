@@ -1,0 +1,182 @@
+#include "history/history_writer.h"
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+QString TimeText(const QDateTime &t)
+{
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) : QString();
+}
+
+bool Run(QSqlQuery &q, const QString &sql, QString *why)
+{
+    if (q.exec(sql))
+        return true;
+    *why = q.lastError().text();
+    return false;
+}
+} // namespace
+
+THistoryWriter::THistoryWriter(const QString &path) : Path(path), Connection(ConnectionName(path))
+{
+}
+
+THistoryWriter::~THistoryWriter()
+{
+    if (QSqlDatabase::contains(Connection)) {
+        QSqlDatabase::database(Connection, false).close();
+        QSqlDatabase::removeDatabase(Connection);
+    }
+}
+
+QString THistoryWriter::ConnectionName(const QString &path)
+{
+    return QStringLiteral("history-writer:") + path;
+}
+
+void THistoryWriter::Open()
+{
+    Timer = new QTimer(this);
+    Timer->setSingleShot(true);
+    connect(Timer, &QTimer::timeout, this, &THistoryWriter::Flush);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Connection);
+    db.setDatabaseName(Path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
+    QString why;
+    if (!Prepare(&why)) {
+        Failing = true;
+        Q_EMIT Failed(why);
+        Timer->start(RetryMs);
+    }
+}
+
+bool THistoryWriter::Prepare(QString *why)
+{
+    if (Ready)
+        return true;
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (!db.isOpen() && !db.open()) {
+        *why = db.lastError().text();
+        return false;
+    }
+    QSqlQuery q(db);
+    if (!Run(q, QStringLiteral("PRAGMA journal_mode=WAL"), why)
+        || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id INTEGER PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
+                                  " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
+                                  " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER)"),
+                why)
+        || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS EntryNumber(EntryId INTEGER NOT NULL, Number TEXT, Name TEXT,"
+                                  " KeyPosition TEXT, SentAt TEXT)"),
+                why)
+        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryAt ON Entry(At)"), why)
+        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryNumberEntry ON EntryNumber(EntryId)"), why)) {
+        db.close();
+        return false;
+    }
+    Ready = true;
+    return true;
+}
+
+void THistoryWriter::Put(const TNotice &notice)
+{
+    Waiting[notice.Id] = notice;
+    while (Waiting.size() > MaxWaiting)
+        Waiting.erase(Waiting.begin()); // the oldest go first when the file stays unwritable
+    if (Timer && !Timer->isActive())
+        Timer->start(FlushMs);
+}
+
+void THistoryWriter::Purge(int days)
+{
+    PurgeDays = days;
+    if (Timer && !Timer->isActive())
+        Timer->start(FlushMs);
+}
+
+void THistoryWriter::Close()
+{
+    if (Timer)
+        Timer->stop();
+    Flush();
+    if (Timer)
+        Timer->stop(); // what could not be written is lost with the program
+    if (QSqlDatabase::contains(Connection))
+        QSqlDatabase::database(Connection, false).close();
+}
+
+void THistoryWriter::Flush()
+{
+    if (Waiting.empty() && PurgeDays <= 0)
+        return;
+    QString why;
+    bool written = Prepare(&why);
+    if (written) {
+        QSqlDatabase db = QSqlDatabase::database(Connection, false);
+        QSqlQuery q(db);
+        written = Run(q, QStringLiteral("BEGIN IMMEDIATE"), &why);
+        if (written) {
+            QSqlQuery entry(db), drop(db), number(db);
+            entry.prepare(QStringLiteral("INSERT OR REPLACE INTO Entry(Id, At, Kind, MessageId, Target, Content, PlayCount,"
+                                         " Channel, Outcome, Numbers, SentAt, SwitchUp, LatencyMs)"
+                                         " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+            drop.prepare(QStringLiteral("DELETE FROM EntryNumber WHERE EntryId = ?"));
+            number.prepare(QStringLiteral("INSERT INTO EntryNumber(EntryId, Number, Name, KeyPosition, SentAt) VALUES (?,?,?,?,?)"));
+            for (auto it = Waiting.begin(); written && it != Waiting.end(); ++it) {
+                const TNotice &n = it->second;
+                const QVariantList values{n.Id, TimeText(n.At), n.Kind,
+                                          n.MessageId >= 0 ? QVariant(n.MessageId) : QVariant(),
+                                          n.Target, n.Content, n.PlayCount, n.Channel >= 0 ? QVariant(n.Channel) : QVariant(),
+                                          n.Outcome, n.NumbersText(), TimeText(n.SentAt), n.SwitchUp ? 1 : 0,
+                                          n.LatencyMs >= 0 ? QVariant(n.LatencyMs) : QVariant()};
+                for (int i = 0; i < values.size(); ++i)
+                    entry.bindValue(i, values[i]);
+                written = entry.exec();
+                if (written && !n.Numbers.isEmpty()) {
+                    drop.bindValue(0, n.Id);
+                    written = drop.exec();
+                    for (const TNotice::TNumber &num : n.Numbers) {
+                        if (!written)
+                            break;
+                        number.bindValue(0, n.Id);
+                        number.bindValue(1, num.Number);
+                        number.bindValue(2, num.Name);
+                        number.bindValue(3, num.KeyPosition);
+                        number.bindValue(4, TimeText(num.SentAt));
+                        written = number.exec();
+                    }
+                }
+                if (!written)
+                    why = (entry.lastError().isValid() ? entry.lastError() : number.lastError()).text();
+            }
+            if (written && PurgeDays > 0) {
+                // Ids count milliseconds since the epoch (times 1000).
+                const qint64 cutoff = QDateTime::currentDateTime().addDays(-PurgeDays).toMSecsSinceEpoch() * 1000;
+                written = Run(q, QStringLiteral("DELETE FROM EntryNumber WHERE EntryId < %1").arg(cutoff), &why)
+                    && Run(q, QStringLiteral("DELETE FROM Entry WHERE Id < %1").arg(cutoff), &why);
+            }
+            if (written)
+                written = Run(q, QStringLiteral("COMMIT"), &why);
+            if (!written)
+                q.exec(QStringLiteral("ROLLBACK"));
+        }
+    }
+    if (!written) {
+        if (!Failing) {
+            Failing = true;
+            Q_EMIT Failed(why);
+        }
+        if (Timer)
+            Timer->start(RetryMs);
+        return;
+    }
+    Waiting.clear();
+    PurgeDays = 0;
+    if (Failing) {
+        Failing = false;
+        Q_EMIT Writable();
+    }
+}

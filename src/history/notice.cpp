@@ -1,0 +1,27 @@
+#include "history/notice.h"
+
+#include <QStringList>
+
+QString TNotice::NumbersText() const
+{
+    QStringList numbers;
+    for (const TNumber &n : Numbers)
+        numbers << n.Number;
+    return numbers.join(QLatin1Char(','));
+}
+
+QString TNotice::Summary() const
+{
+    QString line = Kind;
+    if (MessageId >= 0)
+        line += QStringLiteral(" 消息号%1").arg(MessageId);
+    if (!Target.isEmpty())
+        line += QStringLiteral(" 对象%1").arg(Target);
+    if (!Outcome.isEmpty())
+        line += QLatin1Char(' ') + Outcome;
+    if (!Numbers.isEmpty())
+        line += QStringLiteral(" 号码%1个").arg(Numbers.size());
+    if (LatencyMs >= 0)
+        line += QStringLiteral(" 按键已发出，用时%1毫秒%2").arg(LatencyMs).arg(SwitchUp ? QString() : QStringLiteral("（调度主机中断，未送达）"));
+    return line;
+}

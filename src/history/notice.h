@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+// One entry of the notification history: a notification or call with the numbers it resolved
+// to, or an event of the links or the program (then only At, Kind and Content are set).
+struct TNotice
+{
+    struct TNumber
+    {
+        QString Number;
+        QString Name;
+        QString KeyPosition; // "组m 行r 列c", or NoKeyText()
+        QDateTime SentAt;    // when its key command left for the switch; null if it did not
+    };
+
+    static QString NoKeyText() { return QStringLiteral("无键位"); }
+
+    qint64 Id = 0; // time-ordered: newer entries have larger ids
+    QDateTime At;  // received
+    QString Kind;
+    int MessageId = -1;
+    QString Target; // group or number
+    QString Content;
+    int PlayCount = 0;
+    int Channel = -1;
+    QString Outcome; // 已启动 / 通道忙 / 通道未启用 / 无成员
+    QList<TNumber> Numbers;
+    QDateTime SentAt; // when the key commands left
+    bool SwitchUp = false;
+    qint64 LatencyMs = -1; // arrival to key commands sent
+
+    QString NumbersText() const;
+    // One line for a log: kind, message, target, outcome, latency.
+    QString Summary() const;
+};
+Q_DECLARE_METATYPE(TNotice)
