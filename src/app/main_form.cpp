@@ -12,6 +12,7 @@
 #include "app/varnex_core.h"
 #include "app/watch_panel.h"
 #include "app/window_place.h"
+#include "history/notice_detail_dialog.h"
 #include "keyboard/keyboard_display.h"
 
 #include <QAction>
@@ -121,6 +122,10 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     connect(table->SaveAction, &QAction::triggered, this, &TMainForm::savePopMenuClick);
     connect(table->DialAction, &QAction::triggered, this, &TMainForm::dialPopMenuClick);
 
+    NoticeDetail = new TNoticeDetailDialog(core.History(), this);
+    for (int channel = 0; channel < ChannelBoxes.size(); ++channel)
+        connect(ChannelBoxes[channel]->DetailButton, &QPushButton::clicked, this,
+                [this, channel] { NoticeDetail->ShowChannel(channel); });
     connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
     connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
     connect(Button(QStringLiteral("ClearMsgBtn")), &QPushButton::clicked, &core.CommMsg(), &TTrafficLog::Clear);

@@ -20,6 +20,7 @@ class Tdialogform;
 class TSetChnFrom;
 class TVarnexCore;
 class TWatchPanel;
+class TNoticeDetailDialog;
 
 // The main window: banner, command column, status bar and channel area. It shows the core's
 // state and passes the operator's actions on to it.
@@ -79,6 +80,7 @@ public:
     TTelBookForm *TelBookForm;
     QLabel *tablename;
     TKeyGrid *table;
+    TNoticeDetailDialog *NoticeDetail;
     QLineEdit *KeySearchEdit;
     QLabel *KeySearchNote;
 

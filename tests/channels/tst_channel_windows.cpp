@@ -1,5 +1,7 @@
 #include "channels/channel_box.h"
 #include "channels/channel_settings_dialog.h"
+#include "history/history.h"
+#include "history/notice_detail_dialog.h"
 #include "widgets/log_memo.h"
 #include "app/main_form.h"
 #include "support/modal.h"
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTableWidget>
 #include <QTimer>
 
 class TstChannelWindows : public QObject, private TWindowFixture
@@ -86,6 +89,26 @@ private Q_SLOTS:
         Core->HostLink().CommToPabxUDPRead(QByteArray("alive"), Core->Config().IpAddress);
         Core->HostLink().SendData(0, 0, 3);
         QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("发送:4     组0 行3 列0"));
+    }
+
+    // "n路详情" shows the channel's last notification: numbers, names, key positions, sent times.
+    void detailShowsTheLastNotification()
+    {
+        Form->ChannelBoxes[1]->DetailButton->click();
+        QVERIFY(Form->NoticeDetail->isVisible());
+        QCOMPARE(Form->NoticeDetail->Summary->text(), QStringLiteral("该通道还没有通知。"));
+
+        Core->History().Notice(QStringLiteral("语音通知"), 7, QStringLiteral("5"), QStringLiteral("撤离"), 2, 0,
+                               THistory::Started(), {{QStringLiteral("2001"), QStringLiteral("井口")}});
+        Form->ChannelBoxes[0]->DetailButton->click();
+        QCOMPARE(Form->NoticeDetail->windowTitle(), QStringLiteral("0路详情"));
+        QVERIFY(Form->NoticeDetail->Summary->text().contains(QStringLiteral("按键尚未发出")));
+        QCOMPARE(Form->NoticeDetail->Numbers->rowCount(), 1);
+        QCOMPARE(Form->NoticeDetail->Numbers->item(0, 1)->text(), QStringLiteral("井口"));
+        QCOMPARE(Form->NoticeDetail->Numbers->item(0, 2)->text(), QStringLiteral("无键位")); // no key.dat here
+        Core->History().KeysSent(0, true); // follows while open
+        QVERIFY(Form->NoticeDetail->Summary->text().contains(QStringLiteral("按键发出于")));
+        QCOMPARE(Form->NoticeDetail->Numbers->item(0, 3)->text(), QString()); // a number without a key is never sent
     }
 
     void settingsDialogFillsAndApplies()

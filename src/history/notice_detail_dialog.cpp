@@ -1,0 +1,79 @@
+#include "history/notice_detail_dialog.h"
+
+#include "history/history.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+QString TimeText(const QDateTime &t)
+{
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) : QString();
+}
+} // namespace
+
+TNoticeDetailDialog::TNoticeDetailDialog(THistory &history, QWidget *parent) : QDialog(parent), History(history)
+{
+    setObjectName(QStringLiteral("NoticeDetail"));
+    resize(640, 420);
+    Summary = new QLabel(this);
+    Summary->setObjectName(QStringLiteral("Summary"));
+    Summary->setWordWrap(true);
+    Summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Numbers = new QTableWidget(0, 4, this);
+    Numbers->setObjectName(QStringLiteral("Numbers"));
+    Numbers->setHorizontalHeaderLabels({QStringLiteral("号码"), QStringLiteral("名称"), QStringLiteral("键位"),
+                                        QStringLiteral("按键发送时间")});
+    Numbers->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Numbers->horizontalHeader()->setStretchLastSection(true);
+    Numbers->verticalHeader()->hide();
+    auto *close = new QPushButton(QStringLiteral("关闭"), this);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Summary);
+    layout->addWidget(Numbers, 1);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    connect(&History, &THistory::ChannelNoticeChanged, this, [this](int channel) {
+        if (channel == Channel && isVisible())
+            Refresh();
+    });
+}
+
+void TNoticeDetailDialog::ShowChannel(int channel)
+{
+    Channel = channel;
+    setWindowTitle(QStringLiteral("%1路详情").arg(channel));
+    Refresh();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TNoticeDetailDialog::Refresh()
+{
+    const TNotice *notice = History.LastOf(Channel);
+    Numbers->setRowCount(0);
+    if (!notice) {
+        Summary->setText(QStringLiteral("该通道还没有通知。"));
+        return;
+    }
+    QString latency = QStringLiteral("按键尚未发出");
+    if (notice->LatencyMs >= 0)
+        latency = QStringLiteral("按键发出于 %1（用时 %2 毫秒）%3")
+                      .arg(TimeText(notice->SentAt))
+                      .arg(notice->LatencyMs)
+                      .arg(notice->SwitchUp ? QString() : QStringLiteral("，调度主机中断，未送达"));
+    Summary->setText(QStringLiteral("%1  收到于 %2  消息号 %3  对象 %4\n内容：%5  播放次数 %6  %7\n%8")
+                         .arg(notice->Kind, TimeText(notice->At), QString::number(notice->MessageId), notice->Target,
+                              notice->Content, QString::number(notice->PlayCount), notice->Outcome, latency));
+    Numbers->setRowCount(int(notice->Numbers.size()));
+    for (int row = 0; row < notice->Numbers.size(); ++row) {
+        const TNotice::TNumber &n = notice->Numbers[row];
+        const QStringList cells{n.Number, n.Name, n.KeyPosition, TimeText(n.SentAt)};
+        for (int column = 0; column < cells.size(); ++column)
+            Numbers->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+}
