@@ -12,6 +12,7 @@
 #include "app/varnex_core.h"
 #include "app/watch_panel.h"
 #include "app/window_place.h"
+#include "history/history_window.h"
 #include "history/notice_detail_dialog.h"
 #include "keyboard/keyboard_display.h"
 
@@ -123,6 +124,12 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     connect(table->DialAction, &QAction::triggered, this, &TMainForm::dialPopMenuClick);
 
     NoticeDetail = new TNoticeDetailDialog(core.History(), this);
+    HistoryWindow = nullptr;
+    connect(Button(QStringLiteral("HistoryBtn")), &QPushButton::clicked, this, [this] {
+        if (!HistoryWindow) // made on first use: the history file exists by then
+            HistoryWindow = new THistoryWindow(Core.History().Path(), this);
+        HistoryWindow->Open();
+    });
     for (int channel = 0; channel < ChannelBoxes.size(); ++channel)
         connect(ChannelBoxes[channel]->DetailButton, &QPushButton::clicked, this,
                 [this, channel] { NoticeDetail->ShowChannel(channel); });
@@ -202,7 +209,8 @@ QFrame *TMainForm::MakeCommandColumn()
         {"数据设置",
          {{"SetChnBtn", "通道设置", ""},
           {"TelBookBtn", "编组号码设置", ""},
-          {"KeyDataBtn", "键位数据显示", "从维护终端将key.dat拷入"}}},
+          {"KeyDataBtn", "键位数据显示", "从维护终端将key.dat拷入"},
+          {"HistoryBtn", "通知记录", "查看、筛选和导出通知与通讯事件的记录"}}},
         {"自环测试",
          {{"GroupListTestBtn", "分组信息列表获取", "模拟对端系统发码测试"},
           {"DeviceStatusTestBtn", "设备状态获取", "模拟对端系统发码测试"},

@@ -21,6 +21,7 @@ class TSetChnFrom;
 class TVarnexCore;
 class TWatchPanel;
 class TNoticeDetailDialog;
+class THistoryWindow;
 
 // The main window: banner, command column, status bar and channel area. It shows the core's
 // state and passes the operator's actions on to it.
@@ -81,6 +82,7 @@ public:
     QLabel *tablename;
     TKeyGrid *table;
     TNoticeDetailDialog *NoticeDetail;
+    THistoryWindow *HistoryWindow;
     QLineEdit *KeySearchEdit;
     QLabel *KeySearchNote;
 

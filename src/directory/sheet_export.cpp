@@ -33,6 +33,24 @@ QString TSheetExport::Write(TLiveQuery &list, const QString &path)
 {
     if (!list.IsOpen())
         return QStringLiteral("没有打开的号码列表");
+    const QStringList columns = TTelBook::TelNumberColumns();
+    list.First();
+    return WriteRows(path, Headings(), [&](QStringList &row) {
+        if (list.Eof())
+            return false;
+        row.clear();
+        for (const QString &column : columns) {
+            const QVariant value = list.Value(column);
+            row << (value.isNull() ? QString() : value.toString());
+        }
+        list.Next();
+        return true;
+    });
+}
+
+QString TSheetExport::WriteRows(const QString &path, const QStringList &headings,
+                                const std::function<bool(QStringList &row)> &next)
+{
     // Written beside the target first, then put in its place.
     QString temporary;
     {
@@ -45,17 +63,12 @@ QString TSheetExport::Write(TLiveQuery &list, const QString &path)
     if (!book)
         return QStringLiteral("不能创建 %1").arg(temporary);
     lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
-    const QStringList headings = Headings();
     for (int c = 0; c < headings.size(); ++c)
         worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
-    const QStringList columns = TTelBook::TelNumberColumns();
     lxw_row_t row = 1;
-    for (list.First(); !list.Eof(); list.Next(), ++row) {
-        for (int c = 0; c < columns.size(); ++c) {
-            const QVariant value = list.Value(columns[c]);
-            if (value.isNull())
-                continue;
-            const QString text = value.toString();
+    for (QStringList cells; next(cells); ++row) {
+        for (int c = 0; c < cells.size(); ++c) {
+            const QString &text = cells[c];
             int number = 0;
             // Only texts that read back the same become numbers ("03" stays text).
             if (ParseDecimalInt(text, &number) && QString::number(number) == text)

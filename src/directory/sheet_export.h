@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class TLiveQuery;
 
 // Writes the directory window's current list of extensions as a .xlsx file: the fourteen
@@ -18,4 +20,7 @@ public:
 
     // Empty on success, else the reason; a closed list is refused.
     static QString Write(TLiveQuery &list, const QString &path);
+    // Any table: headings in row 1, then the rows next() fills until it returns false; empty
+    // texts as empty cells, whole numbers as numeric cells. Same guarantees as above.
+    static QString WriteRows(const QString &path, const QStringList &headings, const std::function<bool(QStringList &row)> &next);
 };

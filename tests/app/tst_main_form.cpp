@@ -112,6 +112,7 @@ private Q_SLOTS:
         QTest::newRow("channels") << "SetChnBtn" << "通道设置" << "";
         QTest::newRow("directory") << "TelBookBtn" << "编组号码设置" << "";
         QTest::newRow("key data") << "KeyDataBtn" << "键位数据显示" << "从维护终端将key.dat拷入";
+        QTest::newRow("history") << "HistoryBtn" << "通知记录" << "查看、筛选和导出通知与通讯事件的记录";
         QTest::newRow("group list test") << "GroupListTestBtn" << "分组信息列表获取" << "模拟对端系统发码测试";
         QTest::newRow("device status test") << "DeviceStatusTestBtn" << "设备状态获取" << "模拟对端系统发码测试";
         QTest::newRow("phone call test") << "PhoneCallTestBtn" << "电话拨打" << "电话拨打";
