@@ -1,5 +1,7 @@
 #include "directory/live_query_model.h"
 
+#include <QColor>
+
 #include "directory/live_query.h"
 
 #include <QMetaObject>
@@ -32,6 +34,15 @@ int TLiveQueryModel::ColumnOf(int section) const
 
 QVariant TLiveQueryModel::data(const QModelIndex &index, int role) const
 {
+    if (index.isValid() && RowWarning && (role == Qt::BackgroundRole || role == Qt::ToolTipRole)) {
+        const QStringList columns = Query.Columns();
+        const QString warning = RowWarning([this, &index, &columns](const QString &column) {
+            return Query.ValueAt(index.row(), int(columns.indexOf(column)));
+        });
+        if (warning.isEmpty())
+            return QVariant();
+        return role == Qt::ToolTipRole ? QVariant(warning) : QVariant(QColor(0xFF, 0xE0, 0xB0));
+    }
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return QVariant();
     const QVariant value = Query.ValueAt(index.row(), ColumnOf(index.column()));

@@ -1,4 +1,6 @@
 #include "directory/tel_book.h"
+#include <QSqlError>
+#include <QSqlQuery>
 
 #include "directory/directory.h"
 #include "directory/directory_store.h"
@@ -198,6 +200,20 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
     if (cancelled)
         return QStringLiteral("已取消，已写入 %1 条记录。").arg(written);
     return error;
+}
+
+QStringList TTelBook::WithoutKey(const std::function<bool(int number)> &hasKey, QString *error) const
+{
+    QSqlQuery q(QSqlDatabase::database(Store.Connection()));
+    QStringList keyless;
+    if (!q.exec(QStringLiteral("SELECT TelNum, TelName FROM TelNumber ORDER BY sequence"))) {
+        *error = TDM::Explain(q.lastError());
+        return keyless;
+    }
+    while (q.next())
+        if (!hasKey(q.value(0).toInt()))
+            keyless << QStringLiteral("%1 %2").arg(q.value(0).toString(), q.value(1).toString()).trimmed();
+    return keyless;
 }
 
 QString TTelBook::DeleteGroup()

@@ -46,6 +46,9 @@ public:
 
     void Open();
     QString ShowAll();                // 全部
+    // Every extension in the directory (number and name, in list order) that hasKey refuses;
+    // empty with *error set when the directory cannot be read.
+    QStringList WithoutKey(const std::function<bool(int number)> &hasKey, QString *error) const;
     QString DeleteCurrent();          // 删除, after the operator agreed
     QString DeleteAll();              // 全删
     QString Initialise(const TRun &run, const TProgress &progress = {});       // 初始化

@@ -57,7 +57,8 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
         return row;
     };
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(bar({"导入", "全部", "初始化", "删除", "全删", "导出", "退出"}, TelCountLabel, QStringLiteral("记录总数:")));
+    layout->addLayout(bar({"导入", "全部", "初始化", "删除", "全删", "导出", "无键位分机", "退出"}, TelCountLabel,
+                          QStringLiteral("记录总数:")));
     TelDBGrid = MakeGrid(TelModel);
     TelDBGrid->setObjectName(QStringLiteral("TelDBGrid"));
     layout->addWidget(TelDBGrid, 1);
@@ -81,6 +82,7 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
             ShowError(Book.DeleteAll());
     });
     connect(Button(QStringLiteral("退出")), &QPushButton::clicked, this, &TTelBookForm::CloseWindow);
+    connect(Button(QStringLiteral("无键位分机")), &QPushButton::clicked, this, &TTelBookForm::ListWithoutKey);
     connect(Button(QStringLiteral("全部组")), &QPushButton::clicked, this, [this] { Book.ShowAllGroups(); });
     connect(Button(QStringLiteral("组内分机")), &QPushButton::clicked, this, [this] {
         if (PostEdits() && MarkRow(GroupDBGrid, GroupModel))
@@ -137,6 +139,37 @@ bool TTelBookForm::MarkRow(QTableView *grid, TLiveQueryModel *model)
         return false;
     }
     return model->SetCurrentRow(current.row());
+}
+
+void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey)
+{
+    HasKey = std::move(hasKey);
+    TelModel->RowWarning = [this](const std::function<QVariant(const QString &)> &value) {
+        const QVariant number = value(QStringLiteral("TelNum"));
+        return HasKey && !number.isNull() && !HasKey(number.toInt()) ? NoKeyWarning() : QString();
+    };
+}
+
+void TTelBookForm::ListWithoutKey()
+{
+    if (!HasKey)
+        return;
+    QString error;
+    const QStringList keyless = Book.WithoutKey(HasKey, &error);
+    if (!error.isEmpty()) {
+        ShowError(error);
+        return;
+    }
+    static constexpr int Shown = 40;
+    QString text = keyless.isEmpty() ? QStringLiteral("电话号码库中每个分机在当前键盘上都有键位。")
+                                     : QStringLiteral("当前键盘上没有键位的分机共 %1 个：\n").arg(keyless.size())
+                                           + keyless.mid(0, Shown).join(QLatin1Char('\n'));
+    if (keyless.size() > Shown)
+        text += QStringLiteral("\n……（其余 %1 个可用 varnex check-keys 列出）").arg(keyless.size() - Shown);
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("无键位分机"), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QPushButton *TTelBookForm::Button(const QString &caption) const

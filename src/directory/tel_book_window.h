@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QDialog>
 #include <optional>
 
@@ -43,6 +45,12 @@ public:
 
     static QString NoMarkedRowText() { return QStringLiteral("请先在列表中选中一条记录。"); }
     static QString AllRowsQuestion() { return QStringLiteral("是否删除当前所有记录？"); }
+    static QString NoKeyWarning() { return QStringLiteral("当前键盘上没有这个号码的键位：通知无法呼叫它。"); }
+
+    // How the window learns whether the current keyboard has a key for a number: extensions
+    // without one are tinted, and "无键位分机" lists them all.
+    void SetKeyCheck(std::function<bool(int number)> hasKey);
+    void ListWithoutKey();
 
     // Answers the next deletion question or save-file chooser instead of asking (for tests).
     std::optional<bool> NextAnswer;
@@ -69,6 +77,7 @@ protected:
 
 private:
     QTableView *MakeGrid(TLiveQueryModel *model);
+    std::function<bool(int number)> HasKey;
     // Moves the statement's cursor to the row marked in grid; false (and a message) when none is.
     bool MarkRow(QTableView *grid, TLiveQueryModel *model);
     bool Ask(const QString &question);

@@ -413,6 +413,24 @@ private Q_SLOTS:
         QVERIFY(!Window->FrloadNo->isVisible());
     }
 
+    // Extensions the current keyboard has no key for are tinted, and listed on request.
+    void extensionsWithoutKey()
+    {
+        Core->Keys().KeyTable[3 * 1088 + 74] = 2001; // keyboard 3: only 2001 has a key
+        InWindow([this] {
+            QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2001"));
+            QCOMPARE(Window->TelModel->index(0, 1).data(Qt::ToolTipRole), QVariant());
+            QCOMPARE(Window->TelModel->index(1, 2).data(Qt::ToolTipRole).toString(), TTelBookForm::NoKeyWarning());
+            QVERIFY(Window->TelModel->index(1, 0).data(Qt::BackgroundRole).isValid());
+            Click("无键位分机");
+            QMessageBox *box = Message();
+            QVERIFY(box);
+            QCOMPARE(box->text(), QStringLiteral("当前键盘上没有键位的分机共 1 个：\n2002 泵房"));
+            box->accept();
+            Click("退出");
+        });
+    }
+
     void deletingEverythingDefaultsToNo()
     {
         InWindow([this] {
