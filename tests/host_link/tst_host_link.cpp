@@ -100,6 +100,36 @@ private Q_SLOTS:
         link.SendData(module, column, row);
         QCOMPARE(RingBytes(link.HostSendRing, 0, link.HostSendRing.Count()).toHex(' '), frame.toHex(' '));
         QCOMPARE(link.RecCommandShow(), caption);
+        // Read back as the switch reads it.
+        QByteArray stream = QByteArray("junk") + frame;
+        QString error;
+        const auto key = HostFrame::TakeKeyCommand(stream, &error);
+        QCOMPARE(key.has_value(), !frame.isEmpty());
+        if (key) {
+            QCOMPARE(key->Keyboard, keyboard & 0xFF);
+            QCOMPARE(QList<int>({key->Module, key->Column, key->Row}), QList<int>({module, column, row}));
+            QVERIFY(stream.isEmpty());
+        }
+    }
+
+    void malformedKeyCommands_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("wrong check byte") << Hex("A5A5A5000C03 03FE000304FF") << "按键命令校验字节错";
+        QTest::newRow("another command") << Hex("A5A5A5000C04 03FE000303FF") << "不是按键命令";
+        QTest::newRow("length below the header") << Hex("A5A5A5000203") << "帧长度 2 小于 6";
+        QTest::newRow("stuffing missing") << Hex("A5A5A5000D03 A5A5A5FE000303FF") << "两个A5之后缺少填充字节55";
+        QTest::newRow("still arriving") << Hex("A5A5A5000C03 03FE") << "";
+    }
+    void malformedKeyCommands()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
+        QByteArray stream = bytes;
+        QString why;
+        QVERIFY(!HostFrame::TakeKeyCommand(stream, &why));
+        QVERIFY2(error.isEmpty() ? why.isEmpty() : why.startsWith(error), qPrintable(why));
     }
 
     void stuffing_data()
