@@ -375,7 +375,8 @@ void TMainForm::ApplyChannelSettings()
         return;
     const QString error = Core.Channels().ApplySettings(SetChnFrom->ChnNoBox->currentText(),
                                                         SetChnFrom->ChnNumberBox->currentText(),
-                                                        SetChnFrom->ifUseBox->currentText(), Core.Settings());
+                                                        SetChnFrom->ifUseBox->currentText(), Core.Settings(),
+                                                        SetChnFrom->SpeakBox->currentText());
     if (!error.isEmpty())
         ShowMessage(QStringLiteral("提示信息"), error);
 }

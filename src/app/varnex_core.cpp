@@ -90,6 +90,15 @@ void TVarnexCore::FormCreate()
     // The history beside the directory, in a file of its own.
     NoticeHistory.Open(DM.Folder());
     NoticeHistory.Event(QStringLiteral("启动"));
+    // Spoken texts are kept beside the directory too and reused.
+    SpeechCache = std::make_unique<TSpeechCache>(DM.Folder() + QStringLiteral("speech"), Options.Synthesizer);
+    connect(SpeechCache.get(), &TSpeechCache::Failed, this, [this](const QString &, const QString &why) {
+        if (SpeechFailureSaid)
+            return;
+        SpeechFailureSaid = true;
+        SystemLog.Add(QStringLiteral("通知文字无法合成语音，改放录音: ") + why);
+    });
+    PlayChannels->SetSpeech(SpeechCache.get());
 }
 
 void TVarnexCore::ResetRunState()
@@ -159,6 +168,8 @@ void TVarnexCore::FormDestroy()
     Timer1Tick.stop();
     Host.Close();
     Platform.Close();
+    PlayChannels->SetSpeech(nullptr);
+    SpeechCache.reset();
     if (NoticeHistory.IsOpen()) {
         NoticeHistory.Event(QStringLiteral("停止"));
         NoticeHistory.Close();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/history.h"
+#include "channels/speech.h"
 
 #include "channels/play_channels.h"
 #include "common/failure_digest.h"
@@ -36,6 +37,7 @@ struct TCoreOptions
     QString SoundDir;     // the folder of w0.wav … w7.wav; empty: ProgramDir
     QString KeyFile;      // empty: "key.dat" in the working directory
     TSoundPlayer *Player = nullptr; // empty: the platform's media player, owned by the core
+    TSpeechCache::TMaker Synthesizer; // empty: espeak-ng
 };
 
 // Owns everything that runs the platform, runs the start-up steps and drives the two timers.
@@ -84,6 +86,8 @@ public:
     TTestRequests &TestRequests() { return Requests; }
     TDM &DirectoryStore() { return DM; }
     THistory &History() { return NoticeHistory; }
+    // Spoken notification texts; exists once the start-up has run.
+    TSpeechCache *Speech() { return SpeechCache.get(); }
     // Failed sends of both links, said on the system message memo without flooding it.
     TFailureDigest &SendFailures() { return Failures; }
     qint64 Now() const { return Clock.elapsed(); }
@@ -107,6 +111,8 @@ private:
     THostLink Host{Configuration, Traffic};
     TKeyTable KeyTable;
     THistory NoticeHistory{Configuration, KeyTable};
+    std::unique_ptr<TSpeechCache> SpeechCache;
+    bool SpeechFailureSaid = false;
     std::unique_ptr<TSoundPlayer> OwnedPlayer;
     TSoundPlayer *SoundPlayer = nullptr;
     std::unique_ptr<TPlayChannels> PlayChannels;

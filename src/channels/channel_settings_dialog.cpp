@@ -32,10 +32,13 @@ TSetChnFrom::TSetChnFrom(const TPlayChannels &channels, QWidget *parent) : QDial
     ChnNumberBox = NewEditableList(lineNumbers, QStringLiteral("2001"), QStringLiteral("ChnNumberBox"), QString(), group);
     ifUseBox = NewEditableList({QStringLiteral("是"), QStringLiteral("否")}, QStringLiteral("是"), QStringLiteral("ifUseBox"),
                                QString(), group);
+    SpeakBox = NewEditableList({QStringLiteral("是"), QStringLiteral("否")}, QStringLiteral("否"), QStringLiteral("SpeakBox"),
+                               QStringLiteral("播放文本的通知读出其文字（普通话）；否则放录音"), group);
     auto *form = new QFormLayout(group);
     form->addRow(QStringLiteral("通道号:"), ChnNoBox);
     form->addRow(QStringLiteral("线路号码:"), ChnNumberBox);
     form->addRow(QStringLiteral("是否启用:"), ifUseBox);
+    form->addRow(QStringLiteral("播报文字内容:"), SpeakBox);
 
     ProblemLabel = NewProblemLabel(this);
 
@@ -104,4 +107,5 @@ void TSetChnFrom::ShowChannel(int channelNumber)
     const TPlayChn &chn = Channels.Channel(index);
     ChnNumberBox->setEditText(chn.CallerNumber);
     ifUseBox->setEditText(chn.IfUse ? QStringLiteral("是") : QStringLiteral("否"));
+    SpeakBox->setEditText(chn.SpeakText ? QStringLiteral("是") : QStringLiteral("否"));
 }

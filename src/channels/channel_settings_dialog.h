@@ -25,6 +25,7 @@ public:
     QComboBox *ChnNoBox;
     QComboBox *ChnNumberBox;
     QComboBox *ifUseBox;
+    QComboBox *SpeakBox; // 播报文字内容
     QPushButton *Button1;
     QPushButton *Button2;
     QLabel *ProblemLabel;

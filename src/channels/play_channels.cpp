@@ -1,5 +1,7 @@
 #include "channels/play_channels.h"
 
+#include "channels/speech.h"
+
 #include "channels/sound_player.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
@@ -46,6 +48,7 @@ void TPlayChannels::ReadSettings(const TSettingsStore &store)
         chn.IfUse = store.Read(QStringLiteral("ifUse%1").arg(i)) == QStringLiteral("是");
         chn.State = chn.IfUse ? ChnIdle : ChnBlocked;
         chn.CallerNumber = store.Read(QStringLiteral("CallerNumber%1").arg(i));
+        chn.SpeakText = store.Read(QStringLiteral("SpeakText%1").arg(i)) == QStringLiteral("是");
         RefreshChnDsp(i);
     }
 }
@@ -61,7 +64,7 @@ QString TPlayChannels::ChannelNumberProblem(const QString &channelNumberText)
 }
 
 QString TPlayChannels::ApplySettings(const QString &channelNumberText, const QString &lineNumber,
-                                     const QString &ifUseText, TSettingsStore &store)
+                                     const QString &ifUseText, TSettingsStore &store, const QString &speakText)
 {
     const QString problem = ChannelNumberProblem(channelNumberText);
     if (!problem.isEmpty())
@@ -86,6 +89,11 @@ QString TPlayChannels::ApplySettings(const QString &channelNumberText, const QSt
     }
     if (stored)
         stored = store.Write(QStringLiteral("CallerNumber%1").arg(i), lineNumber, &error);
+    if (!speakText.isNull()) {
+        chn.SpeakText = speakText == QStringLiteral("是");
+        if (stored)
+            stored = store.Write(QStringLiteral("SpeakText%1").arg(i), chn.SpeakText ? QStringLiteral("是") : QStringLiteral("否"), &error);
+    }
     RefreshChnDsp(i);
     return stored ? QString() : QStringLiteral("通道设置已生效，但未能保存: %1").arg(error);
 }
@@ -175,10 +183,26 @@ void TPlayChannels::PlayManager(int event, int channel)
     }
 }
 
+QString TPlayChannels::SpokenFile(const TPlayChn &chn) const
+{
+    return Speech && chn.SpeakText && chn.TextMode && Speech->IsReady(chn.PlayText) ? Speech->PathFor(chn.PlayText)
+                                                                                     : QString();
+}
+
 void TPlayChannels::StartPlaying(int channel)
 {
     LoopPlay = true;
-    if (!Player.Open(Config.SoundDir + SoundFileFor(PlayChn[size_t(channel)].PlayText)))
+    const TPlayChn &chn = PlayChn[size_t(channel)];
+    QString file = SpokenFile(chn);
+    if (file.isEmpty()) {
+        // The recording chosen by the text plays until the spoken text is ready (or for good
+        // when it cannot be made).
+        file = Config.SoundDir + SoundFileFor(chn.PlayText);
+        if (Speech && chn.SpeakText && chn.TextMode)
+            Speech->Request(chn.PlayText);
+    }
+    PlayingFile = file;
+    if (!Player.Open(file))
         return;
     Player.Play();
     PlayerTag = channel;
@@ -201,6 +225,16 @@ void TPlayChannels::playringNotify()
 {
     if (!LoopPlay)
         return;
+    // The spoken text became ready while the recording played: the next round speaks it.
+    if (PlayerTag >= 0 && PlayerTag < Count) {
+        const QString spoken = SpokenFile(PlayChn[size_t(PlayerTag)]);
+        if (!spoken.isEmpty() && spoken != PlayingFile) {
+            PlayingFile = spoken;
+            if (Player.Open(spoken))
+                Player.Play();
+            return;
+        }
+    }
     Player.Rewind();
     Player.Play();
 }

@@ -13,6 +13,7 @@ struct TConfiguration;
 class THostLink;
 class TKeyTable;
 class TSettingsStore;
+class TSpeechCache;
 class TSoundPlayer;
 
 enum TChnState : uint8_t { ChnIdle = 0, ChnBlocked = 1, ChnOffHook = 2, ChnDialing = 3 };
@@ -27,6 +28,8 @@ struct TPlayChn
     QString CallerNumber;
     bool IfUse = false;
     QString PlayText;
+    bool SpeakText = false; // the channel setting 播报文字内容
+    bool TextMode = false;  // the notification asked for its text to be played (播放文本)
     int Countdown = 0;
     std::array<int32_t, MaxNumbers + 1> CalledNumbers{};
     int CalledCount = 0;
@@ -72,8 +75,11 @@ public:
     // The channel-settings answer: channel number text 1 to 8, line number, "是" to enable.
     // Stores both values; returns an operator-readable error, empty when all went well (nothing
     // is changed when the number names no channel).
+    // speakText "是"/"否" sets 播报文字内容 too (a null text leaves it as it is).
     QString ApplySettings(const QString &channelNumberText, const QString &lineNumber, const QString &ifUseText,
-                          TSettingsStore &store);
+                          TSettingsStore &store, const QString &speakText = QString());
+    // Texts of notifications in 播放文本 mode are spoken from here on channels that say so.
+    void SetSpeech(TSpeechCache *speech) { Speech = speech; }
 
     void PlayManager(int event, int channel);
     void RefreshChnDsp(int channel);
@@ -92,6 +98,8 @@ public:
     std::array<TPlayChn, Count> PlayChn;
     bool LoopPlay = false;
     int PlayerTag = 0;
+    TSpeechCache *Speech = nullptr;
+    QString PlayingFile;
 
 Q_SIGNALS:
     // The status panel or caller label of a channel changed.
@@ -102,6 +110,7 @@ Q_SIGNALS:
 private:
     void StartPlaying(int channel);
     void Dial(TPlayChn &chn);
+    QString SpokenFile(const TPlayChn &chn) const;
 public:
     // Told of every channel whose key commands were just queued for the switch.
     std::function<void(int channel)> Dialed;

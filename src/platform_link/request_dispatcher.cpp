@@ -150,6 +150,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
                 }
             }
             chn.PlayText = content;
+            chn.TextMode = mode == 2; // 播放文本
             chn.CalledCount = 0;
             QList<THistory::TCalled> called;
             for (const TDirectoryRows::TPhone *member : members) {
@@ -179,6 +180,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         chn.NumberMemo.Add(QString::number(target));
         CommAnsBuf += LdtxFrame::Le32(target) + char(0);
         chn.PlayText = content;
+        chn.TextMode = mode == 2; // 播放文本
         if (chn.CalledCount < TPlayChn::MaxNumbers)
             chn.CalledNumbers[size_t(chn.CalledCount++)] = target;
         Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount,
@@ -212,6 +214,7 @@ void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, c
     chn.StartTimeLabel = StartTimeText();
     chn.CallTypeLabel = QStringLiteral("单呼号码=%1播放文本").arg(called);
     chn.PlayText = QStringLiteral("1");
+    chn.TextMode = false;
     if (chn.CalledCount < TPlayChn::MaxNumbers)
         chn.CalledNumbers[size_t(chn.CalledCount++)] = called;
     chn.State = ChnIdle;

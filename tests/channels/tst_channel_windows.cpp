@@ -129,6 +129,8 @@ private Q_SLOTS:
             QCOMPARE(d.ifUseBox->currentText(), QStringLiteral("否"));
             d.ChnNumberBox->setEditText(QStringLiteral("2001"));
             d.ifUseBox->setEditText(QStringLiteral("是"));
+            QCOMPARE(d.SpeakBox->currentText(), QStringLiteral("否")); // off unless asked for
+            d.SpeakBox->setEditText(QStringLiteral("是"));
             d.Button1->click();
         });
         QCOMPARE(Form->SetChnFrom->Button1Tag, 1);
@@ -138,6 +140,8 @@ private Q_SLOTS:
         stored.Open();
         QCOMPARE(stored.Read(QStringLiteral("ifUse0")), QStringLiteral("是"));
         QCOMPARE(stored.Read(QStringLiteral("CallerNumber0")), QStringLiteral("2001"));
+        QCOMPARE(stored.Read(QStringLiteral("SpeakText0")), QStringLiteral("是"));
+        QVERIFY(Core->Channels().Channel(0).SpeakText);
 
         // The close box applies nothing, even after an earlier confirm; the next opening shows
         // the channel as it is, not the text left in the dialog.
