@@ -9,6 +9,7 @@
 #include "settings/comm_settings_dialog.h"
 #include "widgets/exit_dialog.h"
 #include "widgets/log_memo.h"
+#include "widgets/messages.h"
 #include "app/varnex_core.h"
 #include "app/watch_panel.h"
 #include "app/window_place.h"
@@ -477,10 +478,7 @@ void TMainForm::SendVoiceNotifyTest()
 
 void TMainForm::ShowMessage(const QString &title, const QString &text, const QString &objectName)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
-    box->setObjectName(objectName);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenMessage(this, QMessageBox::Warning, title, text)->setObjectName(objectName);
 }
 
 void TMainForm::ShowStartupErrors(const QStringList &errors)

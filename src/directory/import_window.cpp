@@ -1,5 +1,7 @@
 #include "directory/import_window.h"
 
+#include "widgets/messages.h"
+
 #include "directory/number_import.h"
 #include "widgets/editable_list.h"
 
@@ -98,9 +100,5 @@ void TFrloadNo::StartImport()
 void TFrloadNo::Tell(const QString &text, bool warning)
 {
     LastMessage = text;
-    auto *box = new QMessageBox(warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"), text,
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("MessageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenMessage(this, warning ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"), text);
 }

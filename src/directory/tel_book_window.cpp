@@ -7,6 +7,7 @@
 #include "directory/directory_store.h"
 #include "directory/tel_book.h"
 #include "widgets/exit_dialog.h"
+#include "widgets/messages.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -166,10 +167,7 @@ void TTelBookForm::ListWithoutKey()
                                            + keyless.mid(0, Shown).join(QLatin1Char('\n'));
     if (keyless.size() > Shown)
         text += QStringLiteral("\n……（其余 %1 个可用 varnex check-keys 列出）").arg(keyless.size() - Shown);
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("无键位分机"), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("MessageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenMessage(this, QMessageBox::Information, QStringLiteral("无键位分机"), text);
 }
 
 QPushButton *TTelBookForm::Button(const QString &caption) const
@@ -256,28 +254,16 @@ void TTelBookForm::ExportClick()
 {
     if (!PostEdits())
         return;
-    QString path;
-    if (NextFileName) {
-        path = *NextFileName;
-        NextFileName.reset();
-    } else {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("导出"), folder + QLatin1Char('/') + TSheetExport::DefaultFileName(),
-                                            QStringLiteral("Excel (*.xlsx)"));
-    }
+    QString path = AskExportFile(this, NextFileName, QStringLiteral("导出"), TSheetExport::DefaultFileName());
     if (path.isEmpty())
         return;
     path = TSheetExport::WithExtension(path); // so that 导入 reads it back
     const QString error = TSheetExport::Write(Book.Query, path);
     Book.Query.Last();
     Book.Query.Next(); // the list's cursor ends past the last row
-    auto *box = new QMessageBox(error.isEmpty() ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"),
-                                error.isEmpty() ? QStringLiteral("EXCEL数据导出成功!")
-                                                : QStringLiteral("导出数据出错！请检查文件的格式是否正确！\n") + error,
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("MessageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenMessage(this, error.isEmpty() ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"),
+                error.isEmpty() ? QStringLiteral("EXCEL数据导出成功!")
+                                : QStringLiteral("导出数据出错！请检查文件的格式是否正确！\n") + error);
     if (error.isEmpty() && OpenExported)
         QDesktopServices::openUrl(QUrl::fromLocalFile(path)); // no application to open it is no error
 }
@@ -341,8 +327,5 @@ void TTelBookForm::ShowError(const QString &error)
 {
     if (error.isEmpty())
         return;
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示信息"), error, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("MessageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenMessage(this, QMessageBox::Warning, QStringLiteral("提示信息"), error);
 }

@@ -1,6 +1,7 @@
 #include "history/history_window.h"
 
 #include "directory/sheet_export.h"
+#include "widgets/messages.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -133,25 +134,13 @@ void THistoryWindow::ShowTotals()
 
 void THistoryWindow::ExportClick()
 {
-    QString path;
-    if (NextFileName) {
-        path = *NextFileName;
-        NextFileName.reset();
-    } else {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("导出通知记录"),
-            folder + QStringLiteral("/通知记录-%1.xlsx").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))),
-            QStringLiteral("Excel (*.xlsx)"));
-    }
+    QString path = AskExportFile(
+        this, NextFileName, QStringLiteral("导出通知记录"),
+        QStringLiteral("通知记录-%1.xlsx").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     if (path.isEmpty())
         return;
     path = TSheetExport::WithExtension(path);
     const QString error = Query.Export(Filter(), path);
     LastMessage = error.isEmpty() ? QStringLiteral("通知记录已导出到 %1").arg(path) : QStringLiteral("导出失败: ") + error;
-    auto *box = new QMessageBox(error.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, QStringLiteral("提示信息"),
-                                LastMessage, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("MessageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    OpenMessage(this, error.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, QStringLiteral("提示信息"), LastMessage);
 }
