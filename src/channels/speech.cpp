@@ -139,6 +139,12 @@ void TSpeechCache::Request(const QString &text)
             *synth = maker();
         QString why;
         const bool made = (*synth)->Synthesize(text, path, &why);
+        if (made) {
+            const QFileInfoList files = QDir(QFileInfo(path).absolutePath())
+                                            .entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Time);
+            for (qsizetype i = MaxFiles; i < files.size(); ++i)
+                QFile::remove(files[i].absoluteFilePath());
+        }
         QMetaObject::invokeMethod(this, [this, text, path, made, why] {
             Making.remove(text);
             if (made)

@@ -36,6 +36,9 @@ class TSpeechCache : public QObject
     Q_OBJECT
 public:
     using TMaker = std::function<std::unique_ptr<TSynthesizer>()>;
+    // Spoken texts kept; the least recently made go first (texts that carry changing numbers
+    // would otherwise fill the disk over the years).
+    static constexpr int MaxFiles = 500;
 
     // maker is called on the synthesis thread (espeak-ng by default).
     explicit TSpeechCache(QString folder, TMaker maker = {}, QObject *parent = nullptr);
