@@ -2,6 +2,7 @@
 // first rows are shown; then a filter by number, the totals per day and an export of one day.
 #include "history/history_window.h"
 #include "history/history_writer.h"
+#include "history/notice.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -39,7 +40,7 @@ bool Fill(const QString &path, int entries)
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (int i = 0; i < entries; ++i) {
         const qint64 ms = now - qint64(entries - i) * 30000;
-        const QString at = QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        const QString at = TNotice::TimeText(QDateTime::fromMSecsSinceEpoch(ms));
         const QVariantList values{ms * 1000, at, i % 3 ? QStringLiteral("语音通知") : QStringLiteral("电话拨打"), i % 65536,
                                   QString::number(i % 50), QStringLiteral("%1号工作面瓦斯超限，请立即撤离").arg(i % 9), 2, 0,
                                   QStringLiteral("已启动"), QStringLiteral("%1,%2").arg(2001 + i % 500).arg(2501 + i % 500), at, 1, 8000};
@@ -76,7 +77,8 @@ int main(int argc, char *argv[])
     t.restart();
     THistoryWindow window(path);
     window.Open();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
     window.Grid->viewport()->repaint();
     const double open = Ms(t);
     std::printf("| 通知记录 opens (last 30 days), first rows shown | %.0f ms | %d rows fetched |\n", open, window.Model->rowCount());

@@ -348,10 +348,15 @@ void TMainForm::PlaceOverlays()
     KeySearchNote->setGeometry(gridLeft + 306, 446, 300, 24);
 }
 
+QList<QWidget *> TMainForm::KeyGridParts() const
+{
+    return {tablename, table, KeySearchEdit, KeySearchNote};
+}
+
 void TMainForm::OpenMessageDisplay()
 {
     Core.CommMsg().SetShown(true);
-    for (QWidget *w : std::initializer_list<QWidget *>{table, tablename, KeySearchEdit, KeySearchNote})
+    for (QWidget *w : KeyGridParts())
         w->hide();
     PlaceOverlays();
     watchPanel->show();
@@ -424,7 +429,7 @@ void TMainForm::ShowKeyboard()
     table->ShowKeys(loadProblem.isEmpty());
     PlaceOverlays();
     KeySearchNote->clear();
-    for (QWidget *w : std::initializer_list<QWidget *>{tablename, table, KeySearchEdit, KeySearchNote}) {
+    for (QWidget *w : KeyGridParts()) {
         w->show();
         w->raise();
     }

@@ -94,6 +94,8 @@ private:
     // The message panel and the key grid: right of the channels where the window has room,
     // over them (from the design place) where it has not.
     void PlaceOverlays();
+    // The key grid with its title and search field, shown and hidden together.
+    QList<QWidget *> KeyGridParts() const;
     QFrame *MakeBanner();
     QFrame *MakeCommandColumn();
     QFrame *MakeStatusBar();

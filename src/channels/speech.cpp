@@ -43,8 +43,6 @@ QByteArray WavHeader(int sampleRate, quint32 dataBytes)
 }
 } // namespace
 
-TEspeakSynthesizer::~TEspeakSynthesizer() = default;
-
 bool TEspeakSynthesizer::Synthesize(const QString &text, const QString &path, QString *why)
 {
     // The library is one per process and does not come back cleanly after espeak_Terminate:
@@ -66,7 +64,6 @@ bool TEspeakSynthesizer::Synthesize(const QString &text, const QString &path, QS
         *why = setupProblem;
         return false;
     }
-    SampleRate = rate;
     std::vector<short> samples;
     Collected = &samples;
     const QByteArray utf8 = text.toUtf8();
@@ -84,7 +81,7 @@ bool TEspeakSynthesizer::Synthesize(const QString &text, const QString &path, QS
         return false;
     }
     const auto bytes = quint32(samples.size() * sizeof(short));
-    file.write(WavHeader(SampleRate, bytes));
+    file.write(WavHeader(rate, bytes));
     for (short s : samples) {
         char le[2];
         qToLittleEndian<qint16>(s, le);

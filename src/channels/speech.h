@@ -22,11 +22,7 @@ public:
 class TEspeakSynthesizer : public TSynthesizer
 {
 public:
-    ~TEspeakSynthesizer() override;
     bool Synthesize(const QString &text, const QString &path, QString *why) override;
-
-private:
-    int SampleRate = 0; // 0 until the library is set up
 };
 
 // Spoken texts kept as WAV files in a folder, keyed by the text and reused. Synthesis runs on a

@@ -7,11 +7,6 @@
 #include <QVariant>
 
 namespace {
-QString TimeText(const QDateTime &t)
-{
-    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) : QString();
-}
-
 bool Run(QSqlQuery &q, const QString &sql, QString *why)
 {
     if (q.exec(sql))
@@ -127,10 +122,10 @@ void THistoryWriter::Flush()
             number.prepare(QStringLiteral("INSERT INTO EntryNumber(EntryId, Number, Name, KeyPosition, SentAt) VALUES (?,?,?,?,?)"));
             for (auto it = Waiting.begin(); written && it != Waiting.end(); ++it) {
                 const TNotice &n = it->second;
-                const QVariantList values{n.Id, TimeText(n.At), n.Kind,
+                const QVariantList values{n.Id, TNotice::TimeText(n.At), n.Kind,
                                           n.MessageId >= 0 ? QVariant(n.MessageId) : QVariant(),
                                           n.Target, n.Content, n.PlayCount, n.Channel >= 0 ? QVariant(n.Channel) : QVariant(),
-                                          n.Outcome, n.NumbersText(), TimeText(n.SentAt), n.SwitchUp ? 1 : 0,
+                                          n.Outcome, n.NumbersText(), TNotice::TimeText(n.SentAt), n.SwitchUp ? 1 : 0,
                                           n.LatencyMs >= 0 ? QVariant(n.LatencyMs) : QVariant()};
                 for (int i = 0; i < values.size(); ++i)
                     entry.bindValue(i, values[i]);
@@ -145,7 +140,7 @@ void THistoryWriter::Flush()
                         number.bindValue(1, num.Number);
                         number.bindValue(2, num.Name);
                         number.bindValue(3, num.KeyPosition);
-                        number.bindValue(4, TimeText(num.SentAt));
+                        number.bindValue(4, TNotice::TimeText(num.SentAt));
                         written = number.exec();
                     }
                 }

@@ -2,6 +2,11 @@
 
 #include <QStringList>
 
+QString TNotice::TimeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) : QString();
+}
+
 QString TNotice::NumbersText() const
 {
     QStringList numbers;

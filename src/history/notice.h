@@ -33,6 +33,9 @@ struct TNotice
     bool SwitchUp = false;
     qint64 LatencyMs = -1; // arrival to key commands sent
 
+    // Times as the history stores and shows them (sortable as text); empty for a null time.
+    static QString TimeText(const QDateTime &time);
+
     QString NumbersText() const;
     // One line for a log: kind, message, target, outcome, latency.
     QString Summary() const;

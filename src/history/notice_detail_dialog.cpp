@@ -8,13 +8,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace {
-QString TimeText(const QDateTime &t)
-{
-    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) : QString();
-}
-} // namespace
-
 TNoticeDetailDialog::TNoticeDetailDialog(THistory &history, QWidget *parent) : QDialog(parent), History(history)
 {
     setObjectName(QStringLiteral("NoticeDetail"));
@@ -63,16 +56,16 @@ void TNoticeDetailDialog::Refresh()
     QString latency = QStringLiteral("按键尚未发出");
     if (notice->LatencyMs >= 0)
         latency = QStringLiteral("按键发出于 %1（用时 %2 毫秒）%3")
-                      .arg(TimeText(notice->SentAt))
+                      .arg(TNotice::TimeText(notice->SentAt))
                       .arg(notice->LatencyMs)
                       .arg(notice->SwitchUp ? QString() : QStringLiteral("，调度主机中断，未送达"));
     Summary->setText(QStringLiteral("%1  收到于 %2  消息号 %3  对象 %4\n内容：%5  播放次数 %6  %7\n%8")
-                         .arg(notice->Kind, TimeText(notice->At), QString::number(notice->MessageId), notice->Target,
+                         .arg(notice->Kind, TNotice::TimeText(notice->At), QString::number(notice->MessageId), notice->Target,
                               notice->Content, QString::number(notice->PlayCount), notice->Outcome, latency));
     Numbers->setRowCount(int(notice->Numbers.size()));
     for (int row = 0; row < notice->Numbers.size(); ++row) {
         const TNotice::TNumber &n = notice->Numbers[row];
-        const QStringList cells{n.Number, n.Name, n.KeyPosition, TimeText(n.SentAt)};
+        const QStringList cells{n.Number, n.Name, n.KeyPosition, TNotice::TimeText(n.SentAt)};
         for (int column = 0; column < cells.size(); ++column)
             Numbers->setItem(row, column, new QTableWidgetItem(cells[column]));
     }

@@ -150,7 +150,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
                 }
             }
             chn.PlayText = content;
-            chn.TextMode = mode == 2; // 播放文本
+            chn.TextMode = mode == PlayTextMode;
             chn.CalledCount = 0;
             QList<THistory::TCalled> called;
             for (const TDirectoryRows::TPhone *member : members) {
@@ -163,9 +163,8 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
             Channels.DetailsUpdated(0);
             Channels.PlayManager(PlayStart, 0);
         } else {
-            if (History)
-                History->Notice(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount, 0,
-                                THistory::NoMembers(), {});
+            Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount, {},
+                   THistory::NoMembers());
             Channels.DetailsUpdated(0);
         }
     } else if (playType == 1) {
@@ -180,7 +179,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         chn.NumberMemo.Add(QString::number(target));
         CommAnsBuf += LdtxFrame::Le32(target) + char(0);
         chn.PlayText = content;
-        chn.TextMode = mode == 2; // 播放文本
+        chn.TextMode = mode == PlayTextMode;
         if (chn.CalledCount < TPlayChn::MaxNumbers)
             chn.CalledNumbers[size_t(chn.CalledCount++)] = target;
         Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount,
@@ -228,15 +227,15 @@ void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, c
 }
 
 void TRequestDispatcher::Record(const QString &kind, uint16_t messageId, const QString &target, const QString &content,
-                                int playCount, const QList<THistory::TCalled> &numbers)
+                                int playCount, const QList<THistory::TCalled> &numbers, QString outcome)
 {
     if (!History)
         return;
-    // Channel 0 as it is before the start: what the play manager will make of it.
-    const uint8_t state = Channels.Channel(0).State;
-    const QString outcome = state == ChnIdle ? THistory::Started()
-                          : state == ChnBlocked ? THistory::Disabled()
-                                                : THistory::Busy();
+    // Unless given, what the play manager will make of channel 0 as it is before the start.
+    if (outcome.isEmpty()) {
+        const uint8_t state = Channels.Channel(0).State;
+        outcome = state == ChnIdle ? THistory::Started() : state == ChnBlocked ? THistory::Disabled() : THistory::Busy();
+    }
     History->Notice(kind, messageId, target, content, playCount, 0, outcome, numbers);
 }
 

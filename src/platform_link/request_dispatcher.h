@@ -26,6 +26,7 @@ public:
     void SetHistory(THistory *history) { History = history; }
     static constexpr int ReplyMark = 1400; // no row is added once a reply holds more than this
     static constexpr int MaxRows = 255;    // what the count byte can say
+    static constexpr uint8_t PlayTextMode = 2; // a voice notification's mode 播放文本
 
     TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TLineLog &systemLog, TPlatformLink &link,
                        TDirectory &directory, TPlayChannels &channels, TTraceSink &trace, QObject *parent = nullptr);
@@ -50,7 +51,7 @@ private:
     // A request with fewer payload bytes than it needs: one line on the system message memo,
     // nothing carried out, no reply.
     void Record(const QString &kind, uint16_t messageId, const QString &target, const QString &content,
-                int playCount, const QList<THistory::TCalled> &numbers);
+                int playCount, const QList<THistory::TCalled> &numbers, QString outcome = QString());
     void RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed);
 
     const TConfiguration &Config;
