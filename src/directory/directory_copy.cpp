@@ -154,6 +154,7 @@ bool TDirectoryCopy::Read(QString *error)
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
     if (!ok)
         return false;
+    rows.Generation = ++Reads;
     Copy = std::move(rows);
     SeenVersion = version;
     return true;

@@ -34,6 +34,9 @@ struct TDirectoryRows
     static QByteArray WireRow(int32_t number, const QString &name, const int *status);
     std::vector<TGroup> Groups;
     std::vector<TPhone> Phones;
+    // Counts the reads of a TDirectoryCopy from 1, so what is built from a copy can tell that
+    // the copy has been read anew.
+    quint64 Generation = 0;
 
     // The extensions with any group slot equal to the group's text, in sequence order.
     std::vector<const TPhone *> Members(const QString &group) const;
@@ -80,6 +83,7 @@ private:
     bool Loaded = false;
     bool Failing = false;
     quint64 SeenWrites = 0;
+    quint64 Reads = 0;
     qint64 SeenVersion = -1;
     QElapsedTimer Checked;
 };

@@ -18,6 +18,18 @@ namespace {
 
 const QString TooLong = QStringLiteral("分组数据太长，需要小于1460字节");
 
+void AppendDecimal(QString &text, unsigned value)
+{
+    char16_t digits[10];
+    int n = 0;
+    do {
+        digits[n++] = char16_t(u'0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n)
+        text += QChar(digits[--n]);
+}
+
 uint8_t At(QByteArrayView payload, qsizetype i)
 {
     return uint8_t(payload[i]);
@@ -35,12 +47,22 @@ TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog
 
 QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type)
 {
+    // Made for every request, so put together in one buffer rather than through a format.
     const QString directionName = LdtxFrame::DirectionName(direction);
     const QString typeName = LdtxFrame::MessageTypeName(type);
-    return QStringLiteral("[消息ID:%1][消息方向:%2%3[消息类型:%4%5")
-        .arg(QString::number(messageId), QString::number(direction),
-             directionName.isEmpty() ? QString() : QLatin1Char(' ') + directionName + QLatin1Char(']'),
-             QString::number(type), typeName.isEmpty() ? QString() : QLatin1Char(' ') + typeName + QLatin1Char(']'));
+    QString line;
+    line.reserve(40 + directionName.size() + typeName.size());
+    line += u"[消息ID:";
+    AppendDecimal(line, messageId);
+    line += u"][消息方向:";
+    AppendDecimal(line, direction);
+    if (!directionName.isEmpty())
+        line += u' ' + directionName + u']';
+    line += u"[消息类型:";
+    AppendDecimal(line, type);
+    if (!typeName.isEmpty())
+        line += u' ' + typeName + u']';
+    return line;
 }
 
 QString TRequestDispatcher::StartTimeText()
@@ -83,27 +105,39 @@ void TRequestDispatcher::ListingReply(uint8_t type, uint16_t messageId, bool dev
     const int count = !rows ? 0 : int(devices ? rows->Phones.size() : rows->Groups.size());
     const QString summary = devices ? QStringLiteral("应答通信设备状态获取接口: 电话个数=%1").arg(count)
                                     : QStringLiteral("应答分组信息列表获取接口: 分组个数=%1").arg(count);
+    TListing &listing = Listings[devices ? 1 : 0];
+    if (listing.Payload.isEmpty() || listing.Generation != (rows ? rows->Generation : 0))
+        BuildListing(listing, rows, devices);
+    if (listing.TooLong)
+        Trace.LogMon(TooLong);
+    Traffic.Append(summary);
+    Link.sendComm(listing.Payload, type, LdtxFrame::DispatchReply, messageId, Config.CommIpAddress, Config.CommIpPort);
+}
+
+void TRequestDispatcher::BuildListing(TListing &listing, const TDirectoryRows *rows, bool devices)
+{
+    CommAnsBuf.resize(0);
     CommAnsBuf.append(char(0));
-    // Each row adds itself when it fits; false once the reply is full.
-    const auto add = [this](const QByteArray &row) {
-        if (!AddRow(row) || CommAnsBuf.size() > ReplyMark) {
-            Trace.LogMon(TooLong);
-            return false;
-        }
-        return true;
-    };
     CommAnsBuf.reserve(LdtxFrame::MaxSentPayload);
+    // Each row adds itself when it fits; false once the reply is full.
+    const auto add = [this](const QByteArray &row) { return AddRow(row) && CommAnsBuf.size() <= ReplyMark; };
+    listing.TooLong = false;
     if (rows && devices) {
         for (const TDirectoryRows::TPhone &phone : rows->Phones)
-            if (!add(phone.Row))
+            if (!add(phone.Row)) {
+                listing.TooLong = true;
                 break;
+            }
     } else if (rows) {
         for (const TDirectoryRows::TGroup &group : rows->Groups)
-            if (!add(group.Row))
+            if (!add(group.Row)) {
+                listing.TooLong = true;
                 break;
+            }
     }
-    Traffic.Append(summary);
-    SendAns(type, messageId);
+    listing.Payload = QByteArray(CommAnsBuf.constData(), CommAnsBuf.size());
+    listing.Generation = rows ? rows->Generation : 0;
+    CommAnsBuf.resize(0);
 }
 
 void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)

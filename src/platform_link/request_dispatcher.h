@@ -10,6 +10,7 @@
 
 struct TConfiguration;
 class TDirectory;
+struct TDirectoryRows;
 class TLineLog;
 class TPlatformLink;
 class TPlayChannels;
@@ -40,9 +41,16 @@ public:
     static QString StartTimeText();
 
 private:
-    // Reply payloads carry rows of one listing; each adds a row when it fits, and says whether
-    // to go on.
+    // A group-list or device-status reply payload, built once per read of the directory: the
+    // platform asks for the same listing again and again.
+    struct TListing
+    {
+        quint64 Generation = 0;
+        QByteArray Payload; // empty until built
+        bool TooLong = false; // rows were left out
+    };
     void ListingReply(uint8_t type, uint16_t messageId, bool devices);
+    void BuildListing(TListing &listing, const TDirectoryRows *rows, bool devices);
     void VoiceNotify(uint16_t messageId, QByteArrayView payload);
     void PhoneCall(uint16_t messageId, QByteArrayView payload, const QString &header);
     // Adds one row to the reply if the count byte and the send limit allow; false when not.
@@ -63,4 +71,5 @@ private:
     TPlayChannels &Channels;
     TTraceSink &Trace;
     QByteArray CommAnsBuf;
+    TListing Listings[2]; // groups, devices
 };

@@ -35,6 +35,14 @@ struct TLiveLink
     {
         return LdtxFrame::Build({}, LdtxFrame::GroupListQuery, 0, id, QStringLiteral("CRC-16/MODBUS"))->Bytes;
     }
+    // The count byte of the reply to one listing request; -1 when none came.
+    int ListingCount(uint8_t type)
+    {
+        Send(LdtxFrame::Build({}, type, 0, 1, QStringLiteral("CRC-16/MODBUS"))->Bytes);
+        if (!QTest::qWaitFor([&] { return Platform.hasPendingDatagrams(); }, 5000))
+            return -1;
+        return uint8_t(Platform.receiveDatagram().data().at(10));
+    }
     // The message IDs of the replies that arrive until none has come for a while.
     QList<int> Replies(int expected)
     {
@@ -131,6 +139,27 @@ private Q_SLOTS:
         QVERIFY(gaveUp >= TDM::BusyTimeoutMs);
         QVERIFY2(answeredAt >= 0 && answeredAt < gaveUp, qPrintable(QString::number(answeredAt)));
         QCOMPARE(l.Replies(1), QList<int>{4});
+    }
+
+    // Rows another program commits are in the next listings, however often the same listings
+    // were answered before.
+    void anotherProgramsCommitIsAnswered()
+    {
+        TLiveLink l;
+        QVERIFY(l.Core->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"1"}, {}, {}).isEmpty());
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 1);
+            QCOMPARE(l.ListingCount(LdtxFrame::GroupListQuery), 0);
+        }
+        {
+            TOtherProgram writer(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")),
+                                 {QStringLiteral("INSERT INTO TelNumber(TelNum, sequence, TelName, GroupNo1, Status) "
+                                                 "VALUES (2002, 2, 'b', '1', 0)"),
+                                  QStringLiteral("INSERT INTO \"Group\"(GroupNum, sequence, GroupName) VALUES (1, 1, 'a')")});
+            QVERIFY(writer.Ok);
+        }
+        QTRY_COMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 2);
+        QCOMPARE(l.ListingCount(LdtxFrame::GroupListQuery), 1);
     }
 
     // Locked before it was ever read: count 0, and the operator is told why.
