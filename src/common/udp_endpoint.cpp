@@ -1,6 +1,5 @@
 #include "common/udp_endpoint.h"
 
-#include <QNetworkDatagram>
 #include <QVariant>
 
 #ifdef Q_OS_LINUX
@@ -88,10 +87,17 @@ QString TUdpEndpoint::DottedText(const QHostAddress &address)
 
 void TUdpEndpoint::ReadPending()
 {
+    if (Incoming.size() != MaxDatagram)
+        Incoming.resize(MaxDatagram);
     while (Socket.hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = Socket.receiveDatagram(MaxDatagram);
-        if (!datagram.isValid())
+        QHostAddress sender;
+        const qint64 size = Socket.readDatagram(Incoming.data(), MaxDatagram, &sender);
+        if (size < 0)
             break;
-        Q_EMIT DatagramReceived(datagram.data(), DottedText(datagram.senderAddress()));
+        if (sender != LastSender) {
+            LastSender = sender;
+            LastSenderText = DottedText(sender);
+        }
+        Q_EMIT DatagramReceived(QByteArray(Incoming.constData(), size), LastSenderText);
     }
 }

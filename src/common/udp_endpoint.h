@@ -43,4 +43,9 @@ private:
     // The last address sent to, parsed once: replies all go to the same peer.
     QString LastHost;
     QHostAddress LastAddress;
+    // Where datagrams are read into, and the last sender with its text: a peer sends again and
+    // again, and its text is made once.
+    QByteArray Incoming;
+    QHostAddress LastSender;
+    QString LastSenderText;
 };

@@ -46,17 +46,21 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
     qsizetype stored = 0;
     while (stored < datagram.size() && Scanner.Store(static_cast<uint8_t>(datagram[stored])))
         ++stored;
+    if (peer != Peer) {
+        Peer = peer;
+        PeerIpText = QStringLiteral("对方IP:") + peer;
+        PeerUpText = QStringLiteral("安检监控平台通讯状态:连上 ") + peer;
+    }
     if (Traffic.Shown()) {
-        const QString ip = QStringLiteral("对方IP:") + peer;
         if (stored == datagram.size())
-            Traffic.AppendFrame(QStringLiteral("收到:"), datagram.toByteArray(), '.', ip);
+            Traffic.AppendFrame(QStringLiteral("收到:"), datagram.toByteArray(), '.', PeerIpText);
         else
-            Traffic.Append(QStringLiteral("接收安检数据缓存满") + ip);
+            Traffic.Append(QStringLiteral("接收安检数据缓存满") + PeerIpText);
     }
     LastHeardMs = Clock.elapsed();
     const bool wasUp = Up;
     Up = true;
-    SetConnectedText(QStringLiteral("安检监控平台通讯状态:连上 ") + peer);
+    SetConnectedText(PeerUpText);
     if (!wasUp)
         Q_EMIT LinkUp(peer);
 }

@@ -77,6 +77,10 @@ private:
     QString ConnectedText = LinkDownText();
     QElapsedTimer Clock;
     qint64 LastHeardMs = 0;
+    // The texts naming the peer, made again only when another peer sends.
+    QString Peer;
+    QString PeerIpText;
+    QString PeerUpText;
     bool Up = false;
     QString SentCodeText;
     QString ReceivedCodeText;

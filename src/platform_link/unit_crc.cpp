@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cstdio>
+
 namespace Unit_CRC {
 
 namespace {
@@ -109,5 +111,8 @@ uint16_t GetStrCrc(QByteArrayView bytes, const QString &checkType)
 
 QString CheckCodeDisplayText(uint16_t code)
 {
-    return QStringLiteral("0X%1/%2").arg(code, 4, 16, QLatin1Char('0')).toUpper().arg(code);
+    // Made for every frame sent and received: one small buffer, no format text parsed.
+    char text[16];
+    const int size = std::snprintf(text, sizeof text, "0X%04X/%u", unsigned(code), unsigned(code));
+    return QString::fromLatin1(text, size);
 }
