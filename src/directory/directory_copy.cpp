@@ -52,9 +52,14 @@ bool TDirectoryCopy::Open()
 {
     if (Store.Folder().isEmpty())
         return false;
-    const QString file = Store.Folder() + QStringLiteral("ChaDB.sqlite");
-    if (file == File && QSqlDatabase::database(Name, false).isOpen())
+    // Asked for every request: the connection is looked up only when the folder changed or the
+    // last opening failed.
+    if (IsOpen && Store.Folder() == Folder)
         return true;
+    const QString file = Store.Folder() + QStringLiteral("ChaDB.sqlite");
+    Folder = Store.Folder();
+    if (file == File && QSqlDatabase::database(Name, false).isOpen())
+        return IsOpen = true;
     QSqlDatabase db = QSqlDatabase::contains(Name) ? QSqlDatabase::database(Name, false)
                                                    : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
     db.close();
@@ -63,7 +68,7 @@ bool TDirectoryCopy::Open()
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
     File = file;
     SeenVersion = -1;
-    return db.open();
+    return IsOpen = db.open();
 }
 
 void TDirectoryCopy::Fail(const QString &why)

@@ -79,6 +79,8 @@ private:
     TLineLog &SystemLog;
     QString Name;
     QString File;
+    QString Folder; // the store's folder File was made for
+    bool IsOpen = false;
     TDirectoryRows Copy;
     bool Loaded = false;
     bool Failing = false;

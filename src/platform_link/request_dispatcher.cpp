@@ -14,21 +14,11 @@
 #include <QDateTime>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 const QString TooLong = QStringLiteral("分组数据太长，需要小于1460字节");
-
-void AppendDecimal(QString &text, unsigned value)
-{
-    char16_t digits[10];
-    int n = 0;
-    do {
-        digits[n++] = char16_t(u'0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (n)
-        text += QChar(digits[--n]);
-}
 
 uint8_t At(QByteArrayView payload, qsizetype i)
 {
@@ -47,21 +37,30 @@ TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog
 
 QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type)
 {
-    // Made for every request, so put together in one buffer rather than through a format.
-    const QString directionName = LdtxFrame::DirectionName(direction);
-    const QString typeName = LdtxFrame::MessageTypeName(type);
+    // Made for every request: the part after the message ID is made once for each direction
+    // and type that have names (the main thread's only), the rest is put together here.
+    static QString known[4][8];
+    const bool named = direction < 4 && type < 8;
+    QString made;
+    if (!named || known[direction][type].isNull()) {
+        const QString directionName = LdtxFrame::DirectionName(direction);
+        const QString typeName = LdtxFrame::MessageTypeName(type);
+        made = QStringLiteral("][消息方向:%1%2[消息类型:%3%4")
+                   .arg(QString::number(direction),
+                        directionName.isEmpty() ? QString() : QLatin1Char(' ') + directionName + QLatin1Char(']'),
+                        QString::number(type), typeName.isEmpty() ? QString() : QLatin1Char(' ') + typeName + QLatin1Char(']'));
+        if (named)
+            known[direction][type] = made;
+    }
+    const QString &tail = named ? known[direction][type] : made;
+    char16_t id[5];
+    int digits = 0;
+    for (unsigned rest = messageId; digits == 0 || rest; rest /= 10)
+        id[digits++] = char16_t(u'0' + rest % 10);
+    std::reverse(id, id + digits);
     QString line;
-    line.reserve(40 + directionName.size() + typeName.size());
-    line += u"[消息ID:";
-    AppendDecimal(line, messageId);
-    line += u"][消息方向:";
-    AppendDecimal(line, direction);
-    if (!directionName.isEmpty())
-        line += u' ' + directionName + u']';
-    line += u"[消息类型:";
-    AppendDecimal(line, type);
-    if (!typeName.isEmpty())
-        line += u' ' + typeName + u']';
+    line.reserve(6 + digits + tail.size());
+    line.append(u"[消息ID:").append(QStringView(id, digits)).append(tail);
     return line;
 }
 

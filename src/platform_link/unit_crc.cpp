@@ -2,8 +2,6 @@
 
 #include <QStringList>
 
-#include <cstdio>
-
 namespace Unit_CRC {
 
 namespace {
@@ -111,8 +109,15 @@ uint16_t GetStrCrc(QByteArrayView bytes, const QString &checkType)
 
 QString CheckCodeDisplayText(uint16_t code)
 {
-    // Made for every frame sent and received: one small buffer, no format text parsed.
-    char text[16];
-    const int size = std::snprintf(text, sizeof text, "0X%04X/%u", unsigned(code), unsigned(code));
-    return QString::fromLatin1(text, size);
+    // Made for every frame sent and received: filled in by hand, no format text parsed.
+    static constexpr char16_t Hex[] = u"0123456789ABCDEF";
+    char16_t text[12] = {u'0', u'X', Hex[code >> 12], Hex[(code >> 8) & 15], Hex[(code >> 4) & 15], Hex[code & 15], u'/'};
+    char16_t decimal[5];
+    int digits = 0;
+    for (unsigned rest = code; digits == 0 || rest; rest /= 10)
+        decimal[digits++] = char16_t(u'0' + rest % 10);
+    int size = 7;
+    while (digits)
+        text[size++] = decimal[--digits];
+    return QString(reinterpret_cast<const QChar *>(text), size);
 }

@@ -83,19 +83,25 @@ class TstDispatcher : public QObject
 private Q_SLOTS:
     void headerLine_data()
     {
+        QTest::addColumn<int>("id");
         QTest::addColumn<int>("direction");
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("line");
-        QTest::newRow("group list") << 0 << 0 << "[消息ID:5][消息方向:0 安全监控系统发起][消息类型:0 分组信息列表获取接口]";
-        QTest::newRow("direction 2") << 2 << 1 << "[消息ID:5][消息方向:2 调度通信系统发起][消息类型:1 通信设备状态获取接口]";
-        QTest::newRow("unknown both") << 7 << 9 << "[消息ID:5][消息方向:7[消息类型:9";
+        QTest::newRow("group list") << 5 << 0 << 0 << "[消息ID:5][消息方向:0 安全监控系统发起][消息类型:0 分组信息列表获取接口]";
+        QTest::newRow("same kind, other ID") << 65535 << 0 << 0
+                                             << "[消息ID:65535][消息方向:0 安全监控系统发起][消息类型:0 分组信息列表获取接口]";
+        QTest::newRow("direction 2") << 0 << 2 << 1 << "[消息ID:0][消息方向:2 调度通信系统发起][消息类型:1 通信设备状态获取接口]";
+        QTest::newRow("unknown type") << 10 << 1 << 7 << "[消息ID:10][消息方向:1 调度通信系统回复][消息类型:7";
+        QTest::newRow("unknown both") << 5 << 7 << 9 << "[消息ID:5][消息方向:7[消息类型:9";
+        QTest::newRow("unknown both, again") << 6 << 7 << 9 << "[消息ID:6][消息方向:7[消息类型:9";
     }
     void headerLine()
     {
+        QFETCH(int, id);
         QFETCH(int, direction);
         QFETCH(int, type);
         QFETCH(QString, line);
-        QCOMPARE(TRequestDispatcher::HeaderLine(5, uint8_t(direction), uint8_t(type)), line);
+        QCOMPARE(TRequestDispatcher::HeaderLine(uint16_t(id), uint8_t(direction), uint8_t(type)), line);
     }
 
     void groupList()
