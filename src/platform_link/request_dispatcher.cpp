@@ -38,7 +38,8 @@ TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog
 QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type)
 {
     // Made for every request: the part after the message ID is made once for each direction
-    // and type that have names (the main thread's only), the rest is put together here.
+    // below 4 and type below 8 (the named ones are among them), the rest put together here.
+    // Called on the main thread only.
     static QString known[4][8];
     const bool named = direction < 4 && type < 8;
     QString made;
