@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #endif
 
-TUdpEndpoint::TUdpEndpoint(QObject *parent) : QObject(parent)
+TUdpEndpoint::TUdpEndpoint(QObject *parent) : QObject(parent), Incoming(MaxDatagram, Qt::Uninitialized)
 {
     connect(&Socket, &QUdpSocket::readyRead, this, &TUdpEndpoint::ReadPending);
 }
@@ -87,8 +87,6 @@ QString TUdpEndpoint::DottedText(const QHostAddress &address)
 
 void TUdpEndpoint::ReadPending()
 {
-    if (Incoming.size() != MaxDatagram)
-        Incoming.resize(MaxDatagram);
     while (Socket.hasPendingDatagrams()) {
         QHostAddress sender;
         const qint64 size = Socket.readDatagram(Incoming.data(), MaxDatagram, &sender);

@@ -52,21 +52,17 @@ bool TDirectoryCopy::Open()
 {
     if (Store.Folder().isEmpty())
         return false;
-    // Asked for every request: the connection is looked up only when the folder changed or the
-    // last opening failed.
+    // Asked for every request: the connection is opened again only when the store's folder
+    // changed or the last opening failed.
     if (IsOpen && Store.Folder() == Folder)
         return true;
-    const QString file = Store.Folder() + QStringLiteral("ChaDB.sqlite");
-    Folder = Store.Folder();
-    if (file == File && QSqlDatabase::database(Name, false).isOpen())
-        return IsOpen = true;
     QSqlDatabase db = QSqlDatabase::contains(Name) ? QSqlDatabase::database(Name, false)
                                                    : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
     db.close();
-    db.setDatabaseName(file);
+    db.setDatabaseName(Store.Folder() + QStringLiteral("ChaDB.sqlite"));
     // Never wait: a locked file is answered from the copy at once.
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
-    File = file;
+    Folder = Store.Folder();
     SeenVersion = -1;
     return IsOpen = db.open();
 }

@@ -78,8 +78,7 @@ private:
     TDM &Store;
     TLineLog &SystemLog;
     QString Name;
-    QString File;
-    QString Folder; // the store's folder File was made for
+    QString Folder; // the store's folder the connection was opened on
     bool IsOpen = false;
     TDirectoryRows Copy;
     bool Loaded = false;

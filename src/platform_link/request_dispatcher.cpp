@@ -14,8 +14,6 @@
 #include <QDateTime>
 #include <QtEndian>
 
-#include <algorithm>
-
 namespace {
 
 const QString TooLong = QStringLiteral("分组数据太长，需要小于1460字节");
@@ -54,15 +52,7 @@ QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, ui
             known[direction][type] = made;
     }
     const QString &tail = named ? known[direction][type] : made;
-    char16_t id[5];
-    int digits = 0;
-    for (unsigned rest = messageId; digits == 0 || rest; rest /= 10)
-        id[digits++] = char16_t(u'0' + rest % 10);
-    std::reverse(id, id + digits);
-    QString line;
-    line.reserve(6 + digits + tail.size());
-    line.append(u"[消息ID:").append(QStringView(id, digits)).append(tail);
-    return line;
+    return QStringLiteral("[消息ID:") + QString::number(messageId) + tail;
 }
 
 QString TRequestDispatcher::StartTimeText()
@@ -88,14 +78,14 @@ void TRequestDispatcher::ExecOnCommCommand(uint16_t messageId, uint8_t direction
     }
 }
 
-bool TRequestDispatcher::AddRow(const QByteArray &row)
+bool TRequestDispatcher::AddRow(QByteArray &reply, const QByteArray &row)
 {
     // The count byte says how many rows the reply carries, and the reply always fits one frame.
-    const auto rows = uint8_t(CommAnsBuf[0]);
-    if (rows == MaxRows || CommAnsBuf.size() + row.size() > LdtxFrame::MaxSentPayload)
+    const auto rows = uint8_t(reply[0]);
+    if (rows == MaxRows || reply.size() + row.size() > LdtxFrame::MaxSentPayload)
         return false;
-    CommAnsBuf += row;
-    CommAnsBuf[0] = char(rows + 1);
+    reply += row;
+    reply[0] = char(rows + 1);
     return true;
 }
 
@@ -116,28 +106,18 @@ void TRequestDispatcher::ListingReply(uint8_t type, uint16_t messageId, bool dev
 
 void TRequestDispatcher::BuildListing(TListing &listing, const TDirectoryRows *rows, bool devices)
 {
-    CommAnsBuf.resize(0);
-    CommAnsBuf.append(char(0));
-    CommAnsBuf.reserve(LdtxFrame::MaxSentPayload);
-    // Each row adds itself when it fits; false once the reply is full.
-    const auto add = [this](const QByteArray &row) { return AddRow(row) && CommAnsBuf.size() <= ReplyMark; };
-    listing.TooLong = false;
-    if (rows && devices) {
-        for (const TDirectoryRows::TPhone &phone : rows->Phones)
-            if (!add(phone.Row)) {
-                listing.TooLong = true;
-                break;
-            }
-    } else if (rows) {
-        for (const TDirectoryRows::TGroup &group : rows->Groups)
-            if (!add(group.Row)) {
-                listing.TooLong = true;
-                break;
-            }
-    }
-    listing.Payload = QByteArray(CommAnsBuf.constData(), CommAnsBuf.size());
+    QByteArray &reply = listing.Payload;
+    reply = QByteArray(1, char(0));
+    reply.reserve(LdtxFrame::MaxSentPayload);
+    // Adds the rows while they fit; false once one was left out or the reply is full.
+    const auto addAll = [this, &reply](const auto &items) {
+        for (const auto &item : items)
+            if (!AddRow(reply, item.Row) || reply.size() > ReplyMark)
+                return false;
+        return true;
+    };
+    listing.TooLong = rows && !(devices ? addAll(rows->Phones) : addAll(rows->Groups));
     listing.Generation = rows ? rows->Generation : 0;
-    CommAnsBuf.resize(0);
 }
 
 void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
@@ -173,7 +153,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         CommAnsBuf.append(char(0));
         if (count > 0) {
             for (const TDirectoryRows::TPhone *member : members) {
-                if (!AddRow(LdtxFrame::Le32(member->Number) + char(0))) {
+                if (!AddRow(CommAnsBuf, LdtxFrame::Le32(member->Number) + char(0))) {
                     Trace.LogMon(TooLong);
                     break;
                 }

@@ -46,15 +46,15 @@ private:
     struct TListing
     {
         quint64 Generation = 0;
-        QByteArray Payload; // empty until built
+        QByteArray Payload; // empty until built: the count byte is always there once it is
         bool TooLong = false; // rows were left out
     };
     void ListingReply(uint8_t type, uint16_t messageId, bool devices);
     void BuildListing(TListing &listing, const TDirectoryRows *rows, bool devices);
     void VoiceNotify(uint16_t messageId, QByteArrayView payload);
     void PhoneCall(uint16_t messageId, QByteArrayView payload, const QString &header);
-    // Adds one row to the reply if the count byte and the send limit allow; false when not.
-    bool AddRow(const QByteArray &row);
+    // Adds one row to a reply if its count byte and the send limit allow; false when not.
+    bool AddRow(QByteArray &reply, const QByteArray &row);
     void SendAns(uint8_t type, uint16_t messageId);
     // A request with fewer payload bytes than it needs: one line on the system message memo,
     // nothing carried out, no reply.
