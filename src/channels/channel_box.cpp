@@ -42,6 +42,10 @@ TChannelBox::TChannelBox(TPlayChannels &channels, int channel, QWidget *parent)
     RingLabel = field(QStringLiteral("振铃："), 5, 0);
     OffHookLabel = field(QStringLiteral("摘机："), 5, 2);
     HungUpLabel = field(QStringLiteral("已挂机："), 6, 0);
+    // How many notifications wait behind the running one.
+    QueueLabel = new QLabel(this);
+    QueueLabel->setObjectName(QStringLiteral("QueueLabel"));
+    grid->addWidget(QueueLabel, 6, 2, 1, 2);
 
     grid->addWidget(new QLabel(QStringLiteral("播放内容:"), this), 7, 0, 1, 4);
     TextMemo = new TLogMemo(chn.TextMemo, this);
@@ -85,4 +89,5 @@ void TChannelBox::ShowDetails()
     RingLabel->setText(chn.RingLabel);
     OffHookLabel->setText(chn.OffHookLabel);
     HungUpLabel->setText(chn.HungUpLabel);
+    QueueLabel->setText(chn.QueueLabel);
 }

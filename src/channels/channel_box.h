@@ -23,6 +23,7 @@ public:
     QLabel *RingLabel;
     QLabel *OffHookLabel;
     QLabel *HungUpLabel;
+    QLabel *QueueLabel = nullptr;
     QPushButton *DetailButton;
     TLogMemo *TextMemo;
     TLogMemo *NumberMemo;

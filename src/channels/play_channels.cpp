@@ -8,6 +8,8 @@
 #include "common/configuration.h"
 #include "common/settings_store.h"
 
+#include <QDateTime>
+
 TPlayChannels::TPlayChannels(const TConfiguration &config, THostLink &host, TKeyTable &keys, TSoundPlayer &player,
                              QObject *parent)
     : QObject(parent), Config(config), Host(host), Keys(keys), Player(player)
@@ -31,6 +33,7 @@ void TPlayChannels::InitDisplays()
         for (QString *label : {&chn.PlayCountLabel, &chn.TotalLabel, &chn.RingLabel, &chn.OffHookLabel, &chn.HungUpLabel})
             *label = QStringLiteral("0");
         chn.StatusCaption.clear();
+        chn.QueueLabel.clear();
         chn.StatusColor = 0x808080;
         chn.TextMemo.Clear();
         chn.TextMemo.Add(QStringLiteral("播放的文字显示"));
@@ -85,7 +88,7 @@ QString TPlayChannels::ApplySettings(const QString &channelNumberText, const QSt
             chn.State = ChnIdle;
     } else {
         stored = store.Write(QStringLiteral("ifUse%1").arg(i), QStringLiteral("否"), &error);
-        chn.State = ChnBlocked;
+        Disable(i);
     }
     if (stored)
         stored = store.Write(QStringLiteral("CallerNumber%1").arg(i), lineNumber, &error);
@@ -162,6 +165,7 @@ void TPlayChannels::PlayManager(int event, int channel)
         if (chn.Countdown == 0) {
             chn.State = ChnDialing;
             chn.Countdown = DialingTicks;
+            chn.Undialled.reset();
             if (chn.CalledCount > 0)
                 Dial(chn);
         }
@@ -170,17 +174,127 @@ void TPlayChannels::PlayManager(int event, int channel)
         if (event == PlayTick && --chn.Countdown == 0) {
             // A call may run on a channel the operator switched off; afterwards it is off again.
             chn.State = chn.IfUse ? ChnIdle : ChnBlocked;
-            if (PlayerTag == channel) {
-                LoopPlay = false;
-                Player.Stop();
-                PlayerTag = NoOwner;
-            }
+            StopOwnSound(channel);
+            RefreshChnDsp(channel);
+            StartNext(channel);
+            return;
         }
         RefreshChnDsp(channel);
         return;
     default: // blocked or unknown: nothing
         return;
     }
+}
+
+QString TPlayChannels::StartTimeText()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+TPlayChannels::TOffer TPlayChannels::Offer(int channel, TPlayRequest request)
+{
+    if (channel < 0 || channel >= Count)
+        return TOffer::Blocked;
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    switch (chn.State) {
+    case ChnIdle:
+        Begin(channel, std::move(request));
+        return TOffer::Started;
+    case ChnOffHook:
+    case ChnDialing:
+        if (int(chn.Queue.size()) >= MaxQueued)
+            return TOffer::QueueFull;
+        chn.Queue.push_back(std::move(request));
+        ShowQueue(channel);
+        return TOffer::Queued;
+    default: // disabled: nothing is kept for later
+        return TOffer::Blocked;
+    }
+}
+
+void TPlayChannels::Call(int channel, TPlayRequest request)
+{
+    if (channel < 0 || channel >= Count)
+        return;
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    // Its keys were not sent yet: carried out after the call instead of inside the call's key run.
+    if (chn.State == ChnOffHook && chn.Undialled) {
+        chn.Queue.push_front(std::move(*chn.Undialled));
+        chn.Undialled.reset();
+        ShowQueue(channel);
+    }
+    chn.State = ChnIdle;
+    Begin(channel, std::move(request));
+}
+
+void TPlayChannels::Begin(int channel, TPlayRequest request)
+{
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    chn.PlayText = request.PlayText;
+    chn.TextMode = request.TextMode;
+    chn.CalledCount = 0;
+    for (int32_t number : request.Numbers) {
+        if (chn.CalledCount >= TPlayChn::MaxNumbers)
+            break;
+        chn.CalledNumbers[size_t(chn.CalledCount++)] = number;
+    }
+    for (const QString &line : request.NumberLines)
+        chn.NumberMemo.Add(line);
+    chn.StartTimeLabel = StartTimeText();
+    chn.CallTypeLabel = request.CallTypeLabel;
+    chn.PlayCountLabel = request.PlayCountLabel;
+    chn.TotalLabel = request.TotalLabel;
+    Q_EMIT DetailsChanged(channel);
+    Q_EMIT RequestStarted(channel, request);
+    chn.Undialled = std::move(request);
+    PlayManager(PlayStart, channel);
+}
+
+void TPlayChannels::StartNext(int channel)
+{
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    if (chn.State != ChnIdle || chn.Queue.empty())
+        return;
+    TPlayRequest next = std::move(chn.Queue.front());
+    chn.Queue.pop_front();
+    ShowQueue(channel);
+    Begin(channel, std::move(next));
+}
+
+void TPlayChannels::ShowQueue(int channel)
+{
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    chn.QueueLabel = chn.Queue.empty() ? QString() : QStringLiteral("排队 %1").arg(chn.Queue.size());
+    Q_EMIT DetailsChanged(channel);
+}
+
+void TPlayChannels::Disable(int channel)
+{
+    TPlayChn &chn = PlayChn[size_t(channel)];
+    // What was not dialled yet will not be: the history says so rather than losing it quietly.
+    QList<TPlayRequest> dropped;
+    if (chn.State == ChnOffHook && chn.Undialled)
+        dropped.append(std::move(*chn.Undialled));
+    chn.Undialled.reset();
+    for (TPlayRequest &request : chn.Queue)
+        dropped.append(std::move(request));
+    chn.Queue.clear();
+    chn.CalledCount = 0;
+    chn.State = ChnBlocked;
+    StopOwnSound(channel);
+    ShowQueue(channel);
+    if (!dropped.isEmpty())
+        Q_EMIT RequestsDropped(channel, dropped);
+}
+
+void TPlayChannels::StopOwnSound(int channel)
+{
+    // A sound that another channel has started since is left playing.
+    if (PlayerTag != channel)
+        return;
+    LoopPlay = false;
+    Player.Stop();
+    PlayerTag = NoOwner;
 }
 
 QString TPlayChannels::SpokenFile(const TPlayChn &chn) const

@@ -2,12 +2,15 @@
 
 #include <functional>
 
+#include "channels/play_request.h"
 #include "common/line_log.h"
 
 #include <QObject>
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <optional>
 
 struct TConfiguration;
 class THostLink;
@@ -45,8 +48,15 @@ struct TPlayChn
     QString HungUpLabel;
     QString StatusCaption;
     uint32_t StatusColor = 0x808080; // RGB
+    QString QueueLabel; // "排队 n" while notifications wait, else empty
     TLineLog TextMemo;
     TLineLog NumberMemo;
+
+    // Notifications that arrived while the channel was busy, oldest first.
+    std::deque<TPlayRequest> Queue;
+    // The request on the channel until its keys are sent; a call that displaces it then puts
+    // it back at the head of the queue.
+    std::optional<TPlayRequest> Undialled;
 };
 
 // The eight play channels and the state machine that carries a notification through them:
@@ -60,6 +70,9 @@ public:
     static constexpr int OffHookTicks = 8;
     static constexpr int DialingTicks = 180;
     static constexpr int NoOwner = 255;
+    static constexpr int MaxQueued = 16;
+
+    enum class TOffer { Started, Queued, Blocked, QueueFull };
 
     TPlayChannels(const TConfiguration &config, THostLink &host, TKeyTable &keys, TSoundPlayer &player,
                   QObject *parent = nullptr);
@@ -80,6 +93,15 @@ public:
                           TSettingsStore &store, const QString &speakText = QString());
     // Texts of notifications in 播放文本 mode are spoken from here on channels that say so.
     void SetSpeech(TSpeechCache *speech) { Speech = speech; }
+
+    // A notification: starts an idle channel; waits behind the running one on a busy channel
+    // (at most MaxQueued wait); a disabled channel does not take it.
+    TOffer Offer(int channel, TPlayRequest request);
+    // A call starts at once, on a disabled channel too; a notification it displaces before its
+    // keys were sent waits at the head of the queue.
+    void Call(int channel, TPlayRequest request);
+    // Date and time as channel boxes show them.
+    static QString StartTimeText();
 
     void PlayManager(int event, int channel);
     void RefreshChnDsp(int channel);
@@ -106,8 +128,17 @@ Q_SIGNALS:
     void DisplayChanged(int channel);
     // Any other label of a channel changed.
     void DetailsChanged(int channel);
+    // A request has just been put on the channel (its box shows it, its sound starts).
+    void RequestStarted(int channel, const TPlayRequest &request);
+    // Waiting requests thrown away because the channel was disabled.
+    void RequestsDropped(int channel, const QList<TPlayRequest> &requests);
 
 private:
+    void Begin(int channel, TPlayRequest request);
+    void StartNext(int channel);
+    void ShowQueue(int channel);
+    void Disable(int channel);
+    void StopOwnSound(int channel);
     void StartPlaying(int channel);
     void Dial(TPlayChn &chn);
     QString SpokenFile(const TPlayChn &chn) const;

@@ -25,7 +25,9 @@ public:
     static QString FileName() { return QStringLiteral("History.sqlite"); }
     static QString Started() { return QStringLiteral("已启动"); }
     static QString Busy() { return QStringLiteral("通道忙"); }
-    static QString Disabled() { return QStringLiteral("通道未启用"); }
+    static QString Disabled() { return QStringLiteral("通道闭塞，未执行"); }
+    static QString Queued() { return QStringLiteral("排队"); }
+    static QString QueueFull() { return QStringLiteral("排队已满，未执行"); }
     static QString NoMembers() { return QStringLiteral("无成员"); }
 
     THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent = nullptr);

@@ -27,7 +27,7 @@ struct TNotice
     QString Content;
     int PlayCount = 0;
     int Channel = -1;
-    QString Outcome; // 已启动 / 通道忙 / 通道未启用 / 无成员
+    QString Outcome; // 已启动 / 排队 / 排队已满，未执行 / 通道闭塞，未执行 / 无成员 (older files: 通道忙, 通道未启用)
     QList<TNumber> Numbers;
     QDateTime SentAt; // when the key commands left
     bool SwitchUp = false;

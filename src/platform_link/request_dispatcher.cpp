@@ -11,7 +11,6 @@
 #include "common/trace_sink.h"
 #include "common/traffic_log.h"
 
-#include <QDateTime>
 #include <QtEndian>
 
 namespace {
@@ -31,6 +30,17 @@ TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog
     : QObject(parent), Config(config), Traffic(traffic), SystemLog(systemLog), Link(link), Directory(directory),
       Channels(channels), Trace(trace)
 {
+    connect(&Channels, &TPlayChannels::RequestStarted, this, [this](int channel, const TPlayRequest &request) {
+        if (channel == 0)
+            Record(request, THistory::Started());
+    });
+    connect(&Channels, &TPlayChannels::RequestsDropped, this, [this](int channel, const QList<TPlayRequest> &requests) {
+        if (channel != 0)
+            return;
+        for (const TPlayRequest &request : requests)
+            Record(request, THistory::Disabled());
+        SystemLog.Add(QStringLiteral("第0路已停用：%1 条未拨号的通知未执行。").arg(requests.size()));
+    });
 }
 
 QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type)
@@ -53,11 +63,6 @@ QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, ui
     }
     const QString &tail = named ? known[direction][type] : made;
     return QStringLiteral("[消息ID:") + QString::number(messageId) + tail;
-}
-
-QString TRequestDispatcher::StartTimeText()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 void TRequestDispatcher::ExecOnCommCommand(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload)
@@ -135,7 +140,15 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
     static const QStringList Modes{QStringLiteral("播放文件"), QStringLiteral("播放预案"), QStringLiteral("播放文本")};
     const QString modeText = mode < Modes.size() ? Modes[mode] : QStringLiteral("播放类型错");
 
-    TPlayChn &chn = Channels.Channel(0);
+    TPlayRequest request;
+    request.PlayText = content;
+    request.TextMode = mode == PlayTextMode;
+    request.PlayCountLabel = QString::number(playCount);
+    request.Kind = QStringLiteral("语音通知");
+    request.MessageId = messageId;
+    request.Target = QString::number(target);
+    request.Content = content;
+    request.PlayCount = playCount;
     QString summary;
     if (playType == 0) {
         const TDirectoryRows *rows = Directory.Copy().Rows();
@@ -145,67 +158,84 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         // One multi-argument arg: the platform's text is never read as a format.
         summary = QStringLiteral("应答语音通知接口: 组号=%1 电话个数=%2 播报内容=%3 播报次数=%4")
                       .arg(QString::number(target), QString::number(count), content, QString::number(playCount));
-        chn.NumberMemo.Add(summary);
-        chn.PlayCountLabel = QString::number(playCount);
-        chn.TotalLabel = QString::number(count);
-        chn.StartTimeLabel = StartTimeText();
-        chn.CallTypeLabel = QStringLiteral("组号=%1").arg(target) + modeText;
+        request.NumberLines.append(summary);
+        request.TotalLabel = QString::number(count);
+        request.CallTypeLabel = QStringLiteral("组号=%1").arg(target) + modeText;
         CommAnsBuf.append(char(0));
-        if (count > 0) {
-            for (const TDirectoryRows::TPhone *member : members) {
-                if (!AddRow(CommAnsBuf, LdtxFrame::Le32(member->Number) + char(0))) {
-                    Trace.LogMon(TooLong);
-                    break;
-                }
-                chn.NumberMemo.Add(member->Name + QLatin1Char(' ') + QString::number(member->Number));
-                if (CommAnsBuf.size() > ReplyMark) {
-                    Trace.LogMon(TooLong);
-                    break;
-                }
+        for (const TDirectoryRows::TPhone *member : members) {
+            if (!AddRow(CommAnsBuf, LdtxFrame::Le32(member->Number) + char(0))) {
+                Trace.LogMon(TooLong);
+                break;
             }
-            chn.PlayText = content;
-            chn.TextMode = mode == PlayTextMode;
-            chn.CalledCount = 0;
-            QList<THistory::TCalled> called;
-            for (const TDirectoryRows::TPhone *member : members) {
-                if (chn.CalledCount >= TPlayChn::MaxNumbers)
-                    break;
-                chn.CalledNumbers[size_t(chn.CalledCount++)] = member->Number;
-                called.append({QString::number(member->Number), member->Name});
+            request.NumberLines.append(member->Name + QLatin1Char(' ') + QString::number(member->Number));
+            if (CommAnsBuf.size() > ReplyMark) {
+                Trace.LogMon(TooLong);
+                break;
             }
-            Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount, called);
-            Channels.DetailsUpdated(0);
-            Channels.PlayManager(PlayStart, 0);
-        } else {
-            Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount, {},
-                   THistory::NoMembers());
-            Channels.DetailsUpdated(0);
         }
+        for (const TDirectoryRows::TPhone *member : members) {
+            if (request.Numbers.size() >= TPlayChn::MaxNumbers)
+                break;
+            request.Numbers.append(member->Number);
+            request.Names.append(member->Name);
+        }
+        if (count == 0)
+            NoMembers(request);
+        else
+            Offer(request);
     } else if (playType == 1) {
         summary = QStringLiteral("应答语音通知接口: 指定号码=%1 播报内容=%2 播报次数=%3")
                       .arg(QString::number(target), content, QString::number(playCount));
-        chn.NumberMemo.Add(summary);
-        chn.PlayCountLabel = QString::number(playCount);
-        chn.TotalLabel = QStringLiteral("1");
-        chn.StartTimeLabel = StartTimeText();
-        chn.CallTypeLabel = QStringLiteral("指定号码") + modeText;
+        request.NumberLines = QStringList{summary, QString::number(target)};
+        request.TotalLabel = QStringLiteral("1");
+        request.CallTypeLabel = QStringLiteral("指定号码") + modeText;
+        request.Numbers = {target};
+        request.Names = {QString()};
         CommAnsBuf.append(char(1));
-        chn.NumberMemo.Add(QString::number(target));
         CommAnsBuf += LdtxFrame::Le32(target) + char(0);
-        chn.PlayText = content;
-        chn.TextMode = mode == PlayTextMode;
-        if (chn.CalledCount < TPlayChn::MaxNumbers)
-            chn.CalledNumbers[size_t(chn.CalledCount++)] = target;
-        Record(QStringLiteral("语音通知"), messageId, QString::number(target), content, playCount,
-               {{QString::number(target), QString()}});
-        Channels.DetailsUpdated(0);
-        Channels.PlayManager(PlayStart, 0);
+        Offer(request);
     } else {
         Trace.LogMon(QStringLiteral("播放类型错:%1").arg(playType));
         return;
     }
     Traffic.Append(summary);
     SendAns(LdtxFrame::CallNotifyResult, messageId);
+}
+
+void TRequestDispatcher::NoMembers(const TPlayRequest &request)
+{
+    // Nothing to dial. An idle box shows what was asked; a running notification's box is left alone.
+    TPlayChn &chn = Channels.Channel(0);
+    if (chn.State == ChnIdle || chn.State == ChnBlocked) {
+        for (const QString &line : request.NumberLines)
+            chn.NumberMemo.Add(line);
+        chn.PlayCountLabel = request.PlayCountLabel;
+        chn.TotalLabel = request.TotalLabel;
+        chn.StartTimeLabel = TPlayChannels::StartTimeText();
+        chn.CallTypeLabel = request.CallTypeLabel;
+        Channels.DetailsUpdated(0);
+    }
+    Record(request, THistory::NoMembers());
+}
+
+void TRequestDispatcher::Offer(const TPlayRequest &request)
+{
+    // Started requests are recorded as they start (RequestStarted), queued ones also now.
+    switch (Channels.Offer(0, request)) {
+    case TPlayChannels::TOffer::Started: break;
+    case TPlayChannels::TOffer::Queued: Record(request, THistory::Queued()); break;
+    case TPlayChannels::TOffer::Blocked:
+        Record(request, THistory::Disabled());
+        SystemLog.Add(QStringLiteral("%1 (消息ID:%2 目标:%3) 未执行：第0路通道闭塞（未启用）。")
+                          .arg(request.Kind, QString::number(request.MessageId), request.Target));
+        break;
+    case TPlayChannels::TOffer::QueueFull:
+        Record(request, THistory::QueueFull());
+        SystemLog.Add(QStringLiteral("%1 (消息ID:%2 目标:%3) 未执行：第0路已有 %4 条通知在排队。")
+                          .arg(request.Kind, QString::number(request.MessageId), request.Target,
+                               QString::number(TPlayChannels::MaxQueued)));
+        break;
+    }
 }
 
 void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, const QString &header)
@@ -220,37 +250,35 @@ void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, c
     const QString line = header + QStringLiteral(" 电话呼叫 主叫：%1 被叫:%2").arg(QString::number(caller), QString::number(called));
     Traffic.Append(line);
 
-    TPlayChn &chn = Channels.Channel(0);
-    chn.NumberMemo.Add(line);
-    chn.PlayCountLabel = QStringLiteral("1");
-    chn.TotalLabel = QStringLiteral("1");
-    chn.StartTimeLabel = StartTimeText();
-    chn.CallTypeLabel = QStringLiteral("单呼号码=%1播放文本").arg(called);
-    chn.PlayText = QStringLiteral("1");
-    chn.TextMode = false;
-    if (chn.CalledCount < TPlayChn::MaxNumbers)
-        chn.CalledNumbers[size_t(chn.CalledCount++)] = called;
-    chn.State = ChnIdle;
-    Record(QStringLiteral("电话拨打"), messageId, QString::number(called), QStringLiteral("主叫%1").arg(caller), 1,
-           {{QString::number(called), QString()}});
-    Channels.DetailsUpdated(0);
-    Channels.PlayManager(PlayStart, 0);
+    TPlayRequest request;
+    request.IsCall = true;
+    request.PlayText = QStringLiteral("1");
+    request.Numbers = {called};
+    request.Names = {QString()};
+    request.NumberLines = {line};
+    request.PlayCountLabel = QStringLiteral("1");
+    request.TotalLabel = QStringLiteral("1");
+    request.CallTypeLabel = QStringLiteral("单呼号码=%1播放文本").arg(called);
+    request.Kind = QStringLiteral("电话拨打");
+    request.MessageId = messageId;
+    request.Target = QString::number(called);
+    request.Content = QStringLiteral("主叫%1").arg(caller);
+    request.PlayCount = 1;
+    Channels.Call(0, std::move(request));
 
     CommAnsBuf.append(char(0));
     SendAns(LdtxFrame::PhoneCall, messageId);
 }
 
-void TRequestDispatcher::Record(const QString &kind, uint16_t messageId, const QString &target, const QString &content,
-                                int playCount, const QList<THistory::TCalled> &numbers, QString outcome)
+void TRequestDispatcher::Record(const TPlayRequest &request, const QString &outcome)
 {
     if (!History)
         return;
-    // Unless given, what the play manager will make of channel 0 as it is before the start.
-    if (outcome.isEmpty()) {
-        const uint8_t state = Channels.Channel(0).State;
-        outcome = state == ChnIdle ? THistory::Started() : state == ChnBlocked ? THistory::Disabled() : THistory::Busy();
-    }
-    History->Notice(kind, messageId, target, content, playCount, 0, outcome, numbers);
+    QList<THistory::TCalled> numbers;
+    for (qsizetype i = 0; i < request.Numbers.size(); ++i)
+        numbers.append({QString::number(request.Numbers[i]), request.Names.value(i)});
+    History->Notice(request.Kind, request.MessageId, request.Target, request.Content, request.PlayCount, 0, outcome,
+                    numbers);
 }
 
 void TRequestDispatcher::RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channels/play_request.h"
 #include "history/history.h"
 
 #include <QByteArray>
@@ -37,8 +38,6 @@ public:
 
     // "[消息ID:…][消息方向:…][消息类型:…" for a frame's header.
     static QString HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type);
-    // Date and time as channel boxes show them.
-    static QString StartTimeText();
 
 private:
     // A group-list or device-status reply payload, built once per read of the directory: the
@@ -56,10 +55,12 @@ private:
     // Adds one row to a reply if its count byte and the send limit allow; false when not.
     bool AddRow(QByteArray &reply, const QByteArray &row);
     void SendAns(uint8_t type, uint16_t messageId);
+    // Hands a notification to channel 0 and records what became of it.
+    void Offer(const TPlayRequest &request);
+    void NoMembers(const TPlayRequest &request);
+    void Record(const TPlayRequest &request, const QString &outcome);
     // A request with fewer payload bytes than it needs: one line on the system message memo,
     // nothing carried out, no reply.
-    void Record(const QString &kind, uint16_t messageId, const QString &target, const QString &content,
-                int playCount, const QList<THistory::TCalled> &numbers, QString outcome = QString());
     void RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed);
 
     const TConfiguration &Config;

@@ -1,4 +1,5 @@
 #include "channels/play_channels.h"
+#include "host_link/host_frame.h"
 #include "host_link/host_link.h"
 #include "keyboard/key_table.h"
 #include "common/configuration.h"
@@ -6,6 +7,7 @@
 #include "common/traffic_log.h"
 #include "support/test_support.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,6 +56,32 @@ struct TChannels
         return bytes;
     }
 };
+
+// A notification as the dispatcher makes it, with texts that tell it apart.
+TPlayRequest Request(const QString &text, const QList<int32_t> &numbers)
+{
+    TPlayRequest request;
+    request.PlayText = text;
+    request.Numbers = numbers;
+    request.CallTypeLabel = text.chopped(1) + QStringLiteral("类型");
+    request.PlayCountLabel = text.right(1);
+    request.NumberLines = {text.chopped(1) + QStringLiteral("行")};
+    return request;
+}
+
+// Key command frames for module, column, row triples.
+QByteArray Keys(const QList<std::array<int, 3>> &keys)
+{
+    TByteRing ring;
+    for (const auto &[module, column, row] : keys) {
+        const auto values = HostFrame::KeyCommandValues(0, module, column, row);
+        HostFrame::SendDataNet(ring, values.data(), HostFrame::KeyCommand, int(values.size()) - 1);
+    }
+    QByteArray bytes;
+    for (int i = 0; i < ring.Count(); ++i)
+        bytes += char(ring.At(ring.Read + i));
+    return bytes;
+}
 
 } // namespace
 
@@ -267,17 +295,135 @@ private Q_SLOTS:
         }
     }
 
-    void disabledWhileBusyNeitherDialsNorStops()
+    // Switching a channel off ends what it does: no keys later, its sound stopped, and what
+    // had not been dialled yet is handed back as dropped.
+    void disablingEndsTheChannel_data()
     {
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("dropped");
+        QTest::newRow("off-hook, keys not sent") << 3 << 2;
+        QTest::newRow("dialling, keys sent") << 20 << 1;
+    }
+    void disablingEndsTheChannel()
+    {
+        QFETCH(int, ticks);
+        QFETCH(int, dropped);
         QTemporaryDir dir;
         TSettingsStore store(TestSupport::WriteSettings(dir, {}));
         store.Open();
         TChannels c;
-        c.Start(0, QStringLiteral("x"), {8001});
+        c.Keys.KeyTable[3 * 64 + 4] = 8001;
+        c.Host.CommToPabxUDPRead(QByteArray("alive"), c.Config.IpAddress);
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("a"), {8001})), TPlayChannels::TOffer::Started);
+        c.Tick(0, ticks);
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("b"), {8001})), TPlayChannels::TOffer::Queued);
+        const QByteArray keysBefore = c.Queued();
+        QSignalSpy droppedSpy(&c.Channels, &TPlayChannels::RequestsDropped);
         c.Channels.ApplySettings(QStringLiteral("1"), QString(), QStringLiteral("否"), store);
-        c.Tick(0, 200);
-        QCOMPARE(c.Queued(), QByteArray());
-        QCOMPARE(c.Player.Calls, (QStringList{"open w0.wav", "play"}));
+        QCOMPARE(c.Player.Calls, (QStringList{"open w0.wav", "play", "stop"}));
+        QVERIFY(!c.Channels.LoopPlay);
+        QCOMPARE(droppedSpy.size(), 1);
+        QCOMPARE(droppedSpy[0][1].value<QList<TPlayRequest>>().size(), dropped);
+        QCOMPARE(c.Channels.Channel(0).QueueLabel, QString());
+        c.Tick(0, 400);
+        QCOMPARE(c.Queued(), keysBefore);
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("c"), {8001})), TPlayChannels::TOffer::Blocked);
+        QCOMPARE(c.Player.Calls.size(), 3);
+    }
+
+    // Notifications that arrive while the channel is busy wait and are carried out in order,
+    // each with its own text, numbers and box; the running one's box is not touched.
+    void waitingNotificationsRunInOrder()
+    {
+        TChannels c;
+        c.Config.StartKeyboard = c.Config.CurrentKeyboard = 0;
+        c.Keys.KeyTable[1 * 64 + 1 * 8 + 1] = 8001;
+        c.Keys.KeyTable[2 * 64 + 2 * 8 + 2] = 8002;
+        c.Keys.KeyTable[3 * 64 + 3 * 8 + 3] = 8003;
+        c.Host.CommToPabxUDPRead(QByteArray("alive"), c.Config.IpAddress);
+        TPlayChn &chn = c.Channels.Channel(0);
+        QSignalSpy started(&c.Channels, &TPlayChannels::RequestStarted);
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("一号1"), {8001})), TPlayChannels::TOffer::Started);
+        const QString startTime = chn.StartTimeLabel;
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("二号2"), {8002})), TPlayChannels::TOffer::Queued);
+        c.Tick(0, 8);
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("三号3"), {8003, 8001})), TPlayChannels::TOffer::Queued);
+        QCOMPARE(chn.QueueLabel, QStringLiteral("排队 2"));
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("一号类型"));
+        QCOMPARE(chn.PlayCountLabel, QStringLiteral("1"));
+        QCOMPARE(chn.StartTimeLabel, startTime);
+        QCOMPARE(chn.TextMemo.Lines(), QStringList{"一号1"});
+        QCOMPARE(chn.NumberMemo.Lines(), (QStringList{"播放的号码显示", "一号行"}));
+        QCOMPARE(c.Queued(), Keys({{0, 0, 3}, {1, 1, 1}, {0, 0, 2}}));
+        QCOMPARE(started.size(), 1);
+
+        c.Host.HostSendRing.Read = c.Host.HostSendRing.Write; // what the switch got so far
+        c.Tick(0, 180); // the first ends, the second starts at once
+        QCOMPARE(started.size(), 2);
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QCOMPARE(chn.QueueLabel, QStringLiteral("排队 1"));
+        QCOMPARE(chn.TextMemo.Lines(), QStringList{"二号2"});
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("二号类型"));
+        QCOMPARE(chn.PlayCountLabel, QStringLiteral("2"));
+        QCOMPARE(chn.NumberMemo.Lines().last(), QStringLiteral("二号行"));
+        QCOMPARE(c.Player.Calls.mid(2), (QStringList{"stop", "open w2.wav", "play"}));
+        c.Tick(0, 8);
+        QCOMPARE(c.Queued(), Keys({{0, 0, 3}, {2, 2, 2}, {0, 0, 2}}));
+
+        c.Host.HostSendRing.Read = c.Host.HostSendRing.Write;
+        c.Tick(0, 188);
+        QCOMPARE(chn.QueueLabel, QString());
+        QCOMPARE(chn.TextMemo.Lines(), QStringList{"三号3"});
+        QCOMPARE(c.Queued(), Keys({{0, 0, 3}, {3, 3, 3}, {1, 1, 1}, {0, 0, 2}}));
+        c.Tick(0, 180);
+        QCOMPARE(chn.State, uint8_t(ChnIdle));
+        QCOMPARE(started.size(), 3);
+    }
+
+    void queueIsBounded()
+    {
+        TChannels c;
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("x"), {1})), TPlayChannels::TOffer::Started);
+        for (int i = 0; i < TPlayChannels::MaxQueued; ++i)
+            QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("x"), {1})), TPlayChannels::TOffer::Queued);
+        QCOMPARE(c.Channels.Offer(0, Request(QStringLiteral("x"), {1})), TPlayChannels::TOffer::QueueFull);
+        QCOMPARE(c.Channels.Channel(0).QueueLabel, QStringLiteral("排队 16"));
+    }
+
+    // A call starts at once. The notification it displaces before its keys were sent is carried
+    // out after the call, not dialled inside the call's key run.
+    void callTakesTheChannel_data()
+    {
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<bool>("requeued");
+        QTest::newRow("off-hook: keys not sent") << 5 << true;
+        QTest::newRow("dialling: keys sent") << 30 << false;
+    }
+    void callTakesTheChannel()
+    {
+        QFETCH(int, ticks);
+        QFETCH(bool, requeued);
+        TChannels c;
+        c.Config.StartKeyboard = c.Config.CurrentKeyboard = 0;
+        c.Keys.KeyTable[1 * 64 + 1 * 8 + 1] = 8001;
+        c.Keys.KeyTable[2 * 64 + 2 * 8 + 2] = 2005;
+        c.Host.CommToPabxUDPRead(QByteArray("alive"), c.Config.IpAddress);
+        TPlayChn &chn = c.Channels.Channel(0);
+        c.Channels.Offer(0, Request(QStringLiteral("通知"), {8001}));
+        c.Tick(0, ticks);
+        c.Host.HostSendRing.Read = c.Host.HostSendRing.Write;
+        TPlayRequest call = Request(QStringLiteral("1"), {2005});
+        call.IsCall = true;
+        c.Channels.Call(0, call);
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QCOMPARE(chn.Countdown, 8);
+        QCOMPARE(chn.QueueLabel, requeued ? QStringLiteral("排队 1") : QString());
+        c.Tick(0, 8);
+        QCOMPARE(c.Queued(), Keys({{0, 0, 3}, {2, 2, 2}, {0, 0, 2}}));
+        c.Host.HostSendRing.Read = c.Host.HostSendRing.Write;
+        c.Tick(0, 188);
+        QCOMPARE(c.Queued(), requeued ? Keys({{0, 0, 3}, {1, 1, 1}, {0, 0, 2}}) : QByteArray());
+        QCOMPARE(chn.TextMemo.Lines(), QStringList{requeued ? "通知" : "1"});
     }
 };
 

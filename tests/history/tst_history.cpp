@@ -1,4 +1,5 @@
 #include "app/varnex_core.h"
+#include "channels/play_channels.h"
 #include "history/history.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/test_support.h"
@@ -123,27 +124,39 @@ private Q_SLOTS:
                               "平台通讯连上|127.0.0.1", "主机通讯中断|NULL", "停止|NULL"}));
     }
 
-    // A group without members and a disabled channel are recorded with what came of them.
+    // Every notification is recorded with what came of it; one that waited, when it arrived and
+    // again when it started.
     void outcomes_data()
     {
         QTest::addColumn<int>("group");
         QTest::addColumn<bool>("enabled");
-        QTest::addColumn<QString>("outcome");
-        QTest::newRow("no members") << 9 << true << "无成员";
-        QTest::newRow("channel disabled") << 5 << false << "通道未启用";
+        QTest::addColumn<int>("busyWith");
+        QTest::addColumn<QStringList>("outcomes");
+        QTest::newRow("started") << 5 << true << 0 << QStringList{"已启动"};
+        QTest::newRow("no members") << 9 << true << 0 << QStringList{"无成员"};
+        QTest::newRow("channel disabled") << 5 << false << 0 << QStringList{"通道闭塞，未执行"};
+        QTest::newRow("channel busy") << 5 << true << 1 << QStringList{"排队", "已启动"};
+        QTest::newRow("queue full") << 5 << true << 17 << QStringList{"排队已满，未执行"};
     }
     void outcomes()
     {
         QFETCH(int, group);
         QFETCH(bool, enabled);
-        QFETCH(QString, outcome);
+        QFETCH(int, busyWith);
+        QFETCH(QStringList, outcomes);
         TProgram p;
         if (!enabled)
             QVERIFY(p.Core->Channels().ApplySettings(QStringLiteral("1"), QString(), QStringLiteral("否"), p.Core->Settings()).isEmpty());
+        for (int i = 0; i < busyWith; ++i)
+            QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("先"), 1), uint16_t(100 + i)),
+                     int(LdtxFrame::CallNotifyResult));
         QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(group, QStringLiteral("x"), 1), 3),
                  int(LdtxFrame::CallNotifyResult));
+        if (busyWith > 0)
+            for (int tick = 0; tick < TPlayChannels::OffHookTicks + TPlayChannels::DialingTicks; ++tick)
+                p.Core->Timer1Timer();
         p.Core->FormDestroy();
-        QCOMPARE(p.Rows(QStringLiteral("SELECT Outcome FROM Entry WHERE MessageId = 3")), QStringList{outcome});
+        QCOMPARE(p.Rows(QStringLiteral("SELECT Outcome FROM Entry WHERE MessageId = 3 ORDER BY Id")), outcomes);
     }
 
     // Another program holds the history file: the link still answers, the memo says so

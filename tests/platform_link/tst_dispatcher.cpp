@@ -195,23 +195,83 @@ private Q_SLOTS:
     {
         TPlatform p;
         TPlayChn &chn = p.Channel0();
-        chn.State = ChnDialing; // busy: the number is kept for the next notification
-        for (int i = 0; i < 10; ++i)
-            chn.CalledNumbers[size_t(chn.CalledCount++)] = 100 + i;
         // 7 bytes: an empty content is served.
         QCOMPARE(p.Request(2, VoicePayload(1, 2005, 1, QByteArray(), 1)), QList<QByteArray>{Hex("01") + Le32(2005) + char(0)});
-        QCOMPARE(chn.CalledCount, 11);
-        QCOMPARE(chn.CalledNumbers[10], 2005);
-        QCOMPARE(chn.CallTypeLabel, QStringLiteral("指定号码播放预案"));
-        QCOMPARE(chn.State, uint8_t(ChnDialing));
-        QCOMPARE(chn.NumberMemo.Lines().last(), QStringLiteral("2005"));
-
-        // A group replaces the list, but the busy channel is not restarted.
-        p.Phone(2001, QStringLiteral("a"), {}, {"4"});
-        QCOMPARE(p.Request(2, VoicePayload(0, 4, 7, QByteArray("x"), 1)).size(), 1);
         QCOMPARE(chn.CalledCount, 1);
-        QCOMPARE(chn.CallTypeLabel, QStringLiteral("组号=4播放类型错"));
-        QCOMPARE(chn.State, uint8_t(ChnDialing));
+        QCOMPARE(chn.CalledNumbers[0], 2005);
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("指定号码播放预案"));
+        QCOMPARE(chn.TotalLabel, QStringLiteral("1"));
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QCOMPARE(chn.NumberMemo.Lines().mid(1),
+                 (QStringList{"应答语音通知接口: 指定号码=2005 播报内容= 播报次数=1", "2005"}));
+    }
+
+    // Notifications that arrive while channel 0 is busy are answered as usual, leave the
+    // running one's box and numbers alone, and are carried out afterwards, in order, each with
+    // its own text, numbers and mode.
+    void busyChannelKeepsWhatArrives()
+    {
+        TPlatform p;
+        p.Phone(2001, QStringLiteral("井口"), {}, {"4"});
+        p.Phone(2002, QStringLiteral("绞车"), {}, {"5"});
+        TPlayChn &chn = p.Channel0();
+        QCOMPARE(p.Request(2, VoicePayload(0, 4, 0, QStringLiteral("撤离1").toUtf8(), 3), 0, 1).size(), 1);
+        const QString startTime = chn.StartTimeLabel;
+        const QStringList numberLines = chn.NumberMemo.Lines();
+        QCOMPARE(p.Request(2, VoicePayload(0, 5, 2, QStringLiteral("瓦斯2").toUtf8(), 2), 0, 2),
+                 QList<QByteArray>{Hex("01") + Le32(2002) + char(0)});
+        QCOMPARE(p.Request(2, VoicePayload(1, 2003, 1, QStringLiteral("注意5").toUtf8(), 1), 0, 3),
+                 QList<QByteArray>{Hex("01") + Le32(2003) + char(0)});
+        QCOMPARE(chn.PlayText, QStringLiteral("撤离1"));
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("组号=4播放文件"));
+        QCOMPARE(chn.PlayCountLabel, QStringLiteral("3"));
+        QCOMPARE(chn.StartTimeLabel, startTime);
+        QCOMPARE(chn.NumberMemo.Lines(), numberLines);
+        QCOMPARE(chn.CalledCount, 1);
+        QCOMPARE(chn.CalledNumbers[0], 2001);
+        QCOMPARE(chn.QueueLabel, QStringLiteral("排队 2"));
+
+        const auto runOut = [&p] {
+            for (int tick = 0; tick < TPlayChannels::OffHookTicks + TPlayChannels::DialingTicks; ++tick)
+                p.Core->Timer1Timer();
+        };
+        runOut();
+        QCOMPARE(chn.State, uint8_t(ChnOffHook));
+        QCOMPARE(chn.PlayText, QStringLiteral("瓦斯2"));
+        QVERIFY(chn.TextMode);
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("组号=5播放文本"));
+        QCOMPARE(chn.PlayCountLabel, QStringLiteral("2"));
+        QCOMPARE(chn.CalledCount, 1);
+        QCOMPARE(chn.CalledNumbers[0], 2002);
+        QCOMPARE(chn.NumberMemo.Lines().last(), QStringLiteral("绞车 2002"));
+        QCOMPARE(chn.QueueLabel, QStringLiteral("排队 1"));
+        QCOMPARE(p.Player.Calls.mid(p.Player.Calls.size() - 2), (QStringList{"open w2.wav", "play"}));
+        runOut();
+        QCOMPARE(chn.PlayText, QStringLiteral("注意5"));
+        QCOMPARE(chn.CallTypeLabel, QStringLiteral("指定号码播放预案"));
+        QCOMPARE(chn.CalledCount, 1);
+        QCOMPARE(chn.CalledNumbers[0], 2003);
+        QCOMPARE(chn.QueueLabel, QString());
+    }
+
+    // A voice notification on a switched-off channel 0 is answered, not kept for later, and said.
+    void disabledChannelTakesNoNotification()
+    {
+        TPlatform p({QStringLiteral("ifUse0=否")});
+        p.Phone(2001, QStringLiteral("a"), {}, {"4"});
+        TPlayChn &chn = p.Channel0();
+        const int memo = int(p.Core->LogMemo().Lines().size());
+        QCOMPARE(p.Request(2, VoicePayload(0, 4, 2, "x", 1), 0, 77), QList<QByteArray>{Hex("01") + Le32(2001) + char(0)});
+        QCOMPARE(chn.State, uint8_t(ChnBlocked));
+        QCOMPARE(chn.CalledCount, 0);
+        QCOMPARE(chn.Queue.size(), size_t(0));
+        QCOMPARE(p.Core->LogMemo().Lines().size(), memo + 1);
+        QVERIFY2(p.Core->LogMemo().Lines().last().contains(QStringLiteral("通道闭塞")), qPrintable(p.Core->LogMemo().Lines().last()));
+        QVERIFY(p.Core->Channels().ApplySettings(QStringLiteral("1"), QString(), QStringLiteral("是"), p.Core->Settings()).isEmpty());
+        for (int tick = 0; tick < 200; ++tick)
+            p.Core->Timer1Timer();
+        QCOMPARE(chn.State, uint8_t(ChnIdle));
+        QCOMPARE(p.Player.Calls, QStringList{});
     }
 
     void voiceNotifyRefused_data()
@@ -306,6 +366,28 @@ private Q_SLOTS:
         QCOMPARE(chn.CalledNumbers[0], dialled);
         QCOMPARE(chn.State, uint8_t(ChnOffHook));
         QVERIFY(p.Lines().contains(QStringLiteral("[消息ID:7][消息方向:0 安全监控系统发起][消息类型:6 电话呼叫接口] 电话呼叫 主叫：2001 被叫:%1").arg(dialled)));
+    }
+
+    // A call starts at once; the notification it interrupts before its keys were sent is carried
+    // out after the call instead of having its numbers dialled inside the call's key run.
+    void callPutsAnUndialledNotificationBack()
+    {
+        TPlatform p;
+        p.Phone(2001, QStringLiteral("井口"), {}, {"4"});
+        TPlayChn &chn = p.Channel0();
+        QCOMPARE(p.Request(2, VoicePayload(0, 4, 0, QStringLiteral("撤离3").toUtf8(), 1), 0, 1).size(), 1);
+        p.Core->Timer1Timer();
+        QCOMPARE(p.Request(6, Le32(2009) + Le32(2005), 0, 2), QList<QByteArray>{Hex("00")});
+        QCOMPARE(chn.CalledCount, 1);
+        QCOMPARE(chn.CalledNumbers[0], 2005);
+        QCOMPARE(chn.Countdown, TPlayChannels::OffHookTicks);
+        QCOMPARE(chn.QueueLabel, QStringLiteral("排队 1"));
+        for (int tick = 0; tick < TPlayChannels::OffHookTicks + TPlayChannels::DialingTicks; ++tick)
+            p.Core->Timer1Timer();
+        QCOMPARE(chn.PlayText, QStringLiteral("撤离3"));
+        QCOMPARE(chn.CalledCount, 1);
+        QCOMPARE(chn.CalledNumbers[0], 2001);
+        QCOMPARE(chn.Countdown, TPlayChannels::OffHookTicks);
     }
 
     // The platform's call is carried out on a disabled channel 0, which is disabled again after.
