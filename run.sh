@@ -3,7 +3,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")" && pwd)"
 "$top/scripts/install-deps"
-"$top/scripts/build"
+VARNEX_TARGETS="varnex varnex-sim" "$top/scripts/build"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "run.sh: no display found; starting Varnex on Qt's offscreen platform (both links still serve)."
   export QT_QPA_PLATFORM=offscreen

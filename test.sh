@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Set up, build and run every test. Also proves the core and its tests build and pass without the windows.
+# Set up, build and run every test; then prove that the core builds and starts without the windows.
 set -euo pipefail
 top="$(cd "$(dirname "$0")" && pwd)"
 cd "$top"
@@ -7,5 +7,7 @@ scripts/install-deps
 scripts/build
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j2
-VARNEX_BUILD_DIR=build/core-only scripts/build -DVARNEX_BUILD_UI=OFF
-ctest --test-dir build/core-only --output-on-failure -j2
+# Without Qt Widgets: the core and its tests must still compile and link (beside build/, so ccache
+# hands back what build/ compiled), and a core starts. The other core tests ran above already.
+VARNEX_BUILD_DIR=build-core scripts/build -DVARNEX_BUILD_UI=OFF
+ctest --test-dir build-core --output-on-failure -R '^tst_startup$'

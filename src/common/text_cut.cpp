@@ -31,7 +31,7 @@ QString CutToGbkBytes(const QString &text, int maxBytes)
         return CutAt(text, maxBytes, [](QStringView c) { return c[0].unicode() < 0x80 ? 1 : 2; });
     if (QByteArray(gbk.encode(text)).size() <= maxBytes)
         return text;
-    return CutAt(text, maxBytes, [&gbk](QStringView c) { return int(QByteArray(gbk.encode(c)).size()); });
+    return CutAt(text, maxBytes, [](QStringView c) { return int(QByteArray(gbk.encode(c)).size()); });
 }
 
 QByteArray Utf8CutAtBoundary(const QString &text, int maxBytes)
