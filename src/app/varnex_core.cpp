@@ -62,6 +62,9 @@ void TVarnexCore::FormCreate()
     Configuration.SoundDir = folder(Options.SoundDir);
     // 3
     Store.Open();
+    if (!Store.RepeatedNames().isEmpty())
+        SystemLog.Add(QStringLiteral("设置文件 %1 中 %2 出现了不止一次：用的是最后一行的值。")
+                          .arg(Store.Path(), Store.RepeatedNames().join(QStringLiteral("、"))));
     Configuration.ReadHostSide(Store, Errors);
     // 4
     Host.ResetRings();

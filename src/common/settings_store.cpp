@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <QSettings>
 #endif
@@ -47,6 +49,7 @@ void TSettingsStore::Open()
 void TSettingsStore::Load()
 {
     Values.clear();
+    Repeated.clear();
     QFile file(FilePath);
     if (!file.open(QIODevice::ReadOnly))
         return; // unreadable or not a file: every value reads as missing
@@ -60,11 +63,17 @@ void TSettingsStore::Load()
         const QString name = line.left(eq).trimmed();
         if (name.isEmpty())
             continue;
-        bool known = false;
-        for (const auto &v : Values)
-            known = known || v.first.compare(name, Qt::CaseInsensitive) == 0;
-        if (!known) // the first of two spellings wins, as a lookup would find it
+        // The last of two lines for a name wins, as in other configuration files; the line
+        // keeps the place and spelling of the first.
+        auto known = std::find_if(Values.begin(), Values.end(),
+                                  [&name](const auto &v) { return v.first.compare(name, Qt::CaseInsensitive) == 0; });
+        if (known == Values.end()) {
             Values.emplace_back(name, line.mid(eq + 1));
+        } else {
+            known->second = line.mid(eq + 1);
+            if (!Repeated.contains(known->first, Qt::CaseInsensitive))
+                Repeated.append(known->first);
+        }
     }
 }
 

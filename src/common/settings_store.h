@@ -21,6 +21,8 @@ public:
     // Opens the key: creates it when missing and reloads every value.
     void Open();
     QString Read(const QString &name) const;
+    // Names the file gives more than once (the last line wins), as last opened.
+    QStringList RepeatedNames() const { return Repeated; }
     // False, with the reason in error, when the value could not be stored.
     bool Write(const QString &name, const QString &value, QString *error = nullptr);
 
@@ -30,4 +32,5 @@ private:
     QString FilePath;
     // In file order; the spelling of a name is kept from the first time it was written.
     std::vector<std::pair<QString, QString>> Values;
+    QStringList Repeated;
 };

@@ -36,6 +36,16 @@ class TstStartup : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A name given twice in the settings file: the last line counts, and one line says so.
+    void repeatedSettingIsSaid()
+    {
+        TStartedCore s({QStringLiteral("CurrentKeyboard=1"), QStringLiteral("currentkeyboard=2")});
+        QCOMPARE(s.Core->Config().CurrentKeyboard, 2);
+        const QStringList said = s.Core->LogMemo().Lines().filter(QStringLiteral("出现了不止一次"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].contains(QStringLiteral("CurrentKeyboard")), qPrintable(said[0]));
+    }
+
     void cleanStart()
     {
         TStartedCore s;

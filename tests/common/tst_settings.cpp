@@ -52,8 +52,10 @@ private Q_SLOTS:
         QTest::newRow("not a number falls back") << QStringList{"RecIpPort=12x", "CommRecIpPort=0x10"} << 12010 << 20011
                                                  << "192.168.0.110" << 2;
         QTest::newRow("beyond 32 bits") << QStringList{"RecIpPort=4294967296"} << 12010 << 20011 << "192.168.0.110" << 1;
-        QTest::newRow("first of two spellings wins") << QStringList{"RECIPPORT=1", "RecIpPort=2"} << 1 << 20011
-                                                     << "192.168.0.110" << 0;
+        QTest::newRow("last of two spellings wins") << QStringList{"RECIPPORT=1", "RecIpPort=2"} << 2 << 20011
+                                                    << "192.168.0.110" << 0;
+        QTest::newRow("last of three lines wins") << QStringList{"RecIpPort=1", "RecIpPort=2", "recipport=3"} << 3
+                                                  << 20011 << "192.168.0.110" << 0;
         QTest::newRow("value holding '='") << QStringList{"CommIpAddress=a=b"} << 12010 << 20011 << "a=b" << 0;
         QTest::newRow("garbage lines") << QStringList{"\x01\x02=", "=5", "no equals", "\xff\xfe"} << 12010 << 20011
                                        << "192.168.0.110" << 0;

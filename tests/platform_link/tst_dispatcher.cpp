@@ -39,7 +39,7 @@ struct TPlatform
     {
         Peer.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
         Core = TestSupport::StartCore(
-            Dir, extra + QStringList{QStringLiteral("CommIpPort=%1").arg(Peer.localPort()), QStringLiteral("ifUse0=是")},
+            Dir, QStringList{QStringLiteral("CommIpPort=%1").arg(Peer.localPort()), QStringLiteral("ifUse0=是")} + extra,
             &Player);
         QObject::connect(&Core->TraceSink(), &TTraceSink::Traced, &Peer, [this](const QString &t) { Traced << t; });
     }

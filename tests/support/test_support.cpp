@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QtEndian>
@@ -44,7 +45,15 @@ std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringLi
                                QStringLiteral("RecIpPort=%1").arg(ports[2]),
                                QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.1"),
                                QStringLiteral("IpPort=%1").arg(ports[3])};
-    auto core = std::make_unique<TVarnexCore>(CoreOptions(dir, settingsLines + defaults, player));
+    // A test's own line for a name replaces the default (the file gets each name once).
+    QStringList lines = settingsLines;
+    for (const QString &line : defaults) {
+        const QString name = line.section(QLatin1Char('='), 0, 0) + QLatin1Char('=');
+        if (lines.filter(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(name),
+                                            QRegularExpression::CaseInsensitiveOption)).isEmpty())
+            lines.append(line);
+    }
+    auto core = std::make_unique<TVarnexCore>(CoreOptions(dir, lines, player));
     core->FormCreate();
     return core;
 }
