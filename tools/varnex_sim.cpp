@@ -288,6 +288,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varnex-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARNEX_VERSION));
     QCommandLineParser args;
     args.setApplicationDescription(QStringLiteral(
         "Stands in for the monitoring platform or the dispatching switch.\n"
@@ -295,6 +296,7 @@ int main(int argc, char *argv[])
         "             group-list | device-status | voice GROUP TEXT COUNT | call CALLER CALLED | raw HEX\n"
         "  varnex-sim switch --listen PORT --to HOST:PORT [--key-file key.dat] [--count N] [--seconds S]"));
     args.addHelpOption();
+    args.addVersionOption();
     args.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("platform or switch"));
     args.addOptions({
         {QStringLiteral("to"), QStringLiteral("the program's receive address"), QStringLiteral("host:port")},
