@@ -5,6 +5,8 @@
 #include "common/configuration.h"
 #include "common/traffic_log.h"
 
+#include <cstring>
+
 THostLink::THostLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
     : QObject(parent), Config(config), Traffic(traffic)
 {
@@ -88,6 +90,27 @@ void THostLink::CommToPabxUDPRead(QByteArrayView datagram, const QString &peer)
     }
 }
 
+int THostLink::RelayRunLength() const
+{
+    const TByteRing &ring = HostSendRing;
+    const int held = ring.Count();
+    int run = 0;
+    while (run < held) {
+        const int at = ring.Read + run;
+        // Only whole frames are queued, so each one starts with the sync and its length; bytes
+        // that do not (never written by this program) go as they are, up to a datagram's worth.
+        if (held - run < 5 || ring.At(at) != 0xA5 || ring.At(at + 1) != 0xA5 || ring.At(at + 2) != 0xA5)
+            return run > 0 ? run : qMin(held, RelayChunk);
+        const int frame = ring.At(at + 3) << 8 | ring.At(at + 4);
+        if (frame < 6 || frame > held - run)
+            return run > 0 ? run : qMin(held, RelayChunk);
+        if (run > 0 && run + frame > RelayChunk)
+            break;
+        run += frame; // a frame longer than a datagram's worth still goes whole, on its own
+    }
+    return run;
+}
+
 void THostLink::Relay()
 {
     TByteRing &ring = HostSendRing;
@@ -95,14 +118,21 @@ void THostLink::Relay()
         ring.Reset();
         return;
     }
-    const int end = ring.Read < ring.Write ? ring.Write : TByteRing::Size;
-    const int length = qMin(end - ring.Read, RelayChunk);
+    const int length = RelayRunLength();
     if (IsUp()) {
-        const QByteArray chunk(reinterpret_cast<const char *>(ring.Buf.data()) + ring.Read, length);
-        if (QString why; !Endpoint.Send(chunk, Host, Config.IpPort, &why))
+        // A run that crosses the ring's end is put together here, so no frame is ever split
+        // between two datagrams.
+        Datagram.resize(length);
+        const int first = qMin(length, TByteRing::Size - ring.Read);
+        std::memcpy(Datagram.data(), ring.Buf.data() + ring.Read, size_t(first));
+        std::memcpy(Datagram.data() + first, ring.Buf.data(), size_t(length - first));
+        if (QString why; !Endpoint.Send(Datagram, Host, Config.IpPort, &why))
             Q_EMIT SendFailed(QStringLiteral("发送到调度主机 %1:%2 失败: %3").arg(Host, QString::number(Config.IpPort), why));
     }
     ring.Read = (ring.Read + length) % TByteRing::Size;
+    // Emptied: the next dialling starts at the ring's start again.
+    if (ring.Read == ring.Write)
+        ring.Reset();
 }
 
 void THostLink::Supervise()

@@ -39,8 +39,9 @@ public:
     void SendData(int module, int column, int row);
     // Receive event: one call per datagram, peer as dotted text.
     void CommToPabxUDPRead(QByteArrayView datagram, const QString &peer);
-    // One relay step: at most one datagram of at most 1024 queued bytes, never across the
-    // ring's end; without a CPU in contact the bytes are discarded.
+    // One relay step: one datagram of the queued frames, as many whole ones as fit in 1024
+    // bytes (85 key commands), never a frame cut in two; without a CPU in contact they are
+    // discarded. When the queue is emptied both positions go back to 0.
     void Relay();
     // Relay steps until the queue is empty.
     void RelayAll();
@@ -69,6 +70,8 @@ Q_SIGNALS:
 
 private:
     void SetDisplay(const QString &text);
+    // Bytes from the read position that make up the next datagram: whole frames only.
+    int RelayRunLength() const;
 
     const TConfiguration &Config;
     TTrafficLog &Traffic;
@@ -78,4 +81,5 @@ private:
     QString DisplayText = LinkDownText();
     QString CommandText = InitialCommandText();
     bool RelayQueued = false;
+    QByteArray Datagram; // what one relay step sends, kept for the next
 };

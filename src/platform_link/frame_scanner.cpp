@@ -5,6 +5,62 @@
 
 #include <QByteArray>
 
+void TFrameScanner::Reset()
+{
+    CommRecBuf.Reset();
+    Sealed = 0;
+    WaitingRead = 0;
+    WaitingSinceMs = LastArrivalMs = 0;
+}
+
+void TFrameScanner::BeginDatagram(QByteArrayView datagram, const QString &checkType, qint64 nowMs)
+{
+    TByteRing &ring = CommRecBuf;
+    if (ring.IsEmpty()) {
+        // Whatever waits after this datagram began in it.
+        WaitingRead = ring.Write;
+        WaitingSinceMs = nowMs;
+    } else {
+        if (ring.Read != WaitingRead) {
+            // Another frame waits now; it came at the latest with the previous datagram.
+            WaitingRead = ring.Read;
+            WaitingSinceMs = LastArrivalMs;
+        }
+        if (nowMs - WaitingSinceMs >= PartialWaitMs || StartsWithGoodFrame(datagram, checkType))
+            Sealed = ring.Count();
+    }
+    LastArrivalMs = nowMs;
+}
+
+bool TFrameScanner::StartsWithGoodFrame(QByteArrayView datagram, const QString &checkType)
+{
+    if (datagram.size() < LdtxFrame::MinFrameSize || !datagram.startsWith(QByteArrayView(LdtxFrame::Magic, 4)))
+        return false;
+    const int length = uint8_t(datagram[4]) | uint8_t(datagram[5]) << 8;
+    if (length >= LdtxFrame::LengthLimit)
+        return false;
+    const int covered = LdtxFrame::HeaderSize + (length > 4 ? length - 4 : 0);
+    if (datagram.size() < covered + 2)
+        return false;
+    const auto received = static_cast<uint16_t>(uint8_t(datagram[covered]) | uint8_t(datagram[covered + 1]) << 8);
+    return GetStrCrc(datagram.first(covered), checkType) == received;
+}
+
+void TFrameScanner::MoveRead(int pos)
+{
+    if (Sealed > 0)
+        Sealed = qMax(0, Sealed - TByteRing::Wrap(pos - CommRecBuf.Read));
+    CommRecBuf.Read = pos;
+}
+
+void TFrameScanner::SkipFrame()
+{
+    TByteRing &ring = CommRecBuf;
+    MoveRead(TByteRing::Next(ring.Read));
+    while (!ring.IsEmpty() && ring.At(ring.Read) != 'L')
+        MoveRead(TByteRing::Next(ring.Read));
+}
+
 bool TFrameScanner::Scan(const QString &checkType)
 {
     TByteRing &ring = CommRecBuf;
@@ -12,7 +68,7 @@ bool TFrameScanner::Scan(const QString &checkType)
     if (ring.IsEmpty())
         return false;
     for (int i = 0; i < HuntLimit && ring.At(ring.Read) != 'L'; ++i) {
-        ring.Read = TByteRing::Next(ring.Read);
+        MoveRead(TByteRing::Next(ring.Read));
         if (ring.IsEmpty())
             return true;
     }
@@ -28,40 +84,44 @@ bool TFrameScanner::ScanFrame(const QString &checkType)
     if (ring.IsEmpty())
         return false;
     if (ring.At(ring.Read) != 'L') {
-        ring.Read = TByteRing::Next(ring.Read);
+        MoveRead(TByteRing::Next(ring.Read));
         return false;
     }
 
-    // Read on from the 'L'; reaching the write position means the frame has not fully arrived.
-    int p = ring.Read;
+    // The bytes this frame may take: all that arrived, or only the sealed ones, which nothing
+    // later may complete.
+    const int held = Sealed > 0 ? Sealed : ring.Count();
+    const auto notWhole = [this] {
+        if (Sealed == 0)
+            return false; // tried again when more has arrived
+        if (OnBrokenFrame)
+            OnBrokenFrame();
+        SkipFrame();
+        return true;
+    };
+
+    const int start = ring.Read;
     for (int i = 1; i < 4; ++i) {
-        p = TByteRing::Next(p);
-        if (p == ring.Write)
-            return false;
-        if (ring.At(p) != static_cast<uint8_t>(LdtxFrame::Magic[i])) {
-            ring.Read = p; // drop only the bytes before the mismatch
+        if (i >= held)
+            return notWhole();
+        if (ring.At(start + i) != static_cast<uint8_t>(LdtxFrame::Magic[i])) {
+            MoveRead(TByteRing::Wrap(start + i)); // drop only the bytes before the mismatch
             return false;
         }
     }
-    p = TByteRing::Next(p);
-    if (p == ring.Write)
-        return false;
-    const uint8_t lengthLow = ring.At(p);
-    p = TByteRing::Next(p);
-    if (p == ring.Write)
-        return false;
-    const int length = lengthLow | ring.At(p) << 8;
+    if (held < 6)
+        return notWhole();
+    const int length = ring.At(start + 4) | ring.At(start + 5) << 8;
     if (length >= LdtxFrame::LengthLimit) {
-        ring.Read = TByteRing::Next(p);
+        MoveRead(TByteRing::Wrap(start + 6));
         return false;
     }
 
     const int payloadLength = length > 4 ? length - 4 : 0;
     const int frameSize = LdtxFrame::MinFrameSize + payloadLength;
-    if (ring.Count() < frameSize)
-        return false;
+    if (held < frameSize)
+        return notWhole();
 
-    const int start = ring.Read;
     QByteArray covered(LdtxFrame::HeaderSize + payloadLength, Qt::Uninitialized);
     for (int i = 0; i < covered.size(); ++i)
         covered[i] = static_cast<char>(ring.At(start + i));
@@ -78,16 +138,14 @@ bool TFrameScanner::ScanFrame(const QString &checkType)
     const auto received = static_cast<uint16_t>(ring.At(codeAt) | ring.At(codeAt + 1) << 8);
 
     if (computed == received) {
-        ring.Read = TByteRing::Wrap(codeAt + 2);
+        MoveRead(TByteRing::Wrap(codeAt + 2));
         if (OnFrame)
             OnFrame(messageId, direction, type,
                     QByteArrayView(reinterpret_cast<const char *>(CommRecData.data()), payloadLength));
     } else {
         // Only this frame's 'L' is dropped: a wrong length may have taken in the bytes of good
         // frames behind it, and they are looked for from the next 'L' on.
-        ring.Read = TByteRing::Next(start);
-        while (!ring.IsEmpty() && ring.At(ring.Read) != 'L')
-            ring.Read = TByteRing::Next(ring.Read);
+        SkipFrame();
         if (OnCheckCodeError)
             OnCheckCodeError();
     }

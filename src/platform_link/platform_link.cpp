@@ -21,6 +21,7 @@ TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic,
         Q_EMIT FrameReceived(id, direction, type, payload);
     };
     Scanner.OnCheckCodeError = [this] { Traffic.AppendAlways(QStringLiteral("Crc 错")); };
+    Scanner.OnBrokenFrame = [this] { Traffic.AppendAlways(BrokenFrameText()); };
 }
 
 bool TPlatformLink::Open(int port, QString *error)
@@ -36,12 +37,14 @@ void TPlatformLink::Close()
     Endpoint.Close();
 }
 
-void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer)
+void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer, qint64 atMs)
 {
     if (peer != Config.CommIpAddress) {
         SetConnectedText(QStringLiteral("安检监控平台通讯状态:不正确IP ") + peer);
         return;
     }
+    const qint64 now = atMs < 0 ? Clock.elapsed() : atMs;
+    Scanner.BeginDatagram(datagram, Config.CheckType, now);
     // The ring takes the datagram up to the byte that would fill it; the rest is dropped.
     qsizetype stored = 0;
     while (stored < datagram.size() && Scanner.Store(static_cast<uint8_t>(datagram[stored])))
@@ -57,7 +60,7 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
         else
             Traffic.Append(QStringLiteral("接收安检数据缓存满") + PeerIpText);
     }
-    LastHeardMs = Clock.elapsed();
+    LastHeardMs = now;
     const bool wasUp = Up;
     Up = true;
     SetConnectedText(PeerUpText);

@@ -21,6 +21,8 @@ public:
 
     static QString LinkDownText() { return QStringLiteral("安检监控平台通讯状态:通讯中断"); }
     static QString SilentText() { return QStringLiteral("安检监控平台通讯状态:中断"); }
+    // Traffic line for a frame given up before its rest came.
+    static QString BrokenFrameText() { return QStringLiteral("帧不完整，已丢弃"); }
 
     // Heard from the platform since start or since it last fell silent.
     bool IsUp() const { return Up; }
@@ -36,8 +38,9 @@ public:
 
     void ResetRing() { Scanner.Reset(); }
 
-    // Receive event: one call per datagram, peer as dotted text.
-    void CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer);
+    // Receive event: one call per datagram, peer as dotted text; atMs on the link's own clock
+    // (ClockMs), by default now.
+    void CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer, qint64 atMs = -1);
     // One scan of the receive ring: hands every good frame on through FrameReceived. True when
     // it consumed bytes.
     bool ScanFrames();

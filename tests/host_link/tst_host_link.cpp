@@ -6,6 +6,7 @@
 #include "common/traffic_log.h"
 #include "support/test_support.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
@@ -198,27 +199,74 @@ private Q_SLOTS:
         QCOMPARE(link.RecCommandShow(), QStringLiteral("发送:4     组0 行3 列0")); // shown even when dropped
     }
 
-    void relayChunks_data()
+    // Every datagram to the switch is a run of whole key frames: a switch that reads each
+    // datagram on its own must never get half a key. A dialling of up to 85 keys (85 x 12 =
+    // 1020 bytes) leaves in one datagram; a longer run is cut between frames. Each dialling is
+    // queued in an event of its own, as the channels and the key grid queue them.
+    void diallingsLeaveAsWholeFrames_data()
     {
-        QTest::addColumn<int>("read");
-        QTest::addColumn<int>("write");
-        QTest::addColumn<QList<int>>("datagrams");
-        QTest::newRow("2000 bytes") << 0 << 2000 << QList<int>{1024, 976};
-        QTest::newRow("100 bytes from 40 before the end") << 14560 << 60 << QList<int>{40, 60};
-        QTest::newRow("nothing queued") << 500 << 500 << QList<int>{};
+        QTest::addColumn<int>("start"); // where the send ring's positions stand at first
+        QTest::addColumn<QList<int>>("diallings"); // keys per dialling
+        QTest::addColumn<QList<int>>("datagrams"); // frames per datagram
+        QList<int> threes(500, 3);
+        QTest::newRow("500 three-key dials") << 0 << threes << threes;
+        QTest::newRow("85 keys") << 0 << QList<int>{85} << QList<int>{85};
+        QTest::newRow("86 keys") << 0 << QList<int>{86} << QList<int>{85, 1};
+        QTest::newRow("200 keys") << 0 << QList<int>{200} << QList<int>{85, 85, 30};
+        QTest::newRow("three keys 20 bytes before the ring's end") << 14580 << QList<int>{3} << QList<int>{3};
+        QTest::newRow("85 keys 500 bytes before the ring's end") << 14100 << QList<int>{85, 2} << QList<int>{85, 2};
+        QTest::newRow("nothing queued") << 500 << QList<int>{} << QList<int>{};
     }
-    void relayChunks()
+    void diallingsLeaveAsWholeFrames()
     {
-        QFETCH(int, read);
-        QFETCH(int, write);
+        QFETCH(int, start);
+        QFETCH(QList<int>, diallings);
         QFETCH(QList<int>, datagrams);
         THost h;
         h.Link.CommToPabxUDPRead(Hex("01"), QStringLiteral("127.0.0.1"));
-        h.Link.HostSendRing.Read = read;
-        h.Link.HostSendRing.Write = write;
-        QCOMPARE(h.Relayed(3), datagrams);
-        QCOMPARE(h.Link.HostSendRing.Read, 0); // drained, and equal positions go back to 0
+        h.Link.HostSendRing.Read = h.Link.HostSendRing.Write = start;
+        QList<int> frames;
+        QList<int> keys; // key numbers in the order they were queued, and as the switch read them
+        QList<int> read;
+        int bytes = 0, sent = 0;
+        const auto receive = [&] {
+            while (h.Switch.hasPendingDatagrams()) {
+                QByteArray stream = h.Switch.receiveDatagram().data();
+                bytes += int(stream.size());
+                int count = 0;
+                QString error;
+                while (const auto key = HostFrame::TakeKeyCommand(stream, &error)) {
+                    read << key->Module * 64 + key->Column * 8 + key->Row;
+                    ++count;
+                }
+                QVERIFY2(error.isEmpty() && stream.isEmpty(),
+                         qPrintable(QStringLiteral("datagram %1 ends inside a frame").arg(frames.size())));
+                frames << count;
+            }
+        };
+        int key = 0;
+        for (int dialling : diallings) {
+            for (int i = 0; i < dialling; ++i, ++key) {
+                const int n = key % 1088;
+                h.Link.SendData(n / 64, n % 64 / 8, n % 8);
+                keys << n;
+            }
+            sent += 12 * dialling;
+            QCoreApplication::processEvents(); // the relay runs once the event is done
+            receive();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT((receive(), bytes), sent, 2000);
+        QCOMPARE(frames, datagrams);
+        QCOMPARE(read, keys);
+        if (diallings.isEmpty())
+            h.Link.Relay();
+        // Emptied: both positions back at the ring's start.
+        QCOMPARE(h.Link.HostSendRing.Read, 0);
         QCOMPARE(h.Link.HostSendRing.Write, 0);
+        if (!diallings.isEmpty()) {
+            h.Link.SendData(0, 0, 3);
+            QCOMPARE(h.Link.HostSendRing.Write, 12);
+        }
     }
 
     // What the relay sends is exactly the queued frames, from any read position and across the

@@ -133,12 +133,76 @@ private Q_SLOTS:
         TReceiver r;
         for (qsizetype i = 0; i < datagrams.size(); ++i) {
             if (!datagrams[i].isNull())
-                r.Link.CommToMonitorUDPRead(datagrams[i], Platform);
+                r.Link.CommToMonitorUDPRead(datagrams[i], Platform, 1000);
             r.Link.ScanFrames();
             QCOMPARE(r.Dispatched.size(), dispatchedAfterTick[i]);
             QCOMPARE(r.Link.Receiver().Pending(), pendingAfterTick[i]);
         }
         QCOMPARE(r.Dispatched, dispatched);
+        QCOMPARE(r.CrcErrors(), crcErrors);
+    }
+
+    // A datagram is whole: a frame that has not completed is not waited for beyond 0.5 s, nor
+    // once a datagram starting with a whole good frame has come. It is counted broken, only its
+    // 'L' is dropped, and what came behind it is scanned as usual. Each datagram is scanned on
+    // arrival, at the given time on the link's clock.
+    void partialFrames_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("datagrams");
+        QTest::addColumn<QList<int>>("arrivalMs");
+        QTest::addColumn<QStringList>("dispatched");
+        QTest::addColumn<int>("pending");
+        QTest::addColumn<int>("broken");
+        QTest::addColumn<int>("crcErrors");
+
+        const QByteArray f1 = Frame(1), f2 = Frame(2, Hex("01020304050607"), 2);
+        const QByteArray cut = QByteArray("LDTX") + Hex("7805"); // promises 1400 bytes, brings none
+        QByteArray bad = f1;
+        bad[11] = char(bad[11] ^ 0x01);
+        QTest::newRow("header cut short, then a request")
+            << QList<QByteArray>{cut, f1} << QList<int>{0, 10} << QStringList{"1/0/0/"} << 0 << 1 << 0;
+        QTest::newRow("header cut short, then a request in two parts 0.5 s later")
+            << QList<QByteArray>{cut, f2.left(7), f2.mid(7)} << QList<int>{0, 500, 501}
+            << QStringList{"2/0/2/01020304050607"} << 0 << 1 << 0;
+        QTest::newRow("header cut short, junk within 0.5 s: still waiting")
+            << QList<QByteArray>{cut, QByteArray("xyz")} << QList<int>{0, 499} << QStringList{} << 9 << 0 << 0;
+        QTest::newRow("header cut short, a frame with a wrong code: still waiting, until 0.5 s")
+            << QList<QByteArray>{cut, bad, f1} << QList<int>{0, 10, 600} << QStringList{"1/0/0/"} << 0 << 1 << 1;
+        QTest::newRow("second part within 0.5 s is joined")
+            << QList<QByteArray>{f2.left(7), f2.mid(7)} << QList<int>{0, 499} << QStringList{"2/0/2/01020304050607"}
+            << 0 << 0 << 0;
+        QTest::newRow("second part after 0.5 s is not joined")
+            << QList<QByteArray>{f2.left(7), f2.mid(7), f1} << QList<int>{0, 500, 500} << QStringList{"1/0/0/"} << 0
+            << 1 << 0;
+        // The frames a wrong length took in are still found, and before the next request.
+        QTest::newRow("frames behind a wrong length, then a request")
+            << QList<QByteArray>{cut + f1, f2} << QList<int>{0, 10} << QStringList{"1/0/0/", "2/0/2/01020304050607"}
+            << 0 << 1 << 0;
+        QTest::newRow("frames behind a wrong length, 0.5 s later")
+            << QList<QByteArray>{cut + f1, QByteArray("x")} << QList<int>{0, 500} << QStringList{"1/0/0/"} << 0 << 1
+            << 0;
+        // Waiting counts from when the frame now waiting arrived, not from the first one.
+        QTest::newRow("a frame completed, the next one waits afresh")
+            << QList<QByteArray>{f2.left(7), f2.mid(7) + f1.left(5), f1.mid(5)} << QList<int>{0, 400, 800}
+            << QStringList{"2/0/2/01020304050607", "1/0/0/"} << 0 << 0 << 0;
+    }
+    void partialFrames()
+    {
+        QFETCH(QList<QByteArray>, datagrams);
+        QFETCH(QList<int>, arrivalMs);
+        QFETCH(QStringList, dispatched);
+        QFETCH(int, pending);
+        QFETCH(int, broken);
+        QFETCH(int, crcErrors);
+
+        TReceiver r;
+        for (qsizetype i = 0; i < datagrams.size(); ++i) {
+            r.Link.CommToMonitorUDPRead(datagrams[i], Platform, 1000 + arrivalMs[i]);
+            r.Link.DrainFrames();
+        }
+        QCOMPARE(r.Dispatched, dispatched);
+        QCOMPARE(r.Link.Receiver().Pending(), pending);
+        QCOMPARE(int(r.Traffic.Lines().count(TPlatformLink::BrokenFrameText())), broken);
         QCOMPARE(r.CrcErrors(), crcErrors);
     }
 
