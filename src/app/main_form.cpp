@@ -167,9 +167,18 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
             [this, show](const QString &text) { show(display, text, Core.HostLink().IsUp()); });
     RecCommandShow->setText(core.HostLink().RecCommandShow());
     connect(&core.HostLink(), &THostLink::RecCommandShowChanged, RecCommandShow, &QLabel::setText);
-    show(CommConectedIp, core.PlatformLink().CommConectedIp(), core.PlatformLink().IsUp());
-    connect(&core.PlatformLink(), &TPlatformLink::CommConectedIpChanged, CommConectedIp,
-            [this, show](const QString &text) { show(CommConectedIp, text, Core.PlatformLink().IsUp()); });
+    // The platform's label: green while heard, grey while merely quiet (a platform without
+    // alarms sends nothing), red when something is known to be wrong or nothing was heard yet.
+    const auto showPlatform = [this](const QString &text) {
+        CommConectedIp->setText(text);
+        const TPlatformLink::THealth health = Core.PlatformLink().Health();
+        Paint(CommConectedIp, QPalette::WindowText,
+              health == TPlatformLink::THealth::Up      ? QColor(0x00, 0x80, 0x00)
+              : health == TPlatformLink::THealth::Quiet ? QColor(0x60, 0x60, 0x60)
+                                                        : QColor(Qt::red));
+    };
+    showPlatform(core.PlatformLink().CommConectedIp());
+    connect(&core.PlatformLink(), &TPlatformLink::CommConectedIpChanged, CommConectedIp, showPlatform);
 }
 
 QPushButton *TMainForm::Button(const QString &objectName) const

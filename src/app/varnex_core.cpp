@@ -35,9 +35,6 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     connect(&Host, &THostLink::LinkUp, this, [this](const QString &host) { NoticeHistory.Event(QStringLiteral("主机通讯恢复"), host); });
     connect(&Host, &THostLink::LinkLost, this, [this] { NoticeHistory.Event(QStringLiteral("主机通讯中断")); });
     connect(&Platform, &TPlatformLink::LinkUp, this, [this](const QString &peer) { NoticeHistory.Event(QStringLiteral("平台通讯连上"), peer); });
-    connect(&Platform, &TPlatformLink::LinkSilent, this, [this](int seconds) {
-        NoticeHistory.Event(QStringLiteral("平台通讯中断"), QStringLiteral("%1秒未收到数据").arg(seconds));
-    });
 }
 
 TVarnexCore::~TVarnexCore()

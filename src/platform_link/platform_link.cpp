@@ -40,9 +40,11 @@ void TPlatformLink::Close()
 void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer, qint64 atMs)
 {
     if (peer != Config.CommIpAddress) {
+        Refused = true;
         SetConnectedText(QStringLiteral("安检监控平台通讯状态:不正确IP ") + peer);
         return;
     }
+    Refused = false;
     const qint64 now = atMs < 0 ? Clock.elapsed() : atMs;
     Scanner.BeginDatagram(datagram, Config.CheckType, now);
     // The ring takes the datagram up to the byte that would fill it; the rest is dropped.
@@ -63,20 +65,30 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
     LastHeardMs = now;
     const bool wasUp = Up;
     Up = true;
-    SetConnectedText(PeerUpText);
+    Quiet = false;
+    SetConnectedText(SendFailing ? SendFailedText() : PeerUpText);
     if (!wasUp)
         Q_EMIT LinkUp(peer);
 }
 
 void TPlatformLink::Supervise(qint64 atMs)
 {
-    if (!Up || Config.CommSilenceSeconds <= 0)
+    if (!Up || Refused || SendFailing || Config.CommSilenceSeconds <= 0)
         return;
-    if ((atMs < 0 ? Clock.elapsed() : atMs) - LastHeardMs < qint64(Config.CommSilenceSeconds) * 1000)
+    const qint64 silentMs = (atMs < 0 ? Clock.elapsed() : atMs) - LastHeardMs;
+    if (silentMs < qint64(Config.CommSilenceSeconds) * 1000)
         return;
-    Up = false;
-    SetConnectedText(SilentText());
-    Q_EMIT LinkSilent(Config.CommSilenceSeconds);
+    Quiet = true;
+    SetConnectedText(QuietText(silentMs / 1000));
+}
+
+TPlatformLink::THealth TPlatformLink::Health() const
+{
+    if (!Endpoint.IsOpen() || Refused || SendFailing)
+        return THealth::Wrong;
+    if (!Up)
+        return THealth::NotHeard;
+    return Quiet ? THealth::Quiet : THealth::Up;
 }
 
 bool TPlatformLink::ScanFrames()
@@ -98,8 +110,14 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
         return false;
     ShowSentCheckCode(frame->CheckCode);
     if (QString why; !Endpoint.Send(frame->Bytes, host, port, &why)) {
+        SendFailing = true;
+        SetConnectedText(SendFailedText());
         Q_EMIT SendFailed(QStringLiteral("发送到安检监控平台 %1:%2 失败: %3").arg(host, QString::number(port), why));
         return false;
+    }
+    if (SendFailing) {
+        SendFailing = false;
+        SetConnectedText(Up ? PeerUpText : LinkDownText());
     }
     if (Traffic.Shown())
         Traffic.AppendFrame(QStringLiteral("发送:"), frame->Bytes, ' ',

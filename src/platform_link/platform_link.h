@@ -20,14 +20,22 @@ public:
     TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent = nullptr);
 
     static QString LinkDownText() { return QStringLiteral("安检监控平台通讯状态:通讯中断"); }
-    static QString SilentText() { return QStringLiteral("安检监控平台通讯状态:中断"); }
+    // No datagram for a while: UDP cannot tell a quiet platform from a gone one.
+    static QString QuietText(qint64 seconds) { return QStringLiteral("安检监控平台通讯状态:无数据 %1 秒").arg(seconds); }
+    static QString SendFailedText() { return QStringLiteral("安检监控平台通讯状态:发送失败"); }
     // Traffic line for a frame given up before its rest came.
     static QString BrokenFrameText() { return QStringLiteral("帧不完整，已丢弃"); }
 
-    // Heard from the platform since start or since it last fell silent.
+    // Heard from the platform since start.
     bool IsUp() const { return Up; }
-    // Marks the link silent once no datagram has come for CommSilenceSeconds; atMs on the
-    // link's own clock (ClockMs), by default now.
+    // What the status label's colour says: up (heard, replies leave), quiet (nothing heard for
+    // CommSilenceSeconds, which is how a healthy platform without alarms looks), wrong (known
+    // to be broken: the endpoint is not bound, a refused address, replies cannot be sent), or
+    // not heard from yet.
+    enum class THealth { NotHeard, Up, Quiet, Wrong };
+    THealth Health() const;
+    // Shows the link quiet once no datagram has come for CommSilenceSeconds, with the seconds
+    // since the last one; atMs on the link's own clock (ClockMs), by default now.
     void Supervise(qint64 atMs = -1);
     qint64 ClockMs() const { return Clock.elapsed(); }
 
@@ -68,7 +76,6 @@ Q_SIGNALS:
     // A frame could not be sent; line says where to and why.
     void SendFailed(const QString &line);
     void LinkUp(const QString &peer);
-    void LinkSilent(int seconds);
 
 private:
     void SetConnectedText(const QString &text);
@@ -85,6 +92,9 @@ private:
     QString PeerIpText;
     QString PeerUpText;
     bool Up = false;
+    bool Quiet = false;
+    bool Refused = false;     // the last datagram came from an address that is not the platform's
+    bool SendFailing = false; // the last reply could not be sent
     QString SentCodeText;
     QString ReceivedCodeText;
 };

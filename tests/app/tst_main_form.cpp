@@ -173,36 +173,50 @@ private Q_SLOTS:
         QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), QColor(Qt::red));
     }
 
-    // The platform link falls silent after CommSilenceSeconds without a datagram, and is up
-    // again with the next one; labels are green while up, red while down.
-    void platformSilence_data()
+    // A platform that sends nothing for CommSilenceSeconds is shown quiet, in grey, with the
+    // seconds since its last datagram: nothing is known to be wrong, and nothing goes into the
+    // history. Red stays for what is: replies that cannot be sent.
+    void platformQuietAndWrong_data()
     {
         QTest::addColumn<int>("silenceSeconds");
         QTest::newRow("default 60 s") << 60;
         QTest::newRow("0 turns it off") << 0;
     }
-    void platformSilence()
+    void platformQuietAndWrong()
     {
         QFETCH(int, silenceSeconds);
         Core->Config().CommSilenceSeconds = silenceSeconds;
         TPlatformLink &link = Core->PlatformLink();
-        QSignalSpy silent(&link, &TPlatformLink::LinkSilent);
         const QColor green(0x00, 0x80, 0x00);
+        const QString up = QStringLiteral("安检监控平台通讯状态:连上 ") + Core->Config().CommIpAddress;
+        const auto colour = [this] { return Form->CommConectedIp->palette().color(QPalette::WindowText); };
+        const int memo = int(Core->LogMemo().Lines().size());
         link.CommToMonitorUDPRead(QByteArray("x"), Core->Config().CommIpAddress);
-        QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:连上 ") + Core->Config().CommIpAddress);
-        QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), green);
+        QCOMPARE(Form->CommConectedIp->text(), up);
+        QCOMPARE(colour(), green);
         link.Supervise(link.ClockMs() + 59000);
-        QVERIFY(link.IsUp());
+        QCOMPARE(Form->CommConectedIp->text(), up);
         link.Supervise(link.ClockMs() + 61000);
-        QCOMPARE(link.IsUp(), silenceSeconds == 0);
-        QCOMPARE(silent.size(), silenceSeconds == 0 ? 0 : 1);
-        if (silenceSeconds > 0) {
-            QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:中断"));
-            QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), QColor(Qt::red));
-        }
-        link.CommToMonitorUDPRead(QByteArray("x"), Core->Config().CommIpAddress);
         QVERIFY(link.IsUp());
-        QCOMPARE(Form->CommConectedIp->palette().color(QPalette::WindowText), green);
+        if (silenceSeconds > 0) {
+            QCOMPARE(Form->CommConectedIp->text(), QStringLiteral("安检监控平台通讯状态:无数据 61 秒"));
+            QCOMPARE(colour(), QColor(0x60, 0x60, 0x60));
+            QCOMPARE(link.Health(), TPlatformLink::THealth::Quiet);
+        } else {
+            QCOMPARE(colour(), green);
+        }
+        QCOMPARE(Core->LogMemo().Lines().size(), memo);
+        link.CommToMonitorUDPRead(QByteArray("x"), Core->Config().CommIpAddress);
+        QCOMPARE(Form->CommConectedIp->text(), up);
+        QCOMPARE(colour(), green);
+
+        // Replies that cannot leave: red until one does.
+        QVERIFY(!link.sendComm(QByteArray(1, '\0'), 0, 1, 1, QStringLiteral("0.0.0.0"), 0));
+        QCOMPARE(Form->CommConectedIp->text(), TPlatformLink::SendFailedText());
+        QCOMPARE(colour(), QColor(Qt::red));
+        QVERIFY(link.sendComm(QByteArray(1, '\0'), 0, 1, 1, QStringLiteral("127.0.0.1"), 9));
+        QCOMPARE(Form->CommConectedIp->text(), up);
+        QCOMPARE(colour(), green);
         // The switch link's label too.
         QCOMPARE(Form->display->palette().color(QPalette::WindowText), QColor(Qt::red));
         Core->HostLink().CommToPabxUDPRead(QByteArray("alive"), Core->Config().IpAddress);

@@ -120,8 +120,7 @@ private Q_SLOTS:
         QCOMPARE(p.Rows(QStringLiteral("SELECT Number, Name, KeyPosition, SentAt IS NOT NULL FROM EntryNumber ORDER BY EntryId, rowid")),
                  (QStringList{"2001|井口|组1 行2 列1|1", "2002|泵房|无键位|0", "2002|NULL|无键位|0"}));
         QCOMPARE(p.Rows(QStringLiteral("SELECT Kind, Content FROM Entry WHERE MessageId IS NULL ORDER BY Id")),
-                 (QStringList{"启动|NULL", "主机通讯恢复|127.0.0.1", "平台通讯连上|127.0.0.1", "平台通讯中断|60秒未收到数据",
-                              "平台通讯连上|127.0.0.1", "主机通讯中断|NULL", "停止|NULL"}));
+                 (QStringList{"启动|NULL", "主机通讯恢复|127.0.0.1", "平台通讯连上|127.0.0.1", "主机通讯中断|NULL", "停止|NULL"}));
     }
 
     // Every notification is recorded with what came of it; one that waited, when it arrived and
