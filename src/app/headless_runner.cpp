@@ -1,17 +1,13 @@
 #include "app/headless_runner.h"
 
+#include "app/stop_signals.h"
 #include "app/varnex_core.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSocketNotifier>
 
 #include <cstdio>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -21,21 +17,6 @@ void Write(const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
-
-#ifdef Q_OS_UNIX
-int SignalPipe[2] = {-1, -1};
-volatile sig_atomic_t Signalled = 0;
-
-// Only async-signal-safe calls: the event loop learns of it through the pipe.
-void OnSignal(int number)
-{
-    if (Signalled)
-        _exit(128 + number); // asked twice: at once
-    Signalled = 1;
-    const char byte = char(number);
-    [[maybe_unused]] const ssize_t written = write(SignalPipe[1], &byte, 1);
-}
-#endif
 
 } // namespace
 
@@ -59,17 +40,8 @@ QString THeadlessRunner::LogLine(const QString &text)
 
 int THeadlessRunner::Run()
 {
-#ifdef Q_OS_UNIX
-    if (pipe(SignalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, &THeadlessRunner::Stop);
-        struct sigaction action = {};
-        action.sa_handler = OnSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGINT, &action, nullptr);
-    }
-#endif
+    auto *signals_ = new TStopSignals(this);
+    connect(signals_, &TStopSignals::StopAsked, this, &THeadlessRunner::Stop);
     Core.FormCreate();
     for (const QString &error : Core.StartupErrors())
         Write(error);

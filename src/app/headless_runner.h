@@ -5,7 +5,7 @@
 class TVarnexCore;
 
 // Runs the core without windows: what the system message memo would show goes to standard
-// error, one timestamped line each (traffic lines too when asked). SIGTERM and SIGINT end it as
+// error, one timestamped line each (traffic lines too when asked). SIGTERM, SIGINT and SIGHUP end it as
 // closing the window does (switch endpoint, then platform endpoint), with status 0; a second
 // signal ends it at once.
 class THeadlessRunner : public QObject

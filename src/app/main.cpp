@@ -3,6 +3,7 @@
 #include "app/headless_runner.h"
 #include "app/install_paths.h"
 #include "app/main_form.h"
+#include "app/stop_signals.h"
 #include "app/varnex_core.h"
 #include "widgets/qt_texts.h"
 #include "keyboard/key_table.h"
@@ -67,6 +68,13 @@ int main(int argc, char *argv[])
 
     UseChineseQtTexts();
     TMainForm form(core);
+    // A signal stops the program as closing the window does: its place saved, then every
+    // event loop (an open dialog's too) left, and the core released below.
+    TStopSignals stopSignals;
+    QObject::connect(&stopSignals, &TStopSignals::StopAsked, &form, [&form] {
+        form.close();
+        QCoreApplication::exit(0);
+    });
     core.FormCreate();
     form.RestorePlace();
     form.show();

@@ -89,7 +89,11 @@ void TVarnexCore::FormCreate()
     PrepareDirectoryStore();
     // The history beside the directory, in a file of its own.
     NoticeHistory.Open(DM.Folder());
-    NoticeHistory.Event(QStringLiteral("启动"));
+    // A copy that cannot take the platform's port serves nothing: it leaves the shared history
+    // alone instead of recording a start (and a stop) of the one that runs.
+    Started = Platform.CommToMonitor().IsOpen();
+    if (Started)
+        NoticeHistory.Event(QStringLiteral("启动"));
     // Spoken texts are kept beside the directory too and reused.
     SpeechCache = std::make_unique<TSpeechCache>(DM.Folder() + QStringLiteral("speech"), Options.Synthesizer);
     connect(SpeechCache.get(), &TSpeechCache::Failed, this, [this](const QString &, const QString &why) {
@@ -171,7 +175,8 @@ void TVarnexCore::FormDestroy()
     PlayChannels->SetSpeech(nullptr);
     SpeechCache.reset();
     if (NoticeHistory.IsOpen()) {
-        NoticeHistory.Event(QStringLiteral("停止"));
+        if (Started)
+            NoticeHistory.Event(QStringLiteral("停止"));
         NoticeHistory.Close();
     }
 }

@@ -129,4 +129,5 @@ private:
     QElapsedTimer Clock;
     QStringList Errors;
     bool Released = false;
+    bool Started = false; // the platform endpoint was bound: 启动 recorded
 };

@@ -5,6 +5,7 @@
 
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -144,6 +145,67 @@ private Q_SLOTS:
         const QString log = QString::fromUtf8(service.readAllStandardError());
         QVERIFY2(log.contains(QStringLiteral("Varnex 已启动")) && log.contains(QStringLiteral("Varnex 已停止。")), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("电话号码库暂时无法读取")), qPrintable(log));
+    }
+
+    // With its window (offscreen), a signal stops the program as closing the window does: the
+    // window's place saved, 停止 after 启动 in the history, status 0. A second copy that cannot
+    // take the ports records nothing in the shared history.
+    void windowStopsOnSignals_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void windowStopsOnSignals()
+    {
+        QFETCH(int, signalNumber);
+        const QString data = Dir.filePath(QStringLiteral("window-%1").arg(signalNumber));
+        QProcessEnvironment env = Environment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const auto start = [&](QProcess &p) {
+            p.setProcessEnvironment(env);
+            p.setWorkingDirectory(Dir.path());
+            p.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("--data-dir"), data});
+            QVERIFY(p.waitForStarted(10000));
+        };
+        const auto stop = [&](QProcess &p) {
+            ::kill(pid_t(p.processId()), signalNumber);
+            QVERIFY(p.waitForFinished(10000));
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 0);
+        };
+        const QString settings = Dir.filePath(QStringLiteral("config/Zelvane.conf"));
+        { // the place of an earlier row goes: this run must write its own
+            QFile conf(settings);
+            QVERIFY(conf.open(QIODevice::ReadOnly));
+            QByteArrayList lines = conf.readAll().split('\n');
+            conf.close();
+            lines.removeIf([](const QByteArray &line) { return line.startsWith("MainWindowPlace="); });
+            QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            conf.write(lines.join('\n'));
+        }
+        QProcess running;
+        start(running);
+        QTRY_VERIFY_WITH_TIMEOUT(Ask(LdtxFrame::GroupListQuery) == 0, 10000);
+        QProcess second; // its ports are taken
+        start(second);
+        QTest::qWait(1500); // let it get as far as it can
+        stop(second);
+        stop(running);
+
+        QFile conf(settings);
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QVERIFY(conf.readAll().contains("MainWindowPlace="));
+        const QString connection = QStringLiteral("history-%1").arg(signalNumber);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            db.setDatabaseName(data + QStringLiteral("/DATA/History.sqlite"));
+            QVERIFY(db.open());
+            QCOMPARE(TestSupport::SqlRows(connection, QStringLiteral("SELECT Kind FROM Entry WHERE Kind IN ('启动', '停止') ORDER BY Id")),
+                     (QStringList{"启动", "停止"}));
+        }
+        QSqlDatabase::removeDatabase(connection);
     }
 };
 
