@@ -2,9 +2,50 @@
 
 #include <QCommandLineParser>
 
-TCommandLine TCommandLine::Parse(const QStringList &arguments)
+namespace {
+
+// Qt's own options, taken by QApplication from the same command line; those that carry a value.
+const QStringList QtOptionsWithValue{"platform", "platformpluginpath", "platformtheme", "plugin", "style",
+                                     "stylesheet", "session", "geometry", "title", "display", "qwindowgeometry",
+                                     "qwindowicon", "qwindowtitle", "qmljsdebugger", "name", "visual", "ncols", "cmap",
+                                     "fn", "font", "bg", "background", "fg", "foreground", "btn", "button", "im",
+                                     "inputstyle", "dialogs"};
+const QStringList QtFlags{"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+
+QString QtName(const QString &argument)
+{
+    QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+    return name.section(QLatin1Char('='), 0, 0);
+}
+
+} // namespace
+
+QStringList TCommandLine::WithoutQtOptions(const QStringList &arguments)
+{
+    QStringList rest;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (i == 0 || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("--")) {
+            rest << argument;
+            continue;
+        }
+        const QString name = QtName(argument);
+        if (QtFlags.contains(name))
+            continue;
+        if (QtOptionsWithValue.contains(name)) {
+            if (!argument.contains(QLatin1Char('=')))
+                ++i; // its value
+            continue;
+        }
+        rest << argument;
+    }
+    return rest;
+}
+
+TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
 {
     TCommandLine line;
+    const QStringList arguments = WithoutQtOptions(givenArguments);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Varnex 煤炭安全监控系统联动控制通讯平台 / coal-mine linkage and communication platform.\n"
@@ -15,6 +56,10 @@ TCommandLine TCommandLine::Parse(const QStringList &arguments)
         "  check-keys    list extensions without a key on the current keyboard, and keys whose\n"
         "                number is not in the directory"));
     const QCommandLineOption help = parser.addHelpOption();
+    // Help is printed without a QCoreApplication, which would name the program.
+    const auto helpText = [&parser] {
+        return parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("varnex"));
+    };
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("Run without windows and without a display (a service)."));
@@ -29,8 +74,8 @@ TCommandLine TCommandLine::Parse(const QStringList &arguments)
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("the file of import or export"),
                                  QStringLiteral("[FILE]"));
-    const auto fail = [&line, &parser](const QString &why) {
-        line.Say = why + QStringLiteral("\n\n") + parser.helpText();
+    const auto fail = [&line, &helpText](const QString &why) {
+        line.Say = why + QStringLiteral("\n\n") + helpText();
         line.ExitCode = 2;
         line.Done = true;
         return line;
@@ -38,7 +83,17 @@ TCommandLine TCommandLine::Parse(const QStringList &arguments)
     if (!parser.parse(arguments))
         return fail(parser.errorText());
     if (parser.isSet(help)) {
-        line.Say = parser.helpText();
+        line.Say = helpText();
+        line.Done = true;
+        return line;
+    }
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        line.Say = helpText()
+            + QStringLiteral("\nQt's own options are taken too (with the window), for example:\n"
+                             "  -platform <name>  the window system (xcb, wayland, offscreen)\n"
+                             "  -style <name>     the widget style\n"
+                             "  -geometry <geom>  the main window's first size and place (X11)\n"
+                             "  -reverse          right-to-left layout\n");
         line.Done = true;
         return line;
     }

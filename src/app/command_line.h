@@ -18,4 +18,7 @@ struct TCommandLine
     bool Done = false;
 
     static TCommandLine Parse(const QStringList &arguments);
+    // The arguments without Qt's own options (-platform offscreen, -style=fusion, -reverse …),
+    // which QApplication takes from the same command line.
+    static QStringList WithoutQtOptions(const QStringList &arguments);
 };
