@@ -30,8 +30,15 @@ void THistory::Open(const QString &folder)
     connect(&Thread, &QThread::finished, Writer, &QObject::deleteLater);
     connect(Writer, &THistoryWriter::Failed, this,
             [this](const QString &why) { Q_EMIT Said(QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(FilePath, why)); });
-    connect(Writer, &THistoryWriter::Writable, this,
-            [this] { Q_EMIT Said(QStringLiteral("通知记录可以写入了: %1").arg(FilePath)); });
+    connect(Writer, &THistoryWriter::Writable, this, [this](qint64 dropped) {
+        Q_EMIT Said(dropped == 0 ? QStringLiteral("通知记录可以写入了: %1").arg(FilePath)
+                                 : QStringLiteral("通知记录可以写入了: %1（其间最早的 %2 条记录因积压过多已丢弃）")
+                                       .arg(FilePath, QString::number(dropped)));
+    });
+    connect(Writer, &THistoryWriter::Dropping, this, [this](qint64 limitBytes) {
+        Q_EMIT Said(QStringLiteral("通知记录积压超过 %1 MB，开始丢弃最早的记录（可以写入时说出丢弃了多少条）")
+                        .arg(limitBytes >> 20));
+    });
     Thread.setObjectName(QStringLiteral("history"));
     Thread.start(QThread::LowPriority);
     QMetaObject::invokeMethod(Writer, [w = Writer, days = Config.HistoryDays] {
@@ -47,6 +54,10 @@ void THistory::Close()
     if (!Writer)
         return;
     QMetaObject::invokeMethod(Writer, &THistoryWriter::Close, Qt::BlockingQueuedConnection);
+    // The writer's thread waits now: what it could not write is said here, before the program ends.
+    if (const int unwritten = Writer->Unwritten(); unwritten > 0 || Writer->DroppedCount() > 0)
+        Q_EMIT Said(QStringLiteral("通知记录 %1 在程序停止时仍无法写入：%2 条记录未写入，%3 条早先已因积压丢弃。")
+                        .arg(FilePath, QString::number(unwritten), QString::number(Writer->DroppedCount())));
     Thread.quit();
     Thread.wait();
     Writer = nullptr; // deleted on its thread's end

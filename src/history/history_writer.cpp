@@ -59,7 +59,9 @@ bool THistoryWriter::Prepare(QString *why)
         return false;
     }
     QSqlQuery q(db);
-    if (!Run(q, QStringLiteral("PRAGMA journal_mode=WAL"), why)
+    // WAL with synchronous=NORMAL: a commit is safe from a crash of the program at once, and
+    // costs no wait for the disk.
+    if (!Run(q, QStringLiteral("PRAGMA journal_mode=WAL"), why) || !Run(q, QStringLiteral("PRAGMA synchronous=NORMAL"), why)
         || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id INTEGER PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
                                   " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
                                   " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER)"),
@@ -78,18 +80,35 @@ bool THistoryWriter::Prepare(QString *why)
 
 void THistoryWriter::Put(const TNotice &notice)
 {
-    Waiting[notice.Id] = notice;
-    while (Waiting.size() > MaxWaiting)
-        Waiting.erase(Waiting.begin()); // the oldest go first when the file stays unwritable
-    if (Timer && !Timer->isActive())
-        Timer->start(FlushMs);
+    auto [it, added] = Waiting.try_emplace(notice.Id, notice);
+    if (!added) {
+        WaitingBytes -= it->second.ApproxBytes();
+        it->second = notice;
+    }
+    WaitingBytes += notice.ApproxBytes();
+    // The file stays unwritable: the oldest go first, and that is said once.
+    while (WaitingBytes > MaxWaitingBytes && Waiting.size() > 1) {
+        if (Dropped == 0)
+            Q_EMIT Dropping(MaxWaitingBytes);
+        WaitingBytes -= Waiting.begin()->second.ApproxBytes();
+        Waiting.erase(Waiting.begin());
+        ++Dropped;
+    }
+    Schedule();
 }
 
 void THistoryWriter::Purge(int days)
 {
     PurgeDays = days;
+    Schedule();
+}
+
+void THistoryWriter::Schedule()
+{
+    // As soon as the writer is free: entries put meanwhile (queued behind this) go in the same
+    // transaction. While the file fails, the retry keeps its pace.
     if (Timer && !Timer->isActive())
-        Timer->start(FlushMs);
+        Timer->start(Failing ? RetryMs : 0);
 }
 
 void THistoryWriter::Close()
@@ -98,7 +117,7 @@ void THistoryWriter::Close()
         Timer->stop();
     Flush();
     if (Timer)
-        Timer->stop(); // what could not be written is lost with the program
+        Timer->stop(); // what could not be written is counted by Unwritten()
     if (QSqlDatabase::contains(Connection))
         QSqlDatabase::database(Connection, false).close();
 }
@@ -169,9 +188,11 @@ void THistoryWriter::Flush()
         return;
     }
     Waiting.clear();
+    WaitingBytes = 0;
     PurgeDays = 0;
     if (Failing) {
         Failing = false;
-        Q_EMIT Writable();
+        Q_EMIT Writable(Dropped);
+        Dropped = 0;
     }
 }

@@ -7,17 +7,18 @@
 
 #include <map>
 
-// Writes history entries to their own SQLite file (WAL journal) on the thread it lives on, in
-// batches: what is put waits at most FlushMs, and a notice put again (its keys sent) replaces
-// the one still waiting. A file that cannot be written keeps what waits (up to MaxWaiting
-// entries) and is tried again; Failed is signalled once per spell, Writable when it ends.
+// Writes history entries to their own SQLite file (WAL journal, synchronous=NORMAL) on the
+// thread it lives on. Whatever is put is committed as soon as the writer is free, all of it in
+// one transaction (a crash of the program loses only what was not yet handed over); a notice
+// put again (its keys sent) replaces the one still waiting. A file that cannot be written keeps
+// what waits, up to MaxWaitingBytes, and is tried again every RetryMs; Failed is signalled once
+// per spell, Writable when it ends, Dropping once when the oldest waiting entries start to go.
 class THistoryWriter : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int FlushMs = 200;
     static constexpr int RetryMs = 2000;
-    static constexpr size_t MaxWaiting = 100000;
+    static constexpr qint64 MaxWaitingBytes = 64ll << 20;
 
     explicit THistoryWriter(const QString &path);
     ~THistoryWriter() override;
@@ -28,15 +29,22 @@ public:
     void Purge(int days);
     // Writes what waits and closes the file.
     void Close();
+    // What Close could not write (read after Close has returned).
+    int Unwritten() const { return int(Waiting.size()); }
+    // Entries dropped since the file became unwritable.
+    qint64 DroppedCount() const { return Dropped; }
 
     static QString ConnectionName(const QString &path);
 
 Q_SIGNALS:
     void Failed(const QString &why);
-    void Writable();
+    // The file can be written again; dropped entries were lost meanwhile.
+    void Writable(qint64 dropped);
+    void Dropping(qint64 limitBytes);
 
 private:
     void Flush();
+    void Schedule();
     bool Prepare(QString *why);
 
     QString Path;
@@ -45,5 +53,7 @@ private:
     bool Failing = false;
     int PurgeDays = 0;
     std::map<qint64, TNotice> Waiting;
+    qint64 WaitingBytes = 0;
+    qint64 Dropped = 0;
     QTimer *Timer = nullptr;
 };

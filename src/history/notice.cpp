@@ -30,3 +30,12 @@ QString TNotice::Summary() const
         line += QStringLiteral(" 按键已发出，用时%1毫秒%2").arg(LatencyMs).arg(SwitchUp ? QString() : QStringLiteral("（调度主机中断，未送达）"));
     return line;
 }
+
+qint64 TNotice::ApproxBytes() const
+{
+    const auto text = [](const QString &t) { return qint64(t.size()) * 2 + 32; };
+    qint64 bytes = qint64(sizeof(TNotice)) + text(Kind) + text(Target) + text(Content) + text(Outcome);
+    for (const TNumber &number : Numbers)
+        bytes += qint64(sizeof(TNumber)) + text(number.Number) + text(number.Name) + text(number.KeyPosition);
+    return bytes;
+}

@@ -37,6 +37,8 @@ struct TNotice
     static QString TimeText(const QDateTime &time);
 
     QString NumbersText() const;
+    // About what the entry takes in memory, for bounding what waits to be written.
+    qint64 ApproxBytes() const;
     // One line for a log: kind, message, target, outcome, latency.
     QString Summary() const;
 };

@@ -1,6 +1,9 @@
 #include "app/varnex_core.h"
 #include "channels/play_channels.h"
 #include "history/history.h"
+#include "history/history_writer.h"
+#include "common/configuration.h"
+#include "keyboard/key_table.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/test_support.h"
 
@@ -8,6 +11,7 @@
 #include <QNetworkDatagram>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -183,6 +187,117 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(p.Core->LogMemo().Lines().last().startsWith(QStringLiteral("通知记录可以写入了")), 5000);
         p.Core->FormDestroy();
         QCOMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
+    }
+
+    // Message IDs are kept as the platform sent them, 0 and the upper half of 16 bits too.
+    void messageIdsAsSent_data()
+    {
+        QTest::addColumn<int>("id");
+        for (int id : {0, 1, 32767, 32768, 65535})
+            QTest::newRow(qPrintable(QString::number(id))) << id;
+    }
+    void messageIdsAsSent()
+    {
+        QFETCH(int, id);
+        TProgram p;
+        QCOMPARE(p.Ask(LdtxFrame::PhoneCall, TProgram::Call(2009, 2002), uint16_t(id)), int(LdtxFrame::PhoneCall));
+        p.Core->FormDestroy();
+        QCOMPARE(p.Rows(QStringLiteral("SELECT MessageId FROM Entry WHERE Kind = '电话拨打'")), QStringList{QString::number(id)});
+    }
+
+    // What is handed to the writer is committed as soon as the writer is free, not after a
+    // batching delay: a crash of the program just after a reply keeps the entry.
+    void committedWhenTheWriterIsFree()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("History.sqlite"));
+        THistoryWriter writer(path); // on this thread: its queue is this test's event loop
+        writer.Open();
+        for (int i = 1; i <= 100; ++i) {
+            TNotice notice;
+            notice.Id = i;
+            notice.At = QDateTime::currentDateTime();
+            notice.Kind = QStringLiteral("语音通知");
+            notice.MessageId = i;
+            writer.Put(notice);
+        }
+        QCoreApplication::processEvents(); // one turn of the loop, no waiting
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QCOMPARE(TestSupport::SqlRows(QStringLiteral("reader"), QStringLiteral("SELECT count(*) FROM Entry")), QStringList{"100"});
+            QCOMPARE(TestSupport::SqlRows(QStringLiteral("reader"), QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        writer.Close();
+    }
+
+    // Entries older than HistoryDays are removed when the history opens.
+    void oldEntriesGoAtStart()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("History.sqlite"));
+        const qint64 day = 24ll * 60 * 60 * 1000 * 1000; // ids count microseconds
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000;
+        {
+            THistoryWriter writer(path);
+            writer.Open();
+            for (qint64 age : {500, 401, 399, 1}) {
+                TNotice notice;
+                notice.Id = now - age * day;
+                notice.At = QDateTime::fromMSecsSinceEpoch(notice.Id / 1000);
+                notice.Kind = QStringLiteral("语音通知");
+                notice.Content = QString::number(age);
+                notice.Numbers = {{QStringLiteral("2001"), {}, TNotice::NoKeyText(), {}}};
+                writer.Put(notice);
+            }
+            writer.Close();
+        }
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(path));
+        TConfiguration config;
+        config.HistoryDays = 400;
+        TKeyTable keys;
+        THistory history(config, keys);
+        history.Open(dir.path());
+        history.Close();
+        const QString name = QStringLiteral("purged");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT Content FROM Entry ORDER BY Id")), (QStringList{"399", "1"}));
+            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT count(*) FROM EntryNumber")), QStringList{"2"});
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    // A file that stays unwritable: what waits is bounded by its size, the dropping is said
+    // once, and what is still unwritten at the stop is counted.
+    void backlogIsBoundedAndSaid()
+    {
+        QTemporaryDir dir;
+        THistoryWriter writer(dir.filePath(QStringLiteral("no-such-folder/History.sqlite")));
+        QSignalSpy failed(&writer, &THistoryWriter::Failed);
+        QSignalSpy dropping(&writer, &THistoryWriter::Dropping);
+        writer.Open();
+        QCOMPARE(failed.size(), 1);
+        TNotice big; // a notification to a 384-member group
+        big.Kind = QStringLiteral("语音通知");
+        big.Content = QString(200, QChar(u'撤'));
+        for (int i = 0; i < 384; ++i)
+            big.Numbers.append({QString::number(10000 + i), QString(10, QChar(u'井')), QStringLiteral("组1 行2 列3"), {}});
+        const int count = int(THistoryWriter::MaxWaitingBytes / big.ApproxBytes()) + 200;
+        for (int i = 1; i <= count; ++i) {
+            big.Id = i;
+            writer.Put(big);
+        }
+        QCOMPARE(dropping.size(), 1);
+        QVERIFY(writer.DroppedCount() >= 200);
+        QVERIFY(qint64(writer.Unwritten()) * big.ApproxBytes() <= THistoryWriter::MaxWaitingBytes);
+        QCOMPARE(writer.Unwritten() + writer.DroppedCount(), qint64(count));
+        writer.Close();
+        QCOMPARE(qint64(writer.Unwritten()) + writer.DroppedCount(), qint64(count));
     }
 };
 
