@@ -89,9 +89,11 @@ const TDirectoryRows *TDirectoryCopy::Rows()
         return current;
     }
     const bool due = !Checked.isValid() || Checked.elapsed() >= RecheckMs;
-    if (Failing && !due)
+    // The program's own commit is read at once, also while an earlier failure waits its turn.
+    const bool ownWrite = Loaded && SeenWrites != TDM::Writes();
+    if (Failing && !due && !ownWrite)
         return current;
-    bool read = !Loaded || SeenWrites != TDM::Writes();
+    bool read = !Loaded || ownWrite;
     if (!read && due) {
         Checked.start();
         QSqlQuery version(QSqlDatabase::database(Name, false));
@@ -109,6 +111,12 @@ const TDirectoryRows *TDirectoryCopy::Rows()
     QString error;
     Checked.start();
     if (!Read(&error)) {
+        // Locked by this program's own write: the rows before it are still the committed ones,
+        // and the commit is read by the next request. Neither a failure nor another program.
+        if (TDM::IsBusy(error) && TDM::Writing()) {
+            Checked.invalidate();
+            return current;
+        }
         Fail(error);
         return current;
     }

@@ -52,7 +52,9 @@ class TDirectoryCopy
 public:
     // How long a read copy is used before data_version is looked at again, and how long after
     // a failed read the next one is tried.
-    static constexpr qint64 RecheckMs = 100;
+    static constexpr qint64 DefaultRecheckMs = 100;
+    // Tests set it long, to show what is read without looking at data_version.
+    void SetRecheckMs(qint64 ms) { RecheckMs = ms; }
 
     TDirectoryCopy(TDM &store, TLineLog &systemLog);
     ~TDirectoryCopy();
@@ -87,4 +89,5 @@ private:
     quint64 Reads = 0;
     qint64 SeenVersion = -1;
     QElapsedTimer Checked;
+    qint64 RecheckMs = DefaultRecheckMs;
 };

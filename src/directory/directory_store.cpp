@@ -55,6 +55,13 @@ quint64 TDM::Writes()
     return WriteCount.load();
 }
 
+std::atomic<int> TWriteTransaction::OpenTransactions{0};
+
+bool TDM::Writing()
+{
+    return TWriteTransaction::OpenTransactions > 0 || Waiting();
+}
+
 void TDM::Wrote()
 {
     ++WriteCount;
@@ -137,6 +144,8 @@ TWriteTransaction::TWriteTransaction(const QString &connection) : Connection(con
         Failure = QStringLiteral("数据库未打开");
     else if (!(Open = db.transaction()))
         Failure = TDM::Explain(db.lastError());
+    if (Open)
+        ++OpenTransactions;
 }
 
 TWriteTransaction::~TWriteTransaction()
@@ -156,6 +165,7 @@ QString TWriteTransaction::Commit()
         committed = db.commit();
     if (committed) {
         Open = false;
+        --OpenTransactions;
         TDM::Wrote();
         return QString();
     }
@@ -169,6 +179,7 @@ void TWriteTransaction::Rollback()
     if (!Open)
         return;
     Open = false;
+    --OpenTransactions;
     TDM::Wrote(); // rows seen inside the transaction are gone again
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 class QElapsedTimer;
 class QSqlError;
 class QSqlQuery;
@@ -42,6 +44,9 @@ public:
     // copy held elsewhere knows when to read anew.
     static quint64 Writes();
     static void Wrote();
+    // This program holds or waits for a write lock on the directory: a reader that finds the file
+    // locked meets the program's own write, not another program.
+    static bool Writing();
 
     // Whether an explained error says that another program holds the directory.
     static bool IsBusy(const QString &explained) { return explained.startsWith(BusyText()); }
@@ -83,6 +88,8 @@ public:
     void Rollback();
 
 private:
+    friend class TDM;
+    static std::atomic<int> OpenTransactions;
     QString Connection;
     bool Open = false;
     QString Failure;

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include "directory/directory_copy.h"
 #include "directory/directory_store.h"
 
 #include <QNetworkDatagram>
@@ -171,6 +172,61 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 2);
         QCOMPARE(l.ListingCount(LdtxFrame::GroupListQuery), 1);
+    }
+
+    // The program's own commit is in the very next listing, without waiting for the copy's
+    // look at the file (set to an hour here), also right after a read that failed.
+    void ownCommitIsAnsweredAtOnce_data()
+    {
+        QTest::addColumn<bool>("afterAFailedRead");
+        QTest::newRow("copy read fine") << false;
+        QTest::newRow("after a failed read") << true;
+    }
+    void ownCommitIsAnsweredAtOnce()
+    {
+        QFETCH(bool, afterAFailedRead);
+        TLiveLink l;
+        l.Core->Directory().Copy().SetRecheckMs(3600 * 1000);
+        QVERIFY(l.Core->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"1"}, {}, {}).isEmpty());
+        QCOMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 1);
+        if (afterAFailedRead) {
+            TOtherProgram locker(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
+            QVERIFY(locker.Ok);
+            l.Core->Directory().Copy().Expire();
+            QCOMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 1); // from the copy; the read failed
+        }
+        QVERIFY(l.Core->Directory().AddTelNumber(QStringLiteral("2002"), {}, {}, {"1"}, {}, {}).isEmpty());
+        QCOMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 2);
+    }
+
+    // A request that arrives while the program's own commit waits (another program reads the
+    // file) is answered from the rows before it, and the memo does not say that another
+    // program holds the directory: the lock is the program's own.
+    void ownLockIsNotBlamedOnAnotherProgram()
+    {
+        TLiveLink l;
+        QVERIFY(l.Core->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"1"}, {}, {}).isEmpty());
+        QCOMPARE(l.ListingCount(LdtxFrame::DeviceStatusQuery), 1);
+        const qsizetype lines = l.Core->LogMemo().Lines().size();
+        int answered = -1;
+        {
+            TOtherProgram reader(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")),
+                                 {QStringLiteral("BEGIN"), QStringLiteral("SELECT count(*) FROM TelNumber")});
+            QVERIFY(reader.Ok);
+            l.Core->Directory().Copy().Expire();
+            QTimer::singleShot(100, &l.Platform, [&] {
+                l.Send(LdtxFrame::Build({}, LdtxFrame::DeviceStatusQuery, 0, 9, QStringLiteral("CRC-16/MODBUS"))->Bytes);
+            });
+            QObject::connect(&l.Platform, &QUdpSocket::readyRead, &l.Platform, [&] {
+                if (answered < 0 && l.Platform.hasPendingDatagrams())
+                    answered = uint8_t(l.Platform.receiveDatagram().data().at(10));
+            });
+            // Waits for the reader's lock (while the link goes on), then gives up.
+            QVERIFY(!l.Core->Directory().AddTelNumber(QStringLiteral("2002"), {}, {}, {"1"}, {}, {}).isEmpty());
+        }
+        QCOMPARE(answered, 1);
+        const QStringList said = l.Core->LogMemo().Lines().mid(lines);
+        QVERIFY2(said.filter(TDirectoryCopy::UnreadableText()).isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
     }
 
     // Locked before it was ever read: count 0, and the operator is told why.
