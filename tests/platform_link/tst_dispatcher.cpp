@@ -177,6 +177,28 @@ private Q_SLOTS:
         QVERIFY(p.Lines().contains(summary));
     }
 
+    // A member is found whichever of its eight group slots names the group.
+    void memberInEverySlot_data()
+    {
+        QTest::addColumn<int>("slot");
+        for (int slot = 1; slot <= 8; ++slot)
+            QTest::newRow(qPrintable(QStringLiteral("GroupNo%1").arg(slot))) << slot;
+    }
+    void memberInEverySlot()
+    {
+        QFETCH(int, slot);
+        TPlatform p;
+        QStringList groups;
+        for (int other = 1; other < slot; ++other)
+            groups << QString::number(90 + other);
+        groups << QStringLiteral("7");
+        p.Phone(2001, QStringLiteral("井口"), {}, groups);
+        p.Phone(2002, QStringLiteral("绞车"), {}, {"91"});
+        QCOMPARE(p.Request(2, VoicePayload(0, 7, 0, "x", 1)), QList<QByteArray>{Hex("01") + Le32(2001) + char(0)});
+        QCOMPARE(p.Channel0().CalledCount, 1);
+        QCOMPARE(p.Channel0().CalledNumbers[0], 2001);
+    }
+
     void voiceNotifyLargeGroup()
     {
         TPlatform p;
