@@ -87,6 +87,10 @@ void TVarnexCore::FormCreate()
     ReadChannelSettings();
     // 13
     PrepareDirectoryStore();
+    // The copy the platform is answered from is read now, before any request is taken (the
+    // event loop has not run yet): a real notification never meets a copy not yet read, only
+    // a directory that could not be read at all, which the memo then says.
+    TelDirectory.Copy().Rows();
     // The history beside the directory, in a file of its own.
     NoticeHistory.Open(DM.Folder());
     // A copy that cannot take the platform's port serves nothing: it leaves the shared history

@@ -91,7 +91,9 @@ const TDirectoryRows *TDirectoryCopy::Rows()
     const bool due = !Checked.isValid() || Checked.elapsed() >= RecheckMs;
     // The program's own commit is read at once, also while an earlier failure waits its turn.
     const bool ownWrite = Loaded && SeenWrites != TDM::Writes();
-    if (Failing && !due && !ownWrite)
+    // A copy never read is tried on every request: failing to read a locked file costs nothing,
+    // and the first request after the lock is released must have the rows.
+    if (Failing && !due && !ownWrite && Loaded)
         return current;
     bool read = !Loaded || ownWrite;
     if (!read && due) {

@@ -1,3 +1,4 @@
+#include "channels/play_channels.h"
 #include "platform_link/ldtx_frame.h"
 #include "app/varnex_core.h"
 #include "support/other_program.h"
@@ -229,17 +230,58 @@ private Q_SLOTS:
         QVERIFY2(said.filter(TDirectoryCopy::UnreadableText()).isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
     }
 
-    // Locked before it was ever read: count 0, and the operator is told why.
-    void aDirectoryNeverReadAnswersEmpty()
+    // The copy is read at start. A directory another program holds locked from before the start
+    // cannot be: the operator is told, requests get count 0, and the first request after the
+    // lock is released has the rows.
+    void aDirectoryLockedAtStart()
     {
-        TLiveLink l;
-        QVERIFY(l.Core->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"1"}, {}, {}).isEmpty());
-        TOtherProgram locker(l.Dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
+        QTemporaryDir dir;
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const QStringList settings{QStringLiteral("CommIpPort=%1").arg(platform.localPort())};
+        TRecordingPlayer player;
+        {
+            auto first = TestSupport::StartCore(dir, settings, &player);
+            QVERIFY(first->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"1"}, {}, {}).isEmpty());
+        }
+        auto locker = std::make_unique<TOtherProgram>(dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")),
+                                                      QStringList{QStringLiteral("BEGIN EXCLUSIVE")});
+        QVERIFY(locker->Ok);
+        auto core = TestSupport::StartCore(dir, settings, &player);
+        QVERIFY(!core->LogMemo().Lines().filter(TDirectoryCopy::NeverReadText()).isEmpty());
+        const auto count = [&] {
+            core->Dispatcher().ExecOnCommCommand(5, 0, LdtxFrame::DeviceStatusQuery, {});
+            if (!QTest::qWaitFor([&] { return platform.hasPendingDatagrams(); }, 5000))
+                return -1;
+            return int(uint8_t(platform.receiveDatagram().data()[10]));
+        };
+        QCOMPARE(count(), 0);
+        locker.reset();
+        QCOMPARE(count(), 1); // no wait for the copy's next look at the file
+        QCOMPARE(core->LogMemo().Lines().last(), TDirectoryCopy::ReadableAgainText());
+    }
+
+    // Read at start: a notification right after the start has its members, even when another
+    // program locks the directory from then on.
+    void copyReadAtStart()
+    {
+        QTemporaryDir dir;
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const QStringList settings{QStringLiteral("CommIpPort=%1").arg(platform.localPort()), QStringLiteral("ifUse0=是")};
+        TRecordingPlayer player;
+        {
+            auto first = TestSupport::StartCore(dir, settings, &player);
+            QVERIFY(first->Directory().AddTelNumber(QStringLiteral("2001"), {}, {}, {"4"}, {}, {}).isEmpty());
+        }
+        auto core = TestSupport::StartCore(dir, settings, &player);
+        TOtherProgram locker(dir.filePath(QStringLiteral("DATA/ChaDB.sqlite")), {QStringLiteral("BEGIN EXCLUSIVE")});
         QVERIFY(locker.Ok);
-        l.Core->Dispatcher().ExecOnCommCommand(5, 0, LdtxFrame::DeviceStatusQuery, {});
-        QTRY_VERIFY(l.Platform.hasPendingDatagrams());
-        QCOMPARE(uint8_t(l.Platform.receiveDatagram().data()[10]), uint8_t(0));
-        QVERIFY(l.Core->LogMemo().Lines().last().startsWith(TDirectoryCopy::NeverReadText()));
+        const QByteArray voice = QByteArray(1, char(0)) + LdtxFrame::Le32(4) + char(0) + "x" + char(1);
+        core->Dispatcher().ExecOnCommCommand(6, 0, LdtxFrame::VoiceNotify, voice);
+        QVERIFY(QTest::qWaitFor([&] { return platform.hasPendingDatagrams(); }, 5000));
+        QCOMPARE(uint8_t(platform.receiveDatagram().data()[10]), uint8_t(1));
+        QCOMPARE(core->Channels().Channel(0).State, uint8_t(ChnOffHook));
     }
 
     // 14 KB of the byte 'L' are dropped at once; the request behind them is answered.
