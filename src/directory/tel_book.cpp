@@ -69,6 +69,21 @@ QString TTelBook::ShowAll()
 
 QString TTelBook::DeleteRowAndNumber(TLiveQuery &query, const QString &table, const QString &numberColumn)
 {
+    // What was typed into the marked row and not saved is given up first: the deletion acts on
+    // the row as stored, never on a typed number (which would take its rows with it).
+    QString givenUp;
+    if (query.Pending()) {
+        const QString typed = query.Value(numberColumn).toString();
+        const bool appended = query.PendingRow() >= query.RecordCount();
+        query.Cancel();
+        if (appended) {
+            Q_EMIT Changed();
+            return QStringLiteral("该行是未保存的新记录 (%1)，已放弃输入；未删除任何记录。").arg(typed);
+        }
+        const QString stored = query.Value(numberColumn).toString();
+        if (typed != stored)
+            givenUp = QStringLiteral("该行未保存的修改 (%1) 已放弃，删除的是已保存的号码 %2。").arg(typed, stored);
+    }
     const QString number = query.Value(numberColumn).toString();
     QString error;
     {
@@ -85,7 +100,7 @@ QString TTelBook::DeleteRowAndNumber(TLiveQuery &query, const QString &table, co
     // The list shows what the table now holds: the number's other rows gone, or all of it back.
     query.Reopen();
     Q_EMIT Changed();
-    return error.isEmpty() ? QString() : QStringLiteral("未删除任何记录：") + error;
+    return error.isEmpty() ? givenUp : QStringLiteral("未删除任何记录：") + error;
 }
 
 QString TTelBook::DeleteCurrent()

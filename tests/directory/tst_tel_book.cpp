@@ -129,6 +129,34 @@ private Q_SLOTS:
         QCOMPARE(b.Rows(QStringLiteral("select TelNum from TelNumber")), QStringList{"2002"});
     }
 
+    // A number typed over the marked row but never saved is given up before the deletion: the
+    // stored row's number goes, never the typed one; the operator is told what was given up.
+    void deleteActsOnTheStoredRow_data()
+    {
+        QTest::addColumn<bool>("groups");
+        QTest::newRow("删除") << false;
+        QTest::newRow("删除组") << true;
+    }
+    void deleteActsOnTheStoredRow()
+    {
+        QFETCH(bool, groups);
+        TBook b;
+        const QString table = groups ? QStringLiteral("\"Group\"") : QStringLiteral("TelNumber");
+        const QString column = groups ? QStringLiteral("GroupNum") : QStringLiteral("TelNum");
+        b.Rows(QStringLiteral("insert into %1(%2, sequence) values (2001, 1), (2010, 2), (2010, 3)").arg(table, column));
+        b.Book.Open();
+        TLiveQuery &query = groups ? b.Book.GroupQuery : b.Book.Query;
+        if (groups)
+            b.Book.ShowAllGroups();
+        query.First();
+        QVERIFY(query.Edit());
+        QVERIFY(query.Assign(column, QStringLiteral("2010")));
+        const QString said = groups ? b.Book.DeleteGroup() : b.Book.DeleteCurrent();
+        QVERIFY2(said.contains(QStringLiteral("2010")) && said.contains(QStringLiteral("放弃")), qPrintable(said));
+        QCOMPARE(b.Rows(QStringLiteral("select %1 from %2 order by sequence").arg(column, table)), (QStringList{"2010", "2010"}));
+        QVERIFY(!query.Pending());
+    }
+
     void deleteAllThenShowAll()
     {
         TBook b;
