@@ -1,4 +1,6 @@
 #include "directory/tel_book.h"
+
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -170,6 +172,8 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
         return QStringLiteral("未写入任何记录：") + transaction.BeginError();
     int written = 0;
     bool cancelled = false;
+    QElapsedTimer sinceTold;
+    sinceTold.start();
     while (written < length) {
         if (q.Eof())
             q.Append();
@@ -200,7 +204,10 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
             break;
         q.Next();
         ++written;
-        if (progress && written % 1000 == 0 && !progress(written, length) && written < length) {
+        // Told by time as well as by rows, so the window's events (and the links with them) are
+        // served every few milliseconds while the run writes.
+        const bool tell = written % 1000 == 0 || sinceTold.elapsed() >= ProgressEveryMs;
+        if (progress && tell && (sinceTold.restart(), !progress(written, length)) && written < length) {
             cancelled = true;
             break;
         }

@@ -24,7 +24,9 @@ public:
     {
         QString StartNum, StartPos, RepairName, Group, Status, Msg, Len;
     };
-    // Told after every 1000 rows written; false ends the run there, keeping what was written.
+    // Told after every 1000 rows written and at least every ProgressEveryMs; false ends the run
+    // there, keeping what was written.
+    static constexpr int ProgressEveryMs = 5;
     using TProgress = std::function<bool(int written, int total)>;
 
     TTelBook(TDM &store, TTraceSink &trace, QObject *parent = nullptr);

@@ -287,8 +287,10 @@ bool TTelBookForm::CloseWindow()
 
 void TTelBookForm::IdleTimerTick()
 {
-    if (TDM::Waiting())
-        return; // a statement of this window is waiting for a lock; closing now would re-enter it
+    // A write is running (a statement waiting for a lock, 初始化's progress, an import's rows):
+    // the window's event loop runs nested inside it, and closing now would close the list under it.
+    if (TDM::Writing())
+        return;
     if (Book.IdleTick() && !CloseWindow())
         IdleTimer->start();
 }

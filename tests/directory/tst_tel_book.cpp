@@ -202,7 +202,7 @@ private Q_SLOTS:
         QCOMPARE(b.Book.Initialise(TBook::Run(QStringLiteral("100000"), QStringLiteral("1"), QStringLiteral("100000")),
                                    [&reports](int, int) { ++reports; return true; }),
                  QString());
-        QCOMPARE(reports, 100);
+        QVERIFY(reports >= 100); // every 1000 rows, and every few milliseconds besides
         QCOMPARE(b.Rows(QStringLiteral("select count(*), max(sequence), max(TelNum) from TelNumber")),
                  QStringList{"100000|100000|199999"});
     }

@@ -161,6 +161,30 @@ private Q_SLOTS:
         });
     }
 
+    // The idle close waits while a write runs with the window's events served inside it
+    // (初始化's progress, an import): the run goes to its end, then the window may close.
+    void idleCloseWaitsForARunningWrite()
+    {
+        InWindow([this] {
+            int told = 0;
+            const QString error = Core->TelBook().Initialise(
+                {QStringLiteral("5001"), QStringLiteral("1"), QStringLiteral("是"), QStringLiteral("1"), {}, {},
+                 QStringLiteral("3000")},
+                [&](int, int) {
+                    ++told;
+                    Core->TelBook().IdleCountdown = 1;
+                    Window->IdleTimerTick();
+                    return Window->isVisible();
+                });
+            QCOMPARE(error, QString());
+            QVERIFY(told >= 3);
+            QVERIFY(Window->isVisible());
+            QCOMPARE(Core->Directory().ListTelNumbers(), 3000);
+            Window->IdleTimerTick(); // nothing runs now: the countdown ran out, the window closes
+            QVERIFY(!Window->isVisible());
+        });
+    }
+
     void importThroughTheWindow()
     {
         InWindow([this] {
