@@ -116,6 +116,47 @@ private Q_SLOTS:
         }
     }
 
+    // Texts stored every way a writer may store them, in one sheet: shared strings (plain, in
+    // rich-text runs, with a phonetic guide, empty), inline strings (plain, in runs, with kept
+    // blanks), a text formula's last value, a number stored as text, and a row whose cells carry
+    // no reference. Each cell reads as its own text, whatever the others are.
+    // directory-inline-strings.xlsx is made by make-inline-strings.py beside it: the XML parts
+    // written by hand and zipped with Python's zipfile (its shared-string part is named by an
+    // absolute target, as some writers do).
+    void sharedAndInlineStrings()
+    {
+        QList<QStringList> rows;
+        QString why;
+        QVERIFY2(TSheetReader::Read(Fixture(QStringLiteral("directory-inline-strings.xlsx")), &rows, &why), qPrintable(why));
+        QCOMPARE(rows.size(), 7);
+        QCOMPARE(rows[0], TSheetExport::Headings());
+        const auto row = [](const QString &no, const QString &name, const QString &place, const QString &group,
+                            const QString &state, const QString &note) {
+            QStringList cells{QString(), no, name, place, group, "", "", "", "", "", "", "", state, note};
+            return cells;
+        };
+        const QList<QStringList> expected{
+            row("3001", "调度台", "主井口", "1", "0", "井下电话"),
+            row("3002", "绞车房", "副井", "2", "0", "地面"),
+            row("3003", "变电所", "中央泵房", "1", "0", "备用"),
+            row("3004", "风机房", "回风井", "3", "0", ""),
+            row("3005", "水泵房", "井底车场", "2", "0", "井下"),
+            row("3006", "采区", "工作面", "4", "1", "新装"),
+        };
+        for (int r = 1; r < rows.size(); ++r) {
+            QStringList want = expected[r - 1];
+            want[0] = QString::number(r);
+            QCOMPARE(rows[r], want);
+        }
+
+        TStore s;
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-inline-strings.xlsx")), QStringLiteral("a")).Message(),
+                 QStringLiteral("导入成功！"));
+        QCOMPARE(s.Rows(QStringLiteral("select TelNum, TelName, Address, Msg from TelNumber order by TelNum")),
+                 (QStringList{"3001|调度台|主井口|井下电话", "3002|绞车房|副井|地面", "3003|变电所|中央泵房|备用",
+                              "3004|风机房|回风井|", "3005|水泵房|井底车场|井下", "3006|采区|工作面|新装"}));
+    }
+
     void reimportUpdatesInPlace()
     {
         TStore s;
