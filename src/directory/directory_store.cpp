@@ -1,12 +1,15 @@
 #include "directory/directory_store.h"
 
 #include <QDir>
+#include <QStorageInfo>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <atomic>
+#include <sqlite3.h>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -123,11 +126,37 @@ QString TDM::Explain(const QSqlError &error)
     if (code == QLatin1String("5") || code == QLatin1String("6") || lower.contains(QLatin1String("database is locked"))
         || lower.contains(QLatin1String("table is locked")) || lower.contains(QLatin1String("database is busy")))
         return BusyText() + QLatin1Char('(') + text + QLatin1Char(')');
+    const auto with = [&text](const QString &cause) { return cause + QLatin1Char('(') + text + QLatin1Char(')'); };
     if (code == QLatin1String("13") || lower.contains(QLatin1String("disk is full")))
-        return QStringLiteral("磁盘已满，电话号码库无法写入。(") + text + QLatin1Char(')');
+        return with(DiskFullText());
     if (code == QLatin1String("8") || lower.contains(QLatin1String("readonly database")))
-        return QStringLiteral("电话号码库文件只读，无法写入。(") + text + QLatin1Char(')');
+        return with(ReadOnlyText());
+    if (code == QLatin1String("10") || lower.contains(QLatin1String("disk i/o error")))
+        return with(IoErrorText());
+    if (code == QLatin1String("11") || code == QLatin1String("26") || lower.contains(QLatin1String("malformed"))
+        || lower.contains(QLatin1String("not a database")))
+        return with(DamagedText());
     return error.text();
+}
+
+bool TDM::EndsWrites(const QString &explained)
+{
+    for (const QString &cause : {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText()})
+        if (explained.startsWith(cause))
+            return true;
+    return false;
+}
+
+QString TDM::Cause(const QString &explained) const
+{
+    // Less than a few pages free: what failed to be read or written could not find room.
+    constexpr qint64 AlmostNothing = 256 * 1024;
+    if (!explained.startsWith(IoErrorText()) && !explained.startsWith(TWriteTransaction::UndoneText()))
+        return explained;
+    const QStorageInfo disk(Path);
+    if (!disk.isValid() || disk.bytesAvailable() >= AlmostNothing)
+        return explained;
+    return DiskFullText() + QLatin1Char('(') + explained + QLatin1Char(')');
 }
 
 TWriteTransaction::TWriteTransaction(const QString &connection) : Connection(connection)
@@ -144,10 +173,27 @@ TWriteTransaction::~TWriteTransaction()
     Rollback();
 }
 
+bool TWriteTransaction::StillOpen() const
+{
+    if (!Open)
+        return false;
+    const QVariant handle = QSqlDatabase::database(Connection, false).driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.data());
+        return connection && sqlite3_get_autocommit(connection) == 0;
+    }
+    return true; // another engine says so when the commit fails
+}
+
 QString TWriteTransaction::Commit()
 {
     if (!Open)
         return Failure;
+    if (!StillOpen()) {
+        Open = false;
+        TDM::Wrote(); // rows seen inside the transaction are gone
+        return UndoneText();
+    }
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     QElapsedTimer since;
     since.start();
@@ -168,8 +214,11 @@ void TWriteTransaction::Rollback()
 {
     if (!Open)
         return;
+    const bool open = StillOpen();
     Open = false;
     TDM::Wrote(); // rows seen inside the transaction are gone again
+    if (!open) // SQLite has rolled it back already
+        return;
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));

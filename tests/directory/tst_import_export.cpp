@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include "support/directory_fixture.h"
+#include "support/small_disk.h"
 #include "support/test_support.h"
 
 #include <ixion/address.hpp>
@@ -155,6 +156,87 @@ private Q_SLOTS:
         QCOMPARE(s.Rows(QStringLiteral("select TelNum, TelName, Address, Msg from TelNumber order by TelNum")),
                  (QStringList{"3001|调度台|主井口|井下电话", "3002|绞车房|副井|地面", "3003|变电所|中央泵房|备用",
                               "3004|风机房|回风井|", "3005|水泵房|井底车场|井下", "3006|采区|工作面|新装"}));
+    }
+
+    // An import that meets a full disk stores all its rows or none, leaves the rows there before
+    // it as they were, and says that the disk is full. SQLite may roll the transaction back by
+    // itself (a page spill that cannot be written) or only the statement (the directory's page
+    // limit): neither may end with some rows stored, or with rows written one by one outside a
+    // transaction. A disk of 0 bytes means the directory's page limit stands for a full disk.
+    void importOnAFullDisk_data()
+    {
+        QTest::addColumn<qint64>("disk");
+        QTest::addColumn<qint64>("free");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("fits");
+        constexpr qint64 MB = 1024 * 1024;
+        QTest::newRow("8 MB disk, 3 MB free, 120,000 rows") << 8 * MB << 3 * MB << 120000 << false;
+        QTest::newRow("8 MB disk, 3 MB free, 2,000 rows") << 8 * MB << 3 * MB << 2000 << true;
+        QTest::newRow("8 MB disk, 256 KB free, 5,000 rows") << 8 * MB << qint64(256 * 1024) << 5000 << false;
+        QTest::newRow("2 MB disk, 1 MB free, 30,000 rows") << 2 * MB << MB << 30000 << false;
+        QTest::newRow("page limit, 3 MB more, 120,000 rows") << qint64(0) << 3 * MB << 120000 << false;
+        QTest::newRow("page limit, 3 MB more, 2,000 rows") << qint64(0) << 3 * MB << 2000 << true;
+    }
+    void importOnAFullDisk()
+    {
+        QFETCH(qint64, disk);
+        QFETCH(qint64, free);
+        QFETCH(int, rows);
+        QFETCH(bool, fits);
+        TStore s;
+        std::unique_ptr<TSmallDisk> small;
+        if (disk > 0) {
+            small = std::make_unique<TSmallDisk>(disk);
+            if (!small->Problem().isEmpty())
+                QSKIP(qPrintable(small->Problem() + QStringLiteral("; the page-limit rows stand for this one")));
+            QString why;
+            QVERIFY2(s.DM.Prepare(small->Path(), &why), qPrintable(why));
+        }
+        const QString file = s.Dir.filePath(QStringLiteral("many.csv"));
+        {
+            QFile csv(file);
+            QVERIFY(csv.open(QIODevice::WriteOnly));
+            QByteArray text = TSheetExport::Headings().join(QLatin1Char(',')).toUtf8() + "\n";
+            for (int r = 1; r <= rows; ++r)
+                text += QStringLiteral("%1,%2,分机名称%1,安装地址在第%1号巷道,1,2,3,,,,,,0,导入的备注%1\n")
+                            .arg(r).arg(100000 + r).toUtf8();
+            csv.write(text);
+        }
+        for (int n = 1; n <= 10; ++n) // rows already there
+            QCOMPARE(s.Directory.AddTelNumber(QString::number(n), QStringLiteral("原有"), {}, {"1"}, QStringLiteral("0"), {}), QString());
+        const QStringList before = s.Table();
+        if (small) {
+            QVERIFY(small->LeaveFree(free));
+        } else {
+            const QStringList pages = s.Rows(QStringLiteral("pragma page_count"));
+            QVERIFY(!pages.isEmpty());
+            s.Rows(QStringLiteral("pragma max_page_count = %1").arg(pages[0].toLongLong() + free / 4096));
+        }
+
+        const TNumberImport::TOutcome outcome = s.Import.Run(file, QStringLiteral("满"));
+        const QStringList count = s.Rows(QStringLiteral("select count(*) from TelNumber"));
+        if (fits) {
+            QCOMPARE(outcome.Message(), QStringLiteral("导入成功！"));
+            QCOMPARE(outcome.Imported, rows);
+            QCOMPARE(count, QStringList{QString::number(rows + 10)});
+            return;
+        }
+        QVERIFY2(outcome.Message().contains(QStringLiteral("导入失败，未导入任何记录")), qPrintable(outcome.Message()));
+        QVERIFY2(outcome.Message().contains(QStringLiteral("磁盘已满")), qPrintable(outcome.Message()));
+        QCOMPARE(outcome.Imported, 0);
+        QCOMPARE(count, QStringList{"10"});
+        QCOMPARE(s.Table(), before);
+
+        // With room again the directory is whole and takes the next import at once.
+        if (small)
+            small->Release();
+        else
+            s.Rows(QStringLiteral("pragma max_page_count = 1073741823"));
+        QCOMPARE(s.Rows(QStringLiteral("pragma integrity_check")), QStringList{"ok"});
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-sample.csv")), QStringLiteral("b")).Message(), QStringLiteral("导入成功！"));
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"60"});
+        QCOMPARE(s.Rows(QStringLiteral("select min(sequence), max(sequence) from TelNumber where TelNum >= 2001")),
+                 QStringList{"11|60"});
     }
 
     void reimportUpdatesInPlace()
