@@ -7,6 +7,7 @@
 #include "common/line_log.h"
 #include "common/trace_sink.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -407,6 +408,51 @@ private Q_SLOTS:
         QVERIFY2(TSheetReader::Read(path, &rows, &why), qPrintable(why));
         QCOMPARE(rows.size(), 100001);
         QCOMPARE(rows.last()[1], QStringLiteral("200000"));
+    }
+
+    // An export that cannot be written says why (a full disk, a read-only disk, a file where
+    // the folder should be) instead of asking for the file's format to be checked, and leaves
+    // no file behind, neither the target nor its unfinished copy.
+    void exportWhereItCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("full disk") << "full" << "磁盘已满";
+        QTest::newRow("read-only disk") << "read-only" << "磁盘只读";
+        QTest::newRow("a file in place of the folder") << "file" << "不是文件夹";
+    }
+    void exportWhereItCannotBeWritten()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, cause);
+        TStore s;
+        std::unique_ptr<TSmallDisk> small;
+        QString folder = s.Dir.filePath(QStringLiteral("notes.txt"));
+        if (place == QLatin1String("file")) {
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            small = std::make_unique<TSmallDisk>(1024 * 1024);
+            if (!small->Problem().isEmpty())
+                QSKIP(qPrintable(small->Problem()));
+            folder = small->Path();
+            QVERIFY(place == QLatin1String("full") ? small->LeaveFree(8 * 1024) : small->MakeReadOnly());
+        }
+        int row = 0;
+        const QString error = TSheetExport::WriteRows(folder + QStringLiteral("/out.xlsx"), TSheetExport::Headings(), [&row](QStringList &cells) {
+            cells = QStringList{QString::number(++row), QString::number(row * 7919 % 100003), QStringLiteral("名称%1").arg(row * 31)};
+            return row <= 20000;
+        });
+        QVERIFY(!error.isEmpty());
+        const QString said = TSheetExport::FailureText(error);
+        QVERIFY2(said.startsWith(QStringLiteral("导出数据出错！") + cause), qPrintable(said));
+        QVERIFY2(!said.contains(QStringLiteral("请检查文件的格式")), qPrintable(said));
+        if (small) {
+            small->Release();
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        }
+        // A failure the folder does not explain still asks for the format to be checked.
+        QVERIFY(TSheetExport::FailureText(QStringLiteral("没有打开的号码列表")).startsWith(QStringLiteral("导出数据出错！请检查文件的格式是否正确！")));
     }
 
     void exportMembersOrNothing()

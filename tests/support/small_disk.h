@@ -52,6 +52,11 @@ public:
                 return false;
         return filler.flush();
     }
+    // Mounts it again read-only, as a disk that can no longer be written is.
+    bool MakeReadOnly()
+    {
+        return QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), Mount.path()}) == 0;
+    }
     // Gives the space taken by LeaveFree back.
     void Release() { QFile::remove(QDir(Mount.path()).filePath(QStringLiteral("filler"))); }
 
