@@ -1,6 +1,7 @@
 #include "directory/directory_store.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStorageInfo>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -224,6 +225,14 @@ void TWriteTransaction::Rollback()
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
 }
 
+QString TDM::OpenProblem(const QString &driverText) const
+{
+    const QString shown = QDir::toNativeSeparators(File());
+    if (QFileInfo(File()).isDir())
+        return QStringLiteral("%1 是一个文件夹，不是电话号码库文件：请把它移走或改名。").arg(shown);
+    return driverText.isEmpty() ? shown : shown + QStringLiteral(": ") + driverText;
+}
+
 bool TDM::Prepare(const QString &programDir, QString *error)
 {
     QSqlDatabase db = QSqlDatabase::database(Name, false);
@@ -238,12 +247,16 @@ bool TDM::Prepare(const QString &programDir, QString *error)
         *error = QStringLiteral("Error->不能创建目录-%1！").arg(QDir::toNativeSeparators(Path));
         return false;
     }
-    db.setDatabaseName(Path + QStringLiteral("ChaDB.sqlite"));
+    if (QFileInfo(File()).isDir()) {
+        *error = OpenProblem();
+        return false;
+    }
+    db.setDatabaseName(File());
     // Another program holding a lock is waited for 15 x 100 ms before a statement fails.
     // Locks are waited for by WaitForLock, which keeps the links served meanwhile.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     if (!db.open()) {
-        *error = db.lastError().text();
+        *error = OpenProblem(Explain(db.lastError()));
         return false;
     }
     if (create) {

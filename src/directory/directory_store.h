@@ -34,6 +34,11 @@ public:
 
     QString Connection() const { return Name; }
     QString Folder() const { return Path; }
+    // The directory file itself, DATA/ChaDB.sqlite.
+    QString File() const { return Path.isEmpty() ? QString() : Path + QStringLiteral("ChaDB.sqlite"); }
+    // Why the directory file cannot be opened, naming it: a folder in its place, else the
+    // file with the driver's words.
+    QString OpenProblem(const QString &driverText = QString()) const;
 
     // A failed statement in the operator's words: the directory in use by another program, a
     // full disk, a read-only file, a disk or file that cannot be read or written, a damaged
