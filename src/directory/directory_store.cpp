@@ -218,9 +218,14 @@ void TWriteTransaction::Rollback()
     const bool open = StillOpen();
     Open = false;
     TDM::Wrote(); // rows seen inside the transaction are gone again
-    if (!open) // SQLite has rolled it back already
-        return;
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (!open) {
+        // SQLite rolled it back by itself, but after a failed write it may leave the journal
+        // (and the file's grown size) until the next read finishes the job: read now, so the
+        // room comes back and no other program has to.
+        QSqlQuery(db).exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        return;
+    }
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
 }

@@ -228,6 +228,9 @@ private Q_SLOTS:
         QCOMPARE(count, QStringList{"10"});
         QCOMPARE(s.Table(), before);
 
+        // SQLite's own rollback is finished: no journal is left behind for another program.
+        if (small)
+            QVERIFY(!QFile::exists(small->Path() + QStringLiteral("/DATA/ChaDB.sqlite-journal")));
         // With room again the directory is whole and takes the next import at once.
         if (small)
             small->Release();
