@@ -97,7 +97,7 @@ int Export(const QString &dataDir, const QString &file)
     const QString path = TSheetExport::WithExtension(file);
     const QString error = TSheetExport::Write(list, path);
     if (!error.isEmpty()) {
-        Say(QStringLiteral("导出数据出错！请检查文件的格式是否正确！") + error);
+        Say(TSheetExport::FailureText(error));
         return 1;
     }
     Say(QStringLiteral("EXCEL数据导出成功! %1 (%2)").arg(path, QString::number(list.RecordCount())));

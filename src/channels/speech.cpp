@@ -1,5 +1,7 @@
 #include "channels/speech.h"
 
+#include "common/write_problem.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -77,7 +79,7 @@ bool TEspeakSynthesizer::Synthesize(const QString &text, const QString &path, QS
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        *why = file.errorString();
+        *why = QStringLiteral("不能写入 %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     const auto bytes = quint32(samples.size() * sizeof(short));
@@ -88,7 +90,7 @@ bool TEspeakSynthesizer::Synthesize(const QString &text, const QString &path, QS
         file.write(le, 2);
     }
     if (!file.commit()) {
-        *why = file.errorString();
+        *why = QStringLiteral("不能写入 %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     return true;
@@ -130,12 +132,21 @@ void TSpeechCache::Request(const QString &text)
         return;
     Making.insert(text);
     const QString path = PathFor(text);
-    QDir().mkpath(Folder);
-    QMetaObject::invokeMethod(Worker, [this, text, path, synth = Synth, maker = Maker] {
-        if (!*synth)
-            *synth = maker();
+    QMetaObject::invokeMethod(Worker, [this, text, path, folder = Folder, synth = Synth, maker = Maker] {
         QString why;
-        const bool made = (*synth)->Synthesize(text, path, &why);
+        bool made = false;
+        if (!QDir().mkpath(folder)) {
+            why = QStringLiteral("不能建立文件夹 %1").arg(QDir::toNativeSeparators(folder));
+        } else {
+            if (!*synth)
+                *synth = maker();
+            made = (*synth)->Synthesize(text, path, &why);
+        }
+        // A folder or disk that cannot take the file is the cause, whatever the system's words.
+        if (!made) {
+            if (const QString cause = TWriteProblem::Of(folder); !cause.isEmpty())
+                why = cause + QStringLiteral("（") + why + QStringLiteral("）");
+        }
         if (made) {
             const QFileInfoList files = QDir(QFileInfo(path).absolutePath())
                                             .entryInfoList({QStringLiteral("*.wav")}, QDir::Files, QDir::Time);

@@ -3,6 +3,7 @@
 #include "directory/directory_store.h"
 #include "common/line_log.h"
 
+#include <QDir>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -69,7 +70,7 @@ int TDirectory::Listed(bool ok)
 {
     if (ok)
         return SharedQuery.RowsAffected();
-    const QString problem = QStringLiteral("电话号码库不可用 (%1): %2").arg(Store.Folder(), SharedQuery.LastError());
+    const QString problem = QStringLiteral("电话号码库不可用 (%1): %2").arg(QDir::toNativeSeparators(Store.File()), SharedQuery.LastError());
     if (!Reported.contains(problem)) {
         Reported.insert(problem);
         SystemLog.Add(problem);

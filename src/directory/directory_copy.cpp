@@ -85,7 +85,7 @@ const TDirectoryRows *TDirectoryCopy::Rows()
 {
     const TDirectoryRows *current = Loaded ? &Copy : nullptr;
     if (!Open()) {
-        Fail(Store.Folder());
+        Fail(Store.OpenProblem());
         return current;
     }
     const bool due = !Checked.isValid() || Checked.elapsed() >= RecheckMs;

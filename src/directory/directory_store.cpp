@@ -1,12 +1,16 @@
 #include "directory/directory_store.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <atomic>
+#include <sqlite3.h>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -130,11 +134,37 @@ QString TDM::Explain(const QSqlError &error)
     if (code == QLatin1String("5") || code == QLatin1String("6") || lower.contains(QLatin1String("database is locked"))
         || lower.contains(QLatin1String("table is locked")) || lower.contains(QLatin1String("database is busy")))
         return BusyText() + QLatin1Char('(') + text + QLatin1Char(')');
+    const auto with = [&text](const QString &cause) { return cause + QLatin1Char('(') + text + QLatin1Char(')'); };
     if (code == QLatin1String("13") || lower.contains(QLatin1String("disk is full")))
-        return QStringLiteral("磁盘已满，电话号码库无法写入。(") + text + QLatin1Char(')');
+        return with(DiskFullText());
     if (code == QLatin1String("8") || lower.contains(QLatin1String("readonly database")))
-        return QStringLiteral("电话号码库文件只读，无法写入。(") + text + QLatin1Char(')');
+        return with(ReadOnlyText());
+    if (code == QLatin1String("10") || lower.contains(QLatin1String("disk i/o error")))
+        return with(IoErrorText());
+    if (code == QLatin1String("11") || code == QLatin1String("26") || lower.contains(QLatin1String("malformed"))
+        || lower.contains(QLatin1String("not a database")))
+        return with(DamagedText());
     return error.text();
+}
+
+bool TDM::EndsWrites(const QString &explained)
+{
+    for (const QString &cause : {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText()})
+        if (explained.startsWith(cause))
+            return true;
+    return false;
+}
+
+QString TDM::Cause(const QString &explained) const
+{
+    // Less than a few pages free: what failed to be read or written could not find room.
+    constexpr qint64 AlmostNothing = 256 * 1024;
+    if (!explained.startsWith(IoErrorText()) && !explained.startsWith(TWriteTransaction::UndoneText()))
+        return explained;
+    const QStorageInfo disk(Path);
+    if (!disk.isValid() || disk.bytesAvailable() >= AlmostNothing)
+        return explained;
+    return DiskFullText() + QLatin1Char('(') + explained + QLatin1Char(')');
 }
 
 TWriteTransaction::TWriteTransaction(const QString &connection) : Connection(connection)
@@ -153,10 +183,27 @@ TWriteTransaction::~TWriteTransaction()
     Rollback();
 }
 
+bool TWriteTransaction::StillOpen() const
+{
+    if (!Open)
+        return false;
+    const QVariant handle = QSqlDatabase::database(Connection, false).driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.data());
+        return connection && sqlite3_get_autocommit(connection) == 0;
+    }
+    return true; // another engine says so when the commit fails
+}
+
 QString TWriteTransaction::Commit()
 {
     if (!Open)
         return Failure;
+    if (!StillOpen()) {
+        Open = false;
+        TDM::Wrote(); // rows seen inside the transaction are gone
+        return UndoneText();
+    }
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     QElapsedTimer since;
     since.start();
@@ -178,12 +225,28 @@ void TWriteTransaction::Rollback()
 {
     if (!Open)
         return;
+    const bool open = StillOpen();
     Open = false;
     --OpenTransactions;
     TDM::Wrote(); // rows seen inside the transaction are gone again
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    if (!open) {
+        // SQLite rolled it back by itself, but after a failed write it may leave the journal
+        // (and the file's grown size) until the next read finishes the job: read now, so the
+        // room comes back and no other program has to.
+        QSqlQuery(db).exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        return;
+    }
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+}
+
+QString TDM::OpenProblem(const QString &driverText) const
+{
+    const QString shown = QDir::toNativeSeparators(File());
+    if (QFileInfo(File()).isDir())
+        return QStringLiteral("%1 是一个文件夹，不是电话号码库文件：请把它移走或改名。").arg(shown);
+    return driverText.isEmpty() ? shown : shown + QStringLiteral(": ") + driverText;
 }
 
 bool TDM::Prepare(const QString &programDir, QString *error)
@@ -200,12 +263,16 @@ bool TDM::Prepare(const QString &programDir, QString *error)
         *error = QStringLiteral("Error->不能创建目录-%1！").arg(QDir::toNativeSeparators(Path));
         return false;
     }
-    db.setDatabaseName(Path + QStringLiteral("ChaDB.sqlite"));
+    if (QFileInfo(File()).isDir()) {
+        *error = OpenProblem();
+        return false;
+    }
+    db.setDatabaseName(File());
     // Another program holding a lock is waited for 15 x 100 ms before a statement fails.
     // Locks are waited for by WaitForLock, which keeps the links served meanwhile.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     if (!db.open()) {
-        *error = db.lastError().text();
+        *error = OpenProblem(Explain(db.lastError()));
         return false;
     }
     if (create) {

@@ -36,10 +36,26 @@ public:
 
     QString Connection() const { return Name; }
     QString Folder() const { return Path; }
+    // The directory file itself, DATA/ChaDB.sqlite.
+    QString File() const { return Path.isEmpty() ? QString() : Path + QStringLiteral("ChaDB.sqlite"); }
+    // Why the directory file cannot be opened, naming it: a folder in its place, else the
+    // file with the driver's words.
+    QString OpenProblem(const QString &driverText = QString()) const;
 
     // A failed statement in the operator's words: the directory in use by another program, a
-    // full disk, a read-only file, else the driver's own text.
+    // full disk, a read-only file, a disk or file that cannot be read or written, a damaged
+    // file, else the driver's own text.
     static QString Explain(const QSqlError &error);
+    static QString DiskFullText() { return QStringLiteral("磁盘已满，电话号码库无法写入。"); }
+    static QString ReadOnlyText() { return QStringLiteral("电话号码库文件只读，无法写入。"); }
+    static QString IoErrorText() { return QStringLiteral("电话号码库文件读写出错（磁盘或文件系统故障），无法写入。"); }
+    static QString DamagedText() { return QStringLiteral("电话号码库文件已损坏，无法读写。"); }
+    // Whether an explained error ends every further write, not only the one statement: the
+    // directory held by another program, a full disk, a read-only, unreadable or damaged file.
+    static bool EndsWrites(const QString &explained);
+    // An explained error as the cause is best known here: a read or write error on a disk with
+    // almost no room left is the full disk.
+    QString Cause(const QString &explained) const;
     // Counts this program's writes to any directory (statements that change rows, commits), so a
     // copy held elsewhere knows when to read anew.
     static quint64 Writes();
@@ -83,6 +99,11 @@ public:
 
     // Empty when the transaction began, else why not.
     QString BeginError() const { return Failure; }
+    // Whether the transaction is still open: after some failed statements (a full disk when
+    // pages are spilled, an I/O error) SQLite rolls it back by itself, and every statement after
+    // that would be stored alone.
+    bool StillOpen() const;
+    static QString UndoneText() { return QStringLiteral("电话号码库已自行撤销本次写入，未保存任何记录。"); }
     // Empty when everything is stored; else the transaction is rolled back and this says why.
     QString Commit();
     void Rollback();

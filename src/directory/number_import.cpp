@@ -49,6 +49,13 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
     TWriteTransaction transaction(Store.Connection());
     if (!transaction.BeginError().isEmpty())
         return NothingImported(std::move(outcome), transaction.BeginError());
+    // Rows appended and then rolled back leave their sequence numbers free again.
+    const int nextSequence = Directory.NextSequence;
+    const auto undone = [&](TOutcome outcome, const QString &why) {
+        transaction.Rollback();
+        Directory.NextSequence = nextSequence;
+        return NothingImported(std::move(outcome), Store.Cause(why));
+    };
     for (int k = 1; k <= outcome.Rows; ++k) {
         const QStringList &cells = rows[k];
         if (!cells[1].isEmpty()) {
@@ -59,8 +66,11 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
                 outcome.Error = QStringLiteral("第 %1 行: ").arg(k + 1) + why;
                 break;
             }
-            if (TDM::IsBusy(why)) // every further row would wait for the other program in vain
-                return NothingImported(std::move(outcome), why);
+            // A full disk, an I/O error or the other program's lock fails every further row too,
+            // and SQLite may have rolled the whole transaction back by itself: later rows would
+            // then be stored one by one, outside any transaction.
+            if (!why.isEmpty() && (TDM::EndsWrites(why) || !transaction.StillOpen()))
+                return undone(std::move(outcome), why);
             if (why.isEmpty()) {
                 ++outcome.Imported;
             } else if (outcome.Refused++ == 0) {
@@ -71,6 +81,6 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
             progress(k, outcome.Rows);
     }
     if (const QString failure = transaction.Commit(); !failure.isEmpty())
-        return NothingImported(std::move(outcome), failure);
+        return undone(std::move(outcome), failure);
     return outcome;
 }

@@ -3,6 +3,7 @@
 #include "directory/live_query.h"
 #include "directory/tel_book.h"
 #include "common/configuration.h"
+#include "common/write_problem.h"
 
 #include <QDate>
 #include <QDir>
@@ -12,6 +13,7 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cstdio>
 
 QStringList TSheetExport::Headings()
@@ -27,6 +29,14 @@ QString TSheetExport::DefaultFileName()
 QString TSheetExport::WithExtension(const QString &path)
 {
     return path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive) ? path : path + QStringLiteral(".xlsx");
+}
+
+QString TSheetExport::FailureText(const QString &error, const QString &separator)
+{
+    // The file's format is the operator's to check only when nothing else is known to be wrong.
+    return (TWriteProblem::IsCause(error) ? QStringLiteral("导出数据出错！")
+                                          : QStringLiteral("导出数据出错！请检查文件的格式是否正确！"))
+        + separator + error;
 }
 
 QString TSheetExport::Write(TLiveQuery &list, const QString &path)
@@ -52,16 +62,26 @@ QString TSheetExport::WriteRows(const QString &path, const QStringList &headings
                                 const std::function<bool(QStringList &row)> &next)
 {
     // Written beside the target first, then put in its place.
+    const QString folder = QFileInfo(path).absolutePath();
+    // What the folder and its disk show, said first when something is seen to be wrong.
+    const auto failed = [&folder](const QString &what, int systemError = 0) {
+        const QString cause = TWriteProblem::Of(folder, systemError);
+        return cause.isEmpty() ? what : cause + QStringLiteral("（") + what + QStringLiteral("）");
+    };
     QString temporary;
     {
-        QTemporaryFile placeholder(QFileInfo(path).absolutePath() + QStringLiteral("/.varnex-export-XXXXXX.xlsx"));
+        QTemporaryFile placeholder(folder + QStringLiteral("/.varnex-export-XXXXXX.xlsx"));
         if (!placeholder.open())
-            return QStringLiteral("不能在 %1 写文件: %2").arg(QFileInfo(path).absolutePath(), placeholder.errorString());
+            return failed(QStringLiteral("不能在 %1 写文件: %2").arg(folder, placeholder.errorString()));
         temporary = placeholder.fileName();
     }
+    errno = 0;
     lxw_workbook *book = workbook_new(QFile::encodeName(temporary).constData());
-    if (!book)
-        return QStringLiteral("不能创建 %1").arg(temporary);
+    if (!book) {
+        const int systemError = errno;
+        QFile::remove(temporary);
+        return failed(QStringLiteral("不能创建 %1").arg(temporary), systemError);
+    }
     lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
     for (int c = 0; c < headings.size(); ++c)
         worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
@@ -77,15 +97,19 @@ QString TSheetExport::WriteRows(const QString &path, const QStringList &headings
                 worksheet_write_string(sheet, row, lxw_col_t(c), text.toUtf8().constData(), nullptr);
         }
     }
+    errno = 0;
     const lxw_error rc = workbook_close(book);
     if (rc != LXW_NO_ERROR) {
+        // Judged while the unfinished file still takes its room.
+        const QString why = failed(QStringLiteral("写入失败: %1").arg(QString::fromUtf8(lxw_strerror(rc))), errno);
         QFile::remove(temporary);
-        return QStringLiteral("写入失败: %1").arg(QString::fromUtf8(lxw_strerror(rc)));
+        return why;
     }
     if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0
         && !(QFile::remove(path) && QFile::rename(temporary, path))) {
+        const QString why = failed(QStringLiteral("不能写入 %1").arg(path), errno);
         QFile::remove(temporary);
-        return QStringLiteral("不能写入 %1").arg(path);
+        return why;
     }
     return QString();
 }

@@ -18,6 +18,10 @@ public:
     // path with ".xlsx" added unless it already ends so (in any case).
     static QString WithExtension(const QString &path);
 
+    // What the operator is told when Write or WriteRows failed: the cause first when the folder
+    // or its disk shows it (a full or read-only disk, no permission), else the file's format
+    // is to be checked.
+    static QString FailureText(const QString &error, const QString &separator = QString());
     // Empty on success, else the reason; a closed list is refused.
     static QString Write(TLiveQuery &list, const QString &path);
     // Any table: headings in row 1, then the rows next() fills until it returns false; empty

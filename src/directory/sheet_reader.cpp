@@ -1,5 +1,7 @@
 #include "directory/sheet_reader.h"
 
+#include "directory/xlsx_sheet.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -8,7 +10,6 @@
 #include <ixion/address.hpp>
 #include <ixion/model_context.hpp>
 #include <orcus/orcus_ods.hpp>
-#include <orcus/orcus_xlsx.hpp>
 #include <orcus/spreadsheet/document.hpp>
 #include <orcus/spreadsheet/factory.hpp>
 #include <orcus/spreadsheet/sheet.hpp>
@@ -38,16 +39,34 @@ QList<QStringList> CollectRows(int rowCount, const TCellAt &cellAt)
     return rows;
 }
 
-bool ReadOrcus(const QString &path, bool ods, QList<QStringList> *rows, QString *error)
+bool ReadXlsx(const QString &path, QList<QStringList> *rows, QString *error)
+{
+    QHash<int, TXlsxSheet::TRow> cells;
+    int rowCount = 0;
+    if (!TXlsxSheet::Read(path, TSheetReader::Columns, &cells, &rowCount, error))
+        return false;
+    *rows = CollectRows(rowCount, [&cells](int r, int c) -> QString {
+        const TXlsxSheet::TCell cell = cells.value(r).value(c);
+        switch (cell.Kind) {
+        case TXlsxSheet::TCell::Number: {
+            bool ok = false;
+            const double value = cell.Value.toDouble(&ok);
+            return ok ? TSheetReader::NumberText(value) : cell.Value;
+        }
+        case TXlsxSheet::TCell::Boolean:
+            return cell.Value.trimmed() == QLatin1String("0") ? QStringLiteral("FALSE") : QStringLiteral("TRUE");
+        default: return cell.Value;
+        }
+    });
+    return true;
+}
+
+bool ReadOds(const QString &path, QList<QStringList> *rows, QString *error)
 {
     try {
         orcus::spreadsheet::document doc({1048576, 16384});
         orcus::spreadsheet::import_factory factory(doc);
-        const std::string file = QFile::encodeName(path).toStdString();
-        if (ods)
-            orcus::orcus_ods(&factory).read_file(file);
-        else
-            orcus::orcus_xlsx(&factory).read_file(file);
+        orcus::orcus_ods(&factory).read_file(QFile::encodeName(path).toStdString());
         if (doc.get_sheet_count() == 0) {
             *error = QStringLiteral("文件中没有工作表");
             return false;
@@ -207,8 +226,10 @@ bool TSheetReader::Read(const QString &path, QList<QStringList> *rows, QString *
         return false;
     }
     bool ok = false;
-    if (extension == QLatin1String("xlsx") || extension == QLatin1String("ods"))
-        ok = ReadOrcus(path, extension == QLatin1String("ods"), rows, error);
+    if (extension == QLatin1String("xlsx"))
+        ok = ReadXlsx(path, rows, error);
+    else if (extension == QLatin1String("ods"))
+        ok = ReadOds(path, rows, error);
     else if (extension == QLatin1String("xls"))
         ok = ReadXls(path, rows, error);
     else

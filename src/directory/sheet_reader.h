@@ -6,8 +6,8 @@
 
 // The first worksheet of a directory file as the operator sees its cells: whole numbers without
 // a fraction, other numbers in their shortest exact form, text without surrounding blanks or
-// control characters, empty cells as empty text. Reads .xlsx and .ods (liborcus), .xls
-// (FreeXL), and .csv/.txt (comma or tab separated, UTF-8 or GBK). The format is the file's
+// control characters, empty cells as empty text. Reads .xlsx (its XML parts directly), .ods
+// (liborcus), .xls (FreeXL), and .csv/.txt (comma or tab separated, UTF-8 or GBK). The format is the file's
 // real extension, after its last ".".
 class TSheetReader
 {

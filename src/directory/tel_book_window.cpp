@@ -263,7 +263,7 @@ void TTelBookForm::ExportClick()
     Book.Query.Next(); // the list's cursor ends past the last row
     OpenMessage(this, error.isEmpty() ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"),
                 error.isEmpty() ? QStringLiteral("EXCEL数据导出成功!")
-                                : QStringLiteral("导出数据出错！请检查文件的格式是否正确！\n") + error);
+                                : TSheetExport::FailureText(error, QStringLiteral("\n")));
     if (error.isEmpty() && OpenExported)
         QDesktopServices::openUrl(QUrl::fromLocalFile(path)); // no application to open it is no error
 }

@@ -1,6 +1,7 @@
 #include "directory/directory_store.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/other_program.h"
+#include "support/small_disk.h"
 #include "support/test_support.h"
 
 #include <QNetworkDatagram>
@@ -34,12 +35,13 @@ class TstCommandLine : public QObject
         return env;
     }
     // Runs a command to its end; its standard error in *said.
-    int Command(const QStringList &arguments, QString *said = nullptr)
+    int Command(const QStringList &arguments, QString *said = nullptr, const QString &dataDir = QString())
     {
         QProcess p;
         p.setProcessEnvironment(Environment());
         p.setWorkingDirectory(Dir.path());
-        p.start(QStringLiteral(VARNEX_PROGRAM), arguments + QStringList{QStringLiteral("--data-dir"), Dir.filePath(QStringLiteral("data"))});
+        p.start(QStringLiteral(VARNEX_PROGRAM),
+                arguments + QStringList{QStringLiteral("--data-dir"), dataDir.isEmpty() ? Dir.filePath(QStringLiteral("data")) : dataDir});
         if (!p.waitForFinished(30000))
             return -1;
         if (said)
@@ -100,6 +102,41 @@ private Q_SLOTS:
         QVERIFY2(p.exitCode() == exitCode, qPrintable(output));
         for (const QString &text : printed)
             QVERIFY2(output.contains(text), qPrintable(text + QStringLiteral(" not in: ") + output));
+    }
+
+    // `varnex import` on a nearly full disk (8 MB, 3 MB free, 120,000 rows): nothing of it is
+    // stored, the rows there before stay, the exit status is 1 and the disk is named as the
+    // cause; `varnex export` onto it says the same.
+    void importOnAFullDisk()
+    {
+        TSmallDisk disk(8 * 1024 * 1024);
+        if (!disk.Problem().isEmpty())
+            QSKIP(qPrintable(disk.Problem() + QStringLiteral("; tst_import_export's page-limit rows cover the import")));
+        QString said;
+        QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.csv")}, &said,
+                         disk.Path()),
+                 0);
+        const QString file = Dir.filePath(QStringLiteral("many.csv"));
+        QFile csv(file);
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write("序号,分机号码,分机名称,安装地址\n");
+        for (int r = 1; r <= 120000; ++r)
+            csv.write(QStringLiteral("%1,%2,分机名称%1,安装地址在第%1号巷道\n").arg(r).arg(100000 + r).toUtf8());
+        csv.close();
+        QVERIFY(disk.LeaveFree(3 * 1024 * 1024));
+        QCOMPARE(Command({QStringLiteral("import"), file}, &said, disk.Path()), 1);
+        QVERIFY2(said.contains(QStringLiteral("导入失败，未导入任何记录")) && said.contains(QStringLiteral("磁盘已满")), qPrintable(said));
+        // SQLite's own rollback is finished: no journal is left for the next program, and the
+        // room the import took is free again.
+        QVERIFY(!QFile::exists(disk.Path() + QStringLiteral("/DATA/ChaDB.sqlite-journal")));
+        QVERIFY2(disk.Free() > 2 * 1024 * 1024, qPrintable(QString::number(disk.Free())));
+        // An export onto the same disk, full, names it too, and asks for no format to be checked.
+        QVERIFY(disk.LeaveFree(0));
+        QCOMPARE(Command({QStringLiteral("export"), disk.Path() + QStringLiteral("/list")}, &said, disk.Path()), 1);
+        QVERIFY2(said.contains(QStringLiteral("磁盘已满")) && !said.contains(QStringLiteral("请检查文件的格式")), qPrintable(said));
+        disk.Release();
+        QCOMPARE(Command({QStringLiteral("export"), Dir.filePath(QStringLiteral("after-full"))}, &said, disk.Path()), 0);
+        QVERIFY2(said.contains(QStringLiteral("(50)")), qPrintable(said));
     }
 
     // Headless, with no display: serves the platform, takes an import made beside it, and stops

@@ -1,8 +1,10 @@
 #include "app/varnex_core.h"
 #include "channels/speech.h"
 #include "platform_link/ldtx_frame.h"
+#include "support/small_disk.h"
 #include "support/test_support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -117,6 +119,44 @@ private Q_SLOTS:
             QCOMPARE(p.LastOpened(), TPlayChannels::SoundFileFor(text)); // still the recording
         }
         QCOMPARE(p.Core->LogMemo().Lines().filter(QStringLiteral("通知文字无法合成语音")).size(), 1);
+    }
+
+    // Spoken texts that cannot be kept say why: the disk under DATA mounted read-only (with or
+    // without the folder made before), or a file where the folder should be.
+    void whereSpokenTextsCannotBeKept_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("read-only DATA, no folder yet") << "read-only" << "磁盘只读";
+        QTest::newRow("read-only DATA, folder there") << "read-only, folder" << "磁盘只读";
+        QTest::newRow("a file in place of the folder") << "file" << "不是文件夹";
+    }
+    void whereSpokenTextsCannotBeKept()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, cause);
+        QTemporaryDir dir;
+        std::unique_ptr<TSmallDisk> disk;
+        QString data = dir.filePath(QStringLiteral("DATA"));
+        if (place == QLatin1String("file")) {
+            QVERIFY(QDir().mkpath(data));
+            QFile file(data + QStringLiteral("/speech"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            disk = std::make_unique<TSmallDisk>(1024 * 1024);
+            if (!disk->Problem().isEmpty())
+                QSKIP(qPrintable(disk->Problem()));
+            data = disk->Path() + QStringLiteral("/DATA");
+            QVERIFY(QDir().mkpath(data + (place.endsWith(QLatin1String("folder")) ? QStringLiteral("/speech") : QString())));
+            QVERIFY(disk->MakeReadOnly());
+        }
+        TSpeechCache cache(data + QStringLiteral("/speech"));
+        QSignalSpy failed(&cache, &TSpeechCache::Failed);
+        cache.Request(QStringLiteral("撤离"));
+        QVERIFY(failed.wait(10000));
+        const QString why = failed.first().at(1).toString();
+        QVERIFY2(why.startsWith(cause), qPrintable(why));
+        QVERIFY2(!why.contains(QStringLiteral("No such file")), qPrintable(why));
     }
 };
 

@@ -60,6 +60,44 @@ private Q_SLOTS:
         QVERIFY(log.Lines().first().startsWith(QStringLiteral("电话号码库不可用")));
     }
 
+    // A ChaDB.sqlite that cannot be the directory: what the operator reads, at start or at the
+    // first listing, names the file and says what is wrong with it.
+    void directoryFileThatCannotBeUsed_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a folder in its place") << "folder" << "是一个文件夹";
+        QTest::newRow("a text file in its place") << "text" << "已损坏";
+    }
+    void directoryFileThatCannotBeUsed()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("DATA/ChaDB.sqlite"));
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(file));
+        } else {
+            QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("DATA"))));
+            QFile text(file);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write(QByteArray("序号,分机号码\n").repeated(200));
+        }
+        TDM dm;
+        TLineLog log;
+        TDirectory directory(dm, log);
+        QString why;
+        if (dm.Prepare(dir.path(), &why)) {
+            QCOMPARE(directory.ListTelNumbers(), 0);
+            why = log.Lines().value(0);
+        }
+        QVERIFY2(why.contains(QDir::toNativeSeparators(file)), qPrintable(why));
+        QVERIFY2(why.contains(said), qPrintable(why));
+        // The copy the platform's requests are answered from says the same.
+        directory.Copy().Rows();
+        QVERIFY2(!log.Lines().isEmpty() && log.Lines().last().contains(said), qPrintable(log.Lines().join(QLatin1Char('\n'))));
+    }
+
     void addOrUpdate()
     {
         TStore s;

@@ -7,6 +7,7 @@
 #include "common/line_log.h"
 #include "common/trace_sink.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -15,6 +16,7 @@
 #include <QTest>
 
 #include "support/directory_fixture.h"
+#include "support/small_disk.h"
 #include "support/test_support.h"
 
 #include <ixion/address.hpp>
@@ -114,6 +116,131 @@ private Q_SLOTS:
             QCOMPARE(table[12].section(QLatin1Char('|'), 4, 4), QStringLiteral("NULL")); // sheet row 14: empty 状态
             QCOMPARE(table[5].section(QLatin1Char('|'), 4, 4), QStringLiteral("1")); // sheet row 7: 状态 1
         }
+    }
+
+    // Texts stored every way a writer may store them, in one sheet: shared strings (plain, in
+    // rich-text runs, with a phonetic guide, empty), inline strings (plain, in runs, with kept
+    // blanks), a text formula's last value, a number stored as text, and a row whose cells carry
+    // no reference. Each cell reads as its own text, whatever the others are.
+    // directory-inline-strings.xlsx is made by make-inline-strings.py beside it: the XML parts
+    // written by hand and zipped with Python's zipfile (its shared-string part is named by an
+    // absolute target, as some writers do).
+    void sharedAndInlineStrings()
+    {
+        QList<QStringList> rows;
+        QString why;
+        QVERIFY2(TSheetReader::Read(Fixture(QStringLiteral("directory-inline-strings.xlsx")), &rows, &why), qPrintable(why));
+        QCOMPARE(rows.size(), 7);
+        QCOMPARE(rows[0], TSheetExport::Headings());
+        const auto row = [](const QString &no, const QString &name, const QString &place, const QString &group,
+                            const QString &state, const QString &note) {
+            QStringList cells{QString(), no, name, place, group, "", "", "", "", "", "", "", state, note};
+            return cells;
+        };
+        const QList<QStringList> expected{
+            row("3001", "调度台", "主井口", "1", "0", "井下电话"),
+            row("3002", "绞车房", "副井", "2", "0", "地面"),
+            row("3003", "变电所", "中央泵房", "1", "0", "备用"),
+            row("3004", "风机房", "回风井", "3", "0", ""),
+            row("3005", "水泵房", "井底车场", "2", "0", "井下"),
+            row("3006", "采区", "工作面", "4", "1", "新装"),
+        };
+        for (int r = 1; r < rows.size(); ++r) {
+            QStringList want = expected[r - 1];
+            want[0] = QString::number(r);
+            QCOMPARE(rows[r], want);
+        }
+
+        TStore s;
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-inline-strings.xlsx")), QStringLiteral("a")).Message(),
+                 QStringLiteral("导入成功！"));
+        QCOMPARE(s.Rows(QStringLiteral("select TelNum, TelName, Address, Msg from TelNumber order by TelNum")),
+                 (QStringList{"3001|调度台|主井口|井下电话", "3002|绞车房|副井|地面", "3003|变电所|中央泵房|备用",
+                              "3004|风机房|回风井|", "3005|水泵房|井底车场|井下", "3006|采区|工作面|新装"}));
+    }
+
+    // An import that meets a full disk stores all its rows or none, leaves the rows there before
+    // it as they were, and says that the disk is full. SQLite may roll the transaction back by
+    // itself (a page spill that cannot be written) or only the statement (the directory's page
+    // limit): neither may end with some rows stored, or with rows written one by one outside a
+    // transaction. A disk of 0 bytes means the directory's page limit stands for a full disk.
+    void importOnAFullDisk_data()
+    {
+        QTest::addColumn<qint64>("disk");
+        QTest::addColumn<qint64>("free");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("fits");
+        constexpr qint64 MB = 1024 * 1024;
+        QTest::newRow("8 MB disk, 3 MB free, 120,000 rows") << 8 * MB << 3 * MB << 120000 << false;
+        QTest::newRow("8 MB disk, 3 MB free, 2,000 rows") << 8 * MB << 3 * MB << 2000 << true;
+        QTest::newRow("8 MB disk, 256 KB free, 5,000 rows") << 8 * MB << qint64(256 * 1024) << 5000 << false;
+        QTest::newRow("2 MB disk, 1 MB free, 30,000 rows") << 2 * MB << MB << 30000 << false;
+        QTest::newRow("page limit, 3 MB more, 120,000 rows") << qint64(0) << 3 * MB << 120000 << false;
+        QTest::newRow("page limit, 3 MB more, 2,000 rows") << qint64(0) << 3 * MB << 2000 << true;
+    }
+    void importOnAFullDisk()
+    {
+        QFETCH(qint64, disk);
+        QFETCH(qint64, free);
+        QFETCH(int, rows);
+        QFETCH(bool, fits);
+        TStore s;
+        std::unique_ptr<TSmallDisk> small;
+        if (disk > 0) {
+            small = std::make_unique<TSmallDisk>(disk);
+            if (!small->Problem().isEmpty())
+                QSKIP(qPrintable(small->Problem() + QStringLiteral("; the page-limit rows stand for this one")));
+            QString why;
+            QVERIFY2(s.DM.Prepare(small->Path(), &why), qPrintable(why));
+        }
+        const QString file = s.Dir.filePath(QStringLiteral("many.csv"));
+        {
+            QFile csv(file);
+            QVERIFY(csv.open(QIODevice::WriteOnly));
+            QByteArray text = TSheetExport::Headings().join(QLatin1Char(',')).toUtf8() + "\n";
+            for (int r = 1; r <= rows; ++r)
+                text += QStringLiteral("%1,%2,分机名称%1,安装地址在第%1号巷道,1,2,3,,,,,,0,导入的备注%1\n")
+                            .arg(r).arg(100000 + r).toUtf8();
+            csv.write(text);
+        }
+        for (int n = 1; n <= 10; ++n) // rows already there
+            QCOMPARE(s.Directory.AddTelNumber(QString::number(n), QStringLiteral("原有"), {}, {"1"}, QStringLiteral("0"), {}), QString());
+        const QStringList before = s.Table();
+        if (small) {
+            QVERIFY(small->LeaveFree(free));
+        } else {
+            const QStringList pages = s.Rows(QStringLiteral("pragma page_count"));
+            QVERIFY(!pages.isEmpty());
+            s.Rows(QStringLiteral("pragma max_page_count = %1").arg(pages[0].toLongLong() + free / 4096));
+        }
+
+        const TNumberImport::TOutcome outcome = s.Import.Run(file, QStringLiteral("满"));
+        const QStringList count = s.Rows(QStringLiteral("select count(*) from TelNumber"));
+        if (fits) {
+            QCOMPARE(outcome.Message(), QStringLiteral("导入成功！"));
+            QCOMPARE(outcome.Imported, rows);
+            QCOMPARE(count, QStringList{QString::number(rows + 10)});
+            return;
+        }
+        QVERIFY2(outcome.Message().contains(QStringLiteral("导入失败，未导入任何记录")), qPrintable(outcome.Message()));
+        QVERIFY2(outcome.Message().contains(QStringLiteral("磁盘已满")), qPrintable(outcome.Message()));
+        QCOMPARE(outcome.Imported, 0);
+        QCOMPARE(count, QStringList{"10"});
+        QCOMPARE(s.Table(), before);
+
+        // SQLite's own rollback is finished: no journal is left behind for another program.
+        if (small)
+            QVERIFY(!QFile::exists(small->Path() + QStringLiteral("/DATA/ChaDB.sqlite-journal")));
+        // With room again the directory is whole and takes the next import at once.
+        if (small)
+            small->Release();
+        else
+            s.Rows(QStringLiteral("pragma max_page_count = 1073741823"));
+        QCOMPARE(s.Rows(QStringLiteral("pragma integrity_check")), QStringList{"ok"});
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-sample.csv")), QStringLiteral("b")).Message(), QStringLiteral("导入成功！"));
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"60"});
+        QCOMPARE(s.Rows(QStringLiteral("select min(sequence), max(sequence) from TelNumber where TelNum >= 2001")),
+                 QStringList{"11|60"});
     }
 
     void reimportUpdatesInPlace()
@@ -284,6 +411,51 @@ private Q_SLOTS:
         QVERIFY2(TSheetReader::Read(path, &rows, &why), qPrintable(why));
         QCOMPARE(rows.size(), 100001);
         QCOMPARE(rows.last()[1], QStringLiteral("200000"));
+    }
+
+    // An export that cannot be written says why (a full disk, a read-only disk, a file where
+    // the folder should be) instead of asking for the file's format to be checked, and leaves
+    // no file behind, neither the target nor its unfinished copy.
+    void exportWhereItCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("full disk") << "full" << "磁盘已满";
+        QTest::newRow("read-only disk") << "read-only" << "磁盘只读";
+        QTest::newRow("a file in place of the folder") << "file" << "不是文件夹";
+    }
+    void exportWhereItCannotBeWritten()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, cause);
+        TStore s;
+        std::unique_ptr<TSmallDisk> small;
+        QString folder = s.Dir.filePath(QStringLiteral("notes.txt"));
+        if (place == QLatin1String("file")) {
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            small = std::make_unique<TSmallDisk>(1024 * 1024);
+            if (!small->Problem().isEmpty())
+                QSKIP(qPrintable(small->Problem()));
+            folder = small->Path();
+            QVERIFY(place == QLatin1String("full") ? small->LeaveFree(8 * 1024) : small->MakeReadOnly());
+        }
+        int row = 0;
+        const QString error = TSheetExport::WriteRows(folder + QStringLiteral("/out.xlsx"), TSheetExport::Headings(), [&row](QStringList &cells) {
+            cells = QStringList{QString::number(++row), QString::number(row * 7919 % 100003), QStringLiteral("名称%1").arg(row * 31)};
+            return row <= 20000;
+        });
+        QVERIFY(!error.isEmpty());
+        const QString said = TSheetExport::FailureText(error);
+        QVERIFY2(said.startsWith(QStringLiteral("导出数据出错！") + cause), qPrintable(said));
+        QVERIFY2(!said.contains(QStringLiteral("请检查文件的格式")), qPrintable(said));
+        if (small) {
+            small->Release();
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        }
+        // A failure the folder does not explain still asks for the format to be checked.
+        QVERIFY(TSheetExport::FailureText(QStringLiteral("没有打开的号码列表")).startsWith(QStringLiteral("导出数据出错！请检查文件的格式是否正确！")));
     }
 
     void exportMembersOrNothing()
