@@ -261,7 +261,7 @@ void TTelBookForm::ExportClick()
     const QString error = TSheetExport::Write(Book.Query, path);
     Book.Query.Last();
     Book.Query.Next(); // the list's cursor ends past the last row
-    OpenMessage(this, error.isEmpty() ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("提示信息"),
+    OpenMessage(this, error.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, QStringLiteral("提示信息"),
                 error.isEmpty() ? QStringLiteral("EXCEL数据导出成功!")
                                 : TSheetExport::FailureText(error, QStringLiteral("\n")));
     if (error.isEmpty() && OpenExported)

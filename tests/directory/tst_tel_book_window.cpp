@@ -226,6 +226,7 @@ private Q_SLOTS:
             QVERIFY(box);
             QCOMPARE(box->text(), QStringLiteral("EXCEL数据导出成功!"));
             QCOMPARE(box->windowTitle(), QStringLiteral("提示信息"));
+            QCOMPARE(box->icon(), QMessageBox::Information);
             box->accept();
             QTRY_VERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
             QVERIFY(QFile::exists(path));
@@ -237,6 +238,7 @@ private Q_SLOTS:
             Click("导出");
             QVERIFY(Message());
             QVERIFY(Message()->text().startsWith(QStringLiteral("导出数据出错！请检查文件的格式是否正确！")));
+            QCOMPARE(Message()->icon(), QMessageBox::Warning);
             Message()->accept();
             QVERIFY(!QFile::exists(none));
             Click("退出");
