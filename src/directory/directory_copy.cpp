@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUuid>
 #include <QtEndian>
 
@@ -36,12 +37,26 @@ std::vector<const TDirectoryRows::TPhone *> TDirectoryRows::Members(const QStrin
 
 TDirectoryCopy::TDirectoryCopy(TDM &store, TLineLog &systemLog)
     : Store(store), SystemLog(systemLog),
-      Name(QStringLiteral("DirectoryCopy-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+      Name(QStringLiteral("DirectoryCopy-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      Receiver(std::make_unique<QObject>())
 {
 }
 
 TDirectoryCopy::~TDirectoryCopy()
 {
+    if (Reader) {
+        // The reader's connection goes on its own thread, then the thread.
+        const QString connection = Name + QStringLiteral("-reader");
+        QMetaObject::invokeMethod(ReaderContext.get(), [connection] {
+            if (QSqlDatabase::contains(connection)) {
+                QSqlDatabase::database(connection, false).close();
+                QSqlDatabase::removeDatabase(connection);
+            }
+        }, Qt::BlockingQueuedConnection);
+        Reader->quit();
+        Reader->wait();
+        ReaderContext.reset();
+    }
     if (!QSqlDatabase::contains(Name))
         return;
     QSqlDatabase::database(Name, false).close();
@@ -112,6 +127,15 @@ const TDirectoryRows *TDirectoryCopy::Rows()
     const quint64 writes = TDM::Writes();
     QString error;
     Checked.start();
+    // A large directory is read anew on a thread of its own while the requests are answered
+    // from the rows before it (reading 60,000 rows here would hold the link for most of a
+    // second); the new rows are swapped in when they are complete.
+    if (Loaded && Copy.Phones.size() >= LargeRows) {
+        QSqlQuery now(QSqlDatabase::database(Name, false));
+        const qint64 version = now.exec(QStringLiteral("PRAGMA data_version")) && now.next() ? now.value(0).toLongLong() : -1;
+        ReadInBackground(writes, version);
+        return current;
+    }
     if (!Read(&error)) {
         // Locked by this program's own write: the rows before it are still the committed ones,
         // and the commit is read by the next request. Neither a failure nor another program.
@@ -128,18 +152,17 @@ const TDirectoryRows *TDirectoryCopy::Rows()
     return &Copy;
 }
 
-bool TDirectoryCopy::Read(QString *error)
+bool TDirectoryCopy::ReadRows(const QString &connection, TDirectoryRows &rows, qint64 *version, QString *error)
 {
-    QSqlDatabase db = QSqlDatabase::database(Name, false);
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
     QSqlQuery q(db);
     // One read transaction: both tables and the version as of the same commit.
     if (!q.exec(QStringLiteral("BEGIN"))) {
         *error = TDM::Explain(q.lastError());
         return false;
     }
-    TDirectoryRows rows;
     bool ok = q.exec(QStringLiteral("PRAGMA data_version")) && q.next();
-    const qint64 version = ok ? q.value(0).toLongLong() : -1;
+    *version = ok ? q.value(0).toLongLong() : -1;
     ok = ok && q.exec(QStringLiteral("SELECT GroupNum, GroupName FROM \"Group\" ORDER BY sequence asc"));
     while (ok && q.next()) {
         TDirectoryRows::TGroup group{q.value(0).toInt(), q.value(1).toString(), {}};
@@ -163,10 +186,66 @@ bool TDirectoryCopy::Read(QString *error)
         *error = TDM::Explain(q.lastError());
     q.finish();
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
-    if (!ok)
+    return ok;
+}
+
+bool TDirectoryCopy::Read(QString *error)
+{
+    TDirectoryRows rows;
+    qint64 version = -1;
+    if (!ReadRows(Name, rows, &version, error))
         return false;
     rows.Generation = ++Reads;
     Copy = std::move(rows);
     SeenVersion = version;
     return true;
+}
+
+void TDirectoryCopy::ReadInBackground(quint64 writes, qint64 version)
+{
+    if (Renewing)
+        return;
+    Renewing = true;
+    if (!Reader) {
+        Reader = std::make_unique<QThread>();
+        Reader->setObjectName(QStringLiteral("directory-copy"));
+        ReaderContext = std::make_unique<QObject>();
+        ReaderContext->moveToThread(Reader.get());
+        Reader->start(QThread::LowPriority);
+    }
+    const QString file = Folder + QStringLiteral("ChaDB.sqlite");
+    const QString connection = Name + QStringLiteral("-reader");
+    QObject *back = Receiver.get();
+    QMetaObject::invokeMethod(ReaderContext.get(), [this, back, file, connection, writes, version] {
+        // The reader thread's own connection, never waiting for a lock, as the copy's.
+        QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
+                                                             : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        if (db.databaseName() != file) {
+            db.close();
+            db.setDatabaseName(file);
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+        }
+        auto rows = std::make_shared<TDirectoryRows>();
+        qint64 unused = -1;
+        QString error;
+        const bool ok = (db.isOpen() || db.open()) && ReadRows(connection, *rows, &unused, &error);
+        if (!db.isOpen() && error.isEmpty())
+            error = TDM::Explain(db.lastError());
+        QMetaObject::invokeMethod(back, [this, rows, ok, error, writes, version] {
+            Renewing = false;
+            if (!ok) {
+                if (!(TDM::IsBusy(error) && TDM::Writing()))
+                    Fail(error);
+                Checked.invalidate();
+                return;
+            }
+            rows->Generation = ++Reads;
+            Copy = std::move(*rows);
+            // What the copy's own connection saw before the read began: a commit after that
+            // shows as a new version at the next look and is read then.
+            SeenVersion = version;
+            SeenWrites = writes;
+            Succeed();
+        });
+    });
 }

@@ -3,7 +3,11 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
+
+class QObject;
+class QThread;
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
@@ -65,6 +69,11 @@ public:
     const TDirectoryRows *Rows();
     // The next request looks at the file again at once.
     void Expire() { Checked.invalidate(); }
+    // From this many extensions on, a copy is read anew on a thread of its own and swapped in
+    // when complete; the requests meanwhile are answered from the rows before.
+    static constexpr size_t LargeRows = 5000;
+    // A read on that thread is under way.
+    bool IsRenewing() const { return Renewing; }
 
     static QString UnreadableText() { return QStringLiteral("电话号码库暂时无法读取，平台的请求按上次读取的号码应答: "); }
     static QString NeverReadText() { return QStringLiteral("电话号码库无法读取，平台的请求按空号码库应答: "); }
@@ -73,6 +82,8 @@ public:
 private:
     bool Open();
     bool Read(QString *error);
+    static bool ReadRows(const QString &connection, TDirectoryRows &rows, qint64 *version, QString *error);
+    void ReadInBackground(quint64 writes, qint64 version);
     // The operator is told once when reading starts to fail, and once when it works again.
     void Fail(const QString &why);
     void Succeed();
@@ -90,4 +101,8 @@ private:
     qint64 SeenVersion = -1;
     QElapsedTimer Checked;
     qint64 RecheckMs = DefaultRecheckMs;
+    bool Renewing = false;
+    std::unique_ptr<QObject> Receiver;      // on the copy's thread: takes the rows read on the other
+    std::unique_ptr<QThread> Reader;        // started with the first large read
+    std::unique_ptr<QObject> ReaderContext; // lives on Reader
 };

@@ -175,6 +175,34 @@ private Q_SLOTS:
         QCOMPARE(l.ListingCount(LdtxFrame::GroupListQuery), 1);
     }
 
+    // A large directory is read anew on a thread of its own: the request right after a commit
+    // is answered at once from the rows before it, and the new rows are swapped in when read.
+    void aLargeCopyIsRenewedBesideTheLink()
+    {
+        TLiveLink l;
+        TDirectoryCopy &copy = l.Core->Directory().Copy();
+        QVERIFY(l.Core->TelBook()
+                    .Initialise({QStringLiteral("10000"), QStringLiteral("1"), QStringLiteral("是"), QStringLiteral("1"), {}, {},
+                                 QString::number(TDirectoryCopy::LargeRows + 1000)})
+                    .isEmpty());
+        const TDirectoryRows *rows = copy.Rows(); // read here: the copy before was small
+        QVERIFY(rows && !copy.IsRenewing());
+        const size_t before = rows->Phones.size();
+        const quint64 generation = rows->Generation;
+        QCOMPARE(before, TDirectoryCopy::LargeRows + 1000);
+        QVERIFY(l.Core->Directory().Query().Execute(QStringLiteral("insert into TelNumber(TelNum, sequence) values (?, ?)"),
+                                                    {2001, 999999}));
+        rows = copy.Rows();
+        QCOMPARE(rows->Phones.size(), before); // not read on this thread
+        QCOMPARE(rows->Generation, generation);
+        QVERIFY(copy.IsRenewing());
+        QTRY_VERIFY(!copy.IsRenewing());
+        rows = copy.Rows();
+        QCOMPARE(rows->Phones.size(), before + 1);
+        QVERIFY(rows->Generation > generation);
+        QCOMPARE(l.ListingCount(LdtxFrame::GroupListQuery), 0);
+    }
+
     // The program's own commit is in the very next listing, without waiting for the copy's
     // look at the file (set to an hour here), also right after a read that failed.
     void ownCommitIsAnsweredAtOnce_data()
