@@ -238,6 +238,17 @@ void TPlayChannels::Begin(int channel, TPlayRequest request)
             break;
         chn.CalledNumbers[size_t(chn.CalledCount++)] = number;
     }
+    ShowRequest(channel, request);
+    Q_EMIT RequestStarted(channel, request);
+    chn.Undialled = std::move(request);
+    PlayManager(PlayStart, channel);
+}
+
+void TPlayChannels::ShowRequest(int channel, const TPlayRequest &request)
+{
+    if (channel < 0 || channel >= Count)
+        return;
+    TPlayChn &chn = PlayChn[size_t(channel)];
     for (const QString &line : request.NumberLines)
         chn.NumberMemo.Add(line);
     chn.StartTimeLabel = StartTimeText();
@@ -245,9 +256,6 @@ void TPlayChannels::Begin(int channel, TPlayRequest request)
     chn.PlayCountLabel = request.PlayCountLabel;
     chn.TotalLabel = request.TotalLabel;
     Q_EMIT DetailsChanged(channel);
-    Q_EMIT RequestStarted(channel, request);
-    chn.Undialled = std::move(request);
-    PlayManager(PlayStart, channel);
 }
 
 void TPlayChannels::StartNext(int channel)

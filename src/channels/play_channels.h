@@ -100,6 +100,8 @@ public:
     // A call starts at once, on a disabled channel too; a notification it displaces before its
     // keys were sent waits at the head of the queue.
     void Call(int channel, TPlayRequest request);
+    // The request's texts in the channel's box, 启动时间 now (also for one that is not carried out).
+    void ShowRequest(int channel, const TPlayRequest &request);
     // Date and time as channel boxes show them.
     static QString StartTimeText();
 

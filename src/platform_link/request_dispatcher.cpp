@@ -205,16 +205,9 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
 void TRequestDispatcher::NoMembers(const TPlayRequest &request)
 {
     // Nothing to dial. An idle box shows what was asked; a running notification's box is left alone.
-    TPlayChn &chn = Channels.Channel(0);
-    if (chn.State == ChnIdle || chn.State == ChnBlocked) {
-        for (const QString &line : request.NumberLines)
-            chn.NumberMemo.Add(line);
-        chn.PlayCountLabel = request.PlayCountLabel;
-        chn.TotalLabel = request.TotalLabel;
-        chn.StartTimeLabel = TPlayChannels::StartTimeText();
-        chn.CallTypeLabel = request.CallTypeLabel;
-        Channels.DetailsUpdated(0);
-    }
+    const uint8_t state = Channels.Channel(0).State;
+    if (state == ChnIdle || state == ChnBlocked)
+        Channels.ShowRequest(0, request);
     Record(request, THistory::NoMembers());
 }
 
