@@ -65,11 +65,14 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
                                       QStringLiteral("Run without windows and without a display (a service)."));
     const QCommandLineOption traffic(QStringLiteral("traffic"),
                                      QStringLiteral("Headless: write the traffic lines to standard error too."));
-    const QCommandLineOption dataDir(QStringLiteral("data-dir"), QStringLiteral("The folder that holds DATA/."),
+    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
+                                     QStringLiteral("The folder that holds DATA/ (and key.dat; and Zelvane.conf, when there)."),
                                      QStringLiteral("DIR"));
     const QCommandLineOption label(QStringLiteral("label"), QStringLiteral("import: the label of this import (标注)."),
                                    QStringLiteral("TEXT"));
-    parser.addOptions({headless, traffic, dataDir, label});
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Without windows: Qt's and the media system's own messages too."));
+    parser.addOptions({headless, traffic, verbose, dataDir, label});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export or check-keys"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("the file of import or export"),
@@ -104,6 +107,7 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     }
     line.Headless = parser.isSet(headless);
     line.Traffic = parser.isSet(traffic);
+    line.Verbose = parser.isSet(verbose);
     line.DataDir = parser.value(dataDir);
     line.Label = parser.value(label);
     const QStringList rest = parser.positionalArguments();

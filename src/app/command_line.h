@@ -8,6 +8,7 @@ struct TCommandLine
 {
     bool Headless = false;
     bool Traffic = false;   // headless: traffic lines too
+    bool Verbose = false;   // without windows: Qt's and the media system's own messages too
     QString DataDir;        // --data-dir
     QString Label;          // import: the label of this import (default: today's date)
     QString Command;        // empty (run), "import", "export" or "check-keys"

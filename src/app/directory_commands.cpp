@@ -104,9 +104,9 @@ int Export(const QString &dataDir, const QString &file)
     return 0;
 }
 
-int CheckKeys(const QString &dataDir, const QString &keyFile)
+int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &settingsFile)
 {
-    TSettingsStore settings;
+    TSettingsStore settings(settingsFile);
     settings.Open();
     TConfiguration config;
     QStringList errors;

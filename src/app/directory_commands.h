@@ -11,6 +11,6 @@ namespace TDirectoryCommands {
 int Import(const QString &dataDir, const QString &file, const QString &label);
 int Export(const QString &dataDir, const QString &file);
 // Extensions without a key on the current keyboard, and number keys not in the directory.
-int CheckKeys(const QString &dataDir, const QString &keyFile);
+int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &settingsFile);
 
 } // namespace TDirectoryCommands

@@ -4,38 +4,29 @@
 #include "app/varnex_core.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-
-#include <cstdio>
-
-
-namespace {
-
-void Write(const QString &text)
-{
-    const QByteArray bytes = (THeadlessRunner::LogLine(text) + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-} // namespace
+#include <QDir>
 
 THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent) : QObject(parent), Core(core)
 {
-    const auto write = [](const TLogLine &line) { Write(line.Text()); };
-    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, write);
+    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, [this](const TLogLine &line) { Log.Write(line.Level(), line.Text()); });
     // One line per notification once its keys have left, with the time it took.
-    connect(&Core.History(), &THistory::NoticeDone, this, [](const TNotice &notice) { Write(notice.Summary()); });
+    connect(&Core.History(), &THistory::NoticeDone, this,
+            [this](const TNotice &notice) { Log.Write(TLogLevel::Info, notice.Summary()); });
+    // The links' state, which the window shows in its status labels.
+    connect(&Core.PlatformLink(), &TPlatformLink::LinkUp, this,
+            [this](const QString &peer) { Log.Write(TLogLevel::Notice, QStringLiteral("安检监控平台通讯连上 %1").arg(peer)); });
+    connect(&Core.PlatformLink(), &TPlatformLink::LinkQuiet, this, [this](qint64 seconds) {
+        Log.Write(TLogLevel::Warning, QStringLiteral("安检监控平台通讯中断：%1 秒没有收到数据").arg(seconds));
+    });
+    connect(&Core.PlatformLink(), &TPlatformLink::LinkResumed, this,
+            [this](const QString &peer) { Log.Write(TLogLevel::Notice, QStringLiteral("安检监控平台通讯恢复 %1").arg(peer)); });
+    connect(&Core.HostLink(), &THostLink::LinkUp, this,
+            [this](const QString &host) { Log.Write(TLogLevel::Notice, QStringLiteral("调度主机通讯连上 %1").arg(host)); });
+    connect(&Core.HostLink(), &THostLink::LinkLost, this,
+            [this] { Log.Write(TLogLevel::Warning, QStringLiteral("调度主机通讯中断")); });
     Core.CommMsg().SetShown(traffic);
     if (traffic)
-        connect(&Core.CommMsg(), &TLineLog::LineAdded, this, write);
-}
-
-QString THeadlessRunner::LogLine(const QString &text)
-{
-    QString line = text;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + line;
+        connect(&Core.CommMsg(), &TLineLog::LineAdded, this, [this](const TLogLine &line) { Log.Write(TLogLevel::Debug, line.Text()); });
 }
 
 int THeadlessRunner::Run()
@@ -43,18 +34,29 @@ int THeadlessRunner::Run()
     auto *signals_ = new TStopSignals(this);
     connect(signals_, &TStopSignals::StopAsked, this, &THeadlessRunner::Stop);
     Core.FormCreate();
+    const QStringList blocking = Core.ServeProblems();
     for (const QString &error : Core.StartupErrors())
-        Write(error);
+        Log.Write(blocking.contains(error) ? TLogLevel::Error : TLogLevel::Warning, error);
+    const QString where = QStringLiteral("设置文件 %1，数据文件夹 %2")
+                              .arg(QDir::toNativeSeparators(Core.Settings().Path()), QDir::toNativeSeparators(Core.Config().DataDir));
+    if (!blocking.isEmpty()) {
+        // A service that cannot serve says so with its status, so it is restarted or noticed.
+        Core.FormDestroy();
+        Log.Write(TLogLevel::Error, QStringLiteral("Varnex 无法工作，已退出（%1）。").arg(where));
+        return 1;
+    }
     Core.StartTimers();
-    Write(QStringLiteral("Varnex 已启动（无窗口）：安检侧接收端口 %1，主机侧接收端口 %2，电话号码库 %3")
-              .arg(QString::number(Core.Config().CommRecIpPort), QString::number(Core.Config().RecIpPort),
-                   Core.DirectoryStore().Folder()));
+    const QString ports = QStringLiteral("安检侧接收端口 %1，主机侧接收端口 %2")
+                              .arg(QString::number(Core.Config().CommRecIpPort), QString::number(Core.Config().RecIpPort));
+    Log.Write(TLogLevel::Notice, QStringLiteral("Varnex 已启动（无窗口）：%1，%2").arg(ports, where));
+    Manager.Ready(ports);
     return QCoreApplication::exec();
 }
 
 void THeadlessRunner::Stop()
 {
+    Manager.Stopping();
     Core.FormDestroy();
-    Write(QStringLiteral("Varnex 已停止。"));
+    Log.Write(TLogLevel::Notice, QStringLiteral("Varnex 已停止。"));
     QCoreApplication::exit(0);
 }

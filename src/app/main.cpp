@@ -2,14 +2,18 @@
 #include "app/directory_commands.h"
 #include "app/headless_runner.h"
 #include "app/install_paths.h"
+#include "app/service_log.h"
 #include "app/main_form.h"
 #include "app/stop_signals.h"
 #include "app/varnex_core.h"
 #include "widgets/qt_texts.h"
-#include "keyboard/key_table.h"
+#include "common/settings_store.h"
+#include "directory/directory_store.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
@@ -28,6 +32,32 @@ QStringList Arguments(int argc, char *argv[])
     return arguments;
 }
 
+void Say(const QString &text)
+{
+    std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+}
+
+// Qt would abort without one; the window system is named by the environment or by -platform.
+bool HasDisplay(int argc, char *argv[])
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "-platform" || argument == "--platform" || argument.startsWith("-platform=")
+            || argument.startsWith("--platform="))
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return true;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -44,23 +74,46 @@ int main(int argc, char *argv[])
         std::fputs(line.Say.toLocal8Bit().constData(), line.ExitCode == 0 ? stdout : stderr);
         return line.ExitCode;
     }
+    const bool windows = !line.Headless && line.Command.isEmpty();
+    if (windows && !HasDisplay(argc, argv)) {
+        std::fputs("varnex: 没有图形显示 (DISPLAY 和 WAYLAND_DISPLAY 都未设置)。作为服务运行请加 --headless。\n"
+                   "varnex: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); to run as a service, add --headless.\n",
+                   stderr);
+        return 1;
+    }
+    if (!windows)
+        TServiceLog::KeepLibraryMessages(line.Verbose);
     // Windows only when the program runs with them; the rest needs no display.
-    std::unique_ptr<QCoreApplication> app = line.Headless || !line.Command.isEmpty()
-        ? std::make_unique<QCoreApplication>(argc, argv)
-        : std::make_unique<QApplication>(argc, argv);
+    std::unique_ptr<QCoreApplication> app = windows ? std::make_unique<QApplication>(argc, argv)
+                                                    : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Varnex"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNEX_VERSION));
 
     const QString dataDir = TInstallPaths::DataDir(line.DataDir);
+    const QString settingsFile = TInstallPaths::SettingsFile(dataDir, !line.DataDir.isEmpty());
+    const QString keyFile = TInstallPaths::KeyFile(dataDir);
+    if (!line.Command.isEmpty()) {
+        Say(QStringLiteral("数据文件夹 %1，设置文件 %2")
+                .arg(QDir::toNativeSeparators(dataDir),
+                     QDir::toNativeSeparators(settingsFile.isEmpty() ? TSettingsStore::DefaultPath() : settingsFile)));
+        // A command that only reads must not make an empty directory and report 0 rows from it.
+        if (line.Command != QLatin1String("import") && !QFileInfo::exists(TDM::FileIn(dataDir))) {
+            Say(QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)：请用 --data-dir 指定程序使用的数据文件夹。")
+                    .arg(QDir::toNativeSeparators(dataDir), QDir::toNativeSeparators(TDM::FileIn(dataDir))));
+            return 1;
+        }
+    }
     if (line.Command == QLatin1String("import"))
         return TDirectoryCommands::Import(dataDir, line.File, line.Label);
     if (line.Command == QLatin1String("export"))
         return TDirectoryCommands::Export(dataDir, line.File);
     if (line.Command == QLatin1String("check-keys"))
-        return TDirectoryCommands::CheckKeys(dataDir, TKeyTable::FileName());
+        return TDirectoryCommands::CheckKeys(dataDir, keyFile, settingsFile);
 
     TCoreOptions options;
     options.DataDir = dataDir;
+    options.SettingsPath = settingsFile;
+    options.KeyFile = keyFile;
     options.SoundDir = TInstallPaths::SoundDir();
     TVarnexCore core(options);
     if (line.Headless)

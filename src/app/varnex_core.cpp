@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTemporaryFile>
 
 TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     : QObject(parent), Options(std::move(options)), Store(Options.SettingsPath)
@@ -45,6 +46,7 @@ TVarnexCore::~TVarnexCore()
 void TVarnexCore::FormCreate()
 {
     Errors.clear();
+    Blocking.clear();
     // 1
     ResetRunState();
     // 2
@@ -59,6 +61,8 @@ void TVarnexCore::FormCreate()
     Configuration.SoundDir = folder(Options.SoundDir);
     // 3
     Store.Open();
+    if (!Store.Problem().isEmpty())
+        Block(QStringLiteral("设置文件 %1 无法读取: %2（按默认值运行，设置不会写入）").arg(Store.Path(), Store.Problem()));
     if (!Store.RepeatedNames().isEmpty())
         SystemLog.Add(QStringLiteral("设置文件 %1 中 %2 出现了不止一次：用的是最后一行的值。")
                           .arg(Store.Path(), Store.RepeatedNames().join(QStringLiteral("、"))));
@@ -109,6 +113,12 @@ void TVarnexCore::FormCreate()
     PlayChannels->SetSpeech(SpeechCache.get());
 }
 
+void TVarnexCore::Block(const QString &problem)
+{
+    Errors << problem;
+    Blocking << problem;
+}
+
 void TVarnexCore::ResetRunState()
 {
     PlayChannels->ClearNumbers();
@@ -120,10 +130,10 @@ void TVarnexCore::OpenEndpoints()
     QString why;
     Platform.Close();
     if (!Platform.Open(Configuration.CommRecIpPort, &why))
-        Errors << QStringLiteral("安检侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.CommRecIpPort), why);
+        Block(QStringLiteral("安检侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.CommRecIpPort), why));
     Host.Close();
     if (!Host.Open(Configuration.RecIpPort, &why))
-        Errors << QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.RecIpPort), why);
+        Block(QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.RecIpPort), why));
 }
 
 void TVarnexCore::LoadKeyTable()
@@ -156,8 +166,15 @@ void TVarnexCore::PrepareDirectoryStore()
     if (!DM.Prepare(Configuration.DataDir, &why)) {
         LogMon(why);
         // Every query would answer an empty directory; the operator is told why.
-        SystemLog.Add(QStringLiteral("电话号码库不可用: ") + why);
-    } else if (const QString problem = DM.EnsureIndexes(); !problem.isEmpty()) {
+        SystemLog.Add({QStringLiteral("电话号码库不可用: ") + why, TLogLevel::Error});
+        Blocking << QStringLiteral("电话号码库不可用: ") + why;
+        return;
+    }
+    // The history, spoken texts and every edit are written here; a folder that only reads
+    // would lose them one by one, each with a message of its own.
+    if (QTemporaryFile probe(DM.Folder() + QStringLiteral("write-check-XXXXXX")); !probe.open())
+        Block(QStringLiteral("数据文件夹 %1 无法写入: %2").arg(QDir::toNativeSeparators(DM.Folder()), probe.errorString()));
+    if (const QString problem = DM.EnsureIndexes(); !problem.isEmpty()) {
         SystemLog.Add(QStringLiteral("电话号码库的号码索引未能建立，查找号码会较慢: ") + problem);
     }
 }

@@ -55,6 +55,10 @@ public:
     // cannot bind stays closed; each such problem is one line of StartupErrors().
     void FormCreate();
     QStringList StartupErrors() const { return Errors; }
+    // Of those, what keeps this copy from doing its work: an endpoint that could not be bound,
+    // a data folder that cannot be written, settings that cannot be read. A service with any
+    // of them should not pretend to run.
+    QStringList ServeProblems() const { return Blocking; }
     void StartTimers();
     // Shutdown: the switch endpoint is released first, then the platform endpoint.
     void FormDestroy();
@@ -94,6 +98,7 @@ public:
     QTimer &Timer1() { return Timer1Tick; }
 
 private:
+    void Block(const QString &problem); // a start-up error that keeps this copy from serving
     void ResetRunState();       // step 1
     void OpenEndpoints();       // step 6
     void LoadKeyTable();        // step 9
@@ -128,6 +133,7 @@ private:
     TFailureDigest Failures;
     QElapsedTimer Clock;
     QStringList Errors;
+    QStringList Blocking;
     bool Released = false;
     bool Started = false; // the platform endpoint was bound: 启动 recorded
 };

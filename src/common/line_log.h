@@ -5,7 +5,11 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdint>
 #include <deque>
+
+// How much a line matters, numbered as syslog and the journal number their priorities.
+enum class TLogLevel : uint8_t { Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
 
 // One line of a log: a text, or a frame kept as its bytes and written out as hex only when
 // someone reads it (a full reply is 1,400 bytes but a 4,400-character line, and most lines of
@@ -14,13 +18,15 @@ class TLogLine
 {
 public:
     TLogLine() = default;
-    TLogLine(const QString &text) : Prefix(text) {} // NOLINT: a text is a line
+    // A line of the system message memo is something gone wrong unless it says otherwise.
+    TLogLine(const QString &text, TLogLevel level = TLogLevel::Warning) : Prefix(text), Importance(level) {} // NOLINT: a text is a line
     // prefix, every byte as two hex digits followed by separator, then suffix.
     static TLogLine Frame(const QString &prefix, const QByteArray &bytes, char separator, const QString &suffix);
 
     QString Text() const;
     // The length of Text(), without making it.
     qsizetype Length() const;
+    TLogLevel Level() const { return Importance; }
 
 private:
     QString Prefix;
@@ -28,6 +34,7 @@ private:
     QString Suffix;
     char Separator = ' ';
     bool IsFrame = false;
+    TLogLevel Importance = TLogLevel::Warning;
 };
 Q_DECLARE_METATYPE(TLogLine)
 

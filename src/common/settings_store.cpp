@@ -50,9 +50,18 @@ void TSettingsStore::Load()
 {
     Values.clear();
     Repeated.clear();
+    Unreadable.clear();
     QFile file(FilePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return; // unreadable or not a file: every value reads as missing
+    if (QFileInfo(FilePath).isDir()) {
+        Unreadable = QStringLiteral("是一个文件夹");
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Every value reads as missing; a file that is simply not there yet is no problem.
+        if (file.exists())
+            Unreadable = file.errorString();
+        return;
+    }
     const QString text = QString::fromUtf8(file.read(MaxFileSize));
     for (QString line : text.split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
@@ -95,6 +104,8 @@ bool TSettingsStore::Write(const QString &name, const QString &value, QString *e
     if (name.isEmpty() || name.contains(QLatin1Char('=')) || name.contains(QLatin1Char('\n'))
         || value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
         return fail(QStringLiteral("无效的设置名称或值: %1").arg(name));
+    if (!Unreadable.isEmpty())
+        return fail(QStringLiteral("设置文件 %1 无法读取 (%2)，不写入，以免覆盖其中的设置。").arg(FilePath, Unreadable));
 
     auto updated = Values;
     bool found = false;

@@ -23,6 +23,9 @@ public:
     QString Read(const QString &name) const;
     // Names the file gives more than once (the last line wins), as last opened.
     QStringList RepeatedNames() const { return Repeated; }
+    // Why the file, which exists, could not be read at the last Open; empty when it was read.
+    // Nothing is written over such a file: its values would be lost.
+    QString Problem() const { return Unreadable; }
     // False, with the reason in error, when the value could not be stored.
     bool Write(const QString &name, const QString &value, QString *error = nullptr);
 
@@ -33,4 +36,5 @@ private:
     // In file order; the spelling of a name is kept from the first time it was written.
     std::vector<std::pair<QString, QString>> Values;
     QStringList Repeated;
+    QString Unreadable;
 };

@@ -73,7 +73,7 @@ int TDirectory::Listed(bool ok)
     const QString problem = QStringLiteral("电话号码库不可用 (%1): %2").arg(QDir::toNativeSeparators(Store.File()), SharedQuery.LastError());
     if (!Reported.contains(problem)) {
         Reported.insert(problem);
-        SystemLog.Add(problem);
+        SystemLog.Add({problem, TLogLevel::Error});
     }
     return 0;
 }

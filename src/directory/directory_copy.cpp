@@ -85,14 +85,14 @@ bool TDirectoryCopy::Open()
 void TDirectoryCopy::Fail(const QString &why)
 {
     if (!Failing)
-        SystemLog.Add((Loaded ? UnreadableText() : NeverReadText()) + why);
+        SystemLog.Add({(Loaded ? UnreadableText() : NeverReadText()) + why, Loaded ? TLogLevel::Warning : TLogLevel::Error});
     Failing = true;
 }
 
 void TDirectoryCopy::Succeed()
 {
     if (Failing)
-        SystemLog.Add(ReadableAgainText());
+        SystemLog.Add({ReadableAgainText(), TLogLevel::Notice});
     Failing = false;
 }
 

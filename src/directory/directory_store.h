@@ -38,6 +38,8 @@ public:
     QString Folder() const { return Path; }
     // The directory file itself, DATA/ChaDB.sqlite.
     QString File() const { return Path.isEmpty() ? QString() : Path + QStringLiteral("ChaDB.sqlite"); }
+    // The directory file Prepare(dataDir) would open, without opening or making anything.
+    static QString FileIn(const QString &dataDir) { return dataDir + QStringLiteral("/DATA/ChaDB.sqlite"); }
     // Why the directory file cannot be opened, naming it: a folder in its place, else the
     // file with the driver's words.
     QString OpenProblem(const QString &driverText = QString()) const;

@@ -29,15 +29,19 @@ void THistory::Open(const QString &folder)
     Writer->moveToThread(&Thread);
     connect(&Thread, &QThread::finished, Writer, &QObject::deleteLater);
     connect(Writer, &THistoryWriter::Failed, this,
-            [this](const QString &why) { Q_EMIT Said(QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(FilePath, why)); });
+            [this](const QString &why) {
+                Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(FilePath, why), TLogLevel::Error});
+            });
     connect(Writer, &THistoryWriter::Writable, this, [this](qint64 dropped) {
-        Q_EMIT Said(dropped == 0 ? QStringLiteral("通知记录可以写入了: %1").arg(FilePath)
-                                 : QStringLiteral("通知记录可以写入了: %1（其间最早的 %2 条记录因积压过多已丢弃）")
-                                       .arg(FilePath, QString::number(dropped)));
+        if (dropped == 0)
+            Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1").arg(FilePath), TLogLevel::Notice});
+        else
+            Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1（其间最早的 %2 条记录因积压过多已丢弃）").arg(FilePath, QString::number(dropped)),
+                         TLogLevel::Error});
     });
     connect(Writer, &THistoryWriter::Dropping, this, [this](qint64 limitBytes) {
-        Q_EMIT Said(QStringLiteral("通知记录积压超过 %1 MB，开始丢弃最早的记录（可以写入时说出丢弃了多少条）")
-                        .arg(limitBytes >> 20));
+        Q_EMIT Said({QStringLiteral("通知记录积压超过 %1 MB，开始丢弃最早的记录（可以写入时说出丢弃了多少条）").arg(limitBytes >> 20),
+                     TLogLevel::Error});
     });
     Thread.setObjectName(QStringLiteral("history"));
     Thread.start(QThread::LowPriority);
@@ -56,8 +60,8 @@ void THistory::Close()
     QMetaObject::invokeMethod(Writer, &THistoryWriter::Close, Qt::BlockingQueuedConnection);
     // The writer's thread waits now: what it could not write is said here, before the program ends.
     if (const int unwritten = Writer->Unwritten(); unwritten > 0 || Writer->DroppedCount() > 0)
-        Q_EMIT Said(QStringLiteral("通知记录 %1 在程序停止时仍无法写入：%2 条记录未写入，%3 条早先已因积压丢弃。")
-                        .arg(FilePath, QString::number(unwritten), QString::number(Writer->DroppedCount())));
+        Q_EMIT Said({QStringLiteral("通知记录 %1 在程序停止时仍无法写入：%2 条记录未写入，%3 条早先已因积压丢弃。")
+                        .arg(FilePath, QString::number(unwritten), QString::number(Writer->DroppedCount())), TLogLevel::Error});
     Thread.quit();
     Thread.wait();
     Writer = nullptr; // deleted on its thread's end

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/line_log.h"
 #include "history/notice.h"
 
 #include <QObject>
@@ -59,7 +60,7 @@ public:
 
 Q_SIGNALS:
     // A line for the system message memo (the file cannot be written, or can again).
-    void Said(const QString &line);
+    void Said(const TLogLine &line);
     // A notification's keys have left: it is complete, latency included.
     void NoticeDone(const TNotice &notice);
     void ChannelNoticeChanged(int channel);

@@ -64,11 +64,14 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
     }
     LastHeardMs = now;
     const bool wasUp = Up;
+    const bool wasQuiet = Quiet;
     Up = true;
     Quiet = false;
     SetConnectedText(SendFailing ? SendFailedText() : PeerUpText);
     if (!wasUp)
         Q_EMIT LinkUp(peer);
+    else if (wasQuiet)
+        Q_EMIT LinkResumed(peer);
 }
 
 void TPlatformLink::Supervise(qint64 atMs)
@@ -78,8 +81,11 @@ void TPlatformLink::Supervise(qint64 atMs)
     const qint64 silentMs = (atMs < 0 ? Clock.elapsed() : atMs) - LastHeardMs;
     if (silentMs < qint64(Config.CommSilenceSeconds) * 1000)
         return;
+    const bool wasQuiet = Quiet;
     Quiet = true;
     SetConnectedText(QuietText(silentMs / 1000));
+    if (!wasQuiet)
+        Q_EMIT LinkQuiet(silentMs / 1000);
 }
 
 TPlatformLink::THealth TPlatformLink::Health() const

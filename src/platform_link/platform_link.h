@@ -76,6 +76,9 @@ Q_SIGNALS:
     // A frame could not be sent; line says where to and why.
     void SendFailed(const QString &line);
     void LinkUp(const QString &peer);
+    // Nothing heard for CommSilenceSeconds after being up; heard again after that.
+    void LinkQuiet(qint64 seconds);
+    void LinkResumed(const QString &peer);
 
 private:
     void SetConnectedText(const QString &text);

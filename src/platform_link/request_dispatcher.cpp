@@ -209,6 +209,9 @@ void TRequestDispatcher::NoMembers(const TPlayRequest &request)
     if (state == ChnIdle || state == ChnBlocked)
         Channels.ShowRequest(0, request);
     Record(request, THistory::NoMembers());
+    // Nobody is called: a directory or group that is not what the platform expects.
+    SystemLog.Add(QStringLiteral("%1 (消息ID:%2 目标:%3) 未执行：无成员（电话号码库中没有该目标的号码）。")
+                      .arg(request.Kind, QString::number(request.MessageId), request.Target));
 }
 
 void TRequestDispatcher::Offer(const TPlayRequest &request)
