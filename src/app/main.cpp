@@ -55,9 +55,11 @@ int main(int argc, char *argv[])
     if (line.Command == QLatin1String("import"))
         return TDirectoryCommands::Import(dataDir, line.File, line.Label);
     if (line.Command == QLatin1String("export"))
-        return TDirectoryCommands::Export(dataDir, line.File);
+        return TDirectoryCommands::Export(dataDir, line.File, line.Force);
     if (line.Command == QLatin1String("check-keys"))
         return TDirectoryCommands::CheckKeys(dataDir, TKeyTable::FileName());
+    if (line.Command == QLatin1String("groups"))
+        return TDirectoryCommands::InitGroups(dataDir, line.GroupsFrom, line.GroupsTo);
 
     TCoreOptions options;
     options.DataDir = dataDir;
