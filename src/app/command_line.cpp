@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "common/configuration.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -51,10 +53,16 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         "Varnex 煤炭安全监控系统联动控制通讯平台 / coal-mine linkage and communication platform.\n"
         "Without a command it runs: with its window, or with --headless as a service.\n\n"
         "Commands (they work while the program itself runs on the same directory):\n"
-        "  import FILE   导入: add or update extensions from .xlsx/.xls/.ods/.csv/.txt\n"
-        "  export FILE   导出: write every extension to FILE (.xlsx)\n"
-        "  check-keys    list extensions without a key on the current keyboard, and keys whose\n"
-        "                number is not in the directory"));
+        "  import FILE          导入: add or update extensions from .xlsx/.xls/.ods/.csv/.txt\n"
+        "  export FILE          导出: write every extension to FILE, as .xlsx or as .csv\n"
+        "                       (UTF-8, comma separated); FILE without an extension gets\n"
+        "                       .xlsx. A FILE that exists is replaced only with --force\n"
+        "  check-keys           list extensions without a key on the current keyboard, and keys\n"
+        "                       whose number is not in the directory, on standard output; exit\n"
+        "                       status 1 when it lists any, 2 when it cannot check\n"
+        "  groups init FROM TO  初始化组: add the call groups FROM to TO (named \"N组\", at most\n"
+        "                       10000, numbers 1 to 2147483647) after the directory's groups;\n"
+        "                       refused when one of them is there already"));
     const QCommandLineOption help = parser.addHelpOption();
     // Help is printed without a QCoreApplication, which would name the program.
     const auto helpText = [&parser] {
@@ -68,15 +76,19 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                      QStringLiteral("The folder that holds DATA/ (and key.dat; and Zelvane.conf, when there)."),
                                      QStringLiteral("DIR"));
-    const QCommandLineOption label(QStringLiteral("label"), QStringLiteral("import: the label of this import (标注)."),
+    const QCommandLineOption label(QStringLiteral("label"),
+                                   QStringLiteral("import: the label (标注) stored with the rows it writes, at most 10 "
+                                                  "bytes of GBK (5 汉字); default: today's date."),
                                    QStringLiteral("TEXT"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
-    parser.addOptions({headless, traffic, verbose, dataDir, label});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export or check-keys"),
+    const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
+    parser.addOptions({headless, traffic, verbose, dataDir, label, force});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys or groups"),
                                  QStringLiteral("[command]"));
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("the file of import or export"),
-                                 QStringLiteral("[FILE]"));
+    parser.addPositionalArgument(QStringLiteral("arguments"),
+                                 QStringLiteral("the FILE of import or export; init FROM TO of groups"),
+                                 QStringLiteral("[arguments...]"));
     const auto fail = [&line, &helpText](const QString &why) {
         line.Say = why + QStringLiteral("\n\n") + helpText();
         line.ExitCode = 2;
@@ -110,6 +122,7 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     line.Verbose = parser.isSet(verbose);
     line.DataDir = parser.value(dataDir);
     line.Label = parser.value(label);
+    line.Force = parser.isSet(force);
     const QStringList rest = parser.positionalArguments();
     line.Command = rest.value(0);
     line.File = rest.value(1);
@@ -117,6 +130,27 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         return line;
     if (line.Command == QLatin1String("check-keys"))
         return rest.size() == 1 ? line : fail(QStringLiteral("check-keys takes no file"));
+    if (line.Command == QLatin1String("groups")) {
+        if (rest.value(1) != QLatin1String("init") || rest.size() != 4)
+            return fail(QStringLiteral("groups needs: groups init FROM TO"));
+        line.File.clear();
+        const struct
+        {
+            const char *Name;
+            int *Value;
+        } numbers[] = {{"FROM", &line.GroupsFrom}, {"TO", &line.GroupsTo}};
+        for (int i = 0; i < 2; ++i)
+            if (!ParseDecimalInt(rest[2 + i], numbers[i].Value) || *numbers[i].Value < 1)
+                return fail(QStringLiteral("groups init: %1 \"%2\" is not a group number (a whole number from 1 to 2147483647)")
+                                .arg(QLatin1String(numbers[i].Name), rest[2 + i]));
+        if (line.GroupsFrom > line.GroupsTo)
+            return fail(QStringLiteral("groups init: FROM %1 is greater than TO %2").arg(line.GroupsFrom).arg(line.GroupsTo));
+        if (qint64(line.GroupsTo) - line.GroupsFrom + 1 > MostGroups)
+            return fail(QStringLiteral("groups init: %1 to %2 are %3 groups, more than %4 at once")
+                            .arg(QString::number(line.GroupsFrom), QString::number(line.GroupsTo),
+                                 QString::number(qint64(line.GroupsTo) - line.GroupsFrom + 1), QString::number(MostGroups)));
+        return line;
+    }
     if (line.Command != QLatin1String("import") && line.Command != QLatin1String("export"))
         return fail(QStringLiteral("unknown command: ") + line.Command);
     if (rest.size() != 2)

@@ -11,8 +11,13 @@ struct TCommandLine
     bool Verbose = false;   // without windows: Qt's and the media system's own messages too
     QString DataDir;        // --data-dir
     QString Label;          // import: the label of this import (default: today's date)
-    QString Command;        // empty (run), "import", "export" or "check-keys"
+    bool Force = false;     // export: replace an existing file
+    QString Command;        // empty (run), "import", "export", "check-keys" or "groups"
     QString File;           // import / export
+    int GroupsFrom = 0;     // groups init: the first and the last group number
+    int GroupsTo = 0;
+    // The most groups one `groups init` makes: more is taken for a mistyped number.
+    static constexpr int MostGroups = 10000;
     // Set when the program should only print this and end with ExitCode (help, version, errors).
     QString Say;
     int ExitCode = 0;

@@ -3,15 +3,18 @@
 #include "common/configuration.h"
 #include "common/line_log.h"
 #include "common/settings_store.h"
+#include "common/text_cut.h"
+#include "common/trace_sink.h"
 #include "directory/directory.h"
 #include "directory/directory_store.h"
 #include "directory/live_query.h"
 #include "directory/number_import.h"
 #include "directory/sheet_export.h"
+#include "directory/tel_book.h"
 #include "keyboard/key_table.h"
 
 #include <QDate>
-#include <QLocale>
+#include <QFileInfo>
 #include <QSet>
 
 #include <cstdio>
@@ -22,11 +25,38 @@
 
 namespace {
 
+// text as a terminal may show it: a control character (from a file's cells, say) would move
+// the cursor or change colours, so it is shown as its code instead.
+QString Printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        const bool pair = c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        if (pair) {
+            shown += c;
+            shown += text[++i];
+        } else if (c == QLatin1Char('\n') || c == QLatin1Char('\t')
+                   || (c.category() != QChar::Other_Control && !c.isSurrogate())) {
+            shown += c;
+        } else {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return shown;
+}
+
+void Write(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = (Printable(text) + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
 void Say(const QString &text)
 {
-    const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    Write(stderr, text);
 }
 
 bool OnTerminal()
@@ -70,14 +100,19 @@ namespace TDirectoryCommands {
 
 int Import(const QString &dataDir, const QString &file, const QString &label)
 {
+    // The column would keep only the label's start: a label typed here is refused instead.
+    if (CutToGbkBytes(label, TNumberImport::LabelBytes) != label) {
+        Say(QStringLiteral("标注 \"%1\" 太长：最多 %2 个字节（%3 个汉字），未导入任何记录。")
+                .arg(label, QString::number(TNumberImport::LabelBytes), QString::number(TNumberImport::LabelBytes / 2)));
+        return 1;
+    }
     TOpened opened(dataDir);
     if (!opened.Ok)
         return 1;
     TNumberImport import(opened.Directory, opened.Store);
     const bool progress = OnTerminal();
-    const auto outcome = import.Run(file,
-                                    label.isEmpty() ? QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)
-                                                    : label,
+    // The same date whatever the locale, and one that fits the label's column.
+    const auto outcome = import.Run(file, label.isEmpty() ? QDate::currentDate().toString(Qt::ISODate) : label,
                                     [progress](int done, int total) {
                                         if (progress && (done % 500 == 0 || done == total))
                                             std::fprintf(stderr, "\r导入数量:%d/%d", done, total);
@@ -88,19 +123,35 @@ int Import(const QString &dataDir, const QString &file, const QString &label)
     return outcome.Error.isEmpty() && outcome.Refused == 0 ? 0 : 1;
 }
 
-int Export(const QString &dataDir, const QString &file)
+int Export(const QString &dataDir, const QString &file, bool force)
 {
+    QString refused;
+    const QString path = TSheetExport::TargetOf(file, &refused);
+    if (path.isEmpty()) {
+        Say(QStringLiteral("导出数据出错！") + refused);
+        return 1;
+    }
+    const QFileInfo target(path);
+    if (target.isDir()) {
+        Say(QStringLiteral("导出数据出错！%1 是一个文件夹，不能写成文件。").arg(path));
+        return 1;
+    }
+    if (target.exists() && !force) {
+        Say(QStringLiteral("导出数据出错！文件 %1 已存在，未改动；要替换它请加 --force。").arg(path));
+        return 1;
+    }
     TOpened opened(dataDir);
     TLiveQuery list(opened.Store.Connection());
     if (!opened.ListExtensions(list, QStringLiteral("导出数据出错！")))
         return 1;
-    const QString path = TSheetExport::WithExtension(file);
     const QString error = TSheetExport::Write(list, path);
     if (!error.isEmpty()) {
         Say(TSheetExport::FailureText(error));
         return 1;
     }
-    Say(QStringLiteral("EXCEL数据导出成功! %1 (%2)").arg(path, QString::number(list.RecordCount())));
+    Say(QStringLiteral("%1数据导出成功! %2 (%3)")
+            .arg(TSheetExport::IsCsv(path) ? QStringLiteral("CSV") : QStringLiteral("EXCEL"), path,
+                 QString::number(list.RecordCount())));
     return 0;
 }
 
@@ -113,21 +164,24 @@ int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &set
     config.ReadKeyboard(settings, errors);
     for (const QString &error : errors)
         Say(error);
+    // Like other checkers: 1 says what was checked is wrong, 2 that it could not be checked.
+    constexpr int CannotCheck = 2;
     TKeyTable keys;
     QString why;
     if (!keys.Load(keyFile, &why)) {
         Say(QStringLiteral("未能读取键位数据 %1: %2").arg(keyFile, why));
-        return 1;
+        return CannotCheck;
     }
     const int keyboard = config.CurrentKeyboard;
     if (keyboard < 0 || keyboard >= TKeyTable::Keyboards) {
         Say(QStringLiteral("当前键盘号 %1 不在 0 到 7 之间。").arg(keyboard));
-        return 1;
+        return CannotCheck;
     }
     TOpened opened(dataDir);
     TLiveQuery list(opened.Store.Connection());
     if (!opened.ListExtensions(list, QStringLiteral("电话号码库不可用: ")))
-        return 1;
+        return CannotCheck;
+    const auto show = [](const QString &line) { Write(stdout, line); };
     QSet<int> numbers;
     int keyless = 0;
     for (list.First(); !list.Eof(); list.Next()) {
@@ -135,7 +189,7 @@ int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &set
         numbers.insert(number);
         if (!keys.findkeycode(number, keyboard)) {
             ++keyless;
-            Say(QStringLiteral("无键位: %1 %2").arg(QString::number(number), list.Value(QStringLiteral("TelName")).toString()));
+            show(QStringLiteral("无键位: %1 %2").arg(QString::number(number), list.Value(QStringLiteral("TelName")).toString()));
         }
     }
     int unknown = 0;
@@ -146,11 +200,65 @@ int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &set
         if (value == 0 || TKeyTable::GetKeyName(value) != QString::number(value) || numbers.contains(value))
             continue;
         ++unknown;
-        Say(QStringLiteral("不在电话号码库中: 键位 %1*%2 行%3 号码 %4")
+        show(QStringLiteral("不在电话号码库中: 键位 %1*%2 行%3 号码 %4")
                 .arg(QString::number(module), QString::number(column), QString::number(row), QString::number(value)));
     }
-    Say(QStringLiteral("键盘 %1: %2 个分机无键位，%3 个键位的号码不在电话号码库中。")
-            .arg(QString::number(keyboard), QString::number(keyless), QString::number(unknown)));
+    show(QStringLiteral("键盘 %1: %2 个分机无键位，%3 个键位的号码不在电话号码库中。")
+              .arg(QString::number(keyboard), QString::number(keyless), QString::number(unknown)));
+    return keyless + unknown > 0 ? 1 : 0;
+}
+
+int InitGroups(const QString &dataDir, int from, int to)
+{
+    TOpened opened(dataDir);
+    if (!opened.Ok)
+        return 1;
+    TTraceSink trace;
+    TTelBook book(opened.Store, trace);
+    book.ShowAllGroups();
+    TLiveQuery &groups = book.GroupQuery;
+    if (!groups.IsOpen()) {
+        Say(QStringLiteral("初始化组失败，未写入任何记录：") + groups.LastError());
+        return 1;
+    }
+    QStringList there;
+    qint64 lastSequence = 0;
+    for (groups.First(); !groups.Eof(); groups.Next()) {
+        const qint64 number = groups.Value(QStringLiteral("GroupNum")).toLongLong();
+        if (number >= from && number <= to)
+            there << QString::number(number);
+        lastSequence = qMax(lastSequence, groups.Value(QStringLiteral("sequence")).toLongLong());
+    }
+    if (!there.isEmpty()) {
+        Say(QStringLiteral("初始化组未进行，未写入任何记录：组 %1 已在电话号码库中。").arg(there.join(QStringLiteral("、"))));
+        return 1;
+    }
+    // After the last row, numbered on from the largest sequence: nothing there is overwritten,
+    // whatever gaps deletions left.
+    const int count = to - from + 1;
+    const qint64 position = qMax<qint64>(lastSequence, groups.RecordCount()) + 1;
+    if (position + count - 1 > INT32_MAX) {
+        Say(QStringLiteral("初始化组未进行，未写入任何记录：组表的序号已用到 %1。").arg(lastSequence));
+        return 1;
+    }
+    TTelBook::TRun run;
+    run.StartNum = QString::number(from);
+    run.StartPos = QString::number(position);
+    run.RepairName = QStringLiteral("是");
+    run.Len = QString::number(count);
+    const QString error = book.InitialiseGroups(run);
+    book.ShowAllGroups();
+    int made = 0;
+    for (groups.First(); !groups.Eof(); groups.Next()) {
+        const qint64 number = groups.Value(QStringLiteral("GroupNum")).toLongLong();
+        made += number >= from && number <= to;
+    }
+    if (!error.isEmpty()) {
+        Say(QStringLiteral("初始化组出错：%1（已写入 %2 个组）").arg(error, QString::number(made)));
+        return 1;
+    }
+    Say(QStringLiteral("初始化组成功! 组 %1 到 %2（%3 个，名称 \"%1组\" 起），分组总数 %4。")
+            .arg(QString::number(from), QString::number(to), QString::number(made), QString::number(book.GroupCount)));
     return 0;
 }
 

@@ -8,9 +8,15 @@
 // the result is the exit status: 0 when everything went well.
 namespace TDirectoryCommands {
 
+// label empty: today's date.
 int Import(const QString &dataDir, const QString &file, const QString &label);
-int Export(const QString &dataDir, const QString &file);
-// Extensions without a key on the current keyboard, and number keys not in the directory.
+// file: .xlsx, .csv, or no extension (.xlsx added); an existing file is replaced only with force.
+int Export(const QString &dataDir, const QString &file, bool force);
+// Extensions without a key on the current keyboard, and number keys not in the directory,
+// listed on standard output. 0 when there are none, 1 when there are, 2 when it cannot check.
 int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &settingsFile);
+// The groups from..to appended after the directory's groups, as the directory window's
+// 初始化组 writes them; none of them when one is there already.
+int InitGroups(const QString &dataDir, int from, int to);
 
 } // namespace TDirectoryCommands

@@ -97,18 +97,22 @@ int main(int argc, char *argv[])
                 .arg(QDir::toNativeSeparators(dataDir),
                      QDir::toNativeSeparators(settingsFile.isEmpty() ? TSettingsStore::DefaultPath() : settingsFile)));
         // A command that only reads must not make an empty directory and report 0 rows from it.
-        if (line.Command != QLatin1String("import") && !QFileInfo::exists(TDM::FileIn(dataDir))) {
+        const bool onlyReads = line.Command == QLatin1String("export") || line.Command == QLatin1String("check-keys");
+        if (onlyReads && !QFileInfo::exists(TDM::FileIn(dataDir))) {
             Say(QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)：请用 --data-dir 指定程序使用的数据文件夹。")
                     .arg(QDir::toNativeSeparators(dataDir), QDir::toNativeSeparators(TDM::FileIn(dataDir))));
-            return 1;
+            return line.Command == QLatin1String("check-keys") ? 2 : 1; // check-keys: 2 is "could not check"
+
         }
     }
     if (line.Command == QLatin1String("import"))
         return TDirectoryCommands::Import(dataDir, line.File, line.Label);
     if (line.Command == QLatin1String("export"))
-        return TDirectoryCommands::Export(dataDir, line.File);
+        return TDirectoryCommands::Export(dataDir, line.File, line.Force);
     if (line.Command == QLatin1String("check-keys"))
         return TDirectoryCommands::CheckKeys(dataDir, keyFile, settingsFile);
+    if (line.Command == QLatin1String("groups"))
+        return TDirectoryCommands::InitGroups(dataDir, line.GroupsFrom, line.GroupsTo);
 
     TCoreOptions options;
     options.DataDir = dataDir;

@@ -33,7 +33,7 @@ QString TDirectory::GetTelNumberAmount()
 
 QString TDirectory::AddTelNumber(const QString &TelNum, const QString &TelName, const QString &Address,
                                  const QStringList &groupNos, const QString &Status, const QString &Msg,
-                                 bool *conversionError)
+                                 const QString &importLabel, bool *conversionError)
 {
     if (conversionError)
         *conversionError = false;
@@ -57,6 +57,9 @@ QString TDirectory::AddTelNumber(const QString &TelNum, const QString &TelName, 
     for (int slot = 0; ok && slot < 8; ++slot)
         ok = q.Assign(QStringLiteral("GroupNo%1").arg(slot + 1), groupNos.value(slot), &error);
     ok = ok && q.Assign(QStringLiteral("Status"), Status, &error) && q.Assign(QStringLiteral("Msg"), Msg, &error);
+    // A directory made without the column still takes its rows, unmarked.
+    if (ok && !importLabel.isEmpty() && q.Columns().contains(QStringLiteral("ImpFlag"), Qt::CaseInsensitive))
+        ok = q.Assign(QStringLiteral("ImpFlag"), importLabel, &error);
     if (!ok && conversionError)
         *conversionError = true;
     ok = ok && q.Post(&error);

@@ -32,9 +32,10 @@ public:
     // Adds an extension, or updates the first row found with TelNum. Empty when stored, else
     // why not (nothing is written for that row); conversionError tells a number or state that
     // is not a whole number from a row the store refused. An empty TelNum writes nothing.
+    // importLabel, when given, marks the row with the import that wrote it last (ImpFlag).
     QString AddTelNumber(const QString &TelNum, const QString &TelName, const QString &Address,
                          const QStringList &groupNos, const QString &Status, const QString &Msg,
-                         bool *conversionError = nullptr);
+                         const QString &importLabel = QString(), bool *conversionError = nullptr);
 
     // Listings on the shared handle; the row count is 0 when the listing cannot be made, and the
     // operator is told once on the system message memo.

@@ -4,6 +4,7 @@
 #include "directory/directory_store.h"
 #include "directory/sheet_reader.h"
 
+#include <QFileInfo>
 
 QString TNumberImport::TOutcome::Message() const
 {
@@ -44,7 +45,14 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
     if (!TSheetReader::Read(path, &rows, &outcome.Error))
         return outcome;
 
-    outcome.Rows = int(rows.size()) - 1;
+    outcome.Rows = qMax(int(rows.size()) - 1, 0);
+    if (outcome.Rows == 0) {
+        const QString name = QFileInfo(path).fileName();
+        outcome.Error = QStringLiteral("导入 0 条：")
+            + (QFileInfo(path).size() == 0 ? QStringLiteral("文件 %1 是空的（0 字节）。").arg(name)
+                                           : QStringLiteral("文件 %1 中标题行之下没有数据行（读到 A 列为空的第一行为止）。").arg(name));
+        return outcome;
+    }
     // One transaction: rows before a conversion error stay; a failed commit stores nothing.
     TWriteTransaction transaction(Store.Connection());
     if (!transaction.BeginError().isEmpty())
@@ -61,7 +69,7 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
         if (!cells[1].isEmpty()) {
             bool conversion = false;
             const QString why =
-                Directory.AddTelNumber(cells[1], cells[2], cells[3], cells.mid(4, 8), cells[12], cells[13], &conversion);
+                Directory.AddTelNumber(cells[1], cells[2], cells[3], cells.mid(4, 8), cells[12], cells[13], label, &conversion);
             if (conversion) {
                 outcome.Error = QStringLiteral("第 %1 行: ").arg(k + 1) + why;
                 break;
@@ -82,5 +90,8 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
     }
     if (const QString failure = transaction.Commit(); !failure.isEmpty())
         return undone(std::move(outcome), failure);
+    if (outcome.Error.isEmpty() && outcome.Imported == 0 && outcome.Refused == 0)
+        outcome.Error = QStringLiteral("导入 0 条：%1 的 %2 个数据行都没有分机号码（B 列）。")
+                            .arg(QFileInfo(path).fileName(), QString::number(outcome.Rows));
     return outcome;
 }

@@ -24,8 +24,13 @@ public:
     // After every row: rows done so far and all data rows.
     using TProgress = std::function<void(int done, int total)>;
 
+    // The label is stored with every row the import writes (ImpFlag, varchar(10)), cut to
+    // this many GBK bytes as every text of the directory is cut to its column.
+    static constexpr int LabelBytes = 10;
+
     TNumberImport(TDirectory &directory, TDM &store);
 
+    // A file without one 分机号码 to store ends with an error too: "导入 0 条" and why.
     TOutcome Run(const QString &path, const QString &label, const TProgress &progress = {});
 
 private:

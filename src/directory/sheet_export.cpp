@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <xlsxwriter.h>
@@ -29,6 +30,22 @@ QString TSheetExport::DefaultFileName()
 QString TSheetExport::WithExtension(const QString &path)
 {
     return path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive) ? path : path + QStringLiteral(".xlsx");
+}
+
+QString TSheetExport::TargetOf(const QString &file, QString *error)
+{
+    const QString extension = QFileInfo(file).suffix();
+    if (extension.isEmpty())
+        return file + QStringLiteral(".xlsx");
+    if (extension.compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0 || IsCsv(file))
+        return file;
+    *error = QStringLiteral("不能导出为 \"%1\" 文件：可导出 .xlsx 或 .csv（没有扩展名时加 .xlsx）。").arg(extension);
+    return QString();
+}
+
+bool TSheetExport::IsCsv(const QString &path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
 }
 
 QString TSheetExport::FailureText(const QString &error, const QString &separator)
@@ -68,6 +85,24 @@ QString TSheetExport::WriteRows(const QString &path, const QStringList &headings
         const QString cause = TWriteProblem::Of(folder, systemError);
         return cause.isEmpty() ? what : cause + QStringLiteral("（") + what + QStringLiteral("）");
     };
+    if (IsCsv(path)) {
+        // Written beside the target and put in its place by commit(), with the permissions a
+        // new file gets.
+        QSaveFile csv(path);
+        if (!csv.open(QIODevice::WriteOnly))
+            return failed(QStringLiteral("不能在 %1 写文件: %2").arg(folder, csv.errorString()));
+        errno = 0;
+        // The byte order mark lets spreadsheet applications take the Chinese texts as UTF-8.
+        bool ok = csv.write("\xEF\xBB\xBF") == 3 && csv.write(CsvLine(headings)) >= 0;
+        for (QStringList cells; ok && next(cells);)
+            ok = csv.write(CsvLine(cells)) >= 0;
+        const int systemError = errno;
+        if (ok && csv.commit())
+            return QString();
+        const QString why = failed(QStringLiteral("写入失败: %1").arg(csv.errorString()), errno ? errno : systemError);
+        csv.cancelWriting();
+        return why;
+    }
     QString temporary;
     {
         QTemporaryFile placeholder(folder + QStringLiteral("/.varnex-export-XXXXXX.xlsx"));
@@ -112,4 +147,19 @@ QString TSheetExport::WriteRows(const QString &path, const QStringList &headings
         return why;
     }
     return QString();
+}
+
+QByteArray TSheetExport::CsvLine(const QStringList &cells)
+{
+    QStringList quoted;
+    for (const QString &cell : cells) {
+        // Quoted when the text holds what would end the cell or the row, or blanks at its ends
+        // that an unquoted cell would lose.
+        const bool quote = cell.contains(QLatin1Char(',')) || cell.contains(QLatin1Char('"'))
+            || cell.contains(QLatin1Char('\n')) || cell.contains(QLatin1Char('\r')) || cell.contains(QLatin1Char('\t'))
+            || (!cell.isEmpty() && (cell.front().isSpace() || cell.back().isSpace()));
+        quoted << (quote ? QLatin1Char('"') + QString(cell).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"')
+                         : cell);
+    }
+    return (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
 }

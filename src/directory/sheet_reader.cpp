@@ -145,15 +145,30 @@ bool ReadXls(const QString &path, QList<QStringList> *rows, QString *error)
     return true;
 }
 
-QStringList SplitCsvLine(const QString &line, QChar separator)
+// Records of comma- or tab-separated text. A cell opened by a quote (after blanks at most) runs
+// to its closing quote, separators and line breaks included, so a cell written with a line
+// break reads back whole. False, with the line it opened on, when a quote is never closed: the
+// rest of the file would otherwise vanish into one cell.
+bool SplitDelimited(const QString &text, QChar separator, QList<QStringList> *records, int *openLine)
 {
     QStringList cells;
     QString cell;
     bool quoted = false;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        const QChar c = line[i];
+    int line = 1, quoteLine = 0;
+    const auto endRecord = [&] {
+        if (cell.endsWith(QLatin1Char('\r')))
+            cell.chop(1);
+        cells << cell;
+        *records << cells;
+        cells.clear();
+        cell.clear();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('\n'))
+            ++line;
         if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == QLatin1Char('"')) {
+            if (c == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
                 cell += c;
                 ++i;
             } else if (c == QLatin1Char('"')) {
@@ -163,16 +178,37 @@ QStringList SplitCsvLine(const QString &line, QChar separator)
             }
         } else if (c == QLatin1Char('"') && cell.trimmed().isEmpty()) {
             quoted = true;
+            quoteLine = line;
             cell.clear();
         } else if (c == separator) {
             cells << cell;
             cell.clear();
+        } else if (c == QLatin1Char('\n')) {
+            endRecord();
         } else {
             cell += c;
         }
     }
-    cells << cell;
-    return cells;
+    if (quoted) {
+        *openLine = quoteLine;
+        return false;
+    }
+    if (!cell.isEmpty() || !cells.isEmpty())
+        endRecord();
+    return true;
+}
+
+// What a file read as text turns out to be when it is no text at all: a spreadsheet given a
+// text file's extension, or other binary data. Empty for text.
+QString NotText(const QByteArray &bytes)
+{
+    if (bytes.startsWith(QByteArrayView("PK\x03\x04", 4)))
+        return QStringLiteral("文件内容是 zip 压缩的电子表格（.xlsx 或 .ods），不是 .csv/.txt 文本；请把扩展名改回 .xlsx 或 .ods 再导入");
+    if (bytes.startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")))
+        return QStringLiteral("文件内容是 .xls 电子表格（或有密码的 .xlsx），不是 .csv/.txt 文本；请把扩展名改回 .xls 再导入");
+    if (const qsizetype at = bytes.indexOf('\0'); at >= 0)
+        return QStringLiteral("文件在第 %1 字节处有 NUL 字节，是二进制文件，不是 .csv/.txt 文本").arg(at + 1);
+    return QString();
 }
 
 bool ReadText(const QString &path, QList<QStringList> *rows, QString *error)
@@ -183,22 +219,37 @@ bool ReadText(const QString &path, QList<QStringList> *rows, QString *error)
         return false;
     }
     const QByteArray bytes = file.readAll();
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError()) {
-        QStringDecoder gbk("GBK");
-        text = gbk.isValid() ? QString(gbk.decode(bytes)) : QString::fromLocal8Bit(bytes);
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    QString text;
+    // A spreadsheet application's "Unicode text" is UTF-16 with its byte order mark.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder utf16(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        text = utf16.decode(bytes.sliced(2));
+    } else {
+        if (const QString what = NotText(bytes); !what.isEmpty()) {
+            *error = what;
+            return false;
+        }
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        text = utf8.decode(bytes);
+        if (utf8.hasError()) {
+            QStringDecoder gbk("GBK");
+            text = gbk.isValid() ? QString(gbk.decode(bytes)) : QString::fromLocal8Bit(bytes);
+        }
     }
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    const QChar separator = lines.value(0).contains(QLatin1Char('\t')) ? QLatin1Char('\t') : QLatin1Char(',');
-    *rows = CollectRows(int(lines.size()), [&lines, separator](int r, int c) {
-        QString line = lines[r];
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        return SplitCsvLine(line, separator).value(c);
-    });
+    const QChar separator = text.left(text.indexOf(QLatin1Char('\n'))).contains(QLatin1Char('\t')) ? QLatin1Char('\t') : QLatin1Char(',');
+    QList<QStringList> records;
+    int openLine = 0;
+    if (!SplitDelimited(text, separator, &records, &openLine)) {
+        *error = QStringLiteral("第 %1 行的引号没有配对（到文件末尾也没有结束的引号）").arg(openLine);
+        return false;
+    }
+    *rows = CollectRows(int(records.size()), [&records](int r, int c) { return records[r].value(c); });
     return true;
 }
 
@@ -217,8 +268,19 @@ bool TSheetReader::Read(const QString &path, QList<QStringList> *rows, QString *
         *error = QStringLiteral("不支持的文件类型 \"%1\"：可导入 .xlsx、.xls、.ods、.csv、.txt 文件。").arg(extension);
         return false;
     }
-    if (!QFileInfo(path).isFile() || !QFileInfo(path).isReadable()) {
-        *error = QStringLiteral("不能打开文件 %1").arg(path);
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        *error = QStringLiteral("不能打开文件 %1: 是一个文件夹，不是文件").arg(path);
+        return false;
+    }
+    // A pipe or a device would block the reader or never end.
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("不能打开文件 %1: 不是普通文件（设备或管道）").arg(path);
+        return false;
+    }
+    if (QFile file(path); !file.open(QIODevice::ReadOnly)) {
+        *error = info.exists() ? QStringLiteral("不能打开文件 %1: %2").arg(path, file.errorString())
+                               : QStringLiteral("不能打开文件 %1: 文件不存在（%2）").arg(path, file.errorString());
         return false;
     }
     if (IsPasswordProtected(path)) {

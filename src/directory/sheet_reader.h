@@ -7,8 +7,10 @@
 // The first worksheet of a directory file as the operator sees its cells: whole numbers without
 // a fraction, other numbers in their shortest exact form, text without surrounding blanks or
 // control characters, empty cells as empty text. Reads .xlsx (its XML parts directly), .ods
-// (liborcus), .xls (FreeXL), and .csv/.txt (comma or tab separated, UTF-8 or GBK). The format is the file's
-// real extension, after its last ".".
+// (liborcus), .xls (FreeXL), and .csv/.txt (comma or tab separated, UTF-8, GBK or UTF-16 with
+// its byte order mark; a quoted cell may hold separators and line breaks). The format is the
+// file's real extension, after its last "."; a .csv/.txt that holds a spreadsheet or other
+// binary data is refused as such.
 class TSheetReader
 {
 public:
