@@ -102,7 +102,6 @@ int main(int argc, char *argv[])
             Say(QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)：请用 --data-dir 指定程序使用的数据文件夹。")
                     .arg(QDir::toNativeSeparators(dataDir), QDir::toNativeSeparators(TDM::FileIn(dataDir))));
             return line.Command == QLatin1String("check-keys") ? 2 : 1; // check-keys: 2 is "could not check"
-
         }
     }
     if (line.Command == QLatin1String("import"))
