@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QTextStream>
@@ -282,6 +283,42 @@ int Switch(const QCommandLineParser &args)
     return QCoreApplication::exec();
 }
 
+// A key.dat for a drill: the numbers on keyboard's number keys from module 1 on (module 0 is
+// where consoles keep their function keys), every other key empty.
+int Keys(const QCommandLineParser &args, const QStringList &numbers)
+{
+    const QString out = args.value(QStringLiteral("out"));
+    bool ok = false;
+    const int keyboard = args.value(QStringLiteral("keyboard")).toInt(&ok);
+    if (out.isEmpty() || !ok || keyboard < 0 || keyboard >= TKeyTable::Keyboards)
+        return Fail(QStringLiteral("keys needs --out FILE and --keyboard 0..7"));
+    if (QFileInfo::exists(out) && !args.isSet(QStringLiteral("force")))
+        return Fail(QStringLiteral("%1 exists; --force replaces it").arg(out), 1);
+    QList<int32_t> values;
+    for (const QString &item : numbers) {
+        // NUMBER or FIRST-LAST
+        const QStringList ends = item.split(QLatin1Char('-'));
+        bool firstOk = false, lastOk = ends.size() == 1;
+        const int first = ends[0].toInt(&firstOk);
+        const int last = ends.size() == 2 ? ends[1].toInt(&lastOk) : first;
+        if (ends.size() > 2 || !firstOk || !lastOk || first <= 0 || last < first || last - first >= TKeyTable::SearchedKeys)
+            return Fail(QStringLiteral("not a number or FIRST-LAST: ") + item);
+        for (int number = first; number <= last; ++number)
+            values << number;
+    }
+    constexpr int FirstKey = 64; // module 1, column 0, row 0
+    if (values.isEmpty() || values.size() > TKeyTable::SearchedKeys - FirstKey)
+        return Fail(QStringLiteral("keys takes 1 to %1 numbers").arg(TKeyTable::SearchedKeys - FirstKey));
+    TKeyTable table;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        table.KeyTable[size_t(keyboard * TKeyTable::KeysPerKeyboard + FirstKey + i)] = values[i];
+    QString why;
+    if (!table.Save(out, &why))
+        return Fail(QStringLiteral("cannot write %1: %2").arg(out, why), 1);
+    Out() << QStringLiteral("keys: %1 numbers on keyboard %2 written to %3\n").arg(values.size()).arg(keyboard).arg(out);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -294,10 +331,12 @@ int main(int argc, char *argv[])
         "Stands in for the monitoring platform or the dispatching switch.\n"
         "  varnex-sim platform --to HOST:PORT --listen PORT [--check-type T] [--repeat N --rate R]\n"
         "             group-list | device-status | voice GROUP TEXT COUNT | call CALLER CALLED | raw HEX\n"
-        "  varnex-sim switch --listen PORT --to HOST:PORT [--key-file key.dat] [--count N] [--seconds S]"));
+        "  varnex-sim switch --listen PORT --to HOST:PORT [--key-file key.dat] [--count N] [--seconds S]\n"
+        "  varnex-sim keys --keyboard K --out key.dat [--force] NUMBER|FIRST-LAST ...\n"
+        "             a key.dat for a drill: the numbers on keyboard K's keys from module 1 on"));
     args.addHelpOption();
     args.addVersionOption();
-    args.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("platform or switch"));
+    args.addPositionalArgument(QStringLiteral("mode"), QStringLiteral("platform, switch or keys"));
     args.addOptions({
         {QStringLiteral("to"), QStringLiteral("the program's receive address"), QStringLiteral("host:port")},
         {QStringLiteral("listen"), QStringLiteral("our own UDP port (where the program sends)"), QStringLiteral("port"), QStringLiteral("0")},
@@ -308,6 +347,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("key-file"), QStringLiteral("key.dat to name the keys pressed"), QStringLiteral("file")},
         {QStringLiteral("count"), QStringLiteral("switch: stop after this many key commands"), QStringLiteral("n"), QStringLiteral("0")},
         {QStringLiteral("seconds"), QStringLiteral("switch: stop after this long"), QStringLiteral("s"), QStringLiteral("0")},
+        {QStringLiteral("keyboard"), QStringLiteral("keys: the keyboard, 0 to 7"), QStringLiteral("k")},
+        {QStringLiteral("out"), QStringLiteral("keys: the key.dat to write"), QStringLiteral("file")},
+        {QStringLiteral("force"), QStringLiteral("keys: replace --out when it exists")},
     });
     args.process(app);
     const QStringList positional = args.positionalArguments();
@@ -315,5 +357,7 @@ int main(int argc, char *argv[])
         return Platform(args, positional.mid(1));
     if (positional.value(0) == QLatin1String("switch"))
         return Switch(args);
-    return Fail(QStringLiteral("say platform or switch (--help)"));
+    if (positional.value(0) == QLatin1String("keys"))
+        return Keys(args, positional.mid(1));
+    return Fail(QStringLiteral("say platform, switch or keys (--help)"));
 }

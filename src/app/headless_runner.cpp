@@ -38,7 +38,7 @@ int THeadlessRunner::Run()
     for (const QString &error : Core.StartupErrors())
         Log.Write(blocking.contains(error) ? TLogLevel::Error : TLogLevel::Warning, error);
     const QString where = QStringLiteral("设置文件 %1，数据文件夹 %2")
-                              .arg(QDir::toNativeSeparators(Core.Settings().Path()), QDir::toNativeSeparators(Core.Config().DataDir));
+                              .arg(QDir::toNativeSeparators(Core.Settings().Path()), QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(Core.Config().DataDir))));
     if (!blocking.isEmpty()) {
         // A service that cannot serve says so with its status, so it is restarted or noticed.
         Core.FormDestroy();

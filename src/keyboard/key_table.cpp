@@ -1,6 +1,8 @@
 #include "keyboard/key_table.h"
 
 #include <QFile>
+#include <QSaveFile>
+#include <QtEndian>
 
 bool TKeyTable::Load(const QString &path, QString *error)
 {
@@ -24,6 +26,19 @@ bool TKeyTable::Load(const QString &path, QString *error)
         value = int32_t((uint32_t(value) & ~(0xFFu << shift)) | (byte << shift));
     }
     return true;
+}
+
+bool TKeyTable::Save(const QString &path, QString *error) const
+{
+    QByteArray bytes(FileSize, Qt::Uninitialized);
+    for (size_t i = 0; i < KeyTable.size(); ++i)
+        qToLittleEndian<int32_t>(KeyTable[i], bytes.data() + i * 4);
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
 }
 
 QString TKeyTable::GetKeyName(int32_t value)

@@ -21,6 +21,9 @@ public:
     // shorter file leaves the rest as it was. False, with the reason, when it cannot be read.
     bool Load(const QString &path, QString *error = nullptr);
 
+    // The whole table as the maintenance terminal exports it, written whole or not at all.
+    bool Save(const QString &path, QString *error = nullptr) const;
+
     // The name shown for a key value: a trunk, a networked user, a function key or the number.
     static QString GetKeyName(int32_t value);
 

@@ -39,7 +39,8 @@ private Q_SLOTS:
         const QString root = dir.filePath(QStringLiteral("root"));
         QCOMPARE(Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), dir.filePath(debs[0]), root}, dir.path(), &output), 0);
         for (const char *file : {"usr/bin/varnex", "usr/share/varnex/w0.wav", "usr/share/applications/varnex.desktop",
-                                 "usr/share/icons/hicolor/scalable/apps/varnex.svg", "usr/lib/systemd/system/varnex.service"})
+                                 "usr/share/icons/hicolor/scalable/apps/varnex.svg", "usr/lib/systemd/system/varnex.service",
+                                 "usr/share/doc/varnex/examples/site/key.dat"})
             QVERIFY2(QFile::exists(root + QLatin1Char('/') + QLatin1String(file)), file);
         QCOMPARE(Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), dir.filePath(debs[0]), QStringLiteral("Depends")},
                      dir.path(), &output),
@@ -74,6 +75,18 @@ private Q_SLOTS:
         QVERIFY(service.waitForFinished(10000));
         QCOMPARE(service.exitStatus(), QProcess::NormalExit);
         QCOMPARE(service.exitCode(), 0);
+
+        // Installed, the program never puts DATA/ beside itself, even where it could write
+        // (root, or as here an unpacked tree): without --data-dir it is the user's data folder.
+        QProcess import;
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("user-data")));
+        import.setProcessEnvironment(env);
+        import.start(root + QStringLiteral("/usr/bin/varnex"),
+                     {QStringLiteral("import"), root + QStringLiteral("/usr/share/doc/varnex/examples/site/directory.csv")});
+        QVERIFY(import.waitForFinished(30000));
+        QVERIFY2(import.exitCode() == 0, import.readAllStandardError().constData());
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("user-data/varnex/DATA/ChaDB.sqlite"))));
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/usr/bin/DATA")));
     }
 };
 

@@ -303,6 +303,99 @@ private Q_SLOTS:
         Run({QStringLiteral("check-keys"), QStringLiteral("--data-dir"), data}, &output, Environment());
         QVERIFY2(output.contains(QStringLiteral("键盘 5")) && output.contains(QStringLiteral("号码 4321")), qPrintable(output));
     }
+
+    // The README's drill on the shipped example site: the directory imported, its groups made
+    // from the command line, the example settings and key.dat; a stand-in switch names the
+    // keys a stand-in platform's voice notification presses.
+    void commissioningDrill()
+    {
+        const QString example = QStringLiteral(VARNEX_SOURCE_DIR "/share/examples/site");
+        const QString site = Dir.filePath(QStringLiteral("site"));
+        QVERIFY(QDir().mkpath(site));
+        QVERIFY(QFile::copy(example + QStringLiteral("/key.dat"), site + QStringLiteral("/key.dat")));
+        // The example's ports, moved to free ones so that the drill can run beside anything.
+        QUdpSocket platform, switchCpu;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        QVERIFY(switchCpu.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const quint16 platformPort = platform.localPort(), switchPort = switchCpu.localPort();
+        platform.close();
+        switchCpu.close();
+        const QList<int> listen = TestSupport::FreeUdpPorts(2);
+        QFile settings(example + QStringLiteral("/Zelvane.conf"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(settings.readAll());
+        const QList<QPair<QString, int>> ports{{QStringLiteral("CommIpPort"), platformPort},
+                                               {QStringLiteral("CommRecIpPort"), listen[0]},
+                                               {QStringLiteral("RecIpPort"), listen[1]},
+                                               {QStringLiteral("IpPort"), switchPort}};
+        for (const auto &[name, port] : ports) {
+            const QRegularExpression line(QStringLiteral("^%1=\\d+$").arg(name), QRegularExpression::MultilineOption);
+            QVERIFY2(line.match(text).hasMatch(), qPrintable(name));
+            text.replace(line, QStringLiteral("%1=%2").arg(name).arg(port));
+        }
+        QFile copy(site + QStringLiteral("/Zelvane.conf"));
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(text.toUtf8());
+        copy.close();
+
+        QString output;
+        QCOMPARE(Run({QStringLiteral("import"), example + QStringLiteral("/directory.csv"), QStringLiteral("--data-dir"), site},
+                     &output, Environment()),
+                 0);
+        QCOMPARE(Run({QStringLiteral("groups"), QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("8"),
+                      QStringLiteral("--data-dir"), site},
+                     &output, Environment()),
+                 0);
+        QCOMPARE(Run({QStringLiteral("check-keys"), QStringLiteral("--data-dir"), site}, &output, Environment()), 0);
+
+        QProcess service;
+        service.setProcessEnvironment(Environment());
+        service.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("--headless"), QStringLiteral("--data-dir"), site});
+        QVERIFY(service.waitForStarted(10000));
+        QByteArray started;
+        QTRY_VERIFY2_WITH_TIMEOUT((started += service.readAllStandardError()).contains("Varnex"), started.constData(), 10000);
+        QProcess switchSim;
+        switchSim.start(QStringLiteral(VARNEX_SIM),
+                        {QStringLiteral("switch"), QStringLiteral("--listen"), QString::number(switchPort), QStringLiteral("--to"),
+                         QStringLiteral("127.0.0.1:%1").arg(listen[1]), QStringLiteral("--key-file"),
+                         site + QStringLiteral("/key.dat"), QStringLiteral("--count"), QStringLiteral("5")});
+        QVERIFY(switchSim.waitForStarted(10000));
+        const auto platformSim = [&](const QStringList &request) {
+            QProcess p;
+            p.start(QStringLiteral(VARNEX_SIM), QStringList{QStringLiteral("platform"), QStringLiteral("--to"),
+                                                           QStringLiteral("127.0.0.1:%1").arg(listen[0]),
+                                                           QStringLiteral("--listen"), QString::number(platformPort)}
+                                                    + request);
+            return p.waitForFinished(10000) && p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+        };
+        QVERIFY2(platformSim({QStringLiteral("group-list")}).contains(QStringLiteral("8 rows")), "group-list");
+        const QString reply =
+            platformSim({QStringLiteral("voice"), QStringLiteral("5"), QStringLiteral("3号工作面瓦斯超限，请立即撤离"), QStringLiteral("1")});
+        QVERIFY2(reply.contains(QStringLiteral("3 numbers")), qPrintable(reply));
+        // Eight seconds off-hook, then the keys: the group's three extensions between the two
+        // function keys.
+        QVERIFY(switchSim.waitForFinished(30000));
+        const QString keys = QString::fromUtf8(switchSim.readAllStandardOutput());
+        for (const char *number : {"number 2007", "number 2008", "number 2009"})
+            QVERIFY2(keys.contains(QLatin1String(number)), qPrintable(keys));
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitCode(), 0);
+    }
+
+    // The shipped key.dat is what the documented command makes from the example's numbers.
+    void exampleKeyFileIsReproducible()
+    {
+        const QString made = Dir.filePath(QStringLiteral("made-key.dat"));
+        QProcess p;
+        p.start(QStringLiteral(VARNEX_SIM), {QStringLiteral("keys"), QStringLiteral("--keyboard"), QStringLiteral("3"),
+                                             QStringLiteral("--out"), made, QStringLiteral("2001-2014")});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QFile shipped(QStringLiteral(VARNEX_SOURCE_DIR "/share/examples/site/key.dat")), ours(made);
+        QVERIFY(shipped.open(QIODevice::ReadOnly) && ours.open(QIODevice::ReadOnly));
+        QVERIFY(shipped.readAll() == ours.readAll());
+    }
 };
 
 QTEST_GUILESS_MAIN(TstService)
