@@ -42,7 +42,7 @@ class TstCommandLine : public QObject
         QProcess p;
         p.setProcessEnvironment(Environment());
         p.setWorkingDirectory(workingDir.isEmpty() ? Dir.path() : workingDir);
-        p.start(QStringLiteral(VARNEX_PROGRAM),
+        p.start(TestSupport::BuildPath(QStringLiteral("varnex")),
                 arguments + QStringList{QStringLiteral("--data-dir"), dataDir.isEmpty() ? Dir.filePath(QStringLiteral("data")) : dataDir});
         if (!p.waitForFinished(30000))
             return -1;
@@ -117,7 +117,7 @@ private Q_SLOTS:
         QFETCH(QStringList, printed);
         QProcess p;
         p.setProcessEnvironment(Environment()); // no display
-        p.start(QStringLiteral(VARNEX_PROGRAM), arguments);
+        p.start(TestSupport::BuildPath(QStringLiteral("varnex")), arguments);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         const QString output = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
@@ -147,7 +147,7 @@ private Q_SLOTS:
         QFETCH(QString, said);
         const QString data = Dir.filePath(QStringLiteral("label-%1").arg(QTest::currentDataTag()));
         QString output;
-        QCOMPARE(Command(QStringList{"import", VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx"} + options, &output, data),
+        QCOMPARE(Command(QStringList{"import", TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx"))} + options, &output, data),
                  exitCode);
         QVERIFY2(output.contains(said), qPrintable(output));
         QCOMPARE(Sql(data, {"select count(*), ImpFlag from TelNumber group by ImpFlag"}), stored);
@@ -162,7 +162,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("printed");
         QTest::addColumn<QString>("said");
-        QByteArray sample = Bytes(QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.csv"));
+        QByteArray sample = Bytes(TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.csv")));
         QTest::newRow("keyless extensions, an unknown key")
             << sample << true << 1
             << QStringList{"无键位: 2002 采掘一队01", "不在电话号码库中: 键位 0*0 行1 号码 9999",
@@ -211,10 +211,10 @@ private Q_SLOTS:
         QTest::newRow("a folder") << "folder.csv" << QByteArray() << "folder" << "folder.csv: 是一个文件夹";
         QTest::newRow("missing") << "missing.csv" << QByteArray() << "missing" << "文件不存在（No such file or directory）";
         QTest::newRow(".xlsx renamed .csv") << "renamed.csv"
-                                            << Bytes(QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx"))
+                                            << Bytes(TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx")))
                                             << "file" << "zip 压缩的电子表格";
         QTest::newRow(".xls renamed .txt") << "renamed.txt"
-                                           << Bytes(QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xls"))
+                                           << Bytes(TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xls")))
                                            << "file" << ".xls 电子表格";
         QTest::newRow("binary .txt") << "binary.txt" << QByteArray("\x1b[31m\x01\x02\x00\xff", 9) << "file" << "二进制文件";
         QTest::newRow("quote never closed") << "quote.csv" << QByteArray("序号,分机号码,分机名称\n1,2001,\"调度\n2,2002,x\n")
@@ -277,7 +277,7 @@ private Q_SLOTS:
         QFETCH(QString, said);
         const QString data = Dir.filePath(QStringLiteral("exports"));
         if (Sql(data, {"select count(*) from TelNumber"}) == QStringList{"0"})
-            QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx")}, nullptr, data), 0);
+            QCOMPARE(Command({QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx"))}, nullptr, data), 0);
         QTemporaryDir folder;
         const QString path = folder.filePath(name);
         if (!existing.isNull()) {
@@ -301,7 +301,7 @@ private Q_SLOTS:
     void exportedCsvReadsBack()
     {
         const QString data = Dir.filePath(QStringLiteral("csv-from"));
-        QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx")}, nullptr, data), 0);
+        QCOMPARE(Command({QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx"))}, nullptr, data), 0);
         // Texts as the program stores them: empty cells as empty texts, an unknown 状态 as NULL.
         Sql(data, {"insert into TelNumber(TelNum, sequence, TelName, Address, GroupNo1, GroupNo2, GroupNo3, GroupNo4, "
                    "GroupNo5, GroupNo6, GroupNo7, GroupNo8, Msg) values "
@@ -365,7 +365,7 @@ private Q_SLOTS:
         if (!disk.Problem().isEmpty())
             QSKIP(qPrintable(disk.Problem() + QStringLiteral("; tst_import_export's page-limit rows cover the import")));
         QString said;
-        QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.csv")}, &said,
+        QCOMPARE(Command({QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.csv"))}, &said,
                          disk.Path()),
                  0);
         const QString file = Dir.filePath(QStringLiteral("many.csv"));
@@ -398,13 +398,13 @@ private Q_SLOTS:
         QProcess service;
         service.setProcessEnvironment(Environment());
         service.setWorkingDirectory(Dir.path());
-        service.start(QStringLiteral(VARNEX_PROGRAM),
+        service.start(TestSupport::BuildPath(QStringLiteral("varnex")),
                       {QStringLiteral("--headless"), QStringLiteral("--data-dir"), Dir.filePath(QStringLiteral("data"))});
         QVERIFY(service.waitForStarted(10000));
         QTRY_VERIFY_WITH_TIMEOUT(Ask(LdtxFrame::DeviceStatusQuery) == 0, 10000);
 
         QString said;
-        QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx")}, &said), 0);
+        QCOMPARE(Command({QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx"))}, &said), 0);
         QVERIFY2(said.contains(QStringLiteral("导入成功！")), qPrintable(said));
         QTRY_COMPARE_WITH_TIMEOUT(Ask(LdtxFrame::DeviceStatusQuery), 50, 5000); // the service sees the other program's commit
 
@@ -422,7 +422,7 @@ private Q_SLOTS:
             QVERIFY(locker.Ok);
             QCOMPARE(Command({QStringLiteral("export"), Dir.filePath(QStringLiteral("again"))}, &said), 1);
             QVERIFY2(said.contains(TDM::BusyText()), qPrintable(said));
-            QCOMPARE(Command({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.csv")}, &said), 1);
+            QCOMPARE(Command({QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.csv"))}, &said), 1);
             QVERIFY2(said.contains(TDM::BusyText()), qPrintable(said));
             QCOMPARE(Ask(LdtxFrame::DeviceStatusQuery), 50); // the service answers from its copy
         }
@@ -474,7 +474,7 @@ private Q_SLOTS:
         const auto start = [&](QProcess &p) {
             p.setProcessEnvironment(env);
             p.setWorkingDirectory(Dir.path());
-            p.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("--data-dir"), data});
+            p.start(TestSupport::BuildPath(QStringLiteral("varnex")), {QStringLiteral("--data-dir"), data});
             QVERIFY(p.waitForStarted(10000));
         };
         const auto stop = [&](QProcess &p) {

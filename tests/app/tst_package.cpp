@@ -32,7 +32,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QString output;
         QCOMPARE(Run(QStringLiteral("cpack"), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"), dir.path()},
-                     QStringLiteral(VARNEX_BINARY_DIR), &output),
+                     TestSupport::BuildPath(QString()), &output),
                  0);
         const QStringList debs = QDir(dir.path()).entryList({QStringLiteral("varnex_*.deb")});
         QVERIFY2(debs.size() == 1, qPrintable(output));

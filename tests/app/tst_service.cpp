@@ -112,7 +112,7 @@ class TstService : public QObject
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(Dir.path());
-        p.start(QStringLiteral(VARNEX_PROGRAM), arguments);
+        p.start(TestSupport::BuildPath(QStringLiteral("varnex")), arguments);
         if (!p.waitForFinished(20000)) {
             p.kill();
             p.waitForFinished();
@@ -193,7 +193,7 @@ private Q_SLOTS:
         service.setProcessEnvironment(env);
         service.setWorkingDirectory(Dir.path());
         service.setStandardErrorFile(journal, QIODevice::Append);
-        service.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("--headless"), QStringLiteral("--data-dir"), data});
+        service.start(TestSupport::BuildPath(QStringLiteral("varnex")), {QStringLiteral("--headless"), QStringLiteral("--data-dir"), data});
         QVERIFY(service.waitForStarted(10000));
 
         QStringList heard;
@@ -295,7 +295,7 @@ private Q_SLOTS:
         keys.write(TestSupport::KeyFile({{5 * 1088, 4321}}));
         keys.close();
         QString output;
-        QCOMPARE(Run({QStringLiteral("import"), QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.csv"),
+        QCOMPARE(Run({QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.csv")),
                       QStringLiteral("--data-dir"), data},
                      &output, Environment()),
                  0);
@@ -309,7 +309,7 @@ private Q_SLOTS:
     // keys a stand-in platform's voice notification presses.
     void commissioningDrill()
     {
-        const QString example = QStringLiteral(VARNEX_SOURCE_DIR "/share/examples/site");
+        const QString example = TestSupport::SourcePath(QStringLiteral("share/examples/site"));
         const QString site = Dir.filePath(QStringLiteral("site"));
         QVERIFY(QDir().mkpath(site));
         QVERIFY(QFile::copy(example + QStringLiteral("/key.dat"), site + QStringLiteral("/key.dat")));
@@ -350,19 +350,19 @@ private Q_SLOTS:
 
         QProcess service;
         service.setProcessEnvironment(Environment());
-        service.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("--headless"), QStringLiteral("--data-dir"), site});
+        service.start(TestSupport::BuildPath(QStringLiteral("varnex")), {QStringLiteral("--headless"), QStringLiteral("--data-dir"), site});
         QVERIFY(service.waitForStarted(10000));
         QByteArray started;
         QTRY_VERIFY2_WITH_TIMEOUT((started += service.readAllStandardError()).contains("Varnex"), started.constData(), 10000);
         QProcess switchSim;
-        switchSim.start(QStringLiteral(VARNEX_SIM),
+        switchSim.start(TestSupport::BuildPath(QStringLiteral("varnex-sim")),
                         {QStringLiteral("switch"), QStringLiteral("--listen"), QString::number(switchPort), QStringLiteral("--to"),
                          QStringLiteral("127.0.0.1:%1").arg(listen[1]), QStringLiteral("--key-file"),
                          site + QStringLiteral("/key.dat"), QStringLiteral("--count"), QStringLiteral("5")});
         QVERIFY(switchSim.waitForStarted(10000));
         const auto platformSim = [&](const QStringList &request) {
             QProcess p;
-            p.start(QStringLiteral(VARNEX_SIM), QStringList{QStringLiteral("platform"), QStringLiteral("--to"),
+            p.start(TestSupport::BuildPath(QStringLiteral("varnex-sim")), QStringList{QStringLiteral("platform"), QStringLiteral("--to"),
                                                            QStringLiteral("127.0.0.1:%1").arg(listen[0]),
                                                            QStringLiteral("--listen"), QString::number(platformPort)}
                                                     + request);
@@ -388,11 +388,11 @@ private Q_SLOTS:
     {
         const QString made = Dir.filePath(QStringLiteral("made-key.dat"));
         QProcess p;
-        p.start(QStringLiteral(VARNEX_SIM), {QStringLiteral("keys"), QStringLiteral("--keyboard"), QStringLiteral("3"),
+        p.start(TestSupport::BuildPath(QStringLiteral("varnex-sim")), {QStringLiteral("keys"), QStringLiteral("--keyboard"), QStringLiteral("3"),
                                              QStringLiteral("--out"), made, QStringLiteral("2001-2014")});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
-        QFile shipped(QStringLiteral(VARNEX_SOURCE_DIR "/share/examples/site/key.dat")), ours(made);
+        QFile shipped(TestSupport::SourcePath(QStringLiteral("share/examples/site/key.dat"))), ours(made);
         QVERIFY(shipped.open(QIODevice::ReadOnly) && ours.open(QIODevice::ReadOnly));
         QVERIFY(shipped.readAll() == ours.readAll());
     }

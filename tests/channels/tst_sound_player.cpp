@@ -17,7 +17,7 @@ private Q_SLOTS:
     void opensPlaysLoopsAndStops()
     {
         TMediaSoundPlayer player;
-        const QString wav = QStringLiteral(VARNEX_SOUNDS_DIR "/w1.wav");
+        const QString wav = TestSupport::SourcePath(QStringLiteral("share/sounds/w1.wav"));
         QVERIFY(player.Open(wav));
         QTRY_VERIFY_WITH_TIMEOUT(player.Player()->mediaStatus() == QMediaPlayer::LoadedMedia
                                      || player.Player()->error() != QMediaPlayer::NoError,
@@ -53,7 +53,7 @@ private Q_SLOTS:
                                      || player.Player()->mediaStatus() == QMediaPlayer::InvalidMedia,
                                  10000);
         for (int i = 0; i < 2; ++i) { // and again after a good one played
-            QVERIFY(player.Open(QStringLiteral(VARNEX_SOUNDS_DIR "/w1.wav")));
+            QVERIFY(player.Open(TestSupport::SourcePath(QStringLiteral("share/sounds/w1.wav"))));
             QTRY_VERIFY_WITH_TIMEOUT(player.Player()->mediaStatus() == QMediaPlayer::LoadedMedia
                                          || player.Player()->error() != QMediaPlayer::NoError,
                                      10000);

@@ -30,7 +30,7 @@ namespace {
 
 QString Fixture(const QString &name)
 {
-    return QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/") + name;
+    return TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/") + name);
 }
 
 struct TStore : TDirectoryFixture

@@ -235,7 +235,7 @@ private Q_SLOTS:
             QVERIFY(reader.Ok);
             TNumberImport import(b.Directory, b.DM);
             if (action == QLatin1String("import"))
-                error = import.Run(QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.xlsx"), QStringLiteral("a")).Message();
+                error = import.Run(TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx")), QStringLiteral("a")).Message();
             else if (action == QLatin1String("init"))
                 error = b.Book.Initialise(TBook::Run(QStringLiteral("5001"), QStringLiteral("1"), QStringLiteral("50")));
             else if (action == QLatin1String("initGroups"))

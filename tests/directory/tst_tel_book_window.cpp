@@ -198,7 +198,7 @@ private Q_SLOTS:
                 for (const QString &date : {import->LabelBox->currentText(), QStringLiteral("2026/12/10")})
                     QVERIFY2(import->LabelBox->lineEdit()->width() >= import->LabelBox->fontMetrics().horizontalAdvance(date) + 4,
                              qPrintable(date));
-                import->NextFileName = QStringLiteral(VARNEX_TEST_DATA "/spreadsheets/directory-sample.ods");
+                import->NextFileName = TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.ods"));
                 import->BrowseClick();
                 import->StartImport();
                 QCOMPARE(import->LastMessage, QStringLiteral("导入成功！"));

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QUdpSocket>
 
@@ -24,6 +26,24 @@ bool TRecordingPlayer::Open(const QString &path)
 }
 
 namespace TestSupport {
+
+namespace {
+QString FromTestFolder(const char *relative, const QString &path)
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(relative)
+                           + QLatin1Char('/') + path);
+}
+} // namespace
+
+QString SourcePath(const QString &relative)
+{
+    return FromTestFolder(VARNEX_SOURCE_FROM_TESTS, relative);
+}
+
+QString BuildPath(const QString &relative)
+{
+    return FromTestFolder(VARNEX_BUILD_FROM_TESTS, relative);
+}
 
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
 {

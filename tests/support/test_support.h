@@ -26,6 +26,12 @@ public:
 
 namespace TestSupport {
 
+// A file of the checkout (relative: "tests/data/…", "share/…") and of the build folder
+// ("varnex", "varnex-sim"), found from the test program's own folder: the compile commands then
+// name no absolute path, so another clone's build reuses what ccache keeps.
+QString SourcePath(const QString &relative);
+QString BuildPath(const QString &relative);
+
 // A UDP port that nothing was bound to a moment ago.
 int FreeUdpPort();
 // n different such ports.

@@ -26,7 +26,7 @@ class TstVarnexSim : public QObject
         QProcess own;
         QProcess &sim = started ? *started : own;
         if (!started)
-            sim.start(QStringLiteral(VARNEX_SIM), arguments);
+            sim.start(TestSupport::BuildPath(QStringLiteral("varnex-sim")), arguments);
         QSignalSpy finished(&sim, &QProcess::finished);
         if (sim.state() != QProcess::NotRunning && !finished.wait(timeoutMs))
             sim.kill();
@@ -67,7 +67,7 @@ private Q_SLOTS:
     void notificationEndToEnd()
     {
         QProcess sw;
-        sw.start(QStringLiteral(VARNEX_SIM),
+        sw.start(TestSupport::BuildPath(QStringLiteral("varnex-sim")),
                  {QStringLiteral("switch"), QStringLiteral("--listen"), QString::number(Core->Config().IpPort), QStringLiteral("--to"),
                   QStringLiteral("127.0.0.1:%1").arg(Core->Config().RecIpPort), QStringLiteral("--key-file"),
                   Dir.filePath(QStringLiteral("key.dat")), QStringLiteral("--count"), QStringLiteral("3")});
