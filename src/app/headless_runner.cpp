@@ -4,7 +4,6 @@
 #include "app/varnex_core.h"
 
 #include <QCoreApplication>
-#include <QDir>
 
 THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent) : QObject(parent), Core(core)
 {
@@ -37,19 +36,16 @@ int THeadlessRunner::Run()
     const QStringList blocking = Core.ServeProblems();
     for (const QString &error : Core.StartupErrors())
         Log.Write(blocking.contains(error) ? TLogLevel::Error : TLogLevel::Warning, error);
-    const QString where = QStringLiteral("设置文件 %1，数据文件夹 %2")
-                              .arg(QDir::toNativeSeparators(Core.Settings().Path()), QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(Core.Config().DataDir))));
     if (!blocking.isEmpty()) {
         // A service that cannot serve says so with its status, so it is restarted or noticed.
         Core.FormDestroy();
-        Log.Write(TLogLevel::Error, QStringLiteral("Varnex 无法工作，已退出（%1）。").arg(where));
+        Log.Write(TLogLevel::Error, QStringLiteral("Varnex 无法工作，已退出（%1）。").arg(Core.StartSummary()));
         return 1;
     }
     Core.StartTimers();
-    const QString ports = QStringLiteral("安检侧接收端口 %1，主机侧接收端口 %2")
-                              .arg(QString::number(Core.Config().CommRecIpPort), QString::number(Core.Config().RecIpPort));
-    Log.Write(TLogLevel::Notice, QStringLiteral("Varnex 已启动（无窗口）：%1，%2").arg(ports, where));
-    Manager.Ready(ports);
+    const QString summary = Core.StartSummary();
+    Log.Write(TLogLevel::Notice, QStringLiteral("Varnex 已启动（无窗口）：") + summary);
+    Manager.Ready(summary);
     return QCoreApplication::exec();
 }
 

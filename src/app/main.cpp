@@ -132,6 +132,8 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(0);
     });
     core.FormCreate();
+    // One line for whoever started it from a terminal (run.sh): what it works with.
+    Say(QStringLiteral("Varnex 已启动：") + core.StartSummary());
     form.RestorePlace();
     form.show();
     form.ShowStartupErrors(core.StartupErrors());

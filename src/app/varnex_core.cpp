@@ -113,6 +113,18 @@ void TVarnexCore::FormCreate()
     PlayChannels->SetSpeech(SpeechCache.get());
 }
 
+QString TVarnexCore::StartSummary()
+{
+    QStringList parts;
+    if (Platform.CommToMonitor().IsOpen())
+        parts << QStringLiteral("安检侧接收端口 %1").arg(Configuration.CommRecIpPort);
+    if (Host.CommToPabx().IsOpen())
+        parts << QStringLiteral("主机侧接收端口 %1").arg(Configuration.RecIpPort);
+    parts << QStringLiteral("设置文件 %1").arg(QDir::toNativeSeparators(Store.Path()))
+          << QStringLiteral("数据文件夹 %1").arg(QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(Configuration.DataDir))));
+    return parts.join(QStringLiteral("，"));
+}
+
 void TVarnexCore::Block(const QString &problem)
 {
     Errors << problem;

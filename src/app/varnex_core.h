@@ -59,6 +59,9 @@ public:
     // a data folder that cannot be written, settings that cannot be read. A service with any
     // of them should not pretend to run.
     QStringList ServeProblems() const { return Blocking; }
+    // What the program works with, for its one start line: the receive ports that opened, the
+    // settings file and the data folder.
+    QString StartSummary();
     void StartTimers();
     // Shutdown: the switch endpoint is released first, then the platform endpoint.
     void FormDestroy();
