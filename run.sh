@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Set up, build and start Varnex from the current directory (key.dat is looked for here).
+# Set up, build and start Varnex (key.dat is looked for in its data folder, build/, then here).
 set -euo pipefail
 top="$(cd "$(dirname "$0")" && pwd)"
 "$top/scripts/install-deps"
