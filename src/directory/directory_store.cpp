@@ -1,5 +1,7 @@
 #include "directory/directory_store.h"
 
+#include <QHash>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -30,6 +32,23 @@ QString TDM::CreateGroup()
     return QStringLiteral("CREATE TABLE \"Group\"(GroupNum Integer NOT NULL,sequence Integer NOT NULL,"
                           "GroupName varchar(50),GroupMembers varchar(50),GroupMsg varchar(50),"
                           "ImpFlag varchar(10),PRIMARY KEY(sequence))");
+}
+
+QString TDM::Caption(const QString &column)
+{
+    static const QHash<QString, QString> captions = [] {
+        QHash<QString, QString> c{{"sequence", "序号"},       {"TelNum", "分机号码"},    {"TelName", "分机名称"},
+                                  {"Address", "安装地址"},    {"Status", "状态"},        {"Msg", "备注"},
+                                  {"ImpFlag", "标注"},        {"GroupNum", "分组组号"},  {"GroupName", "分组名称"},
+                                  {"GroupMembers", "组内用户数"}, {"GroupMsg", "备注"}};
+        for (int slot = 1; slot <= 8; ++slot)
+            c.insert(QStringLiteral("GroupNo%1").arg(slot), QStringLiteral("所属组号%1").arg(slot));
+        return c;
+    }();
+    for (auto it = captions.begin(); it != captions.end(); ++it)
+        if (it.key().compare(column, Qt::CaseInsensitive) == 0)
+            return it.value();
+    return column;
 }
 
 TDM::TDM()

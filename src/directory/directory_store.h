@@ -16,6 +16,9 @@ public:
     static QString ConnectionName() { return QStringLiteral("DBSession"); }
     static QString CreateTelNumber();
     static QString CreateGroup();
+    // What the windows call a column of the two tables (序号, 分机号码 …): operators are told of
+    // columns by these names, never by the database's.
+    static QString Caption(const QString &column);
     // Finding an extension by its number must not scan the whole table on every import row.
     static QString CreateTelNumIndex() { return QStringLiteral("CREATE INDEX TelNumberByTelNum ON TelNumber(TelNum)"); }
 

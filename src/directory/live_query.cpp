@@ -249,7 +249,7 @@ bool TLiveQuery::Assign(const QString &column, const QVariant &value, QString *e
         }
         int number = 0;
         if (!ParseDecimalInt(text, &number))
-            return Fail(QStringLiteral("'%1' 不是有效的整数 (%2)").arg(text, c.Name), error);
+            return Fail(QStringLiteral("%1: '%2' 不是有效的整数").arg(TDM::Caption(c.Name), text), error);
         Buffer[i] = number;
         return true;
     }
@@ -268,7 +268,7 @@ bool TLiveQuery::Post(QString *error)
     // Checked here as well: SQLite would quietly number a missing rowid key itself.
     for (int i = 0; i < int(Schema.size()); ++i)
         if (Schema[size_t(i)].NotNull && Buffer.value(i).isNull())
-            return Fail(QStringLiteral("字段 %1 不能为空").arg(Schema[size_t(i)].Name), error);
+            return Fail(QStringLiteral("%1不能为空").arg(TDM::Caption(Schema[size_t(i)].Name)), error);
     QSqlQuery *query = nullptr;
     QStringList names;
     for (const TColumn &c : Schema)

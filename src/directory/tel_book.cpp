@@ -33,10 +33,10 @@ QStringList TTelBook::TelNumberColumns()
 
 QStringList TTelBook::TelNumberTitles()
 {
-    QStringList t{"序号", "分机号码", "分机名称", "安装地址"};
-    for (int slot = 1; slot <= 8; ++slot)
-        t << QStringLiteral("所属组号%1").arg(slot);
-    return t << "状态" << "备注";
+    QStringList t;
+    for (const QString &column : TelNumberColumns())
+        t << TDM::Caption(column);
+    return t;
 }
 
 void TTelBook::Open()

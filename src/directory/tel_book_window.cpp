@@ -35,8 +35,11 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
     setWindowTitle(QStringLiteral("电话号码"));
     setFixedSize(1310, 690);
     TelModel = new TLiveQueryModel(book.Query, TTelBook::TelNumberColumns(), TTelBook::TelNumberTitles(), this);
-    GroupModel = new TLiveQueryModel(book.GroupQuery, {"sequence", "GroupNum", "GroupName", "GroupMembers", "GroupMsg"},
-                                     {"序号", "分组组号", "分组名称", "组内用户数", "备注"}, this);
+    const QStringList groupColumns{"sequence", "GroupNum", "GroupName", "GroupMembers", "GroupMsg"};
+    QStringList groupTitles;
+    for (const QString &column : groupColumns)
+        groupTitles << TDM::Caption(column);
+    GroupModel = new TLiveQueryModel(book.GroupQuery, groupColumns, groupTitles, this);
     inituserfrm = new Tinituserfrm(this);
     InitGroupFrom = new TInitGroupFrom(this);
     FrloadNo = new TFrloadNo(import, this);

@@ -121,19 +121,25 @@ private Q_SLOTS:
         QCOMPARE(s.Directory.ListTelNumbers(), 2);
     }
 
+    // A refused value names the column as the windows caption it, never the database's name.
     void conversionErrorsWriteNothing_data()
     {
         QTest::addColumn<QString>("num");
         QTest::addColumn<QString>("status");
-        QTest::newRow("number") << "20a1" << "0";
-        QTest::newRow("status") << "2001" << "正常";
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("number") << "20a1" << "0" << "分机号码" << "TelNum";
+        QTest::newRow("status") << "2001" << "正常" << "状态" << "Status";
     }
     void conversionErrorsWriteNothing()
     {
         QFETCH(QString, num);
         QFETCH(QString, status);
+        QFETCH(QString, caption);
+        QFETCH(QString, field);
         TStore s;
-        QVERIFY(!s.Add(num, QStringLiteral("x"), {}, status).isEmpty());
+        const QString said = s.Add(num, QStringLiteral("x"), {}, status);
+        QVERIFY2(said.contains(caption) && !said.contains(field), qPrintable(said));
         QCOMPARE(s.Directory.ListTelNumbers(), 0);
     }
 
@@ -204,8 +210,8 @@ private Q_SLOTS:
         q.Append();
         QVERIFY(q.Assign(QStringLiteral("GroupNum"), 9));
         QString why;
-        QVERIFY(!q.Post(&why)); // sequence is NOT NULL: the store's reason comes back
-        QVERIFY(!why.isEmpty());
+        QVERIFY(!q.Post(&why)); // sequence is NOT NULL: said by the window's name for it
+        QVERIFY2(why.contains(QStringLiteral("序号")) && !why.contains(QStringLiteral("sequence")), qPrintable(why));
         q.Cancel();
         QCOMPARE(q.RecordCount(), 2);
         QCOMPARE(s.Rows(QStringLiteral("select GroupNum, GroupMsg from \"Group\" order by sequence")).first(),
