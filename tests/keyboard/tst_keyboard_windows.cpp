@@ -47,6 +47,17 @@ private Q_SLOTS:
         StartProgram();
         Form->show();
     }
+
+    // The keyboard number opens with the cursor in its field: typing replaces the number.
+    void focusStartsInTheKeyboardField()
+    {
+        bool inField = false;
+        ShowKeyboard([&inField](Teditfrom &d) {
+            inField = d.focusWidget() == d.KeyboardBox || d.focusWidget() == d.KeyboardBox->lineEdit();
+            d.CancelButton->click();
+        });
+        QVERIFY(inField);
+    }
     void cleanup()
     {
         StopProgram();

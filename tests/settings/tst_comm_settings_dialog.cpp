@@ -85,6 +85,36 @@ private Q_SLOTS:
         });
     }
 
+    // Both sides open with the cursor in their first field, whichever field had it last, so
+    // that typing replaces the first value and Enter confirms what was typed.
+    void focusStartsInTheFirstField_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::newRow("host side, again") << QByteArray("HostCommSetBtn") << QByteArray("HostCommSetBtn");
+        QTest::newRow("host side, then platform side") << QByteArray("HostCommSetBtn") << QByteArray("MonitorCommSetBtn");
+    }
+    void focusStartsInTheFirstField()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        const auto inFirstField = [](Tdialogform &d) {
+            return d.focusWidget() == d.Fields[0] || d.focusWidget() == d.Fields[0]->lineEdit();
+        };
+        bool firstOpened = false, secondOpened = false;
+        Open(first.constData(), [&](Tdialogform &d) {
+            firstOpened = inFirstField(d);
+            d.Fields[3]->setFocus();
+            d.CancelButton->click();
+        });
+        Open(second.constData(), [&](Tdialogform &d) {
+            secondOpened = inFirstField(d) && d.Fields[0]->lineEdit()->selectedText() == d.Fields[0]->currentText();
+            d.CancelButton->click();
+        });
+        QVERIFY(firstOpened);
+        QVERIFY(secondOpened);
+    }
+
     void emptyFirstFieldKeepsTheDialogOpen()
     {
         bool stayedOpen = false;
