@@ -49,6 +49,7 @@ TChannelBox::TChannelBox(TPlayChannels &channels, int channel, QWidget *parent)
 
     grid->addWidget(new QLabel(QStringLiteral("播放内容:"), this), 7, 0, 1, 4);
     TextMemo = new TLogMemo(chn.TextMemo, this);
+    TextMemo->WrapLines(); // a notification's text is read whole, as in 详情
     grid->addWidget(TextMemo, 8, 0, 1, 4);
     grid->addWidget(new QLabel(QStringLiteral("播放号码:"), this), 9, 0, 1, 4);
     NumberMemo = new TLogMemo(chn.NumberMemo, this);

@@ -27,10 +27,12 @@ public:
             return QVariant();
         if (role == Qt::DisplayRole)
             return Rows[size_t(index.row())].Text(); // made for the rows in view only
-        if (role == Qt::SizeHintRole)
+        if (role == Qt::SizeHintRole && !Wrapping)
             return RowSize;
         return QVariant();
     }
+
+    bool Wrapping = false; // rows as tall as their wrapped text, none wider than the view
 
     void Append(const std::deque<TLogLine> &lines, int charWidth, int height)
     {
@@ -85,6 +87,17 @@ TLogMemo::TLogMemo(TLineLog &log, QWidget *parent) : QListView(parent), Lines(ne
     connect(&log, &TLineLog::Cleared, this, &TLogMemo::ClearAll);
     Waiting.assign(log.Items().begin(), log.Items().end());
     Flush();
+}
+
+void TLogMemo::WrapLines()
+{
+    Lines->Wrapping = true;
+    setUniformItemSizes(false);
+    setWordWrap(true);
+    setTextElideMode(Qt::ElideNone);
+    setResizeMode(QListView::Adjust);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
 void TLogMemo::Take(const TLogLine &line)

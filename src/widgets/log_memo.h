@@ -22,6 +22,9 @@ public:
 
     TLogMemo(TLineLog &log, QWidget *parent = nullptr);
 
+    // Long lines wrap instead of scrolling sideways; for a memo of a few lines, such as a
+    // notification's text (a busy memo keeps uniform rows: they are far cheaper to lay out).
+    void WrapLines();
     // Shows the lines still waiting now.
     void Flush();
     // The memo's lines, the ones still waiting included, joined by line ends.

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTest>
 #include <QTableWidget>
 #include <QTimer>
@@ -89,6 +90,22 @@ private Q_SLOTS:
         Core->HostLink().CommToPabxUDPRead(QByteArray("alive"), Core->Config().IpAddress);
         Core->HostLink().SendData(0, 0, 3);
         QCOMPARE(Form->RecCommandShow->text(), QStringLiteral("发送:4     组0 行3 列0"));
+    }
+
+    // A long notification text wraps in its box: it is read whole, nothing is off to the side.
+    void longTextWraps()
+    {
+        Form->show();
+        TPlayChn &chn = Core->Channels().Channel(2);
+        chn.PlayText = QStringLiteral("3号综采工作面回风巷瓦斯浓度超限，请井下全体人员立即停止作业，沿避灾路线撤离到地面");
+        Core->Channels().PlayManager(PlayStart, 2);
+        TLogMemo *memo = Form->ChannelBoxes[2]->TextMemo;
+        memo->Flush();
+        QCOMPARE(memo->toPlainText(), chn.PlayText);
+        QCOMPARE(memo->horizontalScrollBar()->maximum(), 0);
+        const QRect row = memo->visualRect(memo->model()->index(0, 0));
+        QVERIFY2(row.height() >= 2 * memo->fontMetrics().height(), qPrintable(QString::number(row.height())));
+        QVERIFY(row.width() <= memo->viewport()->width());
     }
 
     // "n路详情" shows the channel's last notification: numbers, names, key positions, sent times.
