@@ -213,7 +213,8 @@ bool TTelBookForm::Ask(const QString &question)
 
 void TTelBookForm::InitClick(bool groups)
 {
-    if (!PostEdits() || !Confirm.Ask(QStringLiteral("是否进行初始化？")))
+    // Its yes overwrites rows from the start position on: Enter twice must not do that.
+    if (!PostEdits() || !Confirm.Ask(QStringLiteral("是否进行初始化？"), false))
         return;
     (groups ? static_cast<QDialog *>(InitGroupFrom) : inituserfrm)->exec();
     RunInit(groups);
@@ -257,6 +258,11 @@ void TTelBookForm::ExportClick()
 {
     if (!PostEdits())
         return;
+    // Said before a file name is asked for: there is nothing to write into it.
+    if (Book.Query.RecordCount() == 0) {
+        OpenMessage(this, QMessageBox::Information, QStringLiteral("提示信息"), EmptyExportText());
+        return;
+    }
     QString path = AskExportFile(this, NextFileName, QStringLiteral("导出"), TSheetExport::DefaultFileName());
     if (path.isEmpty())
         return;

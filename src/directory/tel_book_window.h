@@ -43,6 +43,7 @@ public:
     // 导出: a file chooser, then the listed extensions written to it.
     void ExportClick();
 
+    static QString EmptyExportText() { return QStringLiteral("电话号码列表中没有记录，没有可导出的内容。"); }
     static QString NoMarkedRowText() { return QStringLiteral("请先在列表中选中一条记录。"); }
     static QString AllRowsQuestion() { return QStringLiteral("是否删除当前所有记录？"); }
     static QString NoKeyWarning() { return QStringLiteral("当前键盘上没有这个号码的键位：通知无法呼叫它。"); }

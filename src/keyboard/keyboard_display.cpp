@@ -1,5 +1,8 @@
 #include "keyboard/keyboard_display.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <algorithm>
 
 #include "host_link/host_link.h"
@@ -78,7 +81,7 @@ QString TKeyboardDisplay::ShowableProblem() const
 QString TKeyboardDisplay::Load()
 {
     QString why;
-    return Keys.Load(KeyFile, &why) ? QString() : QStringLiteral("不能打开 %1: %2").arg(KeyFile, why);
+    return Keys.Load(KeyFile, &why) ? QString() : QStringLiteral("不能打开 %1: %2").arg(QDir::toNativeSeparators(QFileInfo(KeyFile).absoluteFilePath()), why);
 }
 
 QString TKeyboardDisplay::Save()

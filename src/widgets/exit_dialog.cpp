@@ -31,9 +31,10 @@ TExitForm::TExitForm(QWidget *parent) : TAnswerDialog(QStringLiteral("是"), QSt
     layout->addLayout(ButtonRow());
 }
 
-bool TExitForm::Ask(const QString &question)
+bool TExitForm::Ask(const QString &question, bool yesByDefault)
 {
     Label->setText(question);
+    YesByDefault = yesByDefault;
     exec();
     return Answer();
 }
@@ -45,5 +46,7 @@ void TExitForm::showEvent(QShowEvent *event)
         const QRect area = screen->availableGeometry();
         move(area.x() + (area.width() - width()) / 2, area.y() + 130);
     }
-    YesButton->setFocus();
+    YesButton->setDefault(YesByDefault);
+    NoButton->setDefault(!YesByDefault);
+    (YesByDefault ? YesButton : NoButton)->setFocus();
 }

@@ -4,8 +4,8 @@
 
 class QLabel;
 
-// The shared yes/no question. "是" is the default and has the focus; Esc, "否" and the close
-// box all answer no.
+// The shared yes/no question. "是" is the default and has the focus, unless the question asks
+// for "否" (a question whose yes overwrites rows); Esc, "否" and the close box all answer no.
 class TExitForm : public TAnswerDialog
 {
     Q_OBJECT
@@ -13,7 +13,7 @@ public:
     explicit TExitForm(QWidget *parent = nullptr);
 
     // Shows the question modally, 130 pixels from the top of the screen, and returns the answer.
-    bool Ask(const QString &question);
+    bool Ask(const QString &question, bool yesByDefault = true);
 
     QLabel *Label;
     QPushButton *YesButton; // the confirming button
@@ -21,4 +21,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+
+private:
+    bool YesByDefault = true;
 };

@@ -79,6 +79,28 @@ private Q_SLOTS:
         QVERIFY(!Window->isVisible());
     }
 
+    // 初始化's question defaults to 否: Enter on it writes nothing and opens nothing.
+    void initialiseQuestionDefaultsToNo()
+    {
+        InWindow([this] {
+            bool noFocused = false, runDialogOpened = false;
+            const int rows = Window->TelModel->rowCount();
+            AnswerModal(Form->ExitForm, [this, &noFocused] {
+                noFocused = Form->ExitForm->NoButton->isDefault() && Form->ExitForm->focusWidget() == Form->ExitForm->NoButton;
+                QTest::keyClick(Form->ExitForm, Qt::Key_Return);
+            });
+            AnswerModal(Window->inituserfrm, [this, &runDialogOpened] {
+                runDialogOpened = true;
+                Window->inituserfrm->CancelButton->click();
+            });
+            Click("初始化");
+            QVERIFY(noFocused);
+            QVERIFY(!runDialogOpened);
+            QCOMPARE(Window->TelModel->rowCount(), rows);
+            Click("退出");
+        });
+    }
+
     void initialiseThroughBothDialogs()
     {
         InWindow([this] {
@@ -236,10 +258,12 @@ private Q_SLOTS:
             const QString none = Dir->filePath(QStringLiteral("none.xlsx"));
             Window->NextFileName = none;
             Click("导出");
+            // An empty list is said before any file name is asked for.
             QVERIFY(Message());
-            QVERIFY(Message()->text().startsWith(QStringLiteral("导出数据出错！请检查文件的格式是否正确！")));
-            QCOMPARE(Message()->icon(), QMessageBox::Warning);
+            QCOMPARE(Message()->text(), TTelBookForm::EmptyExportText());
+            QCOMPARE(Message()->icon(), QMessageBox::Information);
             Message()->accept();
+            QCOMPARE(Window->NextFileName, std::optional<QString>(none)); // no file name was asked for
             QVERIFY(!QFile::exists(none));
             Click("退出");
         });

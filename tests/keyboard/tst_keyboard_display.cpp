@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QDir>
 #include <QTest>
 
 namespace {
@@ -136,6 +137,18 @@ private Q_SLOTS:
         TDisplay d;
         TKeyboardDisplay display(d.Config, d.Store, d.Keys, d.Host, d.Dir.filePath(QStringLiteral("no/such/folder/key.dat")));
         QVERIFY(!display.Save().isEmpty());
+    }
+
+    // A key.dat that is not there is named with the folder it was looked for in.
+    void missingFileNamesItsFolder()
+    {
+        TDisplay d;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(d.Dir.path());
+        TKeyboardDisplay display(d.Config, d.Store, d.Keys, d.Host, QStringLiteral("key.dat"));
+        const QString said = display.Load();
+        QDir::setCurrent(before);
+        QVERIFY2(said.contains(QDir::toNativeSeparators(d.Dir.filePath(QStringLiteral("key.dat")))), qPrintable(said));
     }
 };
 
