@@ -99,8 +99,10 @@ QString TTelBook::DeleteRowAndNumber(TLiveQuery &query, const QString &table, co
         if (error.isEmpty())
             error = transaction.Commit();
     }
-    // The list shows what the table now holds: the number's other rows gone, or all of it back.
+    // The list shows what the table now holds: the number's other rows gone, or all of it back;
+    // its count with it.
     query.Reopen();
+    (&query == &GroupQuery ? GroupCount : TelCount) = query.IsOpen() ? query.RecordCount() : 0;
     Q_EMIT Changed();
     return error.isEmpty() ? givenUp : QStringLiteral("未删除任何记录：") + error;
 }
@@ -117,6 +119,8 @@ QString TTelBook::DeleteAll()
     if (!Query.Execute(QStringLiteral("delete  from TelNumber where 1=1"))) {
         Trace.LogMon(QStringLiteral("1-2 Open TelNumber error!! "));
         error = QStringLiteral("未删除任何记录：") + Query.LastError();
+    } else {
+        TelCount = 0; // the list is empty now, not as many as it showed
     }
     Q_EMIT Changed();
     return error;
@@ -249,6 +253,8 @@ QString TTelBook::DeleteAllGroups()
     QString error;
     if (!GroupQuery.Execute(QStringLiteral("delete  from \"Group\" where 1=1")))
         error = QStringLiteral("未删除任何记录：") + GroupQuery.LastError();
+    else
+        GroupCount = 0;
     Q_EMIT Changed();
     return error;
 }

@@ -167,6 +167,28 @@ private Q_SLOTS:
         QCOMPARE(b.Book.TelCount, 0);
     }
 
+    // The counts follow deletions: never more rows counted than the list holds.
+    void countsFollowDeletions()
+    {
+        TBook b;
+        b.Book.Initialise(TBook::Run(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("5")));
+        b.Book.InitialiseGroups({QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("是"), {}, {}, {}, QStringLiteral("3")});
+        QVERIFY(b.Book.ShowAll().isEmpty());
+        b.Book.ShowAllGroups();
+        QCOMPARE(b.Book.TelCount, 5);
+        QCOMPARE(b.Book.GroupCount, 3);
+        b.Book.Query.MoveTo(2);
+        QCOMPARE(b.Book.DeleteCurrent(), QString());
+        QCOMPARE(b.Book.TelCount, 4);
+        b.Book.GroupQuery.MoveTo(0);
+        QCOMPARE(b.Book.DeleteGroup(), QString());
+        QCOMPARE(b.Book.GroupCount, 2);
+        QCOMPARE(b.Book.DeleteAll(), QString());
+        QCOMPARE(b.Book.TelCount, 0);
+        QCOMPARE(b.Book.DeleteAllGroups(), QString());
+        QCOMPARE(b.Book.GroupCount, 0);
+    }
+
     void membersAndRecount()
     {
         TBook b;
