@@ -113,8 +113,8 @@ void TLiveQueryModel::Refresh()
 
 bool TLiveQueryModel::SetCurrentRow(int row)
 {
-    if (Query.PendingRow() == row)
-        return true;
+    if (Query.PendingRow() == row || DroppingNewRow)
+        return true; // the grid moves off a new row being given up: nothing to write
     if (!Post())
         return false;
     Query.MoveTo(row);
@@ -141,4 +141,17 @@ void TLiveQueryModel::Reload()
 bool TLiveQueryModel::Pending() const
 {
     return Query.Pending();
+}
+
+bool TLiveQueryModel::CancelNewRow()
+{
+    const int row = Query.PendingRow();
+    if (!Query.Pending() || row < Query.RecordCount())
+        return false;
+    DroppingNewRow = true;
+    beginRemoveRows(QModelIndex(), row, row);
+    Query.Cancel();
+    endRemoveRows();
+    DroppingNewRow = false;
+    return true;
 }

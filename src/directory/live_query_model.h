@@ -39,6 +39,8 @@ public:
     void Refresh();
     // A row is being edited or appended.
     bool Pending() const;
+    // Gives up a new row that was never written; false when there is none.
+    bool CancelNewRow();
 
 Q_SIGNALS:
     void PostFailed(const QString &error);
@@ -47,6 +49,7 @@ private:
     int ColumnOf(int section) const;
 
     TLiveQuery &Query;
+    bool DroppingNewRow = false;
     QStringList Columns;
     QStringList Titles;
 };

@@ -326,6 +326,10 @@ bool TTelBookForm::eventFilter(QObject *watched, QEvent *event)
                 grid->setCurrentIndex(model->index(model->rowCount() - 1, 0));
             return true;
         }
+        // Esc gives up a new row that was never written, instead of trying to write it (and
+        // saying again what it lacks) on the way to closing the window.
+        if (key == Qt::Key_Escape && static_cast<TLiveQueryModel *>(grid->model())->CancelNewRow())
+            return true;
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && grid->currentIndex().isValid()) {
             grid->edit(grid->currentIndex()); // Enter edits the cell (an open editor takes Enter itself)
             return true;

@@ -101,6 +101,29 @@ private Q_SLOTS:
         });
     }
 
+    // Esc on a new row that was never written gives it up: no message, the window stays, the
+    // table is as it was; a second Esc closes the window.
+    void escapeGivesUpANewRow()
+    {
+        InWindow([this] {
+            const int rows = Window->TelModel->rowCount();
+            Window->TelDBGrid->setFocus();
+            QTest::keyClick(Window->TelDBGrid, Qt::Key_Insert);
+            QCOMPARE(Window->TelModel->rowCount(), rows + 1);
+            QVERIFY(Window->TelModel->setData(Window->TelModel->index(rows, 1), QStringLiteral("2099")));
+            QTest::keyClick(Window->TelDBGrid, Qt::Key_Escape);
+            QCOMPARE(Window->TelModel->rowCount(), rows);
+            QVERIFY(!Window->TelModel->Pending());
+            const QMessageBox *box = Window->findChild<QMessageBox *>(QStringLiteral("MessageBox"));
+            QVERIFY2(!box, box ? qPrintable(box->text()) : "");
+            QVERIFY(Window->isVisible());
+            QTest::keyClick(Window->TelDBGrid, Qt::Key_Escape);
+            QTRY_VERIFY(!Window->isVisible());
+        });
+        QCOMPARE(TestSupport::SqlRows(Core->DirectoryStore().Connection(), QStringLiteral("select count(*) from TelNumber")),
+                 QStringList{QStringLiteral("2")});
+    }
+
     void initialiseThroughBothDialogs()
     {
         InWindow([this] {
