@@ -266,6 +266,8 @@ void TTelBook::ShowMembers()
     const QString group = GroupQuery.Value(QStringLiteral("GroupNum")).toString();
     Query.Open(QStringLiteral("TelNumber"), TDirectory::MemberCondition(), TDirectory::MemberValues(group));
     TelCount = Query.RowsAffected();
+    // The list no longer shows every extension: the title says whose, and how to get all back.
+    Title = QStringLiteral("%1 — 只显示组 %2 的分机（按“全部”显示所有分机）").arg(BaseTitle, group);
     Q_EMIT Changed();
 }
 

@@ -139,7 +139,7 @@ bool TTelBookForm::MarkRow(QTableView *grid, TLiveQueryModel *model)
     // The row acted on is the one the operator sees marked, never a cursor left by a reload.
     const QModelIndex current = grid->currentIndex();
     if (!current.isValid() || !grid->selectionModel()->isSelected(current)) {
-        ShowError(NoMarkedRowText());
+        ShowError(NoMarkedRowText(grid == GroupDBGrid));
         return false;
     }
     return model->SetCurrentRow(current.row());

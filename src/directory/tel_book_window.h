@@ -44,7 +44,10 @@ public:
     void ExportClick();
 
     static QString EmptyExportText() { return QStringLiteral("电话号码列表中没有记录，没有可导出的内容。"); }
-    static QString NoMarkedRowText() { return QStringLiteral("请先在列表中选中一条记录。"); }
+    static QString NoMarkedRowText(bool groups)
+    {
+        return groups ? QStringLiteral("请先在下方的分组列表中选中一个组。") : QStringLiteral("请先在上方的电话号码列表中选中一条记录。");
+    }
     static QString AllRowsQuestion() { return QStringLiteral("是否删除当前所有记录？"); }
     static QString NoKeyWarning() { return QStringLiteral("当前键盘上没有这个号码的键位：通知无法呼叫它。"); }
 

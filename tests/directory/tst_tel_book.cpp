@@ -200,6 +200,12 @@ private Q_SLOTS:
         b.Book.GroupQuery.MoveTo(1);
         b.Book.ShowMembers();
         QCOMPARE(b.Book.TelCount, 2);
+        // The title says the list is one group's, until 全部.
+        QVERIFY2(b.Book.Title.contains(QStringLiteral("只显示组 2 的分机")), qPrintable(b.Book.Title));
+        QVERIFY(b.Book.ShowAll().isEmpty());
+        QCOMPARE(b.Book.Title, QStringLiteral("电话号码"));
+        b.Book.GroupQuery.MoveTo(1);
+        b.Book.ShowMembers();
         b.Book.RecountMembers();
         QCOMPARE(b.Rows(QStringLiteral("select GroupNum, GroupMembers from \"Group\" order by sequence")),
                  (QStringList{"1|1", "2|2", "3|0"}));

@@ -342,13 +342,15 @@ private Q_SLOTS:
             Click(deletion);
             QCOMPARE(model->rowCount(), rows);
             QVERIFY(Message());
-            QCOMPARE(Message()->text(), TTelBookForm::NoMarkedRowText());
+            // The message names the list the row is to be marked in.
+            QCOMPARE(Message()->text(), TTelBookForm::NoMarkedRowText(groups));
+            QVERIFY(Message()->text().contains(groups ? QStringLiteral("分组列表") : QStringLiteral("电话号码列表")));
             Message()->accept();
             QTRY_VERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
             if (groups) {
                 Click("组内分机");
                 QVERIFY(Message());
-                QCOMPARE(Message()->text(), TTelBookForm::NoMarkedRowText());
+                QCOMPARE(Message()->text(), TTelBookForm::NoMarkedRowText(true));
                 Message()->accept();
             }
             Click("退出");
