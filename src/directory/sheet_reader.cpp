@@ -264,10 +264,7 @@ bool TSheetReader::Read(const QString &path, QList<QStringList> *rows, QString *
 {
     rows->clear();
     const QString extension = ExtensionOf(path);
-    if (!Extensions().contains(extension)) {
-        *error = QStringLiteral("不支持的文件类型 \"%1\"：可导入 .xlsx、.xls、.ods、.csv、.txt 文件。").arg(extension);
-        return false;
-    }
+    // What is there (a folder, nothing, a device) is named before the name's extension is.
     const QFileInfo info(path);
     if (info.isDir()) {
         *error = QStringLiteral("不能打开文件 %1: 是一个文件夹，不是文件").arg(path);
@@ -281,6 +278,10 @@ bool TSheetReader::Read(const QString &path, QList<QStringList> *rows, QString *
     if (QFile file(path); !file.open(QIODevice::ReadOnly)) {
         *error = info.exists() ? QStringLiteral("不能打开文件 %1: %2").arg(path, file.errorString())
                                : QStringLiteral("不能打开文件 %1: 文件不存在（%2）").arg(path, file.errorString());
+        return false;
+    }
+    if (!Extensions().contains(extension)) {
+        *error = QStringLiteral("不支持的文件类型 \"%1\"：可导入 .xlsx、.xls、.ods、.csv、.txt 文件。").arg(extension);
         return false;
     }
     if (IsPasswordProtected(path)) {

@@ -209,6 +209,7 @@ private Q_SLOTS:
         QTest::newRow("no 分机号码 in any row") << "unnumbered.csv" << QByteArray("序号,分机号码\n1,\n2,\n") << "file"
                                              << "导入 0 条：unnumbered.csv 的 2 个数据行都没有分机号码";
         QTest::newRow("a folder") << "folder.csv" << QByteArray() << "folder" << "folder.csv: 是一个文件夹";
+        QTest::newRow("a folder without an extension") << "plainfolder" << QByteArray() << "folder" << "plainfolder: 是一个文件夹";
         QTest::newRow("missing") << "missing.csv" << QByteArray() << "missing" << "文件不存在（No such file or directory）";
         QTest::newRow(".xlsx renamed .csv") << "renamed.csv"
                                             << Bytes(TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx")))
