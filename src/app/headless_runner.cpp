@@ -5,9 +5,10 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent) : QObject(parent), Core(core)
 {
-    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, [this](const TLogLine &line) { Log.Write(line.Level(), line.Text()); });
     // One line per notification once its keys have left, with the time it took.
     connect(&Core.History(), &THistory::NoticeDone, this,
             [this](const TNotice &notice) { Log.Write(TLogLevel::Info, notice.Summary()); });
@@ -32,16 +33,23 @@ int THeadlessRunner::Run()
 {
     auto *signals_ = new TStopSignals(this);
     connect(signals_, &TStopSignals::StopAsked, this, &THeadlessRunner::Stop);
+    const size_t before = Core.LogMemo().Items().size();
     Core.FormCreate();
     const QStringList blocking = Core.ServeProblems();
     for (const QString &error : Core.StartupErrors())
         Log.Write(blocking.contains(error) ? TLogLevel::Error : TLogLevel::Warning, error);
     if (!blocking.isEmpty()) {
         // A service that cannot serve says so with its status, so it is restarted or noticed.
+        // What the start-up put on the memo speaks of a program that runs on (answering from an
+        // empty directory, entries kept for later): not said by one that ends here.
         Core.FormDestroy();
         Log.Write(TLogLevel::Error, QStringLiteral("Varnex 无法工作，已退出（%1）。").arg(Core.StartSummary()));
         return 1;
     }
+    const auto &memo = Core.LogMemo().Items();
+    for (size_t i = std::min(before, memo.size()); i < memo.size(); ++i)
+        Log.Write(memo[i].Level(), memo[i].Text());
+    connect(&Core.LogMemo(), &TLineLog::LineAdded, this, [this](const TLogLine &line) { Log.Write(line.Level(), line.Text()); });
     Core.StartTimers();
     const QString summary = Core.StartSummary();
     Log.Write(TLogLevel::Notice, QStringLiteral("Varnex 已启动（无窗口）：") + summary);

@@ -179,7 +179,7 @@ void TVarnexCore::PrepareDirectoryStore()
         LogMon(why);
         // Every query would answer an empty directory; the operator is told why.
         SystemLog.Add({QStringLiteral("电话号码库不可用: ") + why, TLogLevel::Error});
-        Blocking << QStringLiteral("电话号码库不可用: ") + why;
+        Block(QStringLiteral("电话号码库不可用: ") + why);
         return;
     }
     // The history, spoken texts and every edit are written here; a folder that only reads

@@ -167,6 +167,8 @@ private Q_SLOTS:
         QCOMPARE(Run({QStringLiteral("--headless"), QStringLiteral("--data-dir"), data}, &output, Environment()), 1);
         QVERIFY2(output.contains(said) && output.contains(QStringLiteral("Varnex 无法工作")), qPrintable(output));
         QVERIFY2(!output.contains(QStringLiteral("已启动")), qPrintable(output));
+        // Nor what only a running program would do (answer from an empty directory).
+        QVERIFY2(!output.contains(QStringLiteral("应答")), qPrintable(output));
     }
 
     // Under systemd: READY=1 once the platform is served, watchdog pings from the running event
