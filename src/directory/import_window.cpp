@@ -20,7 +20,7 @@
 #include <cmath>
 
 TFrloadNo::TFrloadNo(TNumberImport &import, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), Import(import)
+    : QDialog(parent), Import(import)
 {
     setObjectName(QStringLiteral("TFrloadNo"));
     setWindowTitle(QStringLiteral("导入号码"));
@@ -74,8 +74,24 @@ void TFrloadNo::BrowseClick()
     } else {
         path = QFileDialog::getOpenFileName(this, QStringLiteral("选择文件"), PathEdit->text(), FileFilter());
     }
-    if (!path.isEmpty())
-        PathEdit->setText(path);
+    if (path.isEmpty())
+        return;
+    PathEdit->setText(path);
+    // The file is chosen: Enter now starts the import.
+    BrowseButton->setDefault(false);
+    StartButton->setDefault(true);
+    StartButton->setFocus();
+}
+
+void TFrloadNo::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Each opening starts afresh: no bar and count of the last run, Enter chooses a file.
+    Progress->setValue(0);
+    CountLabel->setText(QStringLiteral("导入数量:0"));
+    StartButton->setDefault(false);
+    BrowseButton->setDefault(true);
+    BrowseButton->setFocus();
 }
 
 void TFrloadNo::StartImport()

@@ -37,6 +37,9 @@ public:
     QPushButton *ExitButton;
     QComboBox *LabelBox;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void Tell(const QString &text, bool warning);
 

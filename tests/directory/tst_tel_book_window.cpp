@@ -235,7 +235,9 @@ private Q_SLOTS:
         InWindow([this] {
             TFrloadNo *import = Window->FrloadNo;
             AnswerModal(import, [this, import] {
-                QVERIFY(import->windowFlags() & Qt::FramelessWindowHint);
+                // A window of its own with a frame and title, not a panel floating over the grid.
+                QVERIFY(!(import->windowFlags() & Qt::FramelessWindowHint));
+                QVERIFY(import->BrowseButton->isDefault());
                 QCOMPARE(import->size(), QSize(482, 110));
                 QCOMPARE(import->BrowseButton->text(), QStringLiteral("浏览"));
                 QCOMPARE(import->LabelBox->currentText(), QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
@@ -245,6 +247,7 @@ private Q_SLOTS:
                              qPrintable(date));
                 import->NextFileName = TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.ods"));
                 import->BrowseClick();
+                QVERIFY(import->StartButton->isDefault() && !import->BrowseButton->isDefault()); // Enter imports now
                 import->StartImport();
                 QCOMPARE(import->LastMessage, QStringLiteral("导入成功！"));
                 QCOMPARE(import->CountLabel->text(), QStringLiteral("导入数量:50"));
@@ -256,6 +259,15 @@ private Q_SLOTS:
             });
             Click("导入");
             QCOMPARE(Window->TelCountLabel->text(), QStringLiteral("50")); // 2001 and 2002 were updated in place
+            // Opened again, it shows nothing of the last run.
+            bool fresh = false;
+            AnswerModal(import, [import, &fresh] {
+                fresh = import->Progress->value() == 0 && import->CountLabel->text() == QStringLiteral("导入数量:0")
+                    && import->BrowseButton->isDefault();
+                import->ExitButton->click();
+            });
+            Click("导入");
+            QVERIFY(fresh);
             Click("退出");
         });
     }
