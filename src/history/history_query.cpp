@@ -10,7 +10,9 @@
 
 namespace {
 const char *const Columns = "At, Kind, MessageId, Target, Content, PlayCount, Outcome, Numbers, SentAt,"
-                            " CASE WHEN MessageId IS NULL THEN '' WHEN SwitchUp THEN '是' ELSE '否' END, LatencyMs";
+                            // Whether the switch was up is known only once the keys left.
+                            " CASE WHEN MessageId IS NULL THEN '' WHEN SentAt IS NULL OR SentAt = '' THEN '未发送'"
+                            " WHEN SwitchUp THEN '是' ELSE '否' END, LatencyMs";
 
 // Ids count milliseconds since the epoch times 1000, so a date range is an id range: the
 // primary key serves both the range and the newest-first order, however long the history.

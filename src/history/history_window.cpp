@@ -117,8 +117,15 @@ void THistoryWindow::ApplyFilter()
     const QStringList headings = THistoryQuery::Headings();
     for (int c = 0; c < headings.size(); ++c)
         Model->setHeaderData(c, Qt::Horizontal, headings[c]);
-    StateLabel->setText(Model->lastError().isValid() ? QStringLiteral("通知记录无法读取: ") + Model->lastError().text()
-                                                     : QStringLiteral("最新的在最上面；向下滚动读取更多。"));
+    const THistoryQuery::TFilter filter = Filter();
+    if (Model->lastError().isValid())
+        StateLabel->setText(QStringLiteral("通知记录无法读取: ") + Model->lastError().text());
+    else if (filter.From.isValid() && filter.To.isValid() && filter.From > filter.To)
+        StateLabel->setText(ReversedRangeText());
+    else if (Model->rowCount() == 0)
+        StateLabel->setText(NothingFoundText());
+    else
+        StateLabel->setText(QStringLiteral("最新的在最上面；向下滚动读取更多。"));
     Totals->setRowCount(0);
 }
 

@@ -31,6 +31,9 @@ public:
     void ShowTotals();
     void ExportClick();
     THistoryQuery::TFilter Filter() const;
+    // What the state line says instead of how to read the list, when there is nothing in it.
+    static QString ReversedRangeText() { return QStringLiteral("开始日期晚于结束日期：请调整日期范围。"); }
+    static QString NothingFoundText() { return QStringLiteral("没有符合条件的记录。"); }
 
     QDateEdit *FromEdit;
     QDateEdit *ToEdit;

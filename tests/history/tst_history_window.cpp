@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSqlQueryModel>
 #include <QTableWidget>
+#include <QLabel>
 #include <QTest>
 
 class TstHistoryWindow : public QObject, private TWindowFixture
@@ -46,6 +47,7 @@ private Q_SLOTS:
         QCOMPARE(Cell(0, 1), QStringLiteral("平台通讯中断"));
         QCOMPARE(Cell(1, 1), QStringLiteral("电话拨打"));
         QCOMPARE(Cell(1, 6), QStringLiteral("通道忙"));
+        QCOMPARE(Cell(1, 9), QStringLiteral("未发送")); // its keys never left: the switch's state then is unknown
         QCOMPARE(Cell(2, 7), QStringLiteral("2001,2002"));
         QCOMPARE(Cell(2, 9), QStringLiteral("是"));
         QVERIFY(!Cell(2, 10).isEmpty()); // the latency
@@ -62,11 +64,17 @@ private Q_SLOTS:
         Window()->TextEdit->setText(QStringLiteral("%"));
         Window()->ApplyFilter();
         QCOMPARE(Window()->Model->rowCount(), 0); // a wildcard typed is a character looked for
+        QCOMPARE(Window()->StateLabel->text(), THistoryWindow::NothingFoundText()); // not how to scroll
         Window()->TextEdit->clear();
         Window()->FromEdit->setDate(QDate::currentDate().addDays(-3));
         Window()->ToEdit->setDate(QDate::currentDate().addDays(-1));
         Window()->ApplyFilter();
         QCOMPARE(Window()->Model->rowCount(), 0);
+        // A range that ends before it begins says so.
+        Window()->FromEdit->setDate(QDate::currentDate());
+        Window()->ToEdit->setDate(QDate::currentDate().addDays(-1));
+        Window()->ApplyFilter();
+        QCOMPARE(Window()->StateLabel->text(), THistoryWindow::ReversedRangeText());
     }
 
     void totalsAndExport()
