@@ -1,5 +1,7 @@
 #include "history/notice_detail_dialog.h"
 
+#include <QColor>
+
 #include "history/history.h"
 
 #include <QHeaderView>
@@ -63,10 +65,20 @@ void TNoticeDetailDialog::Refresh()
                          .arg(notice->Kind, TNotice::TimeText(notice->At), QString::number(notice->MessageId), notice->Target,
                               notice->Content, QString::number(notice->PlayCount), notice->Outcome, latency));
     Numbers->setRowCount(int(notice->Numbers.size()));
+    int keyless = 0;
     for (int row = 0; row < notice->Numbers.size(); ++row) {
         const TNotice::TNumber &n = notice->Numbers[row];
         const QStringList cells{n.Number, n.Name, n.KeyPosition, TNotice::TimeText(n.SentAt)};
-        for (int column = 0; column < cells.size(); ++column)
-            Numbers->setItem(row, column, new QTableWidgetItem(cells[column]));
+        // A number without a key is never called: it stands out, whatever its place in the list.
+        const bool noKey = n.KeyPosition == TNotice::NoKeyText();
+        keyless += noKey ? 1 : 0;
+        for (int column = 0; column < cells.size(); ++column) {
+            auto *item = new QTableWidgetItem(cells[column]);
+            if (noKey)
+                item->setBackground(QColor(0xFF, 0xD0, 0xD0));
+            Numbers->setItem(row, column, item);
+        }
     }
+    if (keyless > 0)
+        Summary->setText(Summary->text() + QStringLiteral("\n%1 个号码无键位，不会被呼叫（红色行）。").arg(keyless));
 }

@@ -123,6 +123,10 @@ private Q_SLOTS:
         QCOMPARE(Form->NoticeDetail->Numbers->rowCount(), 1);
         QCOMPARE(Form->NoticeDetail->Numbers->item(0, 1)->text(), QStringLiteral("井口"));
         QCOMPARE(Form->NoticeDetail->Numbers->item(0, 2)->text(), QStringLiteral("无键位")); // no key.dat here
+        // Counted and marked out, so a keyless number is not missed at the end of a long list.
+        QVERIFY2(Form->NoticeDetail->Summary->text().contains(QStringLiteral("1 个号码无键位")),
+                 qPrintable(Form->NoticeDetail->Summary->text()));
+        QCOMPARE(Form->NoticeDetail->Numbers->item(0, 0)->background().color(), QColor(0xFF, 0xD0, 0xD0));
         Core->History().KeysSent(0, true); // follows while open
         QVERIFY(Form->NoticeDetail->Summary->text().contains(QStringLiteral("按键发出于")));
         QCOMPARE(Form->NoticeDetail->Numbers->item(0, 3)->text(), QString()); // a number without a key is never sent
