@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -181,6 +182,9 @@ QPushButton *TTelBookForm::Button(const QString &caption) const
 void TTelBookForm::Open()
 {
     Book.Open();
+    // Each opening starts at the left, where 序号 and 分机号码 are.
+    for (QTableView *grid : {TelDBGrid, GroupDBGrid})
+        grid->horizontalScrollBar()->setValue(0);
     IdleTimer->start();
     qApp->installEventFilter(this);
     exec();

@@ -15,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQueryModel>
 #include <QStandardPaths>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -100,6 +101,7 @@ void THistoryWindow::Open()
 {
     ToEdit->setDate(std::max(ToEdit->date(), QDate::currentDate()));
     ApplyFilter();
+    Grid->horizontalScrollBar()->setValue(0); // each opening starts at 收到时间
     show();
     raise();
     activateWindow();

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTest>
 
 class TstTelBookWindow : public QObject, private TWindowFixture
@@ -122,6 +123,25 @@ private Q_SLOTS:
         });
         QCOMPARE(TestSupport::SqlRows(Core->DirectoryStore().Connection(), QStringLiteral("select count(*) from TelNumber")),
                  QStringList{QStringLiteral("2")});
+    }
+
+    // Each opening starts at the left, where 序号 and 分机号码 are, wherever it was left.
+    void reopensScrolledToTheLeft()
+    {
+        int maximum = 0;
+        InWindow([this, &maximum] {
+            QScrollBar *bar = Window->TelDBGrid->horizontalScrollBar();
+            maximum = bar->maximum();
+            bar->setValue(maximum);
+            Click("退出");
+        });
+        QVERIFY(maximum > 0);
+        int value = -1;
+        InWindow([this, &value] {
+            value = Window->TelDBGrid->horizontalScrollBar()->value();
+            Click("退出");
+        });
+        QCOMPARE(value, 0);
     }
 
     void initialiseThroughBothDialogs()

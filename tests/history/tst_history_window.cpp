@@ -11,6 +11,7 @@
 #include <QSqlQueryModel>
 #include <QTableWidget>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTest>
 
 class TstHistoryWindow : public QObject, private TWindowFixture
@@ -75,6 +76,18 @@ private Q_SLOTS:
         Window()->ToEdit->setDate(QDate::currentDate().addDays(-1));
         Window()->ApplyFilter();
         QCOMPARE(Window()->StateLabel->text(), THistoryWindow::ReversedRangeText());
+    }
+
+    // Reopened, it starts at its first column, wherever it was left.
+    void reopensScrolledToTheLeft()
+    {
+        Window()->resize(400, Window()->height()); // narrower than its columns
+        QScrollBar *bar = Window()->Grid->horizontalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        Window()->close();
+        Form->Button(QStringLiteral("HistoryBtn"))->click();
+        QCOMPARE(bar->value(), 0);
     }
 
     void totalsAndExport()
