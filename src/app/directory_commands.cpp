@@ -1,5 +1,7 @@
 #include "app/directory_commands.h"
 
+#include "app/command_line.h"
+
 #include "common/configuration.h"
 #include "common/line_log.h"
 #include "common/settings_store.h"
@@ -14,6 +16,7 @@
 #include "keyboard/key_table.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
@@ -97,6 +100,27 @@ struct TOpened
 } // namespace
 
 namespace TDirectoryCommands {
+
+int Run(const TCommandLine &line, const QString &dataDir, const QString &settingsFile, const QString &keyFile)
+{
+    Say(QStringLiteral("数据文件夹 %1，设置文件 %2")
+            .arg(QDir::toNativeSeparators(dataDir),
+                 QDir::toNativeSeparators(settingsFile.isEmpty() ? TSettingsStore::DefaultPath() : settingsFile)));
+    // A command that only reads must not make an empty directory and report 0 rows from it.
+    const bool checks = line.Command == QLatin1String("check-keys");
+    if ((checks || line.Command == QLatin1String("export")) && !QFileInfo::exists(TDM::FileIn(dataDir))) {
+        Say(QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)：请用 --data-dir 指定程序使用的数据文件夹。")
+                .arg(QDir::toNativeSeparators(dataDir), QDir::toNativeSeparators(TDM::FileIn(dataDir))));
+        return checks ? 2 : 1; // check-keys: 2 is "could not check"
+    }
+    if (line.Command == QLatin1String("import"))
+        return Import(dataDir, line.File, line.Label);
+    if (line.Command == QLatin1String("export"))
+        return Export(dataDir, line.File, line.Force);
+    if (checks)
+        return CheckKeys(dataDir, keyFile, settingsFile);
+    return InitGroups(dataDir, line.GroupsFrom, line.GroupsTo);
+}
 
 int Import(const QString &dataDir, const QString &file, const QString &label)
 {

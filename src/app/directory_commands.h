@@ -2,11 +2,17 @@
 
 #include <QString>
 
+struct TCommandLine;
+
 // The directory window's import and export, and a check of the directory against the key table,
 // run from the command line without a window. They use the directory the running program uses
 // (SQLite locks keep both right; a busy directory is named). Messages go to standard error;
 // the result is the exit status: 0 when everything went well.
 namespace TDirectoryCommands {
+
+// The command line's command on the folders in use: names them first, refuses a command that
+// only reads when the folder holds no directory, then runs the command.
+int Run(const TCommandLine &line, const QString &dataDir, const QString &settingsFile, const QString &keyFile);
 
 // label empty: today's date.
 int Import(const QString &dataDir, const QString &file, const QString &label);

@@ -7,13 +7,9 @@
 #include "app/stop_signals.h"
 #include "app/varnex_core.h"
 #include "widgets/qt_texts.h"
-#include "common/settings_store.h"
-#include "directory/directory_store.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
@@ -92,26 +88,8 @@ int main(int argc, char *argv[])
     const QString dataDir = TInstallPaths::DataDir(line.DataDir);
     const QString settingsFile = TInstallPaths::SettingsFile(dataDir, !line.DataDir.isEmpty());
     const QString keyFile = TInstallPaths::KeyFile(dataDir);
-    if (!line.Command.isEmpty()) {
-        Say(QStringLiteral("数据文件夹 %1，设置文件 %2")
-                .arg(QDir::toNativeSeparators(dataDir),
-                     QDir::toNativeSeparators(settingsFile.isEmpty() ? TSettingsStore::DefaultPath() : settingsFile)));
-        // A command that only reads must not make an empty directory and report 0 rows from it.
-        const bool onlyReads = line.Command == QLatin1String("export") || line.Command == QLatin1String("check-keys");
-        if (onlyReads && !QFileInfo::exists(TDM::FileIn(dataDir))) {
-            Say(QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)：请用 --data-dir 指定程序使用的数据文件夹。")
-                    .arg(QDir::toNativeSeparators(dataDir), QDir::toNativeSeparators(TDM::FileIn(dataDir))));
-            return line.Command == QLatin1String("check-keys") ? 2 : 1; // check-keys: 2 is "could not check"
-        }
-    }
-    if (line.Command == QLatin1String("import"))
-        return TDirectoryCommands::Import(dataDir, line.File, line.Label);
-    if (line.Command == QLatin1String("export"))
-        return TDirectoryCommands::Export(dataDir, line.File, line.Force);
-    if (line.Command == QLatin1String("check-keys"))
-        return TDirectoryCommands::CheckKeys(dataDir, keyFile, settingsFile);
-    if (line.Command == QLatin1String("groups"))
-        return TDirectoryCommands::InitGroups(dataDir, line.GroupsFrom, line.GroupsTo);
+    if (!line.Command.isEmpty())
+        return TDirectoryCommands::Run(line, dataDir, settingsFile, keyFile);
 
     TCoreOptions options;
     options.DataDir = dataDir;

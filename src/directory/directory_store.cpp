@@ -37,18 +37,16 @@ QString TDM::CreateGroup()
 QString TDM::Caption(const QString &column)
 {
     static const QHash<QString, QString> captions = [] {
-        QHash<QString, QString> c{{"sequence", "序号"},       {"TelNum", "分机号码"},    {"TelName", "分机名称"},
-                                  {"Address", "安装地址"},    {"Status", "状态"},        {"Msg", "备注"},
-                                  {"ImpFlag", "标注"},        {"GroupNum", "分组组号"},  {"GroupName", "分组名称"},
-                                  {"GroupMembers", "组内用户数"}, {"GroupMsg", "备注"}};
+        // Keyed in lower case: SQL names match without regard to case.
+        QHash<QString, QString> c{{"sequence", "序号"},       {"telnum", "分机号码"},    {"telname", "分机名称"},
+                                  {"address", "安装地址"},    {"status", "状态"},        {"msg", "备注"},
+                                  {"impflag", "标注"},        {"groupnum", "分组组号"},  {"groupname", "分组名称"},
+                                  {"groupmembers", "组内用户数"}, {"groupmsg", "备注"}};
         for (int slot = 1; slot <= 8; ++slot)
-            c.insert(QStringLiteral("GroupNo%1").arg(slot), QStringLiteral("所属组号%1").arg(slot));
+            c.insert(QStringLiteral("groupno%1").arg(slot), QStringLiteral("所属组号%1").arg(slot));
         return c;
     }();
-    for (auto it = captions.begin(); it != captions.end(); ++it)
-        if (it.key().compare(column, Qt::CaseInsensitive) == 0)
-            return it.value();
-    return column;
+    return captions.value(column.toLower(), column);
 }
 
 TDM::TDM()
