@@ -80,10 +80,15 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
                                    QStringLiteral("import: the label (标注) stored with the rows it writes, at most 10 "
                                                   "bytes of GBK (5 汉字); default: today's date."),
                                    QStringLiteral("TEXT"));
+    const QCommandLineOption database(QStringLiteral("database"),
+                                      QStringLiteral("Where the directory and the history are: postgresql://USER@HOST:PORT/DBNAME "
+                                                     "(a password from PGPASSWORD or ~/.pgpass), or empty for the files in "
+                                                     "DATA/; instead of the settings file's DatabaseUrl."),
+                                      QStringLiteral("URL"));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
-    parser.addOptions({headless, traffic, verbose, dataDir, label, force});
+    parser.addOptions({headless, traffic, verbose, dataDir, database, label, force});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys or groups"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("arguments"),
@@ -121,6 +126,8 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     line.Traffic = parser.isSet(traffic);
     line.Verbose = parser.isSet(verbose);
     line.DataDir = parser.value(dataDir);
+    line.DatabaseGiven = parser.isSet(database);
+    line.Database = parser.value(database);
     line.Label = parser.value(label);
     line.Force = parser.isSet(force);
     const QStringList rest = parser.positionalArguments();

@@ -10,6 +10,8 @@ struct TCommandLine
     bool Traffic = false;   // headless: traffic lines too
     bool Verbose = false;   // without windows: Qt's and the media system's own messages too
     QString DataDir;        // --data-dir
+    QString Database;       // --database: the directory and history on a server (empty: the files)
+    bool DatabaseGiven = false; // --database given, even empty: the settings file's DatabaseUrl is not used
     QString Label;          // import: the label of this import (default: today's date)
     bool Force = false;     // export: replace an existing file
     QString Command;        // empty (run), "import", "export", "check-keys" or "groups"

@@ -71,7 +71,7 @@ bool OnTerminal()
 #endif
 }
 
-// The directory of dataDir, with a message when it cannot be opened.
+// The directory of a place, with a message when it cannot be opened.
 struct TOpened
 {
     TDM Store;
@@ -79,10 +79,10 @@ struct TOpened
     TDirectory Directory{Store, Log};
     bool Ok = false;
 
-    explicit TOpened(const QString &dataDir)
+    explicit TOpened(const TDirectoryCommands::TStorePlace &place)
     {
         QString why;
-        Ok = Store.Prepare(dataDir, &why);
+        Ok = Store.Prepare(place.DataDir, &why, place.Url);
         if (!Ok)
             Say(QStringLiteral("电话号码库不可用: ") + why);
     }
@@ -108,21 +108,32 @@ int Run(const TCommandLine &line, const QString &dataDir, const QString &setting
                  QDir::toNativeSeparators(settingsFile.isEmpty() ? TSettingsStore::DefaultPath() : settingsFile)));
     // A command that only reads must not make an empty directory and report 0 rows from it.
     const bool checks = line.Command == QLatin1String("check-keys");
-    if ((checks || line.Command == QLatin1String("export")) && !QFileInfo::exists(TDM::FileIn(dataDir))) {
+    TStorePlace place{dataDir, {}};
+    TSettingsStore settings(settingsFile);
+    settings.Open();
+    const QString address = line.DatabaseGiven ? line.Database : settings.Read(TConfiguration::DatabaseUrlKey());
+    QString why;
+    if (!TStoreUrl::Parse(address, &place.Url, &why)) {
+        Say(why);
+        return checks ? 2 : 1;
+    }
+    if (place.Url.IsServer())
+        Say(QStringLiteral("电话号码库在数据库服务器 %1").arg(place.Url.Shown()));
+    if ((checks || line.Command == QLatin1String("export")) && !place.Url.IsServer() && !QFileInfo::exists(TDM::FileIn(dataDir))) {
         Say(QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)：请用 --data-dir 指定程序使用的数据文件夹。")
                 .arg(QDir::toNativeSeparators(dataDir), QDir::toNativeSeparators(TDM::FileIn(dataDir))));
         return checks ? 2 : 1; // check-keys: 2 is "could not check"
     }
     if (line.Command == QLatin1String("import"))
-        return Import(dataDir, line.File, line.Label);
+        return Import(place, line.File, line.Label);
     if (line.Command == QLatin1String("export"))
-        return Export(dataDir, line.File, line.Force);
+        return Export(place, line.File, line.Force);
     if (checks)
-        return CheckKeys(dataDir, keyFile, settingsFile);
-    return InitGroups(dataDir, line.GroupsFrom, line.GroupsTo);
+        return CheckKeys(place, keyFile, settingsFile);
+    return InitGroups(place, line.GroupsFrom, line.GroupsTo);
 }
 
-int Import(const QString &dataDir, const QString &file, const QString &label)
+int Import(const TStorePlace &place, const QString &file, const QString &label)
 {
     // The column would keep only the label's start: a label typed here is refused instead.
     if (CutToGbkBytes(label, TNumberImport::LabelBytes) != label) {
@@ -130,7 +141,7 @@ int Import(const QString &dataDir, const QString &file, const QString &label)
                 .arg(label, QString::number(TNumberImport::LabelBytes), QString::number(TNumberImport::LabelBytes / 2)));
         return 1;
     }
-    TOpened opened(dataDir);
+    TOpened opened(place);
     if (!opened.Ok)
         return 1;
     TNumberImport import(opened.Directory, opened.Store);
@@ -147,7 +158,7 @@ int Import(const QString &dataDir, const QString &file, const QString &label)
     return outcome.Error.isEmpty() && outcome.Refused == 0 ? 0 : 1;
 }
 
-int Export(const QString &dataDir, const QString &file, bool force)
+int Export(const TStorePlace &place, const QString &file, bool force)
 {
     QString refused;
     const QString path = TSheetExport::TargetOf(file, &refused);
@@ -164,7 +175,7 @@ int Export(const QString &dataDir, const QString &file, bool force)
         Say(QStringLiteral("导出数据出错！文件 %1 已存在，未改动；要替换它请加 --force。").arg(path));
         return 1;
     }
-    TOpened opened(dataDir);
+    TOpened opened(place);
     TLiveQuery list(opened.Store.Connection());
     if (!opened.ListExtensions(list, QStringLiteral("导出数据出错！")))
         return 1;
@@ -179,7 +190,7 @@ int Export(const QString &dataDir, const QString &file, bool force)
     return 0;
 }
 
-int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &settingsFile)
+int CheckKeys(const TStorePlace &place, const QString &keyFile, const QString &settingsFile)
 {
     TSettingsStore settings(settingsFile);
     settings.Open();
@@ -201,7 +212,7 @@ int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &set
         Say(QStringLiteral("当前键盘号 %1 不在 0 到 7 之间。").arg(keyboard));
         return CannotCheck;
     }
-    TOpened opened(dataDir);
+    TOpened opened(place);
     TLiveQuery list(opened.Store.Connection());
     if (!opened.ListExtensions(list, QStringLiteral("电话号码库不可用: ")))
         return CannotCheck;
@@ -232,9 +243,9 @@ int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &set
     return keyless + unknown > 0 ? 1 : 0;
 }
 
-int InitGroups(const QString &dataDir, int from, int to)
+int InitGroups(const TStorePlace &place, int from, int to)
 {
-    TOpened opened(dataDir);
+    TOpened opened(place);
     if (!opened.Ok)
         return 1;
     TTraceSink trace;

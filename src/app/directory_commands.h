@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/store_url.h"
+
 #include <QString>
 
 struct TCommandLine;
@@ -10,19 +12,27 @@ struct TCommandLine;
 // the result is the exit status: 0 when everything went well.
 namespace TDirectoryCommands {
 
+// Where the commands find the directory: the folder that holds DATA/, and the server when the
+// directory is on one.
+struct TStorePlace
+{
+    QString DataDir;
+    TStoreUrl Url;
+};
+
 // The command line's command on the folders in use: names them first, refuses a command that
 // only reads when the folder holds no directory, then runs the command.
 int Run(const TCommandLine &line, const QString &dataDir, const QString &settingsFile, const QString &keyFile);
 
 // label empty: today's date.
-int Import(const QString &dataDir, const QString &file, const QString &label);
+int Import(const TStorePlace &place, const QString &file, const QString &label);
 // file: .xlsx, .csv, or no extension (.xlsx added); an existing file is replaced only with force.
-int Export(const QString &dataDir, const QString &file, bool force);
+int Export(const TStorePlace &place, const QString &file, bool force);
 // Extensions without a key on the current keyboard, and number keys not in the directory,
 // listed on standard output. 0 when there are none, 1 when there are, 2 when it cannot check.
-int CheckKeys(const QString &dataDir, const QString &keyFile, const QString &settingsFile);
+int CheckKeys(const TStorePlace &place, const QString &keyFile, const QString &settingsFile);
 // The groups from..to appended after the directory's groups, as the directory window's
 // 初始化组 writes them; none of them when one is there already.
-int InitGroups(const QString &dataDir, int from, int to);
+int InitGroups(const TStorePlace &place, int from, int to);
 
 } // namespace TDirectoryCommands

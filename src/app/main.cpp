@@ -95,6 +95,8 @@ int main(int argc, char *argv[])
     options.DataDir = dataDir;
     options.SettingsPath = settingsFile;
     options.KeyFile = keyFile;
+    options.DatabaseUrl = line.Database;
+    options.DatabaseUrlGiven = line.DatabaseGiven;
     options.SoundDir = TInstallPaths::SoundDir();
     TVarnexCore core(options);
     if (line.Headless)

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryFile>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     : QObject(parent), Options(std::move(options)), Store(Options.SettingsPath)
@@ -95,6 +98,7 @@ void TVarnexCore::FormCreate()
     // event loop has not run yet): a real notification never meets a copy not yet read, only
     // a directory that could not be read at all, which the memo then says.
     TelDirectory.Copy().Rows();
+    WaitForServerCopy();
     // The history beside the directory, in a file of its own.
     NoticeHistory.Open(DM.Folder());
     // A copy that cannot take the platform's port serves nothing: it leaves the shared history
@@ -175,7 +179,15 @@ void TVarnexCore::ReadChannelSettings()
 void TVarnexCore::PrepareDirectoryStore()
 {
     QString why;
-    if (!DM.Prepare(Configuration.DataDir, &why)) {
+    TStoreUrl url;
+    if (Options.DatabaseUrlGiven)
+        Configuration.DatabaseUrl = Options.DatabaseUrl;
+    if (!TStoreUrl::Parse(Configuration.DatabaseUrl, &url, &why)) {
+        SystemLog.Add({QStringLiteral("电话号码库不可用: ") + why, TLogLevel::Error});
+        Block(QStringLiteral("电话号码库不可用: ") + why);
+        return;
+    }
+    if (!DM.Prepare(Configuration.DataDir, &why, url)) {
         LogMon(why);
         // Every query would answer an empty directory; the operator is told why.
         SystemLog.Add({QStringLiteral("电话号码库不可用: ") + why, TLogLevel::Error});
@@ -189,6 +201,24 @@ void TVarnexCore::PrepareDirectoryStore()
     if (const QString problem = DM.EnsureIndexes(); !problem.isEmpty()) {
         SystemLog.Add(QStringLiteral("电话号码库的号码索引未能建立，查找号码会较慢: ") + problem);
     }
+}
+
+void TVarnexCore::WaitForServerCopy()
+{
+    // On a server the rows come from the copy's own thread a moment after it starts: they are
+    // waited for (a few seconds at most) so the first request is answered from them.
+    if (!DM.OnServer() || TelDirectory.Copy().IsLoaded())
+        return;
+    QDeadlineTimer deadline(ServerCopyWaitMs);
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        TelDirectory.Copy().Rows();
+        if (TelDirectory.Copy().IsLoaded() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TVarnexCore::StartTimers()

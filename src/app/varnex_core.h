@@ -36,6 +36,9 @@ struct TCoreOptions
     QString DataDir;      // the folder that holds DATA/; empty: ProgramDir
     QString SoundDir;     // the folder of w0.wav … w7.wav; empty: ProgramDir
     QString KeyFile;      // empty: "key.dat" in the working directory
+    // --database: used instead of the settings file's DatabaseUrl when given (even empty).
+    QString DatabaseUrl;
+    bool DatabaseUrlGiven = false;
     TSoundPlayer *Player = nullptr; // empty: the platform's media player, owned by the core
     TSpeechCache::TMaker Synthesizer; // empty: espeak-ng
 };
@@ -108,7 +111,9 @@ private:
     QString KeyFilePath() const;
     void BindChannelDisplays(); // step 11
     void ReadChannelSettings(); // step 12
-    void PrepareDirectoryStore(); // step 13
+    void PrepareDirectoryStore();
+    void WaitForServerCopy();
+    static constexpr int ServerCopyWaitMs = 3000; // step 13
 
     TCoreOptions Options;
     TSettingsStore Store;

@@ -78,6 +78,7 @@ void TConfiguration::ReadPlatformSide(const TSettingsStore &store, QStringList &
     ReadInt(store, QStringLiteral("CommRecIpPort"), CommRecIpPort, errors);
     ReadInt(store, QStringLiteral("CommSilenceSeconds"), CommSilenceSeconds, errors);
     ReadInt(store, QStringLiteral("HistoryDays"), HistoryDays, errors);
+    DatabaseUrl = store.Read(DatabaseUrlKey()).trimmed();
     CommLocalIPAddr = store.Read(QStringLiteral("CommLocalIPAddr"));
     if (CommLocalIPAddr.isEmpty())
         CommLocalIPAddr = HostOwnAddress();

@@ -27,6 +27,11 @@ struct TConfiguration
     // Notification history older than this many days is removed.
     int HistoryDays = 400;
 
+    // Where the directory and the history are: empty for the files in DATA/, else a
+    // PostgreSQL address (postgresql://user@host:port/dbname).
+    QString DatabaseUrl;
+    static QString DatabaseUrlKey() { return QStringLiteral("DatabaseUrl"); }
+
     int CurrentKeyboard = 3;
     // CurrentKeyboard as read at start; key commands to the switch carry it for the whole run.
     int StartKeyboard = 3;

@@ -1,6 +1,7 @@
 #include "directory/directory.h"
 
 #include "directory/directory_store.h"
+#include "common/configuration.h"
 #include "common/line_log.h"
 
 #include <QDir>
@@ -40,7 +41,12 @@ QString TDirectory::AddTelNumber(const QString &TelNum, const QString &TelName, 
     if (TelNum.isEmpty())
         return QString();
     TLiveQuery &q = SharedQuery;
-    if (!q.Open(QStringLiteral("TelNumber"), QStringLiteral("TelNum=?"), {TelNum}))
+    // A number that is not one matches no row (a server would refuse the comparison); its
+    // conversion error comes when it is assigned below.
+    int number = 0;
+    const bool isNumber = ParseDecimalInt(TelNum, &number);
+    if (!q.Open(QStringLiteral("TelNumber"), isNumber ? QStringLiteral("TelNum=?") : QStringLiteral("1=0"),
+                isNumber ? QVariantList{number} : QVariantList{}))
         return q.LastError();
     if (q.RecordCount() == 0) {
         q.Append();
@@ -73,7 +79,7 @@ int TDirectory::Listed(bool ok)
 {
     if (ok)
         return SharedQuery.RowsAffected();
-    const QString problem = QStringLiteral("电话号码库不可用 (%1): %2").arg(QDir::toNativeSeparators(Store.File()), SharedQuery.LastError());
+    const QString problem = QStringLiteral("电话号码库不可用 (%1): %2").arg(Store.Place(), SharedQuery.LastError());
     if (!Reported.contains(problem)) {
         Reported.insert(problem);
         SystemLog.Add({problem, TLogLevel::Error});

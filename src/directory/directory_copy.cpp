@@ -3,6 +3,8 @@
 #include "common/text_cut.h"
 #include "directory/directory_store.h"
 #include "common/line_log.h"
+#include "store/change_listener.h"
+#include "store/sql_engine.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -47,7 +49,9 @@ TDirectoryCopy::~TDirectoryCopy()
     if (Reader) {
         // The reader's connection goes on its own thread, then the thread.
         const QString connection = Name + QStringLiteral("-reader");
-        QMetaObject::invokeMethod(ReaderContext.get(), [connection] {
+        QMetaObject::invokeMethod(ReaderContext.get(), [this, connection] {
+            delete Listener;
+            Listener = nullptr;
             if (QSqlDatabase::contains(connection)) {
                 QSqlDatabase::database(connection, false).close();
                 QSqlDatabase::removeDatabase(connection);
@@ -71,12 +75,8 @@ bool TDirectoryCopy::Open()
     // changed or the last opening failed.
     if (IsOpen && Store.Folder() == Folder)
         return true;
-    QSqlDatabase db = QSqlDatabase::contains(Name) ? QSqlDatabase::database(Name, false)
-                                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
-    db.close();
-    db.setDatabaseName(Store.Folder() + QStringLiteral("ChaDB.sqlite"));
     // Never wait: a locked file is answered from the copy at once.
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+    QSqlDatabase db = Store.AddConnection(Name, QStringLiteral("copy"), true);
     Folder = Store.Folder();
     SeenVersion = -1;
     return IsOpen = db.open();
@@ -99,6 +99,10 @@ void TDirectoryCopy::Succeed()
 const TDirectoryRows *TDirectoryCopy::Rows()
 {
     const TDirectoryRows *current = Loaded ? &Copy : nullptr;
+    if (Store.OnServer()) {
+        Follow();
+        return current;
+    }
     if (!Open()) {
         Fail(Store.OpenProblem());
         return current;
@@ -156,13 +160,18 @@ bool TDirectoryCopy::ReadRows(const QString &connection, TDirectoryRows &rows, q
 {
     QSqlDatabase db = QSqlDatabase::database(connection, false);
     QSqlQuery q(db);
+    const TSqlEngine &engine = TSqlEngine::Of(db);
     // One read transaction: both tables and the version as of the same commit.
-    if (!q.exec(QStringLiteral("BEGIN"))) {
+    if (!q.exec(engine.BeginSnapshot())) {
         *error = TDM::Explain(q.lastError());
         return false;
     }
-    bool ok = q.exec(QStringLiteral("PRAGMA data_version")) && q.next();
-    *version = ok ? q.value(0).toLongLong() : -1;
+    bool ok = true;
+    *version = -1;
+    if (!engine.ChangeVersion().isEmpty()) {
+        ok = q.exec(engine.ChangeVersion()) && q.next();
+        *version = ok ? q.value(0).toLongLong() : -1;
+    }
     ok = ok && q.exec(QStringLiteral("SELECT GroupNum, GroupName FROM \"Group\" ORDER BY sequence asc"));
     while (ok && q.next()) {
         TDirectoryRows::TGroup group{q.value(0).toInt(), q.value(1).toString(), {}};
@@ -206,24 +215,17 @@ void TDirectoryCopy::ReadInBackground(quint64 writes, qint64 version)
     if (Renewing)
         return;
     Renewing = true;
-    if (!Reader) {
-        Reader = std::make_unique<QThread>();
-        Reader->setObjectName(QStringLiteral("directory-copy"));
-        ReaderContext = std::make_unique<QObject>();
-        ReaderContext->moveToThread(Reader.get());
-        Reader->start(QThread::LowPriority);
-    }
+    StartReader();
     const QString file = Folder + QStringLiteral("ChaDB.sqlite");
     const QString connection = Name + QStringLiteral("-reader");
     QObject *back = Receiver.get();
     QMetaObject::invokeMethod(ReaderContext.get(), [this, back, file, connection, writes, version] {
         // The reader thread's own connection, never waiting for a lock, as the copy's.
         QSqlDatabase db = QSqlDatabase::contains(connection) ? QSqlDatabase::database(connection, false)
-                                                             : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+                                                             : Store.AddConnection(connection, QStringLiteral("copy"), true);
         if (db.databaseName() != file) {
             db.close();
             db.setDatabaseName(file);
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
         }
         auto rows = std::make_shared<TDirectoryRows>();
         qint64 unused = -1;
@@ -248,4 +250,72 @@ void TDirectoryCopy::ReadInBackground(quint64 writes, qint64 version)
             Succeed();
         });
     });
+}
+
+void TDirectoryCopy::StartReader()
+{
+    if (Reader)
+        return;
+    Reader = std::make_unique<QThread>();
+    Reader->setObjectName(QStringLiteral("directory-copy"));
+    ReaderContext = std::make_unique<QObject>();
+    ReaderContext->moveToThread(Reader.get());
+    Reader->start(QThread::LowPriority);
+}
+
+void TDirectoryCopy::Follow()
+{
+    if (!Listening) {
+        Listening = true;
+        StartReader();
+        const QString connection = Name + QStringLiteral("-reader");
+        QMetaObject::invokeMethod(ReaderContext.get(), [this, connection] {
+            TDM *store = &Store;
+            Listener = new TChangeListener(connection, [store](const QString &name) {
+                store->AddConnection(name, QStringLiteral("copy"), true);
+            }, TDM::ChangeChannel(), ReaderContext.get());
+            QObject::connect(Listener, &TChangeListener::Changed, Listener, [this] { ReadOnServer(TDM::Writes()); });
+            QObject::connect(Listener, &TChangeListener::Lost, Listener, [this](const QString &why) {
+                QMetaObject::invokeMethod(Receiver.get(), [this, why] { Fail(TDM::UnreachableText() + QLatin1Char('(') + why + QLatin1Char(')')); });
+            });
+            Listener->Start();
+        });
+        return;
+    }
+    // This program's own commit: asked for at once rather than left to the notice.
+    const quint64 writes = TDM::Writes();
+    if (writes != AskedWrites) {
+        AskedWrites = writes;
+        QMetaObject::invokeMethod(ReaderContext.get(), [this, writes] { ReadOnServer(writes); });
+    }
+}
+
+void TDirectoryCopy::ReadOnServer(quint64 writes)
+{
+    // On the reader thread. Notices that come in a burst are read once.
+    ServerWrites = std::max(ServerWrites, writes);
+    if (ReadQueued)
+        return;
+    ReadQueued = true;
+    QMetaObject::invokeMethod(ReaderContext.get(), [this] {
+        ReadQueued = false;
+        if (!Listener || !Listener->IsUp())
+            return; // read again when the listener is back
+        const quint64 writes = ServerWrites;
+        auto rows = std::make_shared<TDirectoryRows>();
+        qint64 unused = -1;
+        QString error;
+        const bool ok = ReadRows(Listener->Connection(), *rows, &unused, &error);
+        QMetaObject::invokeMethod(Receiver.get(), [this, rows, ok, error, writes] {
+            if (!ok) {
+                Fail(error);
+                return;
+            }
+            rows->Generation = ++Reads;
+            Copy = std::move(*rows);
+            Loaded = true;
+            SeenWrites = writes;
+            Succeed();
+        });
+    }, Qt::QueuedConnection);
 }

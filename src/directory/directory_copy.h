@@ -11,6 +11,7 @@ class QThread;
 #include <cstdint>
 #include <vector>
 
+class TChangeListener;
 class TDM;
 class TLineLog;
 
@@ -74,6 +75,9 @@ public:
     static constexpr size_t LargeRows = 5000;
     // A read on that thread is under way.
     bool IsRenewing() const { return Renewing; }
+    // Whether rows were ever read. On a server the first rows come a moment after the first
+    // Rows(): start-up waits for them before it opens the platform's port.
+    bool IsLoaded() const { return Loaded; }
 
     static QString UnreadableText() { return QStringLiteral("电话号码库暂时无法读取，平台的请求按上次读取的号码应答: "); }
     static QString NeverReadText() { return QStringLiteral("电话号码库无法读取，平台的请求按空号码库应答: "); }
@@ -81,6 +85,11 @@ public:
 
 private:
     bool Open();
+    void StartReader();
+    // On a server: the reader thread listens for the directory's change notices and reads the
+    // rows on each (and after this program's own writes); the links never touch the server.
+    void Follow();
+    void ReadOnServer(quint64 writes);
     bool Read(QString *error);
     static bool ReadRows(const QString &connection, TDirectoryRows &rows, qint64 *version, QString *error);
     void ReadInBackground(quint64 writes, qint64 version);
@@ -105,4 +114,10 @@ private:
     std::unique_ptr<QObject> Receiver;      // on the copy's thread: takes the rows read on the other
     std::unique_ptr<QThread> Reader;        // started with the first large read
     std::unique_ptr<QObject> ReaderContext; // lives on Reader
+    bool Listening = false;
+    quint64 AskedWrites = 0;
+    // On the reader thread only:
+    TChangeListener *Listener = nullptr;
+    bool ReadQueued = false;
+    quint64 ServerWrites = 0;
 };

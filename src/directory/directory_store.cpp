@@ -9,8 +9,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "store/sql_engine.h"
+
 #include <atomic>
-#include <sqlite3.h>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -55,7 +56,7 @@ TDM::TDM()
     Name = ConnectionName();
     for (int n = 2; QSqlDatabase::contains(Name); ++n)
         Name = ConnectionName() + QString::number(n);
-    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
+    QSqlDatabase::addDatabase(TSqlEngine::Files().Driver(), Name);
 }
 
 TDM::~TDM()
@@ -90,16 +91,17 @@ void TDM::Wrote()
 
 QString TDM::EnsureIndexes()
 {
-    QSqlQuery q(QSqlDatabase::database(Name, false));
+    const QSqlDatabase db = QSqlDatabase::database(Name, false);
+    const TSqlEngine &engine = TSqlEngine::Of(db);
     // Looked up first, so a directory locked by another program costs no wait when it is there.
-    const QString lookup = QStringLiteral("SELECT name FROM sqlite_master WHERE name IN ('TelNumber', 'TelNumberByTelNum')");
-    if (!q.exec(lookup))
-        return Explain(q.lastError());
-    QStringList found;
-    while (q.next())
-        found << q.value(0).toString();
-    if (!found.contains(QStringLiteral("TelNumber")) || found.contains(QStringLiteral("TelNumberByTelNum")))
+    bool table = false;
+    bool index = false;
+    QString why;
+    if (!engine.Exists(db, QStringLiteral("TelNumber"), &table, &why) || !engine.Exists(db, QStringLiteral("TelNumberByTelNum"), &index, &why))
+        return why;
+    if (!table || index)
         return QString(); // a missing table is said by the listings
+    QSqlQuery q(db);
     if (!q.exec(CreateTelNumIndex()))
         return Explain(q.lastError());
     return QString();
@@ -144,29 +146,23 @@ bool TDM::Exec(QSqlQuery &query, const QString &sql)
 
 QString TDM::Explain(const QSqlError &error)
 {
-    // Commit failures carry no error code, only SQLite's message, so both are looked at.
-    const QString code = error.nativeErrorCode();
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    const QString lower = text.toLower();
-    if (code == QLatin1String("5") || code == QLatin1String("6") || lower.contains(QLatin1String("database is locked"))
-        || lower.contains(QLatin1String("table is locked")) || lower.contains(QLatin1String("database is busy")))
-        return BusyText() + QLatin1Char('(') + text + QLatin1Char(')');
     const auto with = [&text](const QString &cause) { return cause + QLatin1Char('(') + text + QLatin1Char(')'); };
-    if (code == QLatin1String("13") || lower.contains(QLatin1String("disk is full")))
-        return with(DiskFullText());
-    if (code == QLatin1String("8") || lower.contains(QLatin1String("readonly database")))
-        return with(ReadOnlyText());
-    if (code == QLatin1String("10") || lower.contains(QLatin1String("disk i/o error")))
-        return with(IoErrorText());
-    if (code == QLatin1String("11") || code == QLatin1String("26") || lower.contains(QLatin1String("malformed"))
-        || lower.contains(QLatin1String("not a database")))
-        return with(DamagedText());
+    switch (TSqlEngine::ClassifyAny(error)) {
+    case TSqlEngine::TFailure::Busy: return with(BusyText());
+    case TSqlEngine::TFailure::DiskFull: return with(DiskFullText());
+    case TSqlEngine::TFailure::ReadOnly: return with(ReadOnlyText());
+    case TSqlEngine::TFailure::IoError: return with(IoErrorText());
+    case TSqlEngine::TFailure::Damaged: return with(DamagedText());
+    case TSqlEngine::TFailure::Unreachable: return with(UnreachableText());
+    case TSqlEngine::TFailure::Other: break;
+    }
     return error.text();
 }
 
 bool TDM::EndsWrites(const QString &explained)
 {
-    for (const QString &cause : {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText()})
+    for (const QString &cause : {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText(), UnreachableText()})
         if (explained.startsWith(cause))
             return true;
     return false;
@@ -204,12 +200,8 @@ bool TWriteTransaction::StillOpen() const
 {
     if (!Open)
         return false;
-    const QVariant handle = QSqlDatabase::database(Connection, false).driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
-        sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.data());
-        return connection && sqlite3_get_autocommit(connection) == 0;
-    }
-    return true; // another engine says so when the commit fails
+    const QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    return TSqlEngine::Of(db).InTransaction(db);
 }
 
 QString TWriteTransaction::Commit()
@@ -247,7 +239,7 @@ void TWriteTransaction::Rollback()
     --OpenTransactions;
     TDM::Wrote(); // rows seen inside the transaction are gone again
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
-    if (!open) {
+    if (!open && !TSqlEngine::Of(db).IsServer()) {
         // SQLite rolled it back by itself, but after a failed write it may leave the journal
         // (and the file's grown size) until the next read finishes the job: read now, so the
         // room comes back and no other program has to.
@@ -260,38 +252,71 @@ void TWriteTransaction::Rollback()
 
 QString TDM::OpenProblem(const QString &driverText) const
 {
+    if (Url.IsServer())
+        return QStringLiteral("数据库服务器 %1 无法连接").arg(Place()) + (driverText.isEmpty() ? QString() : QStringLiteral(": ") + driverText);
     const QString shown = QDir::toNativeSeparators(File());
     if (QFileInfo(File()).isDir())
         return QStringLiteral("%1 是一个文件夹，不是电话号码库文件：请把它移走或改名。").arg(shown);
     return driverText.isEmpty() ? shown : shown + QStringLiteral(": ") + driverText;
 }
 
-bool TDM::Prepare(const QString &programDir, QString *error)
+QString TDM::Place() const
 {
-    QSqlDatabase db = QSqlDatabase::database(Name, false);
-    db.close();
+    return Url.IsServer() ? Url.Shown() : QDir::toNativeSeparators(File());
+}
+
+void TDM::Connect(QSqlDatabase &db, const QString &purpose, bool reader) const
+{
+    if (Url.IsServer()) {
+        Url.Apply(db, QStringLiteral("varnex ") + purpose);
+        return;
+    }
+    db.setDatabaseName(File());
+    // Another program's lock is waited for by WaitForLock, which keeps the links served
+    // meanwhile; a reader never waits (the copy answers from what it has).
+    db.setConnectOptions(reader ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0") : QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+}
+
+QSqlDatabase TDM::AddConnection(const QString &name, const QString &purpose, bool reader) const
+{
+    if (QSqlDatabase::contains(name)) {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(Url.IsServer() ? TSqlEngine::Server().Driver() : TSqlEngine::Files().Driver(), name);
+    Connect(db, purpose, reader);
+    return db;
+}
+
+bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &url)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(Name, false);
+        db.close();
+    }
+    Url = url;
     Path = QDir::fromNativeSeparators(programDir);
     if (!Path.endsWith(QLatin1Char('/')))
         Path += QLatin1Char('/');
     Path += QStringLiteral("DATA/");
 
+    // The folder is made on a server too: the history's and the sounds' files live there.
     const bool create = !QDir(Path).exists();
     if (create && !QDir().mkpath(Path)) {
         *error = QStringLiteral("Error->不能创建目录-%1！").arg(QDir::toNativeSeparators(Path));
         return false;
     }
-    if (QFileInfo(File()).isDir()) {
+    if (!Url.IsServer() && QFileInfo(File()).isDir()) {
         *error = OpenProblem();
         return false;
     }
-    db.setDatabaseName(File());
-    // Another program holding a lock is waited for 15 x 100 ms before a statement fails.
-    // Locks are waited for by WaitForLock, which keeps the links served meanwhile.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    QSqlDatabase db = AddConnection(Name, QStringLiteral("directory"), false);
     if (!db.open()) {
         *error = OpenProblem(Explain(db.lastError()));
         return false;
     }
+    if (Url.IsServer())
+        return MakeTables(db, error);
     if (create) {
         // A failing creation statement is left to show itself in the listings.
         QSqlQuery query(db);
@@ -299,5 +324,41 @@ bool TDM::Prepare(const QString &programDir, QString *error)
         query.exec(CreateGroup());
         query.exec(CreateTelNumIndex());
     }
+    return true;
+}
+
+bool TDM::MakeTables(QSqlDatabase &db, QString *error)
+{
+    // A shared database has no folder to tell a first start by: the tables are made when
+    // missing, in one transaction so that two programs starting together make them once.
+    const TSqlEngine &engine = TSqlEngine::Of(db);
+    bool exists = false;
+    QString why;
+    if (!engine.Exists(db, QStringLiteral("TelNumber"), &exists, &why)) {
+        *error = OpenProblem(why);
+        return false;
+    }
+    QSqlQuery q(db);
+    if (!exists) {
+        TWriteTransaction transaction(Name);
+        // Whoever takes this lock first makes the tables; the other finds them made.
+        if (!engine.SchemaLock().isEmpty())
+            q.exec(engine.SchemaLock());
+        bool made = false;
+        if (engine.Exists(db, QStringLiteral("TelNumber"), &made, &why) && !made) {
+            for (const QString &sql : {CreateTelNumber(), CreateGroup(), CreateTelNumIndex()})
+                if (!q.exec(sql)) {
+                    *error = OpenProblem(Explain(q.lastError()));
+                    return false;
+                }
+        }
+        if (const QString failed = transaction.Commit(); !failed.isEmpty()) {
+            *error = OpenProblem(failed);
+            return false;
+        }
+    }
+    // Every program reads the others' changes from these notices; making them again costs nothing.
+    for (const QString &sql : engine.ChangeNotices(ChangeChannel(), {QStringLiteral("TelNumber"), QStringLiteral("\"Group\"")}))
+        q.exec(sql);
     return true;
 }

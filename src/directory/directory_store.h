@@ -1,15 +1,19 @@
 #pragma once
 
+#include "store/store_url.h"
+
 #include <QString>
 
 #include <atomic>
 
 class QElapsedTimer;
+class QSqlDatabase;
 class QSqlError;
 class QSqlQuery;
 
-// The table store of the directory: the SQLite file DATA/ChaDB.sqlite beside the program, on
-// the connection "DBSession". The folder and both tables are made at the first start only.
+// The table store of the directory, on the connection "DBSession": the SQLite file
+// DATA/ChaDB.sqlite beside the program (the folder and both tables made at the first start
+// only), or a PostgreSQL database shared with other programs (the tables made when missing).
 class TDM
 {
 public:
@@ -28,9 +32,17 @@ public:
     TDM &operator=(const TDM &) = delete;
 
     // Points the store at programDir + "DATA/", creating the folder and the tables when the
-    // folder does not exist yet. False, with the reason, when the folder cannot be made or the
-    // file cannot be opened.
-    bool Prepare(const QString &programDir, QString *error);
+    // folder does not exist yet; with a server address, at that database, the tables made when
+    // missing. False, with the reason, when the folder cannot be made or the file or database
+    // cannot be opened.
+    bool Prepare(const QString &programDir, QString *error, const TStoreUrl &url = TStoreUrl());
+    const TStoreUrl &ServerUrl() const { return Url; }
+    bool OnServer() const { return Url.IsServer(); }
+    // A further connection to the same directory, named `name`, not yet opened. A reader on
+    // the files never waits for a lock.
+    QSqlDatabase AddConnection(const QString &name, const QString &purpose, bool reader) const;
+    // The channel on which a server tells every program that the directory changed.
+    static QString ChangeChannel() { return QStringLiteral("varnex_directory"); }
 
     // A directory made before the number index existed gets it; nothing else of the file is
     // touched. Empty when the index is there, else why it could not be made (the directory
@@ -39,6 +51,9 @@ public:
 
     QString Connection() const { return Name; }
     QString Folder() const { return Path; }
+    // Where the directory is, as an operator is told: the file, or the server's address
+    // without its password.
+    QString Place() const;
     // The directory file itself, DATA/ChaDB.sqlite.
     QString File() const { return Path.isEmpty() ? QString() : Path + QStringLiteral("ChaDB.sqlite"); }
     // The directory file Prepare(dataDir) would open, without opening or making anything.
@@ -55,6 +70,7 @@ public:
     static QString ReadOnlyText() { return QStringLiteral("电话号码库文件只读，无法写入。"); }
     static QString IoErrorText() { return QStringLiteral("电话号码库文件读写出错（磁盘或文件系统故障），无法写入。"); }
     static QString DamagedText() { return QStringLiteral("电话号码库文件已损坏，无法读写。"); }
+    static QString UnreachableText() { return QStringLiteral("数据库服务器无法连接，电话号码库暂时不能读写。"); }
     // Whether an explained error ends every further write, not only the one statement: the
     // directory held by another program, a full disk, a read-only, unreadable or damaged file.
     static bool EndsWrites(const QString &explained);
@@ -87,8 +103,12 @@ public:
     static bool Waiting();
 
 private:
+    void Connect(QSqlDatabase &db, const QString &purpose, bool reader) const;
+    bool MakeTables(QSqlDatabase &db, QString *error);
+
     QString Name;
     QString Path;
+    TStoreUrl Url;
 };
 
 // Several rows written as one: stored whole by Commit, or not at all. A transaction that was

@@ -3,6 +3,7 @@
 #include "common/text_cut.h"
 #include "directory/directory_store.h"
 #include "common/configuration.h"
+#include "store/sql_engine.h"
 
 #include <QRegularExpression>
 #include <QSqlError>
@@ -13,6 +14,15 @@ namespace {
 QString Quoted(const QString &identifier)
 {
     return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+// A table as statements name it: "Group" is a keyword and is quoted; the others are not, so
+// PostgreSQL folds them as it did when it made them (TelNumber is telnumber there).
+QString TableSql(const QString &table)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return table.compare(QLatin1String("Group"), Qt::CaseInsensitive) == 0 || !plain.match(table).hasMatch() ? Quoted(table)
+                                                                                                                 : table;
 }
 
 } // namespace
@@ -67,29 +77,28 @@ bool TLiveQuery::LoadColumns()
     SchemaTable = Table;
     Schema.clear();
     ColumnNames.clear();
-    RowIdColumn = -1;
+    KeyColumn = -1;
     int keys = 0;
-    QSqlQuery info(QSqlDatabase::database(Connection, false));
-    if (!TDM::Exec(info, QStringLiteral("PRAGMA table_info(%1)").arg(Quoted(Table))))
-        return false;
+    const QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    QString why;
     static const QRegularExpression width(QStringLiteral("\\((\\d+)\\)"));
-    while (info.next()) {
+    for (const TSqlEngine::TColumn &info : TSqlEngine::Of(db).Columns(db, TableSql(Table), &why)) {
         TColumn column;
-        column.Name = info.value(1).toString();
-        const QString type = info.value(2).toString();
-        column.Integer = type.compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0;
-        column.NotNull = info.value(3).toBool();
-        if (info.value(5).toInt() > 0) {
+        column.Name = info.Name;
+        column.Integer = info.Type.compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0;
+        column.NotNull = info.NotNull;
+        if (info.Key) {
             ++keys;
-            RowIdColumn = column.Integer ? int(Schema.size()) : -1;
+            KeyColumn = int(Schema.size());
         }
-        if (const auto m = width.match(type); m.hasMatch())
+        if (const auto m = width.match(info.Type); m.hasMatch())
             column.Width = m.captured(1).toInt();
         Schema.push_back(column);
         ColumnNames << column.Name;
     }
+    // Rows are found again by their key; a table without a single-column key cannot be edited.
     if (keys != 1)
-        RowIdColumn = -1;
+        KeyColumn = -1;
     return !Schema.empty();
 }
 
@@ -106,11 +115,11 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
         return Fail(QStringLiteral("数据库未打开"), nullptr);
     if (!LoadColumns()) {
         QSqlQuery probe(db);
-        TDM::Exec(probe, QStringLiteral("SELECT * FROM %1").arg(Quoted(table)));
+        TDM::Exec(probe, QStringLiteral("SELECT * FROM %1").arg(TableSql(table)));
         return Fail(probe.lastError().isValid() ? TDM::Explain(probe.lastError()) : QStringLiteral("没有表 %1").arg(table),
                     nullptr);
     }
-    QString sql = QStringLiteral("SELECT rowid, * FROM %1").arg(Quoted(table));
+    QString sql = QStringLiteral("SELECT * FROM %1").arg(TableSql(table));
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     if (!order.isEmpty())
@@ -119,11 +128,11 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
     if (!Run(&query, sql, binds))
         return Fail(Error, nullptr);
     while (query->next()) {
-        RowIds.push_back(query->value(0).toLongLong());
         QVariantList row;
         row.reserve(qsizetype(Schema.size()));
         for (int i = 0; i < int(Schema.size()); ++i)
-            row << query->value(i + 1);
+            row << query->value(i);
+        RowIds.push_back(KeyColumn >= 0 ? row.value(KeyColumn) : QVariant());
         Rows.push_back(std::move(row));
     }
     const QSqlError failure = query->lastError();
@@ -266,6 +275,8 @@ bool TLiveQuery::Post(QString *error)
     if (Mode == Browsing)
         return true;
     // Checked here as well: SQLite would quietly number a missing rowid key itself.
+    if (Mode == Editing && KeyColumn < 0)
+        return Fail(QStringLiteral("表 %1 没有主键，不能修改").arg(Table), error);
     for (int i = 0; i < int(Schema.size()); ++i)
         if (Schema[size_t(i)].NotNull && Buffer.value(i).isNull())
             return Fail(QStringLiteral("%1不能为空").arg(TDM::Caption(Schema[size_t(i)].Name)), error);
@@ -276,14 +287,16 @@ bool TLiveQuery::Post(QString *error)
     bool ok = false;
     if (Mode == Appending) {
         const QString sql = QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
-                                .arg(Quoted(Table), names.join(QLatin1Char(',')),
+                                .arg(TableSql(Table), names.join(QLatin1Char(',')),
                                      QStringList(qsizetype(Schema.size()), QStringLiteral("?")).join(QLatin1Char(',')));
         ok = Run(&query, sql, Buffer);
     } else {
         QStringList sets;
         for (const QString &n : names)
             sets << n + QStringLiteral("=?");
-        ok = Run(&query, QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(Quoted(Table), sets.join(QLatin1Char(','))),
+        ok = Run(&query,
+                 QStringLiteral("UPDATE %1 SET %2 WHERE %3=?")
+                     .arg(TableSql(Table), sets.join(QLatin1Char(',')), Quoted(Schema[size_t(KeyColumn)].Name)),
                  Buffer + QVariantList{RowIds[size_t(Cursor)]});
     }
     if (!ok)
@@ -295,12 +308,11 @@ bool TLiveQuery::Post(QString *error)
     }
     if (Mode == Appending) {
         Rows.push_back(Buffer);
-        RowIds.push_back(query->lastInsertId().toLongLong());
+        RowIds.push_back(KeyColumn >= 0 ? Buffer.value(KeyColumn) : QVariant());
         Cursor = int(Rows.size()) - 1;
     } else {
         Rows[size_t(Cursor)] = Buffer;
-        if (RowIdColumn >= 0)
-            RowIds[size_t(Cursor)] = Buffer.value(RowIdColumn).toLongLong();
+        RowIds[size_t(Cursor)] = Buffer.value(KeyColumn);
     }
     query->finish();
     Mode = Browsing;
@@ -318,8 +330,11 @@ bool TLiveQuery::Delete(QString *error)
         return Fail(QStringLiteral("新增的记录尚未保存，已取消。"), error);
     if (!Active || Eof())
         return Fail(QStringLiteral("没有当前记录可删除"), error);
+    if (KeyColumn < 0)
+        return Fail(QStringLiteral("表 %1 没有主键，不能删除单条记录").arg(Table), error);
     QSqlQuery *query = nullptr;
-    if (!Run(&query, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(Quoted(Table)), {RowIds[size_t(Cursor)]}))
+    if (!Run(&query, QStringLiteral("DELETE FROM %1 WHERE %2=?").arg(TableSql(Table), Quoted(Schema[size_t(KeyColumn)].Name)),
+             {RowIds[size_t(Cursor)]}))
         return Fail(Error, error);
     query->finish();
     Rows.erase(Rows.begin() + Cursor);

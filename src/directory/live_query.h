@@ -83,10 +83,10 @@ private:
     QString LastOrder;
     QString SchemaTable;
     std::vector<TColumn> Schema;
-    int RowIdColumn = -1; // a lone Integer primary key is SQLite's rowid itself
+    int KeyColumn = -1; // the table's one primary-key column: how a row is found again
     QStringList ColumnNames;
     std::vector<QVariantList> Rows;
-    std::vector<qint64> RowIds;
+    std::vector<QVariant> RowIds; // each row's key as read, so a changed key still finds it
     int Cursor = 0;
     bool Active = false;
     int Affected = 0;

@@ -1,0 +1,82 @@
+#include "store/change_listener.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+
+TChangeListener::TChangeListener(QString connection, std::function<void(const QString &)> make, QString channel,
+                                 QObject *parent)
+    : QObject(parent), Name(std::move(connection)), Make(std::move(make)), Channel(std::move(channel))
+{
+}
+
+TChangeListener::~TChangeListener()
+{
+    if (!QSqlDatabase::contains(Name))
+        return;
+    QSqlDatabase::database(Name, false).close();
+    QSqlDatabase::removeDatabase(Name);
+}
+
+void TChangeListener::Start()
+{
+    Timer = new QTimer(this);
+    Timer->setSingleShot(true);
+    connect(Timer, &QTimer::timeout, this, &TChangeListener::Check);
+    Make(Name);
+    Check();
+}
+
+bool TChangeListener::Open(QString *why)
+{
+    QSqlDatabase db = QSqlDatabase::database(Name, false);
+    db.close();
+    if (!db.open()) {
+        *why = db.lastError().text();
+        return false;
+    }
+    QSqlDriver *driver = db.driver();
+    if (!driver->subscribeToNotification(Channel)) {
+        *why = driver->lastError().text();
+        db.close();
+        return false;
+    }
+    connect(driver, &QSqlDriver::notification, this, [this] { Q_EMIT Changed(); }, Qt::UniqueConnection);
+    return true;
+}
+
+void TChangeListener::Fail(const QString &why)
+{
+    Up = false;
+    if (!Said)
+        Q_EMIT Lost(why);
+    Said = true;
+    Timer->start(RetryMs);
+    RetryMs = qMin(RetryMs * 2, MaxRetryMs);
+}
+
+void TChangeListener::Check()
+{
+    QString why;
+    if (!Up) {
+        if (!Open(&why)) {
+            Fail(why);
+            return;
+        }
+        Up = true;
+        Said = false;
+        RetryMs = 500;
+        Timer->start(CheckMs);
+        Q_EMIT Changed();
+        return;
+    }
+    // A server killed or cut off says nothing to a connection that only listens: ask it.
+    QSqlQuery alive(QSqlDatabase::database(Name, false));
+    if (!alive.exec(QStringLiteral("SELECT 1"))) {
+        Fail(alive.lastError().text());
+        return;
+    }
+    Timer->start(CheckMs);
+}

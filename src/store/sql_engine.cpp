@@ -1,0 +1,217 @@
+#include "store/sql_engine.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+namespace {
+
+// SQLite's catalog knows names without the quotes a statement may need ("Group").
+QString Unquoted(const QString &name)
+{
+    return name.size() > 1 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')) ? name.mid(1, name.size() - 2) : name;
+}
+
+class TSqliteEngine final : public TSqlEngine
+{
+public:
+    QString Driver() const override { return QStringLiteral("QSQLITE"); }
+    bool IsServer() const override { return false; }
+
+    std::vector<TColumn> Columns(const QSqlDatabase &db, const QString &table, QString *error) const override
+    {
+        std::vector<TColumn> columns;
+        QSqlQuery info(db);
+        QString quoted = Unquoted(table);
+        quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+        if (!info.exec(QStringLiteral("PRAGMA table_info('%1')").arg(quoted))) {
+            *error = info.lastError().text();
+            return columns;
+        }
+        while (info.next())
+            columns.push_back({info.value(1).toString(), info.value(2).toString(), info.value(3).toBool(), info.value(5).toInt() > 0});
+        return columns;
+    }
+
+    bool Exists(const QSqlDatabase &db, const QString &name, bool *exists, QString *error) const override
+    {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ? COLLATE NOCASE"));
+        q.addBindValue(Unquoted(name));
+        if (!q.exec() || !q.next()) {
+            *error = q.lastError().text();
+            return false;
+        }
+        *exists = q.value(0).toInt() > 0;
+        return true;
+    }
+
+    bool InTransaction(const QSqlDatabase &db) const override
+    {
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+            sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.data());
+            return connection && sqlite3_get_autocommit(connection) == 0;
+        }
+        return true;
+    }
+
+    TFailure Classify(const QSqlError &error) const override
+    {
+        // Commit failures carry no error code, only SQLite's message, so both are looked at.
+        const QString code = error.nativeErrorCode();
+        const QString lower = (error.databaseText().isEmpty() ? error.text() : error.databaseText()).toLower();
+        if (code == QLatin1String("5") || code == QLatin1String("6") || lower.contains(QLatin1String("database is locked"))
+            || lower.contains(QLatin1String("table is locked")) || lower.contains(QLatin1String("database is busy")))
+            return TFailure::Busy;
+        if (code == QLatin1String("13") || lower.contains(QLatin1String("disk is full")))
+            return TFailure::DiskFull;
+        if (code == QLatin1String("8") || lower.contains(QLatin1String("readonly database")))
+            return TFailure::ReadOnly;
+        if (code == QLatin1String("10") || lower.contains(QLatin1String("disk i/o error")))
+            return TFailure::IoError;
+        if (code == QLatin1String("11") || code == QLatin1String("26") || lower.contains(QLatin1String("malformed"))
+            || lower.contains(QLatin1String("not a database")))
+            return TFailure::Damaged;
+        return TFailure::Other;
+    }
+
+    QString BeginSnapshot() const override { return QStringLiteral("BEGIN"); }
+    QString ChangeVersion() const override { return QStringLiteral("PRAGMA data_version"); }
+    QString SchemaLock() const override { return QString(); }
+    QStringList ChangeNotices(const QString &, const QStringList &) const override { return {}; }
+};
+
+class TPostgresEngine final : public TSqlEngine
+{
+public:
+    QString Driver() const override { return QStringLiteral("QPSQL"); }
+    bool IsServer() const override { return true; }
+
+    std::vector<TColumn> Columns(const QSqlDatabase &db, const QString &table, QString *error) const override
+    {
+        // Tables made without quotes are kept in lower case, "Group" as written.
+        std::vector<TColumn> columns;
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral(
+            "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull,"
+            " COALESCE(a.attnum = ANY(i.indkey), false)"
+            " FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid"
+            " LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary"
+            " WHERE c.oid = to_regclass(?) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum"));
+        q.addBindValue(Regclass(table));
+        if (!q.exec()) {
+            *error = q.lastError().text();
+            return columns;
+        }
+        while (q.next()) {
+            QString type = q.value(1).toString();
+            if (type.startsWith(QLatin1String("character varying")))
+                type = QStringLiteral("varchar") + type.mid(17);
+            columns.push_back({q.value(0).toString(), type, q.value(2).toBool(), q.value(3).toBool()});
+        }
+        return columns;
+    }
+
+    bool Exists(const QSqlDatabase &db, const QString &name, bool *exists, QString *error) const override
+    {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));
+        q.addBindValue(Regclass(name));
+        if (!q.exec() || !q.next()) {
+            *error = q.lastError().text();
+            return false;
+        }
+        *exists = q.value(0).toBool();
+        return true;
+    }
+
+    bool InTransaction(const QSqlDatabase &db) const override
+    {
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0) {
+            PGconn *connection = *static_cast<PGconn *const *>(handle.data());
+            // A failed statement leaves the transaction aborted: nothing more can be stored in it.
+            return connection && PQtransactionStatus(connection) == PQTRANS_INTRANS;
+        }
+        return true;
+    }
+
+    TFailure Classify(const QSqlError &error) const override
+    {
+        const QString state = error.nativeErrorCode();
+        const QString lower = error.text().toLower();
+        if (state == QLatin1String("55P03") || state == QLatin1String("40P01") || state == QLatin1String("40001"))
+            return TFailure::Busy;
+        if (state == QLatin1String("53100"))
+            return TFailure::DiskFull;
+        if (state == QLatin1String("25006") || state == QLatin1String("42501"))
+            return TFailure::ReadOnly;
+        if (state == QLatin1String("58030"))
+            return TFailure::IoError;
+        if (state == QLatin1String("XX001") || state == QLatin1String("XX002"))
+            return TFailure::Damaged;
+        // Connection errors come from libpq without a state, or as class 08 / 57P0x.
+        if (state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"))
+            || error.type() == QSqlError::ConnectionError || lower.contains(QLatin1String("server closed the connection"))
+            || lower.contains(QLatin1String("could not connect")) || lower.contains(QLatin1String("connection to server"))
+            || lower.contains(QLatin1String("no connection to the server")) || lower.contains(QLatin1String("terminating connection")))
+            return TFailure::Unreachable;
+        return TFailure::Other;
+    }
+
+    QString BeginSnapshot() const override { return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
+    QString ChangeVersion() const override { return QString(); }
+    QString SchemaLock() const override { return QStringLiteral("SELECT pg_advisory_xact_lock(7301)"); }
+
+    QStringList ChangeNotices(const QString &channel, const QStringList &tables) const override
+    {
+        QStringList statements{QStringLiteral(
+            "CREATE OR REPLACE FUNCTION varnex_directory_changed() RETURNS trigger LANGUAGE plpgsql AS "
+            "$$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$")
+                                   .arg(channel)};
+        for (const QString &table : tables) {
+            const QString trigger = QStringLiteral("varnex_changed_") + table.toLower();
+            statements << QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %2 "
+                                         "FOR EACH STATEMENT EXECUTE FUNCTION varnex_directory_changed()")
+                              .arg(trigger, table);
+        }
+        return statements;
+    }
+
+private:
+    // to_regclass reads a name as a statement would: unquoted folds to lower case.
+    static QString Regclass(const QString &name) { return name; }
+};
+
+} // namespace
+
+const TSqlEngine &TSqlEngine::Files()
+{
+    static const TSqliteEngine engine;
+    return engine;
+}
+
+const TSqlEngine &TSqlEngine::Server()
+{
+    static const TPostgresEngine engine;
+    return engine;
+}
+
+const TSqlEngine &TSqlEngine::Of(const QSqlDatabase &db)
+{
+    return db.driverName() == QLatin1String("QPSQL") ? Server() : Files();
+}
+
+TSqlEngine::TFailure TSqlEngine::ClassifyAny(const QSqlError &error)
+{
+    // PostgreSQL's states are five characters; SQLite's codes are shorter numbers.
+    if (error.nativeErrorCode().size() == 5)
+        return Server().Classify(error);
+    const TFailure files = Files().Classify(error);
+    return files != TFailure::Other ? files : Server().Classify(error);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class QSqlDatabase;
+class QSqlError;
+
+// What SQLite and PostgreSQL do differently, in one place: the directory and history code is
+// written once against this and plain SQL both accept.
+class TSqlEngine
+{
+public:
+    struct TColumn
+    {
+        QString Name;
+        QString Type; // as declared: Integer, varchar(50) …
+        bool NotNull = false;
+        bool Key = false; // part of the primary key
+    };
+    // How a failed statement is best told to an operator.
+    enum class TFailure { Other, Busy, DiskFull, ReadOnly, IoError, Damaged, Unreachable };
+
+    virtual ~TSqlEngine() = default;
+    // The engine a connection was made for.
+    static const TSqlEngine &Of(const QSqlDatabase &db);
+    static const TSqlEngine &Files();
+    static const TSqlEngine &Server();
+
+    virtual QString Driver() const = 0;
+    virtual bool IsServer() const = 0;
+    // The columns of a table in declared order; empty when it does not exist (or on error).
+    virtual std::vector<TColumn> Columns(const QSqlDatabase &db, const QString &table, QString *error) const = 0;
+    // Whether a table or an index by this name exists.
+    virtual bool Exists(const QSqlDatabase &db, const QString &name, bool *exists, QString *error) const = 0;
+    // Whether a transaction begun on this connection is still open: after some failures the
+    // engine ends it by itself, and every statement after that would be stored alone.
+    virtual bool InTransaction(const QSqlDatabase &db) const = 0;
+    virtual TFailure Classify(const QSqlError &error) const = 0;
+    // For an error whose connection is no longer known: SQLite's numeric codes first, then
+    // PostgreSQL's states and connection failures.
+    static TFailure ClassifyAny(const QSqlError &error);
+    // Begins a read that sees both tables as of one commit.
+    virtual QString BeginSnapshot() const = 0;
+    // A number that changes when another connection commits (empty where changes are
+    // told by notices instead).
+    virtual QString ChangeVersion() const = 0;
+    // Taken inside a transaction that makes missing tables, so two programs starting at once
+    // do not both make them; empty where the engine's own locking does it.
+    virtual QString SchemaLock() const = 0;
+    // Statements that make changes to the directory's tables known to every listening
+    // connection (none where the engine has no such notices).
+    virtual QStringList ChangeNotices(const QString &channel, const QStringList &tables) const = 0;
+};
