@@ -357,8 +357,13 @@ bool TDM::MakeTables(QSqlDatabase &db, QString *error)
             return false;
         }
     }
-    // Every program reads the others' changes from these notices; making them again costs nothing.
+    // Every program reads the others' changes from these notices; making them again costs
+    // nothing. Without them another machine's edits would never reach this copy: not a
+    // directory to answer alarms from.
     for (const QString &sql : engine.ChangeNotices(ChangeChannel(), {QStringLiteral("TelNumber"), QStringLiteral("\"Group\"")}))
-        q.exec(sql);
+        if (!q.exec(sql)) {
+            *error = OpenProblem(QStringLiteral("变更通知未能建立: ") + Explain(q.lastError()));
+            return false;
+        }
     return true;
 }

@@ -43,7 +43,8 @@ bool TChangeListener::Open(QString *why)
         db.close();
         return false;
     }
-    connect(driver, &QSqlDriver::notification, this, [this] { Q_EMIT Changed(); }, Qt::UniqueConnection);
+    // The driver stays the same across reopenings: connected once.
+    connect(driver, &QSqlDriver::notification, this, &TChangeListener::Changed, Qt::UniqueConnection);
     return true;
 }
 

@@ -175,7 +175,7 @@ public:
             "$$BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); RETURN NULL; END$$")
                                    .arg(channel)};
         for (const QString &table : tables) {
-            const QString trigger = QStringLiteral("varnex_changed_") + table.toLower();
+            const QString trigger = QStringLiteral("varnex_changed_") + Unquoted(table).toLower();
             statements << QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON %2 "
                                          "FOR EACH STATEMENT EXECUTE FUNCTION varnex_directory_changed()")
                               .arg(trigger, table);

@@ -4,11 +4,13 @@
 #include "directory/directory_store.h"
 #include "common/line_log.h"
 #include "common/trace_sink.h"
+#include "support/pg_server.h"
 #include "support/test_support.h"
 
 #include <QTemporaryDir>
 
-// A directory in a fresh program folder, with its tables made as at a first start.
+// A directory in a fresh program folder, with its tables made as at a first start; on the
+// throwaway server (a fresh database) when the test's engine row says so.
 struct TDirectoryFixture
 {
     QTemporaryDir Dir;
@@ -19,7 +21,13 @@ struct TDirectoryFixture
     QString Error;
     bool Prepared = false;
 
-    TDirectoryFixture() { Prepared = DM.Prepare(Dir.path(), &Error); }
+    TStoreUrl Url;
+
+    TDirectoryFixture()
+    {
+        TStoreUrl::Parse(TestSupport::StoreUrl(), &Url, &Error);
+        Prepared = DM.Prepare(Dir.path(), &Error, Url);
+    }
 
     QStringList Rows(const QString &statement) { return TestSupport::SqlRows(DM.Connection(), statement); }
 };
