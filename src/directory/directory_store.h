@@ -128,6 +128,8 @@ public:
     // pages are spilled, an I/O error) SQLite rolls it back by itself, and every statement after
     // that would be stored alone.
     bool StillOpen() const;
+    // Whether this program has a write transaction open on any directory.
+    static bool AnyOpen() { return OpenTransactions > 0; }
     static QString UndoneText() { return QStringLiteral("电话号码库已自行撤销本次写入，未保存任何记录。"); }
     // Empty when everything is stored; else the transaction is rolled back and this says why.
     QString Commit();

@@ -16,14 +16,16 @@ QString Quoted(const QString &identifier)
     return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-// A table as statements name it: "Group" is a keyword and is quoted; the others are not, so
-// PostgreSQL folds them as it did when it made them (TelNumber is telnumber there).
-QString TableSql(const QString &table)
+} // namespace
+
+QString TLiveQuery::TableSql(const QString &table)
 {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     return table.compare(QLatin1String("Group"), Qt::CaseInsensitive) == 0 || !plain.match(table).hasMatch() ? Quoted(table)
                                                                                                                  : table;
 }
+
+namespace {
 
 } // namespace
 
@@ -45,7 +47,18 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
     *query = &found->second;
     for (int i = 0; i < binds.size(); ++i)
         (*query)->bindValue(i, binds[i]);
+    // Where a refused statement would end the whole transaction (a server), a write inside one
+    // is fenced, so a refused row leaves the rows before it to be committed, as on the files.
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    const bool fenced = !(*query)->isSelect() && TWriteTransaction::AnyOpen() && TSqlEngine::Of(db).FailureEndsTransaction();
+    QSqlQuery fence(db);
+    if (fenced && !fence.exec(QStringLiteral("SAVEPOINT varnex_row"))) {
+        Error = TDM::Explain(fence.lastError());
+        return false;
+    }
     const bool ok = TDM::Exec(**query);
+    if (fenced)
+        fence.exec(ok ? QStringLiteral("RELEASE SAVEPOINT varnex_row") : QStringLiteral("ROLLBACK TO SAVEPOINT varnex_row"));
     if (!ok)
         Error = TDM::Explain((*query)->lastError());
     else if (!(*query)->isSelect())

@@ -56,6 +56,9 @@ public:
     // Writes the pending row through to the table. False, with the store's reason, when refused,
     // or with VanishedText() when the edited row is no longer in the table.
     bool Post(QString *error = nullptr);
+    // A table as statements name it: "Group" is a keyword and is quoted; the others are not,
+    // so PostgreSQL folds them as it did when it made them (TelNumber is telnumber there).
+    static QString TableSql(const QString &table);
     static QString VanishedText() { return QStringLiteral("该记录已不存在（已被删除），未保存；列表已刷新。"); }
     void Cancel();
     bool Delete(QString *error = nullptr);

@@ -94,7 +94,7 @@ QString TTelBook::DeleteRowAndNumber(TLiveQuery &query, const QString &table, co
         error = transaction.BeginError();
         if (error.isEmpty() && !query.Delete(&error))
             return error; // nothing was deleted; the list is as it was
-        if (error.isEmpty() && !tmpQuery.Execute(QStringLiteral("delete from \"%1\" where %2 = ?").arg(table, numberColumn), {number}))
+        if (error.isEmpty() && !tmpQuery.Execute(QStringLiteral("delete from %1 where %2 = ?").arg(TLiveQuery::TableSql(table), numberColumn), {number}))
             error = tmpQuery.LastError();
         if (error.isEmpty())
             error = transaction.Commit();

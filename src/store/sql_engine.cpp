@@ -80,6 +80,7 @@ public:
         return TFailure::Other;
     }
 
+    bool FailureEndsTransaction() const override { return false; }
     QString BeginSnapshot() const override { return QStringLiteral("BEGIN"); }
     QString ChangeVersion() const override { return QStringLiteral("PRAGMA data_version"); }
     QString SchemaLock() const override { return QString(); }
@@ -164,6 +165,7 @@ public:
         return TFailure::Other;
     }
 
+    bool FailureEndsTransaction() const override { return true; }
     QString BeginSnapshot() const override { return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
     QString ChangeVersion() const override { return QString(); }
     QString SchemaLock() const override { return QStringLiteral("SELECT pg_advisory_xact_lock(7301)"); }

@@ -39,6 +39,9 @@ public:
     // engine ends it by itself, and every statement after that would be stored alone.
     virtual bool InTransaction(const QSqlDatabase &db) const = 0;
     virtual TFailure Classify(const QSqlError &error) const = 0;
+    // Whether one refused statement ends the transaction it ran in (so a write that may be
+    // refused runs inside a savepoint).
+    virtual bool FailureEndsTransaction() const = 0;
     // For an error whose connection is no longer known: SQLite's numeric codes first, then
     // PostgreSQL's states and connection failures.
     static TFailure ClassifyAny(const QSqlError &error);

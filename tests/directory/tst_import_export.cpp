@@ -59,6 +59,9 @@ class TstImportExport : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase_data() { TestSupport::EnginesData(); }
+    void init() { VARNEX_INIT_ENGINE(); }
+
     void cellText_data()
     {
         QTest::addColumn<double>("number");
@@ -221,6 +224,7 @@ private Q_SLOTS:
     }
     void importOnAFullDisk()
     {
+        VARNEX_FILES_ONLY();
         QFETCH(qint64, disk);
         QFETCH(qint64, free);
         QFETCH(int, rows);
