@@ -17,6 +17,8 @@ TDirectory::TDirectory(TDM &store, TLineLog &systemLog, QObject *parent)
 QString TDirectory::GetTelNumberAmount()
 {
     const QString sql = QStringLiteral("select max(Sequence) AS LargId from Telnumber where 1=1");
+    if (const QString away = TDM::Reach(Store.Connection()); !away.isEmpty())
+        return away;
     for (int attempt = 0; attempt < 2; ++attempt) {
         SharedQuery.Close();
         QSqlQuery query(QSqlDatabase::database(Store.Connection(), false));

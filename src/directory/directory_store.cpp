@@ -50,6 +50,52 @@ QString TDM::Caption(const QString &column)
     return captions.value(column.toLower(), column);
 }
 
+namespace {
+// The stores of this program by connection name, so a connection can be opened again.
+QHash<QString, TDM *> &Stores()
+{
+    static QHash<QString, TDM *> stores;
+    return stores;
+}
+std::atomic<quint64> ReopenCount{0};
+} // namespace
+
+quint64 TDM::Reopenings()
+{
+    return ReopenCount.load();
+}
+
+QString TDM::Reach(const QString &connection)
+{
+    TDM *store = Stores().value(connection);
+    return store ? store->Reconnect() : QString();
+}
+
+QString TDM::Reconnect()
+{
+    if (!Url.IsServer())
+        return QString();
+    QSqlDatabase db = QSqlDatabase::database(Name, false);
+    if (db.isOpen() && !TSqlEngine::Of(db).Broken(db))
+        return QString();
+    const QString away = UnreachableText() + QLatin1Char('(') + ServerProblem + QLatin1Char(')');
+    if (LastTry.isValid() && LastTry.elapsed() < RetryMs)
+        return away;
+    LastTry.start();
+    db.close();
+    if (!db.open()) {
+        ServerProblem = db.lastError().text();
+        return UnreachableText() + QLatin1Char('(') + ServerProblem + QLatin1Char(')');
+    }
+    ++ReopenCount;
+    QString why;
+    if (!TablesMade && !MakeTables(db, &why)) {
+        db.close();
+        return why;
+    }
+    return QString();
+}
+
 TDM::TDM()
 {
     // One process normally has one store; further ones (tests) get a connection of their own.
@@ -57,10 +103,12 @@ TDM::TDM()
     for (int n = 2; QSqlDatabase::contains(Name); ++n)
         Name = ConnectionName() + QString::number(n);
     QSqlDatabase::addDatabase(TSqlEngine::Files().Driver(), Name);
+    Stores().insert(Name, this);
 }
 
 TDM::~TDM()
 {
+    Stores().remove(Name);
     {
         QSqlDatabase db = QSqlDatabase::database(Name, false);
         db.close();
@@ -182,6 +230,10 @@ QString TDM::Cause(const QString &explained) const
 
 TWriteTransaction::TWriteTransaction(const QString &connection) : Connection(connection)
 {
+    if (const QString away = TDM::Reach(Connection); !away.isEmpty()) {
+        Failure = away;
+        return;
+    }
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (!db.isOpen())
         Failure = QStringLiteral("数据库未打开");
@@ -311,7 +363,17 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
         return false;
     }
     QSqlDatabase db = AddConnection(Name, QStringLiteral("directory"), false);
-    if (!db.open()) {
+    TablesMade = false;
+    LastTry.invalidate();
+    if (Url.IsServer() && !db.open()) {
+        // A server still starting (or cut off) is waited for, not a reason to stop: the copy
+        // and every later statement try again, and the operator is told meanwhile.
+        ServerProblem = db.lastError().text();
+        LastTry.start();
+        *error = OpenProblem(ServerProblem);
+        return true;
+    }
+    if (!db.isOpen() && !db.open()) {
         *error = OpenProblem(Explain(db.lastError()));
         return false;
     }
@@ -357,6 +419,7 @@ bool TDM::MakeTables(QSqlDatabase &db, QString *error)
             return false;
         }
     }
+    TablesMade = true;
     // Every program reads the others' changes from these notices; making them again costs
     // nothing. Without them another machine's edits would never reach this copy: not a
     // directory to answer alarms from.

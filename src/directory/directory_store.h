@@ -2,11 +2,11 @@
 
 #include "store/store_url.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
 
-class QElapsedTimer;
 class QSqlDatabase;
 class QSqlError;
 class QSqlQuery;
@@ -41,6 +41,14 @@ public:
     // A further connection to the same directory, named `name`, not yet opened. A reader on
     // the files never waits for a lock.
     QSqlDatabase AddConnection(const QString &name, const QString &purpose, bool reader) const;
+    // Before statements on a connection of a TDM: a server connection that was lost is opened
+    // again (and the tables made, when they never were), at most once per RetryMs so a
+    // server that is away costs no wait at every click. Empty when the connection can be used,
+    // else why not.
+    static QString Reach(const QString &connection);
+    static constexpr int RetryMs = 2000;
+    // Counts reopenings: statements prepared before one are gone with the old connection.
+    static quint64 Reopenings();
     // The channel on which a server tells every program that the directory changed.
     static QString ChangeChannel() { return QStringLiteral("varnex_directory"); }
 
@@ -105,10 +113,14 @@ public:
 private:
     void Connect(QSqlDatabase &db, const QString &purpose, bool reader) const;
     bool MakeTables(QSqlDatabase &db, QString *error);
+    QString Reconnect();
 
     QString Name;
     QString Path;
     TStoreUrl Url;
+    bool TablesMade = false;
+    QString ServerProblem;
+    QElapsedTimer LastTry;
 };
 
 // Several rows written as one: stored whole by Commit, or not at all. A transaction that was

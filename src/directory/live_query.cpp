@@ -33,6 +33,15 @@ TLiveQuery::TLiveQuery(QString connectionName) : Connection(std::move(connection
 
 bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &binds)
 {
+    if (const QString away = TDM::Reach(Connection); !away.isEmpty()) {
+        Error = away;
+        return false;
+    }
+    if (PreparedOn != TDM::Reopenings()) {
+        // Prepared on a connection that is gone.
+        Prepared.clear();
+        PreparedOn = TDM::Reopenings();
+    }
     auto found = Prepared.find(sql);
     if (found == Prepared.end()) {
         QSqlQuery fresh(QSqlDatabase::database(Connection, false));
@@ -123,6 +132,8 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
     LastWhere = where;
     LastBinds = binds;
     LastOrder = order;
+    if (const QString away = TDM::Reach(Connection); !away.isEmpty())
+        return Fail(away, nullptr);
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     if (!db.isOpen())
         return Fail(QStringLiteral("数据库未打开"), nullptr);

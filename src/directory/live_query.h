@@ -97,4 +97,5 @@ private:
     enum { Browsing, Appending, Editing } Mode = Browsing;
     QVariantList Buffer;
     std::map<QString, QSqlQuery> Prepared;
+    quint64 PreparedOn = 0; // the store's reopenings when Prepared was filled
 };

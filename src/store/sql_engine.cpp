@@ -60,6 +60,8 @@ public:
         return true;
     }
 
+    bool Broken(const QSqlDatabase &) const override { return false; }
+
     TFailure Classify(const QSqlError &error) const override
     {
         // Commit failures carry no error code, only SQLite's message, so both are looked at.
@@ -140,6 +142,15 @@ public:
             return connection && PQtransactionStatus(connection) == PQTRANS_INTRANS;
         }
         return true;
+    }
+
+    bool Broken(const QSqlDatabase &db) const override
+    {
+        const QVariant handle = db.driver()->handle();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+            return false;
+        PGconn *connection = *static_cast<PGconn *const *>(handle.data());
+        return !connection || PQstatus(connection) != CONNECTION_OK;
     }
 
     TFailure Classify(const QSqlError &error) const override

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -278,6 +279,39 @@ private Q_SLOTS:
         other = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
         QCOMPARE(s.Directory.ListTelNumbers(), 1);
+    }
+
+    // The server killed under a running program: the copy keeps answering, the operator is
+    // told once, edits are refused with the reason and no wait; back, all works again.
+    void serverThatGoesAway()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("a server of its own");
+        TStore s;
+        TLineLog log;
+        TDirectory directory(s.DM, log);
+        QCOMPARE(directory.AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"7"}, {}, {}), QString());
+        TDirectoryCopy &copy = directory.Copy();
+        QTRY_VERIFY_WITH_TIMEOUT(copy.Rows() && copy.Rows()->Phones.size() == 1, 5000);
+
+        QVERIFY(TPgServer::Shared().Kill());
+        QTRY_VERIFY_WITH_TIMEOUT((copy.Rows(), log.Lines().size() == 1), 5000);
+        QVERIFY2(log.Lines().first().startsWith(TDirectoryCopy::UnreadableText()), qPrintable(log.Lines().first()));
+        QCOMPARE(copy.Rows()->Phones.size(), size_t(1));
+        QElapsedTimer refused;
+        refused.start();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const QString why = directory.AddTelNumber(QStringLiteral("2002"), {}, {}, {}, {}, {});
+            QVERIFY2(why.startsWith(TDM::UnreachableText()), qPrintable(why));
+        }
+        QVERIFY(refused.elapsed() < 5000);
+
+        QVERIFY(TPgServer::Shared().Start());
+        QTRY_VERIFY_WITH_TIMEOUT((copy.Rows(), log.Lines().size() == 2), 40000);
+        QCOMPARE(log.Lines().last(), TDirectoryCopy::ReadableAgainText());
+        QTRY_COMPARE_WITH_TIMEOUT(directory.AddTelNumber(QStringLiteral("2002"), {}, {}, {}, {}, {}), QString(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(copy.Rows()->Phones.size() == 2, 2000);
+        QCOMPARE(log.Lines().size(), 2);
     }
 
     // What another program commits reaches the copy the platform is answered from without

@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -113,6 +114,17 @@ TPgServer::~TPgServer()
 
 bool TPgServer::Start()
 {
+    // After a kill its last backends may still hold the shared memory for a moment.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (StartOnce())
+            return true;
+        QThread::msleep(250);
+    }
+    return false;
+}
+
+bool TPgServer::StartOnce()
+{
     QString out;
     // fsync off: a throwaway server need not survive a power cut, and the tests run faster.
     const bool ok = Run({Bin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), Folder.filePath(QStringLiteral("data")),
@@ -149,9 +161,16 @@ QString TPgServer::Url(const QString &database) const
 QString TPgServer::NewDatabase()
 {
     const QString name = QStringLiteral("t%1").arg(++Databases);
-    QSqlQuery q(QSqlDatabase::database(QLatin1String(AdminConnection)));
-    if (!q.exec(QStringLiteral("CREATE DATABASE %1").arg(name)))
-        qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(q.lastError().text()));
+    QSqlDatabase admin = QSqlDatabase::database(QLatin1String(AdminConnection), false);
+    bool made = QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+    if (!made) {
+        // A test before this one stopped or killed the server: the admin connection is new.
+        admin.close();
+        QSqlQuery q(admin);
+        made = admin.open() && q.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+        if (!made)
+            qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(q.lastError().text()));
+    }
     return Url(name);
 }
 

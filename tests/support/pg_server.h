@@ -32,6 +32,7 @@ public:
 private:
     TPgServer();
     bool Run(const QStringList &command, QString *output = nullptr) const;
+    bool StartOnce();
 
     QTemporaryDir Folder{QStringLiteral("/tmp/varnex-pg-XXXXXX")};
     QString Bin;
