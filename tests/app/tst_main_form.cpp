@@ -1,4 +1,6 @@
 #include "platform_link/input_play_dialog.h"
+#include "channels/channel_box.h"
+#include "keyboard/key_grid.h"
 #include "widgets/exit_dialog.h"
 #include "common/line_log.h"
 #include "widgets/log_memo.h"
@@ -164,6 +166,55 @@ private Q_SLOTS:
         traffic.Append(QStringLiteral("newest"));
         QTRY_COMPARE(Form->watchPanel->CommMsg->Line(Form->watchPanel->CommMsg->LineCount() - 1), QStringLiteral("newest"));
         QTRY_COMPARE(bar->value(), bar->maximum());
+    }
+
+    // The message panel and the key grid go beside the channels where the window has room for
+    // them, and keep their design place, over the channels, where it has not.
+    void overlaysBesideTheChannels_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("designPlace");
+        QTest::newRow("1366×768, narrower than the design") << QSize(1366, 768) << true;
+        QTest::newRow("design size") << TMainForm::DesignSize() << true;
+        QTest::newRow("1920×1080") << QSize(1920, 1080) << false;
+        QTest::newRow("2560×1440") << QSize(2560, 1440) << false;
+    }
+    void overlaysBesideTheChannels()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, designPlace);
+        Form->resize(size);
+        QWidget *central = Form->centralWidget();
+        QTRY_COMPARE(central->width(), size.width());
+        const auto place = [central](const QWidget *w) { return QRect(w->mapTo(central, QPoint()), w->size()); };
+
+        QTest::mouseClick(Form->Button(QStringLiteral("OpenMsgBtn")), Qt::LeftButton);
+        const QRect watch = place(Form->watchPanel);
+        QVERIFY(Form->watchPanel->rect().contains(Form->watchPanel->CommMsg->geometry())); // the memo inside its panel
+        QTest::mouseClick(Form->Button(QStringLiteral("CloseMsgBtn")), Qt::LeftButton);
+        Form->ShowKeyboard();
+        const QList<QRect> grid{place(Form->tablename), place(Form->table), place(Form->KeySearchEdit),
+                                place(Form->KeySearchNote)};
+
+        if (designPlace) {
+            QCOMPARE(watch, QRect(152, 48, 609, 641));
+            QCOMPARE(grid[0].topLeft(), QPoint(244, 140));
+            QCOMPARE(grid[1], QRect(152, 172, central->width() - 160, 270));
+            QCOMPARE(grid[2], QRect(152, 446, 300, 24));
+            QCOMPARE(grid[3], QRect(458, 446, 300, 24));
+            return;
+        }
+        for (const QRect &overlay : QList<QRect>{watch} + grid) {
+            QVERIFY2(central->rect().contains(overlay), qPrintable(QStringLiteral("%1,%2 %3×%4")
+                                                                     .arg(overlay.x()).arg(overlay.y())
+                                                                     .arg(overlay.width()).arg(overlay.height())));
+            for (const TChannelBox *box : Form->ChannelBoxes)
+                QVERIFY2(!overlay.intersects(place(box)), qPrintable(QStringLiteral("channel %1").arg(Form->ChannelBoxes.indexOf(box))));
+        }
+        // The grid's parts do not cover one another either.
+        for (int i = 0; i < grid.size(); ++i)
+            for (int j = i + 1; j < grid.size(); ++j)
+                QVERIFY2(!grid[i].intersects(grid[j]), qPrintable(QStringLiteral("parts %1 and %2").arg(i).arg(j)));
     }
 
     void statusFollowsTheCore()
