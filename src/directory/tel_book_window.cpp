@@ -211,6 +211,7 @@ bool TTelBookForm::Ask(const QString &question)
     // Deleting everything is not what Enter should do by mistake: those questions default to 否.
     QMessageBox box(QMessageBox::Question, QStringLiteral("提示信息"), question, QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("QuestionBox"));
+    KeepTitleWhole(&box);
     box.setDefaultButton(question == AllRowsQuestion() ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }

@@ -4,6 +4,7 @@
 #include "widgets/exit_dialog.h"
 #include "common/line_log.h"
 #include "widgets/log_memo.h"
+#include "widgets/messages.h"
 #include "app/main_form.h"
 #include "app/varnex_core.h"
 #include "app/watch_panel.h"
@@ -328,6 +329,38 @@ private Q_SLOTS:
 
         answer([dialog] { dialog->GroupOrNumberBox->setEditText(QStringLiteral("2")); }); // closed: cancel
         QCOMPARE(Core->TestRequests().CommMsgId, uint16_t(1));
+    }
+
+    // A short text makes a narrow box, whose title a window manager with narrow dialogs cut to
+    // "提…": the boxes are wide enough for their whole title beside a title bar's icon and buttons.
+    void boxesFitTheirTitle_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("提示") << "提示" << "好";
+        QTest::newRow("提示信息") << "提示信息" << "EXCEL数据导出成功!";
+        QTest::newRow("启动错误") << "启动错误" << "端口 1 无法打开";
+        QTest::newRow("是否选择") << "是否选择" << QString(); // the shared yes/no question
+    }
+    void boxesFitTheirTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFont font = QApplication::font("QMdiSubWindowTitleBar");
+        font.setBold(true);
+        // An icon and three buttons of a title bar, about 32 px each, and a margin either side.
+        const int needed = QFontMetrics(font).horizontalAdvance(title) + 4 * 32 + 2 * 16;
+        if (text.isEmpty()) {
+            TExitForm dialog;
+            QCOMPARE(dialog.windowTitle(), title);
+            QVERIFY2(dialog.width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(dialog.width()).arg(needed)));
+            return;
+        }
+        QMessageBox *box = OpenMessage(Form.get(), QMessageBox::Information, title, text);
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QVERIFY2(box->width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(box->width()).arg(needed)));
+        QCOMPARE(box->text(), text);
+        box->accept();
     }
 
     void exitForm_data()
