@@ -97,7 +97,8 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     editfrom = new Teditfrom(this);
     ExitForm = new TExitForm(this);
     TelBookForm = new TTelBookForm(core.TelBook(), core.NumberImport(), *ExitForm, this);
-    TelBookForm->SetKeyCheck([&core](int number) { return core.Keys().findkeycode(number, core.Config().CurrentKeyboard) != 0; });
+    TelBookForm->SetKeyCheck([&core](int number) { return core.Keys().findkeycode(number, core.Config().CurrentKeyboard) != 0; },
+                             [&core] { return core.Config().CurrentKeyboard; });
 
     tablename = new QLabel(TKeyboardDisplay::Title(), central);
     tablename->setObjectName(QStringLiteral("tablename"));

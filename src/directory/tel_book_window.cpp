@@ -2,6 +2,7 @@
 
 #include "directory/import_window.h"
 #include "directory/init_dialogs.h"
+#include "directory/keyless_dialog.h"
 #include "directory/sheet_export.h"
 #include "directory/live_query_model.h"
 #include "directory/directory_store.h"
@@ -44,6 +45,7 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
     inituserfrm = new Tinituserfrm(this);
     InitGroupFrom = new TInitGroupFrom(this);
     FrloadNo = new TFrloadNo(import, this);
+    KeylessDialog = new TKeylessDialog(this);
 
     const auto bar = [this](const QStringList &captions, QLabel *&count, const QString &countCaption) {
         auto *row = new QHBoxLayout;
@@ -146,9 +148,10 @@ bool TTelBookForm::MarkRow(QTableView *grid, TLiveQueryModel *model)
     return model->SetCurrentRow(current.row());
 }
 
-void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey)
+void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey, std::function<int()> keyboard)
 {
     HasKey = std::move(hasKey);
+    Keyboard = std::move(keyboard);
     TelModel->RowWarning = [this](const std::function<QVariant(const QString &)> &value) {
         const QVariant number = value(QStringLiteral("TelNum"));
         return HasKey && !number.isNull() && !HasKey(number.toInt()) ? NoKeyWarning() : QString();
@@ -157,7 +160,7 @@ void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey)
 
 void TTelBookForm::ListWithoutKey()
 {
-    if (!HasKey)
+    if (!HasKey || !Keyboard)
         return;
     QString error;
     const QStringList keyless = Book.WithoutKey(HasKey, &error);
@@ -165,13 +168,7 @@ void TTelBookForm::ListWithoutKey()
         ShowError(error);
         return;
     }
-    static constexpr int Shown = 40;
-    QString text = keyless.isEmpty() ? QStringLiteral("电话号码库中每个分机在当前键盘上都有键位。")
-                                     : QStringLiteral("当前键盘上没有键位的分机共 %1 个：\n").arg(keyless.size())
-                                           + keyless.mid(0, Shown).join(QLatin1Char('\n'));
-    if (keyless.size() > Shown)
-        text += QStringLiteral("\n……（其余 %1 个可用 varnex check-keys 列出）").arg(keyless.size() - Shown);
-    OpenMessage(this, QMessageBox::Information, QStringLiteral("无键位分机"), text);
+    KeylessDialog->Show(Keyboard(), keyless);
 }
 
 QPushButton *TTelBookForm::Button(const QString &caption) const

@@ -1,5 +1,6 @@
 #include "directory/import_window.h"
 #include "directory/init_dialogs.h"
+#include "directory/keyless_dialog.h"
 #include "directory/live_query_model.h"
 #include "directory/tel_book_window.h"
 #include "widgets/exit_dialog.h"
@@ -16,6 +17,7 @@
 #include <QDate>
 #include <QFile>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QLabel>
 #include <QLineEdit>
@@ -520,20 +522,65 @@ private Q_SLOTS:
         QVERIFY(!Window->FrloadNo->isVisible());
     }
 
-    // Extensions the current keyboard has no key for are tinted, and listed on request.
+    // Extensions the current keyboard has no key for are tinted, and listed on request: the
+    // keyboard named, every one of them in a list that scrolls, however many there are.
+    void extensionsWithoutKey_data()
+    {
+        QTest::addColumn<int>("keyboard");
+        QTest::addColumn<QList<int>>("withKey");
+        QTest::addColumn<int>("added"); // extensions 3001… without a key, after 2001 and 2002
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QStringList>("firstLines");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("one, keyboard 3") << 3 << QList<int>{2001} << 0
+                                         << "当前键盘（键盘号 3）上没有键位的分机共 1 个：" << QStringList{"2002 泵房"} << 1;
+        QTest::newRow("none, keyboard 5") << 5 << QList<int>{2001, 2002} << 0
+                                          << "电话号码库中每个分机在当前键盘（键盘号 5）上都有键位。" << QStringList() << 0;
+        QTest::newRow("61, more than a box shows") << 3 << QList<int>{2001} << 60
+                                                   << "当前键盘（键盘号 3）上没有键位的分机共 61 个："
+                                                   << QStringList{"2002 泵房", "3001 巷道1"} << 61;
+    }
     void extensionsWithoutKey()
     {
-        Core->Keys().KeyTable[3 * 1088 + 74] = 2001; // keyboard 3: only 2001 has a key
-        InWindow([this] {
+        QFETCH(int, keyboard);
+        QFETCH(QList<int>, withKey);
+        QFETCH(int, added);
+        QFETCH(QString, summary);
+        QFETCH(QStringList, firstLines);
+        QFETCH(int, lines);
+        Core->Config().CurrentKeyboard = keyboard;
+        for (int i = 0; i < withKey.size(); ++i)
+            Core->Keys().KeyTable[size_t(keyboard * 1088 + 74 + i)] = withKey[i];
+        for (int i = 1; i <= added; ++i)
+            QVERIFY(Core->Directory().AddTelNumber(QString::number(3000 + i), QStringLiteral("巷道%1").arg(i), {}, {"1"},
+                                                   QStringLiteral("0"), {}).isEmpty());
+        InWindow([&] {
             QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2001"));
             QCOMPARE(Window->TelModel->index(0, 1).data(Qt::ToolTipRole), QVariant());
-            QCOMPARE(Window->TelModel->index(1, 2).data(Qt::ToolTipRole).toString(), TTelBookForm::NoKeyWarning());
-            QVERIFY(Window->TelModel->index(1, 0).data(Qt::BackgroundRole).isValid());
+            if (!withKey.contains(2002)) {
+                QCOMPARE(Window->TelModel->index(1, 2).data(Qt::ToolTipRole).toString(), TTelBookForm::NoKeyWarning());
+                QVERIFY(Window->TelModel->index(1, 0).data(Qt::BackgroundRole).isValid());
+            }
             Click("无键位分机");
-            QMessageBox *box = Message();
-            QVERIFY(box);
-            QCOMPARE(box->text(), QStringLiteral("当前键盘上没有键位的分机共 1 个：\n2002 泵房"));
-            box->accept();
+            TKeylessDialog *dialog = Window->KeylessDialog;
+            QTRY_VERIFY(dialog->isVisible());
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("无键位分机"));
+            QCOMPARE(dialog->Summary->text(), summary);
+            const QString listed = dialog->List->toPlainText();
+            const QStringList shown = listed.isEmpty() ? QStringList() : listed.split(QLatin1Char('\n'));
+            QCOMPARE(shown.size(), lines);
+            QCOMPARE(shown.mid(0, firstLines.size()), firstLines);
+            QCOMPARE(dialog->List->isVisible(), lines > 0);
+            if (lines > 20) {
+                QCOMPARE(shown.last(), QStringLiteral("%1 巷道%2").arg(3000 + added).arg(added));
+                QVERIFY(dialog->List->verticalScrollBar()->maximum() > 0); // scrolls, inside the dialog
+                QVERIFY(dialog->height() < 700);
+            }
+            QVERIFY(dialog->List->isReadOnly());
+            QVERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTRY_VERIFY(!dialog->isVisible());
+            QVERIFY(Window->isVisible());
             Click("退出");
         });
     }
