@@ -7,6 +7,7 @@
 #include "directory/live_query_model.h"
 #include "directory/directory_store.h"
 #include "directory/tel_book.h"
+#include "widgets/data_grid.h"
 #include "widgets/exit_dialog.h"
 #include "widgets/messages.h"
 
@@ -68,11 +69,15 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
                           QStringLiteral("记录总数:")));
     TelDBGrid = MakeGrid(TelModel);
     TelDBGrid->setObjectName(QStringLiteral("TelDBGrid"));
+    // 序号 and 分机号码 say which extension a row is: they stay while 状态 and 备注 are scrolled to.
+    TelDBGrid->SetFrozenColumns(2);
+    TelDBGrid->SetTextColumns({2, 3}); // 分机名称, 安装地址
     layout->addWidget(TelDBGrid, 1);
     layout->addLayout(bar({"全部组", "组内分机", "初始化组", "刷新组内用户数", "删除组", "全删组"}, GroupCountLabel,
                           QStringLiteral("分组总数:")));
     GroupDBGrid = MakeGrid(GroupModel);
     GroupDBGrid->setObjectName(QStringLiteral("GroupDBGrid"));
+    GroupDBGrid->SetTextColumns({2}); // 分组名称
     GroupDBGrid->setFixedHeight(201);
     layout->addWidget(GroupDBGrid);
 
@@ -117,9 +122,9 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
     connect(IdleTimer, &QTimer::timeout, this, &TTelBookForm::IdleTimerTick);
 }
 
-QTableView *TTelBookForm::MakeGrid(TLiveQueryModel *model)
+TDataGrid *TTelBookForm::MakeGrid(TLiveQueryModel *model)
 {
-    auto *grid = new QTableView(this);
+    auto *grid = new TDataGrid(this);
     grid->setModel(model);
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
     grid->setTabKeyNavigation(false); // Tab leaves the grid, so the group half can be reached

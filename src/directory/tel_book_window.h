@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/data_grid.h"
+
 #include <functional>
 
 #include <QDialog>
@@ -63,8 +65,8 @@ public:
     // Whether an exported file is opened with the desktop's application.
     bool OpenExported = true;
 
-    QTableView *TelDBGrid;
-    QTableView *GroupDBGrid;
+    TDataGrid *TelDBGrid;
+    TDataGrid *GroupDBGrid;
     TLiveQueryModel *TelModel;
     TLiveQueryModel *GroupModel;
     QLabel *TelCountLabel;
@@ -82,7 +84,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QTableView *MakeGrid(TLiveQueryModel *model);
+    TDataGrid *MakeGrid(TLiveQueryModel *model);
     std::function<bool(int number)> HasKey;
     std::function<int()> Keyboard;
     // Moves the statement's cursor to the row marked in grid; false (and a message) when none is.

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QDate>
 #include <QFile>
+#include <QHeaderView>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -41,6 +42,16 @@ class TstTelBookWindow : public QObject, private TWindowFixture
         Form->Button(QStringLiteral("TelBookBtn"))->click();
     }
     void Click(const char *caption) { Window->Button(QString::fromUtf8(caption))->click(); }
+    // An extension whose name, place and remark are longer than a column may grow: together
+    // they are wider than the window.
+    void AddWideExtension()
+    {
+        QVERIFY(Core->Directory()
+                    .AddTelNumber(QStringLiteral("2003"), QStringLiteral("综采工作面运输顺槽机头硐室值班电话"),
+                                  QStringLiteral("井下二水平东翼运输大巷三号联络巷口往北五十米处"), {"1", "12"},
+                                  QStringLiteral("0"), QStringLiteral("每班交接时须核对通话质量，故障报调度室维修班处理并登记"))
+                    .isEmpty());
+    }
     QMessageBox *Message()
     {
         QMessageBox *box = nullptr;
@@ -130,6 +141,7 @@ private Q_SLOTS:
     // Each opening starts at the left, where 序号 and 分机号码 are, wherever it was left.
     void reopensScrolledToTheLeft()
     {
+        AddWideExtension();
         int maximum = 0;
         InWindow([this, &maximum] {
             QScrollBar *bar = Window->TelDBGrid->horizontalScrollBar();
@@ -144,6 +156,70 @@ private Q_SLOTS:
             Click("退出");
         });
         QCOMPARE(value, 0);
+    }
+
+    // Columns are as wide as what they hold: a long name whole, a group number no wider than
+    // its heading.
+    void columnsFitTheirContent()
+    {
+        const QString name = QStringLiteral("综采工作面运输顺槽机头");
+        QVERIFY(Core->Directory().AddTelNumber(QStringLiteral("2003"), name, {}, {"1", "12"}, QStringLiteral("0"), {}).isEmpty());
+        InWindow([this, &name] {
+            QTableView *grid = Window->TelDBGrid;
+            QHeaderView *header = grid->horizontalHeader();
+            QVERIFY2(grid->columnWidth(2) >= grid->fontMetrics().horizontalAdvance(name),
+                     qPrintable(QString::number(grid->columnWidth(2))));
+            for (int column = 4; column < 12; ++column) {
+                QCOMPARE(Window->TelModel->headerData(column, Qt::Horizontal).toString(),
+                         QStringLiteral("所属组号%1").arg(column - 3));
+                QVERIFY2(grid->columnWidth(column) <= header->sectionSizeHint(column),
+                         qPrintable(QStringLiteral("%1 > %2").arg(grid->columnWidth(column)).arg(header->sectionSizeHint(column))));
+            }
+            // Nothing to scroll to: 状态 and 备注 are in view beside the rest.
+            QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
+            Click("退出");
+        });
+    }
+
+    // Scrolled sideways, the grid keeps 分机号码 in view; a cell brought into view by the
+    // keyboard is not hidden under it, and 分机号码 is edited where it is seen.
+    void numberStaysInViewSideways()
+    {
+        AddWideExtension();
+        InWindow([this] {
+            QTableView *grid = Window->TelDBGrid;
+            TLiveQueryModel *model = Window->TelModel;
+            grid->setFocus();
+            grid->setCurrentIndex(model->index(2, 13));
+            QVERIFY(grid->horizontalScrollBar()->value() > 0);
+            QTableView *frozen = grid->findChild<QTableView *>();
+            QVERIFY(frozen && frozen->isVisible());
+            const QRect number = frozen->visualRect(model->index(2, 1));
+            QVERIFY(frozen->viewport()->rect().contains(number));
+            QCOMPARE(frozen->indexAt(number.center()).data().toString(), QStringLiteral("2003"));
+            QCOMPARE(frozen->viewport()->mapTo(grid, QPoint()), grid->viewport()->mapTo(grid, QPoint())); // rows line up
+            const int covered = frozen->width();
+            QVERIFY(grid->visualRect(model->index(2, 13)).left() >= covered);
+            QVERIFY(grid->visualRect(model->index(2, 13)).right() < grid->viewport()->width());
+
+            for (int i = 0; i < 11; ++i)
+                QTest::keyClick(grid, Qt::Key_Left);
+            QCOMPARE(grid->currentIndex(), model->index(2, 2));
+            QVERIFY2(grid->visualRect(model->index(2, 2)).left() >= covered,
+                     qPrintable(QString::number(grid->visualRect(model->index(2, 2)).left())));
+
+            QTest::keyClick(grid, Qt::Key_Left);
+            QCOMPARE(grid->currentIndex(), model->index(2, 1));
+            QTest::keyClick(grid, Qt::Key_Return);
+            QLineEdit *editor = frozen->viewport()->findChild<QLineEdit *>();
+            QVERIFY(editor && editor->isVisible());
+            QCOMPARE(editor->text(), QStringLiteral("2003"));
+            QTest::keyClick(editor, Qt::Key_Escape);
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(grid)); // the keyboard goes back to the grid
+            QTest::keyClick(grid, Qt::Key_Up);
+            QCOMPARE(grid->currentIndex(), model->index(1, 1));
+            Click("退出");
+        });
     }
 
     void initialiseThroughBothDialogs()
