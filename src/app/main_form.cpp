@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -351,11 +352,15 @@ void TMainForm::PlaceOverlays()
     // side, and covering channels from the design place serves the operator better.
     static constexpr int MinBesideWidth = 400;
     const int channelsRight = Panel2->width() + ChannelArea->width() + 4;
-    const int room = central->width() - channelsRight - 8;
+    // A window too low for the channels scrolls them: the bar at its right edge stays uncovered.
+    const QScrollBar *bar = RunPanel->verticalScrollBar();
+    const int room = central->width() - channelsRight - 8 - (bar->isVisible() ? bar->width() : 0);
     const bool beside = room >= MinBesideWidth;
 
+    // Beside the channels the panel also stays above the status bar.
+    const int watchHeight = beside ? std::clamp(Panel3->y() - WatchTop - 4, 200, WatchHeight) : WatchHeight;
     const int watchLeft = beside ? channelsRight : DesignLeft;
-    watchPanel->setGeometry(watchLeft, WatchTop, beside ? std::min(WatchWidth, room) : WatchWidth, WatchHeight);
+    watchPanel->setGeometry(watchLeft, WatchTop, beside ? std::min(WatchWidth, room) : WatchWidth, watchHeight);
 
     const int gridLeft = beside ? channelsRight : DesignLeft;
     const int gridWidth = beside ? room : std::max(GridWidth, central->width() - gridLeft - 8);
