@@ -7,7 +7,6 @@
 #include "directory/live_query_model.h"
 #include "directory/directory_store.h"
 #include "directory/tel_book.h"
-#include "widgets/data_grid.h"
 #include "widgets/exit_dialog.h"
 #include "widgets/messages.h"
 
