@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -97,7 +98,8 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     editfrom = new Teditfrom(this);
     ExitForm = new TExitForm(this);
     TelBookForm = new TTelBookForm(core.TelBook(), core.NumberImport(), *ExitForm, this);
-    TelBookForm->SetKeyCheck([&core](int number) { return core.Keys().findkeycode(number, core.Config().CurrentKeyboard) != 0; });
+    TelBookForm->SetKeyCheck([&core](int number) { return core.Keys().findkeycode(number, core.Config().CurrentKeyboard) != 0; },
+                             [&core] { return core.Config().CurrentKeyboard; });
 
     tablename = new QLabel(TKeyboardDisplay::Title(), central);
     tablename->setObjectName(QStringLiteral("tablename"));
@@ -343,18 +345,34 @@ void TMainForm::PlaceOverlays()
     QWidget *central = centralWidget();
     if (!central)
         return;
-    // Design places, relative to the window's inside.
-    static constexpr int DesignLeft = 152, WatchWidth = 609, GridWidth = 680;
+    // Design places, relative to the window's inside: over the channels, from channel 0 on.
+    static constexpr int DesignLeft = 152, WatchTop = 48, WatchWidth = 609, WatchHeight = 641;
+    static constexpr int GridTop = 172, GridWidth = 680, GridHeight = 270, SearchTop = 446, SearchWidth = 300;
+    // Narrower than this, the panel's fields and the grid's search row no longer fit side by
+    // side, and covering channels from the design place serves the operator better.
+    static constexpr int MinBesideWidth = 400;
     const int channelsRight = Panel2->width() + ChannelArea->width() + 4;
-    const int room = central->width() - channelsRight - 8;
-    const int watchLeft = room >= WatchWidth ? channelsRight : DesignLeft;
-    watchPanel->setGeometry(watchLeft, 48, WatchWidth, 641);
-    const int gridLeft = room >= GridWidth ? channelsRight : DesignLeft;
-    const int gridWidth = std::max(GridWidth, central->width() - gridLeft - 8);
-    tablename->move(gridLeft + 92, 140);
-    table->setGeometry(gridLeft, 172, gridWidth, 270);
-    KeySearchEdit->setGeometry(gridLeft, 446, 300, 24);
-    KeySearchNote->setGeometry(gridLeft + 306, 446, 300, 24);
+    // A window too low for the channels scrolls them: the bar at its right edge stays uncovered.
+    const QScrollBar *bar = RunPanel->verticalScrollBar();
+    const int room = central->width() - channelsRight - 8 - (bar->isVisible() ? bar->width() : 0);
+    const bool beside = room >= MinBesideWidth;
+
+    // Beside the channels the panel also stays above the status bar.
+    const int watchHeight = beside ? std::clamp(Panel3->y() - WatchTop - 4, 200, WatchHeight) : WatchHeight;
+    const int watchLeft = beside ? channelsRight : DesignLeft;
+    watchPanel->setGeometry(watchLeft, WatchTop, beside ? std::min(WatchWidth, room) : WatchWidth, watchHeight);
+
+    const int gridLeft = beside ? channelsRight : DesignLeft;
+    const int gridWidth = beside ? room : std::max(GridWidth, central->width() - gridLeft - 8);
+    tablename->move(gridLeft + (beside ? std::max(0, (gridWidth - tablename->width()) / 2) : 92), 140);
+    table->setGeometry(gridLeft, GridTop, gridWidth, GridHeight);
+    const int searchWidth = std::min(SearchWidth, gridWidth);
+    KeySearchEdit->setGeometry(gridLeft, SearchTop, searchWidth, 24);
+    // The note beside the field where both fit, else under it.
+    if (gridWidth >= 2 * SearchWidth + 6)
+        KeySearchNote->setGeometry(gridLeft + SearchWidth + 6, SearchTop, SearchWidth, 24);
+    else
+        KeySearchNote->setGeometry(gridLeft, SearchTop + 28, searchWidth, 24);
 }
 
 QList<QWidget *> TMainForm::KeyGridParts() const

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 QLineEdit *AddField(QWidget *panel, const QString &caption, int top, const QString &objectName)
 {
@@ -49,4 +51,13 @@ TWatchPanel::TWatchPanel(TVarnexCore &core, QWidget *parent) : QFrame(parent)
         auto *latest = new TLatestText([edit](const QString &text) { edit->setText(text); }, edit);
         connect(&link, signal, latest, &TLatestText::Set);
     }
+}
+
+void TWatchPanel::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    if (!CommMsg)
+        return;
+    // Beside the channels the panel may be narrower than its design width: the memo follows it.
+    CommMsg->setGeometry(10, 113, std::max(0, width() - 20), std::max(0, height() - 117));
 }

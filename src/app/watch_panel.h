@@ -19,5 +19,8 @@ public:
     QLineEdit *SndCrcEdit;
     QLineEdit *RecCrcEdit;
     QPushButton *TestCrcBtn;
-    TLogMemo *CommMsg;
+    TLogMemo *CommMsg = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
 };

@@ -2,6 +2,7 @@
 
 #include "directory/import_window.h"
 #include "directory/init_dialogs.h"
+#include "directory/keyless_dialog.h"
 #include "directory/sheet_export.h"
 #include "directory/live_query_model.h"
 #include "directory/directory_store.h"
@@ -44,6 +45,7 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
     inituserfrm = new Tinituserfrm(this);
     InitGroupFrom = new TInitGroupFrom(this);
     FrloadNo = new TFrloadNo(import, this);
+    KeylessDialog = new TKeylessDialog(this);
 
     const auto bar = [this](const QStringList &captions, QLabel *&count, const QString &countCaption) {
         auto *row = new QHBoxLayout;
@@ -66,11 +68,15 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
                           QStringLiteral("记录总数:")));
     TelDBGrid = MakeGrid(TelModel);
     TelDBGrid->setObjectName(QStringLiteral("TelDBGrid"));
+    // 序号 and 分机号码 say which extension a row is: they stay while 状态 and 备注 are scrolled to.
+    TelDBGrid->SetFrozenColumns(2);
+    TelDBGrid->SetTextColumns({2, 3}); // 分机名称, 安装地址
     layout->addWidget(TelDBGrid, 1);
     layout->addLayout(bar({"全部组", "组内分机", "初始化组", "刷新组内用户数", "删除组", "全删组"}, GroupCountLabel,
                           QStringLiteral("分组总数:")));
     GroupDBGrid = MakeGrid(GroupModel);
     GroupDBGrid->setObjectName(QStringLiteral("GroupDBGrid"));
+    GroupDBGrid->SetTextColumns({2}); // 分组名称
     GroupDBGrid->setFixedHeight(201);
     layout->addWidget(GroupDBGrid);
 
@@ -115,9 +121,9 @@ TTelBookForm::TTelBookForm(TTelBook &book, TNumberImport &import, TExitForm &con
     connect(IdleTimer, &QTimer::timeout, this, &TTelBookForm::IdleTimerTick);
 }
 
-QTableView *TTelBookForm::MakeGrid(TLiveQueryModel *model)
+TDataGrid *TTelBookForm::MakeGrid(TLiveQueryModel *model)
 {
-    auto *grid = new QTableView(this);
+    auto *grid = new TDataGrid(this);
     grid->setModel(model);
     grid->setSelectionBehavior(QAbstractItemView::SelectItems);
     grid->setTabKeyNavigation(false); // Tab leaves the grid, so the group half can be reached
@@ -146,9 +152,10 @@ bool TTelBookForm::MarkRow(QTableView *grid, TLiveQueryModel *model)
     return model->SetCurrentRow(current.row());
 }
 
-void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey)
+void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey, std::function<int()> keyboard)
 {
     HasKey = std::move(hasKey);
+    Keyboard = std::move(keyboard);
     TelModel->RowWarning = [this](const std::function<QVariant(const QString &)> &value) {
         const QVariant number = value(QStringLiteral("TelNum"));
         return HasKey && !number.isNull() && !HasKey(number.toInt()) ? NoKeyWarning() : QString();
@@ -157,7 +164,7 @@ void TTelBookForm::SetKeyCheck(std::function<bool(int number)> hasKey)
 
 void TTelBookForm::ListWithoutKey()
 {
-    if (!HasKey)
+    if (!HasKey || !Keyboard)
         return;
     QString error;
     const QStringList keyless = Book.WithoutKey(HasKey, &error);
@@ -165,13 +172,7 @@ void TTelBookForm::ListWithoutKey()
         ShowError(error);
         return;
     }
-    static constexpr int Shown = 40;
-    QString text = keyless.isEmpty() ? QStringLiteral("电话号码库中每个分机在当前键盘上都有键位。")
-                                     : QStringLiteral("当前键盘上没有键位的分机共 %1 个：\n").arg(keyless.size())
-                                           + keyless.mid(0, Shown).join(QLatin1Char('\n'));
-    if (keyless.size() > Shown)
-        text += QStringLiteral("\n……（其余 %1 个可用 varnex check-keys 列出）").arg(keyless.size() - Shown);
-    OpenMessage(this, QMessageBox::Information, QStringLiteral("无键位分机"), text);
+    KeylessDialog->Show(Keyboard(), keyless);
 }
 
 QPushButton *TTelBookForm::Button(const QString &caption) const
@@ -211,6 +212,7 @@ bool TTelBookForm::Ask(const QString &question)
     // Deleting everything is not what Enter should do by mistake: those questions default to 否.
     QMessageBox box(QMessageBox::Question, QStringLiteral("提示信息"), question, QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("QuestionBox"));
+    KeepTitleWhole(&box);
     box.setDefaultButton(question == AllRowsQuestion() ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }

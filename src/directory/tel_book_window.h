@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/data_grid.h"
+
 #include <functional>
 
 #include <QDialog>
@@ -14,6 +16,7 @@ class TExitForm;
 class TFrloadNo;
 class TNumberImport;
 class TInitGroupFrom;
+class TKeylessDialog;
 class Tinituserfrm;
 class TLiveQueryModel;
 class TTelBook;
@@ -51,9 +54,9 @@ public:
     static QString AllRowsQuestion() { return QStringLiteral("是否删除当前所有记录？"); }
     static QString NoKeyWarning() { return QStringLiteral("当前键盘上没有这个号码的键位：通知无法呼叫它。"); }
 
-    // How the window learns whether the current keyboard has a key for a number: extensions
-    // without one are tinted, and "无键位分机" lists them all.
-    void SetKeyCheck(std::function<bool(int number)> hasKey);
+    // How the window learns whether the current keyboard has a key for a number, and which
+    // keyboard that is: extensions without a key are tinted, and "无键位分机" lists them all.
+    void SetKeyCheck(std::function<bool(int number)> hasKey, std::function<int()> keyboard);
     void ListWithoutKey();
 
     // Answers the next deletion question or save-file chooser instead of asking (for tests).
@@ -62,8 +65,8 @@ public:
     // Whether an exported file is opened with the desktop's application.
     bool OpenExported = true;
 
-    QTableView *TelDBGrid;
-    QTableView *GroupDBGrid;
+    TDataGrid *TelDBGrid;
+    TDataGrid *GroupDBGrid;
     TLiveQueryModel *TelModel;
     TLiveQueryModel *GroupModel;
     QLabel *TelCountLabel;
@@ -71,6 +74,7 @@ public:
     Tinituserfrm *inituserfrm;
     TInitGroupFrom *InitGroupFrom;
     TFrloadNo *FrloadNo;
+    TKeylessDialog *KeylessDialog;
     QTimer *IdleTimer;
 
     // Esc and the close box end here too, so an edited row is not lost.
@@ -80,8 +84,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QTableView *MakeGrid(TLiveQueryModel *model);
+    TDataGrid *MakeGrid(TLiveQueryModel *model);
     std::function<bool(int number)> HasKey;
+    std::function<int()> Keyboard;
     // Moves the statement's cursor to the row marked in grid; false (and a message) when none is.
     bool MarkRow(QTableView *grid, TLiveQueryModel *model);
     bool Ask(const QString &question);

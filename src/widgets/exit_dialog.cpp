@@ -1,16 +1,20 @@
 #include "widgets/exit_dialog.h"
 
+#include "widgets/messages.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 TExitForm::TExitForm(QWidget *parent) : TAnswerDialog(QStringLiteral("是"), QStringLiteral("否"), parent)
 {
     setObjectName(QStringLiteral("TExitForm"));
     setWindowTitle(QStringLiteral("是否选择"));
-    setFixedSize(291, 125);
+    setFixedSize(std::max(291, TitleBarWidth(windowTitle())), 125);
 
     Label = new QLabel(this);
     Label->setAlignment(Qt::AlignCenter);

@@ -5,6 +5,13 @@
 
 #include <optional>
 
+// The width a window needs for the window manager to show title whole in its title bar: the
+// text in a bold title-bar font, and room for the window's icon and buttons on either side.
+int TitleBarWidth(const QString &title);
+// Keeps box at least TitleBarWidth of its title wide: a short text makes a narrow box, and a
+// narrow dialog's title is cut to its first character ("提…").
+void KeepTitleWhole(QMessageBox *box);
+
 // A message box that does not block (the links and timers go on, and tests can find it by its
 // object name "MessageBox"); it deletes itself when closed.
 QMessageBox *OpenMessage(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text);

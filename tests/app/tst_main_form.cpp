@@ -1,7 +1,10 @@
 #include "platform_link/input_play_dialog.h"
+#include "channels/channel_box.h"
+#include "keyboard/key_grid.h"
 #include "widgets/exit_dialog.h"
 #include "common/line_log.h"
 #include "widgets/log_memo.h"
+#include "widgets/messages.h"
 #include "app/main_form.h"
 #include "app/varnex_core.h"
 #include "app/watch_panel.h"
@@ -17,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -166,6 +170,58 @@ private Q_SLOTS:
         QTRY_COMPARE(bar->value(), bar->maximum());
     }
 
+    // The message panel and the key grid go beside the channels where the window has room for
+    // them, and keep their design place, over the channels, where it has not.
+    void overlaysBesideTheChannels_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("designPlace");
+        QTest::newRow("1366×768, narrower than the design") << QSize(1366, 768) << true;
+        QTest::newRow("design size") << TMainForm::DesignSize() << true;
+        QTest::newRow("1920×1080") << QSize(1920, 1080) << false;
+        QTest::newRow("2560×1440") << QSize(2560, 1440) << false;
+        QTest::newRow("1920×700, the channels scroll") << QSize(1920, 700) << false;
+    }
+    void overlaysBesideTheChannels()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, designPlace);
+        Form->resize(size);
+        QWidget *central = Form->centralWidget();
+        QTRY_COMPARE(central->width(), size.width());
+        const auto place = [central](const QWidget *w) { return QRect(w->mapTo(central, QPoint()), w->size()); };
+
+        QTest::mouseClick(Form->Button(QStringLiteral("OpenMsgBtn")), Qt::LeftButton);
+        const QRect watch = place(Form->watchPanel);
+        QVERIFY(Form->watchPanel->rect().contains(Form->watchPanel->CommMsg->geometry())); // the memo inside its panel
+        QTest::mouseClick(Form->Button(QStringLiteral("CloseMsgBtn")), Qt::LeftButton);
+        Form->ShowKeyboard();
+        const QList<QRect> grid{place(Form->tablename), place(Form->table), place(Form->KeySearchEdit),
+                                place(Form->KeySearchNote)};
+
+        if (designPlace) {
+            QCOMPARE(watch, QRect(152, 48, 609, 641));
+            QCOMPARE(grid[0].topLeft(), QPoint(244, 140));
+            QCOMPARE(grid[1], QRect(152, 172, central->width() - 160, 270));
+            QCOMPARE(grid[2], QRect(152, 446, 300, 24));
+            QCOMPARE(grid[3], QRect(458, 446, 300, 24));
+            return;
+        }
+        // Inside the channel area's view: neither the status bar nor a scroll bar covered.
+        const QRect view = place(Form->RunPanel->viewport());
+        for (const QRect &overlay : QList<QRect>{watch} + grid) {
+            QVERIFY2(view.contains(overlay), qPrintable(QStringLiteral("%1,%2 %3×%4")
+                                                            .arg(overlay.x()).arg(overlay.y())
+                                                            .arg(overlay.width()).arg(overlay.height())));
+            for (const TChannelBox *box : Form->ChannelBoxes)
+                QVERIFY2(!overlay.intersects(place(box)), qPrintable(QStringLiteral("channel %1").arg(Form->ChannelBoxes.indexOf(box))));
+        }
+        // The grid's parts do not cover one another either.
+        for (int i = 0; i < grid.size(); ++i)
+            for (int j = i + 1; j < grid.size(); ++j)
+                QVERIFY2(!grid[i].intersects(grid[j]), qPrintable(QStringLiteral("parts %1 and %2").arg(i).arg(j)));
+    }
+
     void statusFollowsTheCore()
     {
         Core->PlatformLink().CommToMonitorUDPRead(QByteArray("x"), QStringLiteral("10.9.9.9"));
@@ -277,6 +333,38 @@ private Q_SLOTS:
 
         answer([dialog] { dialog->GroupOrNumberBox->setEditText(QStringLiteral("2")); }); // closed: cancel
         QCOMPARE(Core->TestRequests().CommMsgId, uint16_t(1));
+    }
+
+    // A short text makes a narrow box, whose title a window manager with narrow dialogs cut to
+    // "提…": the boxes are wide enough for their whole title beside a title bar's icon and buttons.
+    void boxesFitTheirTitle_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("提示") << "提示" << "好";
+        QTest::newRow("提示信息") << "提示信息" << "EXCEL数据导出成功!";
+        QTest::newRow("启动错误") << "启动错误" << "端口 1 无法打开";
+        QTest::newRow("是否选择") << "是否选择" << QString(); // the shared yes/no question
+    }
+    void boxesFitTheirTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFont font = QApplication::font("QMdiSubWindowTitleBar");
+        font.setBold(true);
+        // An icon and three buttons of a title bar, about 32 px each, and a margin either side.
+        const int needed = QFontMetrics(font).horizontalAdvance(title) + 4 * 32 + 2 * 16;
+        if (text.isEmpty()) {
+            TExitForm dialog;
+            QCOMPARE(dialog.windowTitle(), title);
+            QVERIFY2(dialog.width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(dialog.width()).arg(needed)));
+            return;
+        }
+        QMessageBox *box = OpenMessage(Form.get(), QMessageBox::Information, title, text);
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QVERIFY2(box->width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(box->width()).arg(needed)));
+        QCOMPARE(box->text(), text);
+        box->accept();
     }
 
     void exitForm_data()

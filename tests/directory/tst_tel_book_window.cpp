@@ -1,5 +1,6 @@
 #include "directory/import_window.h"
 #include "directory/init_dialogs.h"
+#include "directory/keyless_dialog.h"
 #include "directory/live_query_model.h"
 #include "directory/tel_book_window.h"
 #include "widgets/exit_dialog.h"
@@ -15,7 +16,9 @@
 #include <QTimer>
 #include <QDate>
 #include <QFile>
+#include <QHeaderView>
 #include <QLocale>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +42,16 @@ class TstTelBookWindow : public QObject, private TWindowFixture
         Form->Button(QStringLiteral("TelBookBtn"))->click();
     }
     void Click(const char *caption) { Window->Button(QString::fromUtf8(caption))->click(); }
+    // An extension whose name, place and remark are longer than a column may grow: together
+    // they are wider than the window.
+    void AddWideExtension()
+    {
+        QVERIFY(Core->Directory()
+                    .AddTelNumber(QStringLiteral("2003"), QStringLiteral("综采工作面运输顺槽机头硐室值班电话"),
+                                  QStringLiteral("井下二水平东翼运输大巷三号联络巷口往北五十米处"), {"1", "12"},
+                                  QStringLiteral("0"), QStringLiteral("每班交接时须核对通话质量，故障报调度室维修班处理并登记"))
+                    .isEmpty());
+    }
     QMessageBox *Message()
     {
         QMessageBox *box = nullptr;
@@ -128,6 +141,7 @@ private Q_SLOTS:
     // Each opening starts at the left, where 序号 and 分机号码 are, wherever it was left.
     void reopensScrolledToTheLeft()
     {
+        AddWideExtension();
         int maximum = 0;
         InWindow([this, &maximum] {
             QScrollBar *bar = Window->TelDBGrid->horizontalScrollBar();
@@ -142,6 +156,70 @@ private Q_SLOTS:
             Click("退出");
         });
         QCOMPARE(value, 0);
+    }
+
+    // Columns are as wide as what they hold: a long name whole, a group number no wider than
+    // its heading.
+    void columnsFitTheirContent()
+    {
+        const QString name = QStringLiteral("综采工作面运输顺槽机头");
+        QVERIFY(Core->Directory().AddTelNumber(QStringLiteral("2003"), name, {}, {"1", "12"}, QStringLiteral("0"), {}).isEmpty());
+        InWindow([this, &name] {
+            QTableView *grid = Window->TelDBGrid;
+            QHeaderView *header = grid->horizontalHeader();
+            QVERIFY2(grid->columnWidth(2) >= grid->fontMetrics().horizontalAdvance(name),
+                     qPrintable(QString::number(grid->columnWidth(2))));
+            for (int column = 4; column < 12; ++column) {
+                QCOMPARE(Window->TelModel->headerData(column, Qt::Horizontal).toString(),
+                         QStringLiteral("所属组号%1").arg(column - 3));
+                QVERIFY2(grid->columnWidth(column) <= header->sectionSizeHint(column),
+                         qPrintable(QStringLiteral("%1 > %2").arg(grid->columnWidth(column)).arg(header->sectionSizeHint(column))));
+            }
+            // Nothing to scroll to: 状态 and 备注 are in view beside the rest.
+            QCOMPARE(grid->horizontalScrollBar()->maximum(), 0);
+            Click("退出");
+        });
+    }
+
+    // Scrolled sideways, the grid keeps 分机号码 in view; a cell brought into view by the
+    // keyboard is not hidden under it, and 分机号码 is edited where it is seen.
+    void numberStaysInViewSideways()
+    {
+        AddWideExtension();
+        InWindow([this] {
+            QTableView *grid = Window->TelDBGrid;
+            TLiveQueryModel *model = Window->TelModel;
+            grid->setFocus();
+            grid->setCurrentIndex(model->index(2, 13));
+            QVERIFY(grid->horizontalScrollBar()->value() > 0);
+            QTableView *frozen = grid->findChild<QTableView *>();
+            QVERIFY(frozen && frozen->isVisible());
+            const QRect number = frozen->visualRect(model->index(2, 1));
+            QVERIFY(frozen->viewport()->rect().contains(number));
+            QCOMPARE(frozen->indexAt(number.center()).data().toString(), QStringLiteral("2003"));
+            QCOMPARE(frozen->viewport()->mapTo(grid, QPoint()), grid->viewport()->mapTo(grid, QPoint())); // rows line up
+            const int covered = frozen->width();
+            QVERIFY(grid->visualRect(model->index(2, 13)).left() >= covered);
+            QVERIFY(grid->visualRect(model->index(2, 13)).right() < grid->viewport()->width());
+
+            for (int i = 0; i < 11; ++i)
+                QTest::keyClick(grid, Qt::Key_Left);
+            QCOMPARE(grid->currentIndex(), model->index(2, 2));
+            QVERIFY2(grid->visualRect(model->index(2, 2)).left() >= covered,
+                     qPrintable(QString::number(grid->visualRect(model->index(2, 2)).left())));
+
+            QTest::keyClick(grid, Qt::Key_Left);
+            QCOMPARE(grid->currentIndex(), model->index(2, 1));
+            QTest::keyClick(grid, Qt::Key_Return);
+            QLineEdit *editor = frozen->viewport()->findChild<QLineEdit *>();
+            QVERIFY(editor && editor->isVisible());
+            QCOMPARE(editor->text(), QStringLiteral("2003"));
+            QTest::keyClick(editor, Qt::Key_Escape);
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(grid)); // the keyboard goes back to the grid
+            QTest::keyClick(grid, Qt::Key_Up);
+            QCOMPARE(grid->currentIndex(), model->index(1, 1));
+            Click("退出");
+        });
     }
 
     void initialiseThroughBothDialogs()
@@ -520,20 +598,65 @@ private Q_SLOTS:
         QVERIFY(!Window->FrloadNo->isVisible());
     }
 
-    // Extensions the current keyboard has no key for are tinted, and listed on request.
+    // Extensions the current keyboard has no key for are tinted, and listed on request: the
+    // keyboard named, every one of them in a list that scrolls, however many there are.
+    void extensionsWithoutKey_data()
+    {
+        QTest::addColumn<int>("keyboard");
+        QTest::addColumn<QList<int>>("withKey");
+        QTest::addColumn<int>("added"); // extensions 3001… without a key, after 2001 and 2002
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QStringList>("firstLines");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("one, keyboard 3") << 3 << QList<int>{2001} << 0
+                                         << "当前键盘（键盘号 3）上没有键位的分机共 1 个：" << QStringList{"2002 泵房"} << 1;
+        QTest::newRow("none, keyboard 5") << 5 << QList<int>{2001, 2002} << 0
+                                          << "电话号码库中每个分机在当前键盘（键盘号 5）上都有键位。" << QStringList() << 0;
+        QTest::newRow("61, more than a box shows") << 3 << QList<int>{2001} << 60
+                                                   << "当前键盘（键盘号 3）上没有键位的分机共 61 个："
+                                                   << QStringList{"2002 泵房", "3001 巷道1"} << 61;
+    }
     void extensionsWithoutKey()
     {
-        Core->Keys().KeyTable[3 * 1088 + 74] = 2001; // keyboard 3: only 2001 has a key
-        InWindow([this] {
+        QFETCH(int, keyboard);
+        QFETCH(QList<int>, withKey);
+        QFETCH(int, added);
+        QFETCH(QString, summary);
+        QFETCH(QStringList, firstLines);
+        QFETCH(int, lines);
+        Core->Config().CurrentKeyboard = keyboard;
+        for (int i = 0; i < withKey.size(); ++i)
+            Core->Keys().KeyTable[size_t(keyboard * 1088 + 74 + i)] = withKey[i];
+        for (int i = 1; i <= added; ++i)
+            QVERIFY(Core->Directory().AddTelNumber(QString::number(3000 + i), QStringLiteral("巷道%1").arg(i), {}, {"1"},
+                                                   QStringLiteral("0"), {}).isEmpty());
+        InWindow([&] {
             QCOMPARE(Window->TelModel->index(0, 1).data().toString(), QStringLiteral("2001"));
             QCOMPARE(Window->TelModel->index(0, 1).data(Qt::ToolTipRole), QVariant());
-            QCOMPARE(Window->TelModel->index(1, 2).data(Qt::ToolTipRole).toString(), TTelBookForm::NoKeyWarning());
-            QVERIFY(Window->TelModel->index(1, 0).data(Qt::BackgroundRole).isValid());
+            if (!withKey.contains(2002)) {
+                QCOMPARE(Window->TelModel->index(1, 2).data(Qt::ToolTipRole).toString(), TTelBookForm::NoKeyWarning());
+                QVERIFY(Window->TelModel->index(1, 0).data(Qt::BackgroundRole).isValid());
+            }
             Click("无键位分机");
-            QMessageBox *box = Message();
-            QVERIFY(box);
-            QCOMPARE(box->text(), QStringLiteral("当前键盘上没有键位的分机共 1 个：\n2002 泵房"));
-            box->accept();
+            TKeylessDialog *dialog = Window->KeylessDialog;
+            QTRY_VERIFY(dialog->isVisible());
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("无键位分机"));
+            QCOMPARE(dialog->Summary->text(), summary);
+            const QString listed = dialog->List->toPlainText();
+            const QStringList shown = listed.isEmpty() ? QStringList() : listed.split(QLatin1Char('\n'));
+            QCOMPARE(shown.size(), lines);
+            QCOMPARE(shown.mid(0, firstLines.size()), firstLines);
+            QCOMPARE(dialog->List->isVisible(), lines > 0);
+            if (lines > 20) {
+                QCOMPARE(shown.last(), QStringLiteral("%1 巷道%2").arg(3000 + added).arg(added));
+                QVERIFY(dialog->List->verticalScrollBar()->maximum() > 0); // scrolls, inside the dialog
+                QVERIFY(dialog->height() < 700);
+            }
+            QVERIFY(dialog->List->isReadOnly());
+            QVERIFY(!Window->findChild<QMessageBox *>(QStringLiteral("MessageBox")));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTRY_VERIFY(!dialog->isVisible());
+            QVERIFY(Window->isVisible());
             Click("退出");
         });
     }
