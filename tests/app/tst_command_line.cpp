@@ -1,11 +1,13 @@
 #include "directory/directory_store.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/other_program.h"
+#include "support/pg_server.h"
 #include "support/small_disk.h"
 #include "support/test_support.h"
 
 #include <QDate>
 #include <QNetworkDatagram>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -42,8 +44,11 @@ class TstCommandLine : public QObject
         QProcess p;
         p.setProcessEnvironment(Environment());
         p.setWorkingDirectory(workingDir.isEmpty() ? Dir.path() : workingDir);
-        p.start(TestSupport::BuildPath(QStringLiteral("varnex")),
-                arguments + QStringList{QStringLiteral("--data-dir"), dataDir.isEmpty() ? Dir.filePath(QStringLiteral("data")) : dataDir});
+        const QString data = dataDir.isEmpty() ? Dir.filePath(QStringLiteral("data")) : dataDir;
+        QStringList store;
+        if (TestSupport::OnServer() && !arguments.contains(QStringLiteral("--database")) && !QFileInfo::exists(data + QStringLiteral("/Zelvane.conf")))
+            store = QStringList{QStringLiteral("--database"), UrlFor(data)};
+        p.start(TestSupport::BuildPath(QStringLiteral("varnex")), arguments + QStringList{QStringLiteral("--data-dir"), data} + store);
         if (!p.waitForFinished(30000))
             return -1;
         if (said)
@@ -52,12 +57,24 @@ class TstCommandLine : public QObject
             *printed = QString::fromUtf8(p.readAllStandardOutput());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
+    // On the server, each data folder of a test row has a database of its own.
+    QHash<QString, QString> Databases;
+    QString UrlFor(const QString &dataDir)
+    {
+        if (!TestSupport::OnServer())
+            return QString();
+        if (!Databases.contains(dataDir))
+            Databases.insert(dataDir, TPgServer::Shared().NewDatabase());
+        return Databases.value(dataDir);
+    }
     // The statements run on the directory in dataDir (made when missing); the last one's rows.
-    static QStringList Sql(const QString &dataDir, const QStringList &statements)
+    QStringList Sql(const QString &dataDir, const QStringList &statements)
     {
         TDM store;
         QString why;
-        if (!store.Prepare(dataDir, &why))
+        TStoreUrl url;
+        TStoreUrl::Parse(UrlFor(dataDir), &url, &why);
+        if (!store.Prepare(dataDir, &why, url))
             return {why};
         QStringList rows;
         for (const QString &statement : statements)
@@ -72,6 +89,8 @@ class TstCommandLine : public QObject
     int Ask(uint8_t type) { return TestSupport::AskCount(Platform, ListenPort, type); }
 
 private Q_SLOTS:
+    void initTestCase_data() { TestSupport::EnginesData(); }
+    void init() { VARNEX_INIT_ENGINE(); }
     void initTestCase()
     {
         QVERIFY(Platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
@@ -112,6 +131,7 @@ private Q_SLOTS:
     }
     void helpAndVersion()
     {
+        VARNEX_NO_STORE();
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QStringList, printed);
@@ -311,9 +331,9 @@ private Q_SLOTS:
                                                "GroupNo5, GroupNo6, GroupNo7, GroupNo8, Status, Msg from TelNumber order by sequence");
         const QStringList before = Sql(data, {columns});
         QCOMPARE(before.size(), 51);
-        const QString csv = Dir.filePath(QStringLiteral("read-back.csv"));
+        const QString csv = Dir.filePath(QStringLiteral("read-back-%1.csv").arg(TestSupport::OnServer() ? "server" : "files"));
         QString said;
-        QCOMPARE(Command({QStringLiteral("export"), csv}, &said, data), 0);
+        QVERIFY2(Command({QStringLiteral("export"), csv}, &said, data) == 0, qPrintable(said));
         const QString again = Dir.filePath(QStringLiteral("csv-to"));
         QCOMPARE(Command({QStringLiteral("import"), csv}, &said, again), 0);
         QCOMPARE(Sql(again, {columns}), before);
@@ -357,11 +377,65 @@ private Q_SLOTS:
         QCOMPARE(Sql(data, {list}), groups);
     }
 
+    // The address of the server: from the settings file or --database, refused with a reason
+    // when it is no address, and a password in it never printed.
+    void serverAddress_data()
+    {
+        QTest::addColumn<QString>("address"); // %1: the server's socket folder, %2: a database made for the row
+        QTest::addColumn<bool>("inSettings");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("in the settings file") << "postgresql://varnex@/%2?host=%1" << true << 0 << "导入成功";
+        QTest::newRow("--database") << "postgresql://varnex@/%2?host=%1" << false << 0 << "导入成功";
+        QTest::newRow("a database that is not there") << "postgresql://varnex:Geheim-77@/nosuchdb?host=%1" << false << 1
+                                                     << "nosuchdb";
+        QTest::newRow("a server that is not there") << "postgresql://varnex:Geheim-77@/x?host=/nonexistent" << false << 1
+                                                    << "无法连接";
+        QTest::newRow("not an address") << "mysql://varnex@localhost/x" << false << 1 << "数据库地址应为";
+        QTest::newRow("an unknown option") << "postgresql://varnex@/x?host=%1&sslmod=require" << false << 1 << "sslmod";
+    }
+    void serverAddress()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("about the server's address");
+        QFETCH(QString, address);
+        QFETCH(bool, inSettings);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        const QString database = TPgServer::Shared().NewDatabase().section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
+        address.replace(QStringLiteral("%1"), TPgServer::Shared().SocketFolder()).replace(QStringLiteral("%2"), database);
+        const QString data = Dir.filePath(QStringLiteral("address-%1").arg(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(data));
+        QStringList arguments{QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.csv"))};
+        if (inSettings) {
+            // A settings file beside DATA/ is the one --data-dir uses.
+            QFile settings(data + QStringLiteral("/Zelvane.conf"));
+            QVERIFY(settings.open(QIODevice::WriteOnly));
+            settings.write(QStringLiteral("DatabaseUrl=%1\n").arg(address).toUtf8());
+        } else {
+            arguments << QStringLiteral("--database") << address;
+        }
+        QString output;
+        const int rc = Command(arguments, &output, data);
+        QCOMPARE(rc, exitCode);
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QVERIFY2(!output.contains(QStringLiteral("Geheim")), qPrintable(output));
+        if (exitCode == 0) {
+            TDM store;
+            QString why;
+            TStoreUrl url;
+            QVERIFY(TStoreUrl::Parse(address, &url, &why));
+            QVERIFY(store.Prepare(data, &why, url));
+            QCOMPARE(TestSupport::SqlRows(store.Connection(), QStringLiteral("select count(*) from TelNumber")), QStringList{"50"});
+        }
+    }
+
     // `varnex import` on a nearly full disk (8 MB, 3 MB free, 120,000 rows): nothing of it is
     // stored, the rows there before stay, the exit status is 1 and the disk is named as the
     // cause; `varnex export` onto it says the same.
     void importOnAFullDisk()
     {
+        VARNEX_FILES_ONLY();
         TSmallDisk disk(8 * 1024 * 1024);
         if (!disk.Problem().isEmpty())
             QSKIP(qPrintable(disk.Problem() + QStringLiteral("; tst_import_export's page-limit rows cover the import")));
@@ -396,6 +470,7 @@ private Q_SLOTS:
     // cleanly on SIGTERM; the commands meet a locked directory with a clear message.
     void headlessServiceAndCommands()
     {
+        VARNEX_FILES_ONLY();
         QProcess service;
         service.setProcessEnvironment(Environment());
         service.setWorkingDirectory(Dir.path());
@@ -468,6 +543,7 @@ private Q_SLOTS:
     }
     void windowStopsOnSignals()
     {
+        VARNEX_NO_STORE();
         QFETCH(int, signalNumber);
         const QString data = Dir.filePath(QStringLiteral("window-%1").arg(signalNumber));
         QProcessEnvironment env = Environment();

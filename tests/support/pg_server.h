@@ -73,3 +73,10 @@ bool OnServer();
         if (TestSupport::OnServer())                                                                \
             QSKIP("about the directory's files");                                                   \
     } while (false)
+
+// A test that uses no store: run once, on the files row.
+#define VARNEX_NO_STORE()                                                                           \
+    do {                                                                                            \
+        if (TestSupport::OnServer())                                                                \
+            QSKIP("uses no store");                                                                 \
+    } while (false)
