@@ -47,18 +47,7 @@ struct TProgram
     // Sends a request and waits for its reply's type; -1 when none came.
     int Ask(uint8_t type, const QByteArray &payload, uint16_t id)
     {
-        const QByteArray frame = LdtxFrame::Build(payload, type, 0, id, QStringLiteral("CRC-16/MODBUS"))->Bytes;
-        Platform.writeDatagram(frame, QHostAddress::LocalHost, quint16(Core->Config().CommRecIpPort));
-        int replyType = -1;
-        (void)QTest::qWaitFor([&] {
-            while (Platform.hasPendingDatagrams()) {
-                const QByteArray reply = Platform.receiveDatagram().data();
-                if (reply.size() > 9)
-                    replyType = uint8_t(reply[9]);
-            }
-            return replyType >= 0;
-        }, 3000);
-        return replyType;
+        return TestSupport::Ask(Platform, Core->Config().CommRecIpPort, type, payload, id);
     }
     static QByteArray VoiceToGroup(int group, const QString &text, int count)
     {
