@@ -131,7 +131,7 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
     HistoryWindow = nullptr;
     connect(Button(QStringLiteral("HistoryBtn")), &QPushButton::clicked, this, [this] {
         if (!HistoryWindow) // made on first use: the history file exists by then
-            HistoryWindow = new THistoryWindow(Core.History().Path(), this);
+            HistoryWindow = new THistoryWindow(Core.History(), this);
         HistoryWindow->Open();
     });
     for (int channel = 0; channel < ChannelBoxes.size(); ++channel)

@@ -26,6 +26,7 @@ struct TPlayRequest
     QString Kind;
     int MessageId = -1;
     QString Target;
+    QString TargetName; // the group's or extension's name in the directory
     QString Content;
     int PlayCount = 0;
 };

@@ -43,6 +43,8 @@ void THistory::Open(const QString &folder)
         Q_EMIT Said({QStringLiteral("通知记录积压超过 %1 MB，开始丢弃最早的记录（可以写入时说出丢弃了多少条）").arg(limitBytes >> 20),
                      TLogLevel::Error});
     });
+    connect(Writer, &THistoryWriter::Written, this, &THistory::Written);
+    connect(Writer, &THistoryWriter::Restored, this, &THistory::Restore);
     Thread.setObjectName(QStringLiteral("history"));
     Thread.start(QThread::LowPriority);
     QMetaObject::invokeMethod(Writer, [w = Writer, days = Config.HistoryDays] {
@@ -90,7 +92,7 @@ QString THistory::KeyPosition(const QString &number)
 }
 
 TNotice THistory::Notice(const QString &kind, int messageId, const QString &target, const QString &content, int playCount,
-                         int channel, const QString &outcome, const QList<TCalled> &numbers)
+                         int channel, const QString &outcome, const QList<TCalled> &numbers, const QString &targetName)
 {
     TNotice notice;
     notice.At = QDateTime::currentDateTime();
@@ -98,6 +100,7 @@ TNotice THistory::Notice(const QString &kind, int messageId, const QString &targ
     notice.Kind = kind;
     notice.MessageId = messageId;
     notice.Target = target;
+    notice.TargetName = targetName;
     notice.Content = content;
     notice.PlayCount = playCount;
     notice.Channel = channel;
@@ -106,6 +109,7 @@ TNotice THistory::Notice(const QString &kind, int messageId, const QString &targ
         notice.Numbers.append({called.Number, called.Name, KeyPosition(called.Number), {}});
     if (channel >= 0 && channel < int(Last.size()) && outcome == Started()) {
         Last[size_t(channel)] = notice;
+        FromFile[size_t(channel)] = false;
         Q_EMIT ChannelNoticeChanged(channel);
     }
     Post(notice);
@@ -114,7 +118,8 @@ TNotice THistory::Notice(const QString &kind, int messageId, const QString &targ
 
 void THistory::KeysSent(int channel, bool switchUp)
 {
-    if (channel < 0 || channel >= int(Last.size()) || !Last[size_t(channel)] || Last[size_t(channel)]->SentAt.isValid())
+    if (channel < 0 || channel >= int(Last.size()) || !Last[size_t(channel)] || Last[size_t(channel)]->SentAt.isValid()
+        || FromFile[size_t(channel)])
         return;
     TNotice &notice = *Last[size_t(channel)];
     notice.SentAt = QDateTime::currentDateTime();
@@ -141,4 +146,16 @@ void THistory::Event(const QString &kind, const QString &text)
 const TNotice *THistory::LastOf(int channel) const
 {
     return channel >= 0 && channel < int(Last.size()) && Last[size_t(channel)] ? &*Last[size_t(channel)] : nullptr;
+}
+
+void THistory::Restore(const QList<TNotice> &last)
+{
+    for (const TNotice &notice : last) {
+        const int channel = notice.Channel;
+        if (channel < 0 || channel >= int(Last.size()) || Last[size_t(channel)])
+            continue;
+        Last[size_t(channel)] = notice;
+        FromFile[size_t(channel)] = true;
+        Q_EMIT ChannelNoticeChanged(channel);
+    }
 }

@@ -18,7 +18,8 @@ class TKeyTable;
 // they resolved to and their key positions, when the keys left for the switch, link events,
 // start and stop. Entries are made here at once and written by a writer on a thread of its own,
 // so a reply or a key press never waits for the file. The last notice of every channel stays
-// at hand for its 详情 window.
+// at hand for its 详情 window; at start the writer reads it back from the file, and a notice
+// that starts before that arrives is not replaced by an older one.
 class THistory : public QObject
 {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
     static QString Queued() { return QStringLiteral("排队"); }
     static QString QueueFull() { return QStringLiteral("排队已满，未执行"); }
     static QString NoMembers() { return QStringLiteral("无成员"); }
+    static constexpr int Channels = 8;
 
     THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent = nullptr);
     ~THistory() override;
@@ -48,9 +50,11 @@ public:
         QString Name;
     };
     // A notification or call as it arrives: numbers get their key positions on the current
-    // keyboard; the notice becomes the channel's last when it started there.
+    // keyboard; the notice becomes the channel's last when it started there. targetName is the
+    // group's or extension's name in the directory.
     TNotice Notice(const QString &kind, int messageId, const QString &target, const QString &content, int playCount,
-                   int channel, const QString &outcome, const QList<TCalled> &numbers);
+                   int channel, const QString &outcome, const QList<TCalled> &numbers,
+                   const QString &targetName = QString());
     // The channel's key commands have just been queued for the switch.
     void KeysSent(int channel, bool switchUp);
     // A link event, start or stop.
@@ -64,6 +68,8 @@ Q_SIGNALS:
     // A notification's keys have left: it is complete, latency included.
     void NoticeDone(const TNotice &notice);
     void ChannelNoticeChanged(int channel);
+    // Entries are in the file now, as they stand there (a notice again once its keys left).
+    void Written(const QList<TNotice> &entries);
 
 private:
     qint64 NextId(const QDateTime &at);
@@ -77,5 +83,9 @@ private:
     QString FilePath;
     QTimer DailyPurge;
     qint64 LastId = 0;
-    std::array<std::optional<TNotice>, 8> Last;
+    void Restore(const QList<TNotice> &last);
+
+    std::array<std::optional<TNotice>, Channels> Last;
+    // Read back from the file: finished before this run, so no key sent now belongs to it.
+    std::array<bool, Channels> FromFile{};
 };

@@ -1,6 +1,9 @@
 #include "history/history_window.h"
 
+#include "history/history.h"
+#include "history/notice_detail_dialog.h"
 #include "directory/sheet_export.h"
+#include "widgets/cut_text_delegate.h"
 #include "widgets/messages.h"
 
 #include <QComboBox>
@@ -12,15 +15,21 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSqlError>
-#include <QSqlQueryModel>
-#include <QStandardPaths>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-THistoryWindow::THistoryWindow(const QString &historyPath, QWidget *parent) : QDialog(parent), Query(historyPath)
+namespace {
+// Columns whose every text is a full time: always wide enough for one.
+constexpr int ReceivedColumn = 0;
+constexpr int SentColumn = 8;
+// A column sized to a long content or number list stops here; the tooltip shows the rest.
+constexpr int MaxColumnWidth = 360;
+} // namespace
+
+THistoryWindow::THistoryWindow(THistory &history, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("通知记录"));
@@ -56,9 +65,11 @@ THistoryWindow::THistoryWindow(const QString &historyPath, QWidget *parent) : QD
     bar->addWidget(TotalsButton);
     bar->addWidget(ExportButton);
 
-    Model = new QSqlQueryModel(this);
+    Model = new THistoryModel(history.Path(), this);
     Grid = new QTableView(this);
     Grid->setModel(Model);
+    Cells = new TCutTextDelegate(Grid);
+    Grid->setItemDelegate(Cells);
     Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     Grid->verticalHeader()->hide();
@@ -70,6 +81,7 @@ THistoryWindow::THistoryWindow(const QString &historyPath, QWidget *parent) : QD
     Totals->verticalHeader()->hide();
     Totals->setFixedWidth(200);
     StateLabel = new QLabel(this);
+    Detail = new TNoticeDetailDialog(history, this);
 
     auto *middle = new QHBoxLayout;
     middle->addWidget(Grid, 1);
@@ -84,12 +96,40 @@ THistoryWindow::THistoryWindow(const QString &historyPath, QWidget *parent) : QD
     connect(KindBox, &QComboBox::currentIndexChanged, this, &THistoryWindow::ApplyFilter);
     connect(TotalsButton, &QPushButton::clicked, this, &THistoryWindow::ShowTotals);
     connect(ExportButton, &QPushButton::clicked, this, &THistoryWindow::ExportClick);
+    connect(Grid, &QTableView::doubleClicked, this, &THistoryWindow::ShowDetail);
+
+    connect(&history, &THistory::Written, Model, &THistoryModel::Take);
+    const auto showState = [this] { StateLabel->setText(Model->StateText()); };
+    connect(Model, &THistoryModel::PageArrived, this, [this, showState] {
+        showState();
+        if (!Sized) {
+            Sized = true;
+            SizeColumns();
+        }
+    });
+    connect(Model, &QAbstractItemModel::rowsInserted, this, showState);
+    connect(Model, &QAbstractItemModel::modelReset, this, showState);
+    connect(Model, &THistoryModel::TotalsRead, this, [this](const QList<QPair<QString, int>> &totals, const QString &why) {
+        Totals->setRowCount(int(totals.size()));
+        for (int row = 0; row < totals.size(); ++row) {
+            Totals->setItem(row, 0, new QTableWidgetItem(totals[row].first));
+            Totals->setItem(row, 1, new QTableWidgetItem(QString::number(totals[row].second)));
+        }
+        if (!why.isEmpty())
+            StateLabel->setText(QStringLiteral("每日合计无法读取: ") + why);
+    });
+    connect(Model, &THistoryModel::Exported, this, [this](const QString &path, const QString &error) {
+        ExportButton->setEnabled(true);
+        LastMessage = error.isEmpty() ? QStringLiteral("通知记录已导出到 %1").arg(path) : QStringLiteral("导出失败: ") + error;
+        OpenMessage(this, error.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, QStringLiteral("提示信息"), LastMessage);
+    });
+    connect(Model, &THistoryModel::EntryRead, this, [this](const TNotice &entry, bool found) {
+        if (entry.Id == Asked.Id || !found)
+            Detail->ShowEntry(found ? entry : Asked);
+    });
 }
 
-THistoryWindow::~THistoryWindow()
-{
-    Model->clear(); // before the query's connection goes
-}
+THistoryWindow::~THistoryWindow() = default;
 
 THistoryQuery::TFilter THistoryWindow::Filter() const
 {
@@ -109,36 +149,28 @@ void THistoryWindow::Open()
 
 void THistoryWindow::ApplyFilter()
 {
-    QString why;
-    if (!Query.Open(&why)) {
-        Model->clear();
-        StateLabel->setText(QStringLiteral("通知记录无法读取: ") + why);
-        return;
-    }
-    Model->setQuery(Query.Entries(Filter()));
-    const QStringList headings = THistoryQuery::Headings();
-    for (int c = 0; c < headings.size(); ++c)
-        Model->setHeaderData(c, Qt::Horizontal, headings[c]);
-    const THistoryQuery::TFilter filter = Filter();
-    if (Model->lastError().isValid())
-        StateLabel->setText(QStringLiteral("通知记录无法读取: ") + Model->lastError().text());
-    else if (filter.From.isValid() && filter.To.isValid() && filter.From > filter.To)
-        StateLabel->setText(ReversedRangeText());
-    else if (Model->rowCount() == 0)
-        StateLabel->setText(NothingFoundText());
-    else
-        StateLabel->setText(QStringLiteral("最新的在最上面；向下滚动读取更多。"));
+    Sized = false;
+    Model->Show(Filter());
     Totals->setRowCount(0);
+}
+
+void THistoryWindow::SizeColumns()
+{
+    Grid->resizeColumnsToContents();
+    const int margin = 2 * (Grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, Grid) + 1) + 8;
+    const int timeWidth = Grid->fontMetrics().horizontalAdvance(TNotice::TimeText(QDateTime(QDate(2000, 12, 28), QTime(20, 58, 58, 888))))
+        + margin;
+    for (int column = 0; column < Model->columnCount(); ++column) {
+        if (column == ReceivedColumn || column == SentColumn)
+            Grid->setColumnWidth(column, std::max(Grid->columnWidth(column), timeWidth));
+        else if (Grid->columnWidth(column) > MaxColumnWidth)
+            Grid->setColumnWidth(column, MaxColumnWidth);
+    }
 }
 
 void THistoryWindow::ShowTotals()
 {
-    const auto totals = Query.TotalsPerDay(Filter());
-    Totals->setRowCount(int(totals.size()));
-    for (int row = 0; row < totals.size(); ++row) {
-        Totals->setItem(row, 0, new QTableWidgetItem(totals[row].first));
-        Totals->setItem(row, 1, new QTableWidgetItem(QString::number(totals[row].second)));
-    }
+    Model->ReadTotals();
 }
 
 void THistoryWindow::ExportClick()
@@ -148,8 +180,15 @@ void THistoryWindow::ExportClick()
         QStringLiteral("通知记录-%1.xlsx").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     if (path.isEmpty())
         return;
-    path = TSheetExport::WithExtension(path);
-    const QString error = Query.Export(Filter(), path);
-    LastMessage = error.isEmpty() ? QStringLiteral("通知记录已导出到 %1").arg(path) : QStringLiteral("导出失败: ") + error;
-    OpenMessage(this, error.isEmpty() ? QMessageBox::Information : QMessageBox::Warning, QStringLiteral("提示信息"), LastMessage);
+    LastMessage.clear();
+    ExportButton->setEnabled(false); // one export at a time; it ends with a message
+    Model->Export(TSheetExport::WithExtension(path));
+}
+
+void THistoryWindow::ShowDetail(const QModelIndex &index)
+{
+    if (!index.isValid())
+        return;
+    Asked = Model->EntryAt(index.row());
+    Model->ReadEntry(Asked.Id);
 }

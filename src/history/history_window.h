@@ -1,6 +1,6 @@
 #pragma once
 
-#include "history/history_query.h"
+#include "history/history_model.h"
 
 #include <QDialog>
 #include <memory>
@@ -11,18 +11,23 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSqlQueryModel;
 class QTableView;
 class QTableWidget;
+class TCutTextDelegate;
+class THistory;
+class TNoticeDetailDialog;
 
 // "通知记录": the notification history, newest first, filtered by date range, kind and text or
-// number; totals per day; the shown entries exported to .xlsx. The list fetches rows as it is
-// scrolled, so it opens at once however long the history.
+// number; totals per day; the shown entries exported to .xlsx. The list is read a page at a
+// time on a thread of its own as it is scrolled, so it opens at once however long the history,
+// and takes new entries as they are written while the filter admits them. Totals and export
+// follow the filter the list was built with, not fields edited since. A double-click shows
+// the entry in the same view as n路详情.
 class THistoryWindow : public QDialog
 {
     Q_OBJECT
 public:
-    THistoryWindow(const QString &historyPath, QWidget *parent = nullptr);
+    THistoryWindow(THistory &history, QWidget *parent = nullptr);
     ~THistoryWindow() override;
 
     // Reads the history again with the filter as set, and shows the window.
@@ -30,10 +35,12 @@ public:
     void ApplyFilter();
     void ShowTotals();
     void ExportClick();
+    void ShowDetail(const QModelIndex &index);
+    // The filter as the fields say now.
     THistoryQuery::TFilter Filter() const;
     // What the state line says instead of how to read the list, when there is nothing in it.
-    static QString ReversedRangeText() { return QStringLiteral("开始日期晚于结束日期：请调整日期范围。"); }
-    static QString NothingFoundText() { return QStringLiteral("没有符合条件的记录。"); }
+    static QString ReversedRangeText() { return THistoryModel::ReversedRangeText(); }
+    static QString NothingFoundText() { return THistoryModel::NothingFoundText(); }
 
     QDateEdit *FromEdit;
     QDateEdit *ToEdit;
@@ -44,11 +51,17 @@ public:
     QTableView *Grid;
     QTableWidget *Totals;
     QLabel *StateLabel;
-    QSqlQueryModel *Model;
+    THistoryModel *Model;
+    TCutTextDelegate *Cells;
+    TNoticeDetailDialog *Detail;
     // Tests give the export's file name here instead of the file chooser.
     std::optional<QString> NextFileName;
+    // The outcome of the last export, once it has finished.
     QString LastMessage;
 
 private:
-    THistoryQuery Query;
+    void SizeColumns();
+
+    bool Sized = false;
+    TNotice Asked; // the row double-clicked, shown as the list has it if the file no longer does
 };

@@ -1,5 +1,8 @@
 #include "history/history_writer.h"
 
+#include "history/history.h"
+#include "history/history_query.h"
+
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -13,6 +16,17 @@ bool Run(QSqlQuery &q, const QString &sql, QString *why)
         return true;
     *why = q.lastError().text();
     return false;
+}
+
+// Files written before the target's name was kept get the column.
+bool AddTargetName(QSqlQuery &q, QString *why)
+{
+    if (!Run(q, QStringLiteral("PRAGMA table_info(Entry)"), why))
+        return false;
+    while (q.next())
+        if (q.value(1).toString() == QStringLiteral("TargetName"))
+            return true;
+    return Run(q, QStringLiteral("ALTER TABLE Entry ADD COLUMN TargetName TEXT"), why);
 }
 } // namespace
 
@@ -64,17 +78,26 @@ bool THistoryWriter::Prepare(QString *why)
     if (!Run(q, QStringLiteral("PRAGMA journal_mode=WAL"), why) || !Run(q, QStringLiteral("PRAGMA synchronous=NORMAL"), why)
         || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id INTEGER PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
                                   " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
-                                  " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER)"),
+                                  " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER, TargetName TEXT)"),
                 why)
+        || !AddTargetName(q, why)
         || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS EntryNumber(EntryId INTEGER NOT NULL, Number TEXT, Name TEXT,"
                                   " KeyPosition TEXT, SentAt TEXT)"),
                 why)
         || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryAt ON Entry(At)"), why)
-        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryNumberEntry ON EntryNumber(EntryId)"), why)) {
+        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryNumberEntry ON EntryNumber(EntryId)"), why)
+        // Each channel's last started notice, found at start however long the history.
+        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryStarted ON Entry(Channel, Id) WHERE Outcome = '%1'")
+                       .arg(THistory::Started()),
+                why)) {
         db.close();
         return false;
     }
     Ready = true;
+    if (!RestoreDone) {
+        RestoreDone = true;
+        Q_EMIT Restored(THistoryQuery::ReadLastStarted(Connection, THistory::Channels));
+    }
     return true;
 }
 
@@ -135,8 +158,8 @@ void THistoryWriter::Flush()
         if (written) {
             QSqlQuery entry(db), drop(db), number(db);
             entry.prepare(QStringLiteral("INSERT OR REPLACE INTO Entry(Id, At, Kind, MessageId, Target, Content, PlayCount,"
-                                         " Channel, Outcome, Numbers, SentAt, SwitchUp, LatencyMs)"
-                                         " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+                                         " Channel, Outcome, Numbers, SentAt, SwitchUp, LatencyMs, TargetName)"
+                                         " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
             drop.prepare(QStringLiteral("DELETE FROM EntryNumber WHERE EntryId = ?"));
             number.prepare(QStringLiteral("INSERT INTO EntryNumber(EntryId, Number, Name, KeyPosition, SentAt) VALUES (?,?,?,?,?)"));
             for (auto it = Waiting.begin(); written && it != Waiting.end(); ++it) {
@@ -145,7 +168,8 @@ void THistoryWriter::Flush()
                                           n.MessageId >= 0 ? QVariant(n.MessageId) : QVariant(),
                                           n.Target, n.Content, n.PlayCount, n.Channel >= 0 ? QVariant(n.Channel) : QVariant(),
                                           n.Outcome, n.NumbersText(), TNotice::TimeText(n.SentAt), n.SwitchUp ? 1 : 0,
-                                          n.LatencyMs >= 0 ? QVariant(n.LatencyMs) : QVariant()};
+                                          n.LatencyMs >= 0 ? QVariant(n.LatencyMs) : QVariant(),
+                                          n.TargetName.isEmpty() ? QVariant() : QVariant(n.TargetName)};
                 for (int i = 0; i < values.size(); ++i)
                     entry.bindValue(i, values[i]);
                 written = entry.exec();
@@ -187,9 +211,15 @@ void THistoryWriter::Flush()
             Timer->start(RetryMs);
         return;
     }
+    QList<TNotice> committed;
+    committed.reserve(qsizetype(Waiting.size()));
+    for (const auto &[id, notice] : Waiting)
+        committed.append(notice);
     Waiting.clear();
     WaitingBytes = 0;
     PurgeDays = 0;
+    if (!committed.isEmpty())
+        Q_EMIT Written(committed);
     if (Failing) {
         Failing = false;
         Q_EMIT Writable(Dropped);

@@ -41,6 +41,10 @@ Q_SIGNALS:
     // The file can be written again; dropped entries were lost meanwhile.
     void Writable(qint64 dropped);
     void Dropping(qint64 limitBytes);
+    // Committed just now, as they stand in the file.
+    void Written(const QList<TNotice> &entries);
+    // Once, when the file is first ready: the last notice each play channel started.
+    void Restored(const QList<TNotice> &last);
 
 private:
     void Flush();
@@ -51,6 +55,7 @@ private:
     QString Connection;
     bool Ready = false;
     bool Failing = false;
+    bool RestoreDone = false;
     int PurgeDays = 0;
     std::map<qint64, TNotice> Waiting;
     qint64 WaitingBytes = 0;

@@ -15,6 +15,16 @@ QString TNotice::NumbersText() const
     return numbers.join(QLatin1Char(','));
 }
 
+QString TNotice::TargetText() const
+{
+    return TargetName.isEmpty() ? Target : Target + QStringLiteral("（") + TargetName + QStringLiteral("）");
+}
+
+bool TNotice::ContentIsPeer() const
+{
+    return IsEvent() && (Kind == QStringLiteral("主机通讯恢复") || Kind == QStringLiteral("平台通讯连上"));
+}
+
 QString TNotice::Summary() const
 {
     QString line = Kind;
@@ -34,7 +44,7 @@ QString TNotice::Summary() const
 qint64 TNotice::ApproxBytes() const
 {
     const auto text = [](const QString &t) { return qint64(t.size()) * 2 + 32; };
-    qint64 bytes = qint64(sizeof(TNotice)) + text(Kind) + text(Target) + text(Content) + text(Outcome);
+    qint64 bytes = qint64(sizeof(TNotice)) + text(Kind) + text(Target) + text(TargetName) + text(Content) + text(Outcome);
     for (const TNumber &number : Numbers)
         bytes += qint64(sizeof(TNumber)) + text(number.Number) + text(number.Name) + text(number.KeyPosition);
     return bytes;

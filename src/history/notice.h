@@ -24,6 +24,7 @@ struct TNotice
     QString Kind;
     int MessageId = -1;
     QString Target; // group or number
+    QString TargetName; // the group's or extension's name in the directory then; may be empty
     QString Content;
     int PlayCount = 0;
     int Channel = -1;
@@ -37,6 +38,12 @@ struct TNotice
     static QString TimeText(const QDateTime &time);
 
     QString NumbersText() const;
+    // A link event or the program's start or stop, not a notification.
+    bool IsEvent() const { return MessageId < 0; }
+    // A link event whose Content is the peer's address rather than a text.
+    bool ContentIsPeer() const;
+    // The target as the operator reads it: "3（一采区）", or the bare number when it has no name.
+    QString TargetText() const;
     // About what the entry takes in memory, for bounding what waits to be written.
     qint64 ApproxBytes() const;
     // One line for a log: kind, message, target, outcome, latency.

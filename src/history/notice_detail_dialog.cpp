@@ -32,7 +32,7 @@ TNoticeDetailDialog::TNoticeDetailDialog(THistory &history, QWidget *parent) : Q
     layout->addWidget(Numbers, 1);
     layout->addWidget(close, 0, Qt::AlignRight);
     connect(&History, &THistory::ChannelNoticeChanged, this, [this](int channel) {
-        if (channel == Channel && isVisible())
+        if ((channel == Channel || (Entry && Entry->Channel == channel)) && isVisible())
             Refresh();
     });
 }
@@ -40,7 +40,19 @@ TNoticeDetailDialog::TNoticeDetailDialog(THistory &history, QWidget *parent) : Q
 void TNoticeDetailDialog::ShowChannel(int channel)
 {
     Channel = channel;
+    Entry.reset();
     setWindowTitle(QStringLiteral("%1路详情").arg(channel));
+    Refresh();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TNoticeDetailDialog::ShowEntry(const TNotice &entry)
+{
+    Channel = -1;
+    Entry = entry;
+    setWindowTitle(QStringLiteral("通知记录详情"));
     Refresh();
     show();
     raise();
@@ -49,10 +61,21 @@ void TNoticeDetailDialog::ShowChannel(int channel)
 
 void TNoticeDetailDialog::Refresh()
 {
-    const TNotice *notice = History.LastOf(Channel);
+    const TNotice *notice = Entry ? &*Entry : History.LastOf(Channel);
+    // The entry is still its channel's current notice: what happened to it since it was read.
+    if (Entry)
+        if (const TNotice *current = History.LastOf(Entry->Channel); current && current->Id == Entry->Id)
+            notice = current;
     Numbers->setRowCount(0);
     if (!notice) {
         Summary->setText(QStringLiteral("该通道还没有通知。"));
+        return;
+    }
+    if (notice->IsEvent()) {
+        QString text = QStringLiteral("%1  %2").arg(notice->Kind, TNotice::TimeText(notice->At));
+        if (!notice->Content.isEmpty())
+            text += (notice->ContentIsPeer() ? QStringLiteral("\n地址：") : QStringLiteral("\n内容：")) + notice->Content;
+        Summary->setText(text);
         return;
     }
     QString latency = QStringLiteral("按键尚未发出");
@@ -62,7 +85,7 @@ void TNoticeDetailDialog::Refresh()
                       .arg(notice->LatencyMs)
                       .arg(notice->SwitchUp ? QString() : QStringLiteral("，调度主机中断，未送达"));
     Summary->setText(QStringLiteral("%1  收到于 %2  消息号 %3  对象 %4\n内容：%5  播放次数 %6  %7\n%8")
-                         .arg(notice->Kind, TNotice::TimeText(notice->At), QString::number(notice->MessageId), notice->Target,
+                         .arg(notice->Kind, TNotice::TimeText(notice->At), QString::number(notice->MessageId), notice->TargetText(),
                               notice->Content, QString::number(notice->PlayCount), notice->Outcome, latency));
     Numbers->setRowCount(int(notice->Numbers.size()));
     int keyless = 0;

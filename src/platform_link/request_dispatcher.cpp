@@ -22,6 +22,25 @@ uint8_t At(QByteArrayView payload, qsizetype i)
     return uint8_t(payload[i]);
 }
 
+// Names for the history, from the copy in memory: the file is never waited for.
+QString PhoneName(const TDirectoryRows *rows, int32_t number)
+{
+    if (rows)
+        for (const TDirectoryRows::TPhone &phone : rows->Phones)
+            if (phone.Number == number)
+                return phone.Name;
+    return QString();
+}
+
+QString GroupName(const TDirectoryRows *rows, int32_t number)
+{
+    if (rows)
+        for (const TDirectoryRows::TGroup &group : rows->Groups)
+            if (group.Number == number)
+                return group.Name;
+    return QString();
+}
+
 } // namespace
 
 TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog &traffic, TLineLog &systemLog,
@@ -159,6 +178,7 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         summary = QStringLiteral("应答语音通知接口: 组号=%1 电话个数=%2 播报内容=%3 播报次数=%4")
                       .arg(QString::number(target), QString::number(count), content, QString::number(playCount));
         request.NumberLines.append(summary);
+        request.TargetName = GroupName(rows, target);
         request.TotalLabel = QString::number(count);
         request.CallTypeLabel = QStringLiteral("组号=%1").arg(target) + modeText;
         CommAnsBuf.append(char(0));
@@ -190,7 +210,8 @@ void TRequestDispatcher::VoiceNotify(uint16_t messageId, QByteArrayView payload)
         request.TotalLabel = QStringLiteral("1");
         request.CallTypeLabel = QStringLiteral("指定号码") + modeText;
         request.Numbers = {target};
-        request.Names = {QString()};
+        request.TargetName = PhoneName(Directory.Copy().Rows(), target);
+        request.Names = {request.TargetName};
         CommAnsBuf.append(char(1));
         CommAnsBuf += LdtxFrame::Le32(target) + char(0);
         Offer(request);
@@ -250,7 +271,8 @@ void TRequestDispatcher::PhoneCall(uint16_t messageId, QByteArrayView payload, c
     request.IsCall = true;
     request.PlayText = QStringLiteral("1");
     request.Numbers = {called};
-    request.Names = {QString()};
+    request.TargetName = PhoneName(Directory.Copy().Rows(), called);
+    request.Names = {request.TargetName};
     request.NumberLines = {line};
     request.PlayCountLabel = QStringLiteral("1");
     request.TotalLabel = QStringLiteral("1");
@@ -274,7 +296,7 @@ void TRequestDispatcher::Record(const TPlayRequest &request, const QString &outc
     for (qsizetype i = 0; i < request.Numbers.size(); ++i)
         numbers.append({QString::number(request.Numbers[i]), request.Names.value(i)});
     History->Notice(request.Kind, request.MessageId, request.Target, request.Content, request.PlayCount, 0, outcome,
-                    numbers);
+                    numbers, request.TargetName);
 }
 
 void TRequestDispatcher::RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed)

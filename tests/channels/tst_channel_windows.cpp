@@ -2,6 +2,7 @@
 #include "channels/channel_settings_dialog.h"
 #include "history/history.h"
 #include "history/notice_detail_dialog.h"
+#include "platform_link/ldtx_frame.h"
 #include "widgets/log_memo.h"
 #include "app/main_form.h"
 #include "support/modal.h"
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <QTableWidget>
 #include <QTimer>
+#include <QUdpSocket>
 
 class TstChannelWindows : public QObject, private TWindowFixture
 {
@@ -130,6 +132,65 @@ private Q_SLOTS:
         Core->History().KeysSent(0, true); // follows while open
         QVERIFY(Form->NoticeDetail->Summary->text().contains(QStringLiteral("按键发出于")));
         QCOMPARE(Form->NoticeDetail->Numbers->item(0, 3)->text(), QString()); // a number without a key is never sent
+    }
+
+    // After a restart, n路详情 shows the channel's last notification as the history has it, the
+    // target and the called numbers named from the directory.
+    void detailAfterRestart_data()
+    {
+        QTest::addColumn<uint8_t>("type");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("numbers"); // number|name per row
+        QByteArray call(8, 0);
+        call[0] = char(2009 & 0xFF);
+        call[1] = char(2009 >> 8);
+        call[4] = char(2002 & 0xFF);
+        call[5] = char(2002 >> 8);
+        QTest::newRow("notification to a group")
+            << uint8_t(LdtxFrame::VoiceNotify) << QByteArray(QByteArray(1, char(0)) + LdtxFrame::Le32(5) + char(2) + "go" + char(2))
+            << QStringLiteral("对象 5（一采区）") << QStringList{"2001|井口", "2002|泵房"};
+        QTest::newRow("phone call")
+            << uint8_t(LdtxFrame::PhoneCall) << call << QStringLiteral("对象 2002（泵房）") << QStringList{"2002|泵房"};
+    }
+    void detailAfterRestart()
+    {
+        QFETCH(uint8_t, type);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, target);
+        QFETCH(QStringList, numbers);
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        const QStringList settings{QStringLiteral("CommIpPort=%1").arg(platform.localPort()), QStringLiteral("ifUse0=是")};
+        NewFolder();
+        StartProgram(settings);
+        Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
+        Core->Directory().AddTelNumber(QStringLiteral("2002"), QStringLiteral("泵房"), {}, {"5"}, QStringLiteral("0"), {});
+        QVERIFY(Core->Directory().Query().Execute(
+            QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (5, 1, '一采区')")));
+        const int reply = type == LdtxFrame::PhoneCall ? int(LdtxFrame::PhoneCall) : int(LdtxFrame::CallNotifyResult);
+        QCOMPARE(TestSupport::Ask(platform, Core->Config().CommRecIpPort, type, payload, 7), reply);
+        const auto shown = [this] {
+            QStringList rows;
+            for (int row = 0; row < Form->NoticeDetail->Numbers->rowCount(); ++row)
+                rows << Form->NoticeDetail->Numbers->item(row, 0)->text() + QLatin1Char('|') + Form->NoticeDetail->Numbers->item(row, 1)->text();
+            return rows;
+        };
+        Form->ChannelBoxes[0]->DetailButton->click();
+        QVERIFY2(Form->NoticeDetail->Summary->text().contains(target), qPrintable(Form->NoticeDetail->Summary->text()));
+        QCOMPARE(shown(), numbers);
+        const QString before = Form->NoticeDetail->Summary->text();
+
+        StopProgram();
+        StartProgram(settings);
+        Form->show();
+        Form->ChannelBoxes[0]->DetailButton->click();
+        QTRY_VERIFY2(Form->NoticeDetail->Summary->text().contains(target), qPrintable(Form->NoticeDetail->Summary->text()));
+        QCOMPARE(Form->NoticeDetail->Summary->text(), before);
+        QCOMPARE(shown(), numbers);
+        // Other channels had none.
+        Form->ChannelBoxes[1]->DetailButton->click();
+        QCOMPARE(Form->NoticeDetail->Summary->text(), QStringLiteral("该通道还没有通知。"));
     }
 
     void settingsDialogFillsAndApplies()

@@ -1,7 +1,9 @@
 #include "app/varnex_core.h"
 #include "channels/play_channels.h"
 #include "history/history.h"
+#include "history/history_model.h"
 #include "history/history_writer.h"
+#include "directory/sheet_reader.h"
 #include "common/configuration.h"
 #include "keyboard/key_table.h"
 #include "platform_link/ldtx_frame.h"
@@ -38,24 +40,14 @@ struct TProgram
                                       &Player);
         Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
         Core->Directory().AddTelNumber(QStringLiteral("2002"), QStringLiteral("泵房"), {}, {"5"}, QStringLiteral("0"), {});
+        Core->Directory().Query().Execute(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (5, 1, '一采区')"));
     }
     QString HistoryPath() const { return Core->History().Path(); }
 
     // Sends a request and waits for its reply's type; -1 when none came.
     int Ask(uint8_t type, const QByteArray &payload, uint16_t id)
     {
-        const QByteArray frame = LdtxFrame::Build(payload, type, 0, id, QStringLiteral("CRC-16/MODBUS"))->Bytes;
-        Platform.writeDatagram(frame, QHostAddress::LocalHost, quint16(Core->Config().CommRecIpPort));
-        int replyType = -1;
-        (void)QTest::qWaitFor([&] {
-            while (Platform.hasPendingDatagrams()) {
-                const QByteArray reply = Platform.receiveDatagram().data();
-                if (reply.size() > 9)
-                    replyType = uint8_t(reply[9]);
-            }
-            return replyType >= 0;
-        }, 3000);
-        return replyType;
+        return TestSupport::Ask(Platform, Core->Config().CommRecIpPort, type, payload, id);
     }
     static QByteArray VoiceToGroup(int group, const QString &text, int count)
     {
@@ -117,12 +109,13 @@ private Q_SLOTS:
         p.Dial();
         p.Core->FormDestroy(); // writes what waits
 
-        QCOMPARE(p.Rows(QStringLiteral("SELECT Kind, MessageId, Target, Content, PlayCount, Outcome, Numbers, SwitchUp,"
+        QCOMPARE(p.Rows(QStringLiteral("SELECT Kind, MessageId, Target, TargetName, Content, PlayCount, Outcome, Numbers, SwitchUp,"
                                        " LatencyMs IS NOT NULL, SentAt <> '' FROM Entry WHERE MessageId IS NOT NULL ORDER BY Id")),
-                 (QStringList{"语音通知|7|5|撤离|3|已启动|2001,2002|1|1|1", "电话拨打|8|2002|主叫2009|1|已启动|2002|0|1|1"}));
+                 (QStringList{"语音通知|7|5|一采区|撤离|3|已启动|2001,2002|1|1|1", "电话拨打|8|2002|泵房|主叫2009|1|已启动|2002|0|1|1"}));
         // Only a number with a key has had its key sent (the switch fell silent before the call's keys).
+        // A called number is named from the directory as a group's members are.
         QCOMPARE(p.Rows(QStringLiteral("SELECT Number, Name, KeyPosition, SentAt IS NOT NULL FROM EntryNumber ORDER BY EntryId, rowid")),
-                 (QStringList{"2001|井口|组1 行2 列1|1", "2002|泵房|无键位|0", "2002|NULL|无键位|0"}));
+                 (QStringList{"2001|井口|组1 行2 列1|1", "2002|泵房|无键位|0", "2002|泵房|无键位|0"}));
         QCOMPARE(p.Rows(QStringLiteral("SELECT Kind, Content FROM Entry WHERE MessageId IS NULL ORDER BY Id")),
                  (QStringList{"启动|NULL", "主机通讯恢复|127.0.0.1", "平台通讯连上|127.0.0.1", "主机通讯中断|NULL", "停止|NULL"}));
     }
@@ -298,6 +291,175 @@ private Q_SLOTS:
         QCOMPARE(writer.Unwritten() + writer.DroppedCount(), qint64(count));
         writer.Close();
         QCOMPARE(qint64(writer.Unwritten()) + writer.DroppedCount(), qint64(count));
+    }
+
+    // Each channel's last started notice comes back from the file when the history opens, also
+    // from a file written before the target's name was kept; a notice started before it comes
+    // back is not replaced, and no key sent now is taken for one finished before.
+    void lastNoticesComeBack_data()
+    {
+        QTest::addColumn<bool>("olderFile");
+        QTest::newRow("file of this version") << false;
+        QTest::newRow("file without target names") << true;
+    }
+    void lastNoticesComeBack()
+    {
+        QFETCH(bool, olderFile);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(THistory::FileName());
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            if (olderFile)
+                QVERIFY(q.exec(QStringLiteral("CREATE TABLE Entry(Id INTEGER PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
+                                              " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
+                                              " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER)")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("old"));
+        {
+            THistoryWriter writer(path);
+            writer.Open();
+            const auto put = [&](qint64 age, int channel, const QString &outcome, const QString &content) {
+                TNotice n;
+                n.Id = now - age;
+                n.At = QDateTime::fromMSecsSinceEpoch(n.Id / 1000);
+                n.Kind = QStringLiteral("语音通知");
+                n.MessageId = int(age);
+                n.Target = QStringLiteral("5");
+                n.Content = content;
+                n.Channel = channel;
+                n.Outcome = outcome;
+                n.Numbers = {{QStringLiteral("2001"), QStringLiteral("井口"), QStringLiteral("组1 行2 列1"), {}}};
+                writer.Put(n);
+            };
+            put(5000, 0, THistory::Started(), QStringLiteral("earlier"));
+            put(4000, 0, THistory::Started(), QStringLiteral("last on 0"));
+            put(3000, 0, THistory::Queued(), QStringLiteral("queued, not started"));
+            put(2000, 3, THistory::Started(), QStringLiteral("last on 3"));
+            put(1000, 5, THistory::Started(), QStringLiteral("on 5"));
+            writer.Close();
+        }
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(path));
+
+        TConfiguration config;
+        TKeyTable keys;
+        THistory history(config, keys);
+        QSignalSpy changed(&history, &THistory::ChannelNoticeChanged);
+        history.Open(dir.path());
+        // Started on 5 before the file was read back: it stays.
+        history.Notice(QStringLiteral("电话拨打"), 9, QStringLiteral("2002"), QStringLiteral("主叫2009"), 1, 5, THistory::Started(),
+                       {{QStringLiteral("2002"), QStringLiteral("泵房")}}, QStringLiteral("泵房"));
+        QTRY_VERIFY(history.LastOf(0));
+        QCOMPARE(history.LastOf(0)->Content, QStringLiteral("last on 0"));
+        QCOMPARE(history.LastOf(0)->Numbers.size(), 1);
+        QCOMPARE(history.LastOf(0)->Numbers[0].Name, QStringLiteral("井口"));
+        QCOMPARE(history.LastOf(0)->Numbers[0].KeyPosition, QStringLiteral("组1 行2 列1"));
+        QCOMPARE(history.LastOf(3)->Content, QStringLiteral("last on 3"));
+        QCOMPARE(history.LastOf(5)->Content, QStringLiteral("主叫2009"));
+        QVERIFY(!history.LastOf(1));
+        QCOMPARE(changed.size(), 3); // 5 when its call started, then 0 and 3
+        history.KeysSent(3, true); // a channel that dials now was not started by that notice
+        QVERIFY(!history.LastOf(3)->SentAt.isValid());
+        history.Close();
+        const QString name = QStringLiteral("check");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT Content, coalesce(SentAt, '') = '' FROM Entry WHERE Channel = 3")),
+                     QStringList{"last on 3|1"});
+            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT TargetName FROM Entry WHERE Channel = 5 AND MessageId = 9")),
+                     QStringList{"泵房"});
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    // The list of 通知记录 reads a long history a page at a time; entries written meanwhile
+    // join it once each, also one that comes while a page is being read; an export before the
+    // last page writes the rows shown and those still to be scrolled to.
+    void listReadsPagesAndTakesNewEntries()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(THistory::FileName());
+        const int count = 2 * THistoryModel::PageRows + 10;
+        const qint64 first = (QDateTime::currentMSecsSinceEpoch() - 60000) * 1000;
+        const auto entry = [first](int i) {
+            TNotice n;
+            n.Id = first + qint64(i) * 1000;
+            n.At = QDateTime::fromMSecsSinceEpoch(n.Id / 1000);
+            n.Kind = i % 2 ? QStringLiteral("语音通知") : QStringLiteral("启动");
+            n.MessageId = i % 2 ? i : -1;
+            n.Content = QStringLiteral("n%1").arg(i);
+            return n;
+        };
+        {
+            THistoryWriter writer(path);
+            writer.Open();
+            for (int i = 0; i < count; ++i)
+                writer.Put(entry(i));
+            writer.Close();
+        }
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(path));
+
+        THistoryModel model(path);
+        model.Show({});
+        QTRY_VERIFY(!model.IsReading());
+        QCOMPARE(model.rowCount(), THistoryModel::PageRows);
+        QCOMPARE(model.index(0, 4).data().toString(), QStringLiteral("n%1").arg(count - 1));
+        QCOMPARE(model.index(0, 5).data().toString(), QStringLiteral("0"));
+        QCOMPARE(model.index(1, 5).data().toString(), QString()); // a start plays nothing
+
+        // Newer than all: at the top at once. Already read: its row changes, none is added.
+        TNotice newer = entry(count + 5);
+        TNotice again = entry(count - 2);
+        again.Outcome = QStringLiteral("已启动");
+        model.Take({newer, again});
+        QCOMPARE(model.rowCount(), THistoryModel::PageRows + 1);
+        QCOMPARE(model.index(0, 4).data().toString(), newer.Content);
+        QCOMPARE(model.index(2, 6).data().toString(), QStringLiteral("已启动"));
+
+        // Written while the next page is read: in that page's range, it is there once.
+        QVERIFY(model.canFetchMore({}));
+        model.fetchMore({});
+        QVERIFY(model.IsReading());
+        TNotice late = entry(count - THistoryModel::PageRows - 3);
+        late.Id += 500; // not in the file: only the list can know of it
+        late.Content = QStringLiteral("late");
+        model.Take({late});
+        QTRY_VERIFY(!model.IsReading());
+        QCOMPARE(model.rowCount(), 2 * THistoryModel::PageRows + 2);
+        QCOMPARE(model.index(THistoryModel::PageRows + 3, 4).data().toString(), QStringLiteral("late")); // in its place by time
+
+        // Exported before the last page: what is shown, then the rest from the file.
+        const QString sheet = dir.filePath(QStringLiteral("export.xlsx"));
+        QSignalSpy exported(&model, &THistoryModel::Exported);
+        model.Export(sheet);
+        QTRY_COMPARE(exported.size(), 1);
+        QCOMPARE(exported[0][1].toString(), QString());
+        QList<QStringList> rows;
+        QString error;
+        QVERIFY2(TSheetReader::Read(sheet, &rows, &error), qPrintable(error));
+        QCOMPARE(rows.size(), 1 + count + 2);
+
+        while (model.canFetchMore({})) {
+            model.fetchMore({});
+            QTRY_VERIFY(!model.IsReading());
+        }
+        QVERIFY(model.IsComplete());
+        QCOMPARE(model.rowCount(), count + 2);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < model.columnCount(); ++column)
+                cells << model.index(row, column).data().toString();
+            QStringList written = rows[row + 1];
+            while (written.size() < cells.size())
+                written << QString();
+            QCOMPARE(written.mid(0, cells.size()), cells);
+        }
     }
 };
 

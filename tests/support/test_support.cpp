@@ -112,6 +112,24 @@ int AskCount(QUdpSocket &platform, int port, uint8_t type)
     return reply.size() > 10 ? uint8_t(reply[10]) : -1;
 }
 
+int Ask(QUdpSocket &platform, int port, uint8_t type, const QByteArray &payload, uint16_t id)
+{
+    while (platform.hasPendingDatagrams())
+        platform.receiveDatagram();
+    platform.writeDatagram(LdtxFrame::Build(payload, type, 0, id, QStringLiteral("CRC-16/MODBUS"))->Bytes, QHostAddress::LocalHost,
+                           quint16(port));
+    int replyType = -1;
+    (void)QTest::qWaitFor([&] {
+        while (platform.hasPendingDatagrams()) {
+            const QByteArray reply = platform.receiveDatagram().data();
+            if (reply.size() > 9)
+                replyType = uint8_t(reply[9]);
+        }
+        return replyType >= 0;
+    }, 3000);
+    return replyType;
+}
+
 int FreeUdpPort()
 {
     QUdpSocket probe;

@@ -59,6 +59,10 @@ QStringList SqlRows(const QString &connection, const QString &statement);
 // returns the count byte of its reply, or -1 when none comes within 5 s.
 int AskCount(QUdpSocket &platform, int port, uint8_t type);
 
+// Sends the platform's request of type with payload and message id to a program listening on
+// port, and returns the type of its reply, or -1 when none comes within 3 s.
+int Ask(QUdpSocket &platform, int port, uint8_t type, const QByteArray &payload, uint16_t id);
+
 // A key.dat image with the given key values set (index into the whole table), others 0.
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys);
 
