@@ -100,7 +100,7 @@ void TVarnexCore::FormCreate()
     TelDirectory.Copy().Rows();
     WaitForServerCopy();
     // The history beside the directory, in a file of its own.
-    NoticeHistory.Open(DM.Folder());
+    NoticeHistory.Open(DM.Folder(), DM.ServerUrl());
     // A copy that cannot take the platform's port serves nothing: it leaves the shared history
     // alone instead of recording a start (and a stop) of the one that runs.
     Started = Platform.CommToMonitor().IsOpen();

@@ -11,6 +11,8 @@ class QThread;
 #include <cstdint>
 #include <vector>
 
+#include "directory/directory_store.h"
+
 class TChangeListener;
 class TDM;
 class TLineLog;
@@ -78,6 +80,8 @@ public:
     // Whether rows were ever read. On a server the first rows come a moment after the first
     // Rows(): start-up waits for them before it opens the platform's port.
     bool IsLoaded() const { return Loaded; }
+    // Read since this program's last write (on a server that read comes a moment after it).
+    bool IsCurrent() const { return Loaded && SeenWrites == TDM::Writes(); }
 
     static QString UnreadableText() { return QStringLiteral("电话号码库暂时无法读取，平台的请求按上次读取的号码应答: "); }
     static QString NeverReadText() { return QStringLiteral("电话号码库无法读取，平台的请求按空号码库应答: "); }

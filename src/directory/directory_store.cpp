@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "store/sql_engine.h"
+#include "store/store_place.h"
 
 #include <atomic>
 #include <QSqlDatabase>
@@ -317,27 +318,11 @@ QString TDM::Place() const
     return Url.IsServer() ? Url.Shown() : QDir::toNativeSeparators(File());
 }
 
-void TDM::Connect(QSqlDatabase &db, const QString &purpose, bool reader) const
-{
-    if (Url.IsServer()) {
-        Url.Apply(db, QStringLiteral("varnex ") + purpose);
-        return;
-    }
-    db.setDatabaseName(File());
-    // Another program's lock is waited for by WaitForLock, which keeps the links served
-    // meanwhile; a reader never waits (the copy answers from what it has).
-    db.setConnectOptions(reader ? QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0") : QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
-}
-
 QSqlDatabase TDM::AddConnection(const QString &name, const QString &purpose, bool reader) const
 {
-    if (QSqlDatabase::contains(name)) {
-        QSqlDatabase::database(name, false).close();
-        QSqlDatabase::removeDatabase(name);
-    }
-    QSqlDatabase db = QSqlDatabase::addDatabase(Url.IsServer() ? TSqlEngine::Server().Driver() : TSqlEngine::Files().Driver(), name);
-    Connect(db, purpose, reader);
-    return db;
+    // Another program's lock is waited for by WaitForLock, which keeps the links served
+    // meanwhile; SQLite itself never waits.
+    return TStorePlace{File(), Url}.Add(name, purpose, reader, 0);
 }
 
 bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &url)

@@ -111,7 +111,6 @@ public:
     static bool Waiting();
 
 private:
-    void Connect(QSqlDatabase &db, const QString &purpose, bool reader) const;
     bool MakeTables(QSqlDatabase &db, QString *error);
     QString Reconnect();
 

@@ -21,22 +21,22 @@ THistory::~THistory()
     Close();
 }
 
-void THistory::Open(const QString &folder)
+void THistory::Open(const QString &folder, const TStoreUrl &server)
 {
     Close();
-    FilePath = QDir(folder).filePath(FileName());
-    Writer = new THistoryWriter(FilePath);
+    Place = TStorePlace{QDir(folder).filePath(FileName()), server};
+    Writer = new THistoryWriter(Place);
     Writer->moveToThread(&Thread);
     connect(&Thread, &QThread::finished, Writer, &QObject::deleteLater);
     connect(Writer, &THistoryWriter::Failed, this,
             [this](const QString &why) {
-                Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(FilePath, why), TLogLevel::Error});
+                Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(Path(), why), TLogLevel::Error});
             });
     connect(Writer, &THistoryWriter::Writable, this, [this](qint64 dropped) {
         if (dropped == 0)
-            Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1").arg(FilePath), TLogLevel::Notice});
+            Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1").arg(Path()), TLogLevel::Notice});
         else
-            Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1（其间最早的 %2 条记录因积压过多已丢弃）").arg(FilePath, QString::number(dropped)),
+            Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1（其间最早的 %2 条记录因积压过多已丢弃）").arg(Path(), QString::number(dropped)),
                          TLogLevel::Error});
     });
     connect(Writer, &THistoryWriter::Dropping, this, [this](qint64 limitBytes) {
@@ -63,7 +63,7 @@ void THistory::Close()
     // The writer's thread waits now: what it could not write is said here, before the program ends.
     if (const int unwritten = Writer->Unwritten(); unwritten > 0 || Writer->DroppedCount() > 0)
         Q_EMIT Said({QStringLiteral("通知记录 %1 在程序停止时仍无法写入：%2 条记录未写入，%3 条早先已因积压丢弃。")
-                        .arg(FilePath, QString::number(unwritten), QString::number(Writer->DroppedCount())), TLogLevel::Error});
+                        .arg(Path(), QString::number(unwritten), QString::number(Writer->DroppedCount())), TLogLevel::Error});
     Thread.quit();
     Thread.wait();
     Writer = nullptr; // deleted on its thread's end

@@ -2,6 +2,7 @@
 
 #include "common/line_log.h"
 #include "history/notice.h"
+#include "store/store_place.h"
 
 #include <QObject>
 #include <QThread>
@@ -36,13 +37,16 @@ public:
     THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent = nullptr);
     ~THistory() override;
 
-    // Opens (or creates) folder/History.sqlite on the writer's thread and removes entries older
-    // than HistoryDays, then again once a day.
-    void Open(const QString &folder);
+    // Opens (or creates) folder/History.sqlite, or the history's tables on the server of
+    // `server`, on the writer's thread and removes entries older than HistoryDays, then again
+    // once a day.
+    void Open(const QString &folder, const TStoreUrl &server = TStoreUrl());
     // Writes what waits and stops the writer.
     void Close();
     bool IsOpen() const { return Writer != nullptr; }
-    QString Path() const { return FilePath; }
+    // Where the history is, as an operator is told.
+    QString Path() const { return Place.Shown(); }
+    const TStorePlace &Where() const { return Place; }
 
     struct TCalled
     {
@@ -80,7 +84,7 @@ private:
     TKeyTable &Keys;
     QThread Thread;
     THistoryWriter *Writer = nullptr;
-    QString FilePath;
+    TStorePlace Place;
     QTimer DailyPurge;
     qint64 LastId = 0;
     void Restore(const QList<TNotice> &last);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-THistoryReader::THistoryReader(const QString &path) : Query(path, QStringLiteral("list"))
+THistoryReader::THistoryReader(const TStorePlace &place) : Query(place, QStringLiteral("list"))
 {
 }
 
@@ -44,8 +44,8 @@ void THistoryReader::Export(const QList<TNotice> &shown, const THistoryQuery::TF
     Q_EMIT Exported(path, why);
 }
 
-THistoryModel::THistoryModel(const QString &path, QObject *parent)
-    : QAbstractTableModel(parent), Reader(new THistoryReader(path)), CoveredFrom(std::numeric_limits<qint64>::max())
+THistoryModel::THistoryModel(const TStorePlace &place, QObject *parent)
+    : QAbstractTableModel(parent), Reader(new THistoryReader(place)), CoveredFrom(std::numeric_limits<qint64>::max())
 {
     Reader->moveToThread(&Thread);
     connect(&Thread, &QThread::finished, Reader, &QObject::deleteLater);

@@ -14,7 +14,7 @@ class THistoryReader : public QObject
 {
     Q_OBJECT
 public:
-    explicit THistoryReader(const QString &path);
+    explicit THistoryReader(const TStorePlace &place);
 
     // Called on the reader's thread (queued from the model's).
     void ReadPage(quint64 ticket, const THistoryQuery::TFilter &filter, qint64 beforeId, int limit);
@@ -41,7 +41,7 @@ class THistoryModel : public QAbstractTableModel
 public:
     static constexpr int PageRows = 256;
 
-    explicit THistoryModel(const QString &path, QObject *parent = nullptr);
+    explicit THistoryModel(const TStorePlace &place, QObject *parent = nullptr);
     ~THistoryModel() override;
 
     // Shows what filter admits, from the newest on.

@@ -1,5 +1,7 @@
 #include "history/history_query.h"
 
+#include "store/sql_engine.h"
+
 #include "history/history.h"
 #include "directory/sheet_export.h"
 
@@ -68,7 +70,7 @@ struct TWhere
     QVariantList Values;
 };
 
-TWhere Where(const THistoryQuery::TFilter &filter)
+TWhere Where(const THistoryQuery::TFilter &filter, const QString &connection)
 {
     TWhere where;
     if (filter.From.isValid()) {
@@ -84,8 +86,10 @@ TWhere Where(const THistoryQuery::TFilter &filter)
         where.Values << filter.Kind;
     }
     if (!filter.Text.trimmed().isEmpty()) {
-        where.Terms << QStringLiteral("(Target LIKE ? ESCAPE '\\' OR TargetName LIKE ? ESCAPE '\\' OR Content LIKE ? ESCAPE '\\'"
-                                      " OR Numbers LIKE ? ESCAPE '\\')");
+        const QString like = TSqlEngine::Of(QSqlDatabase::database(connection, false)).CaselessLike();
+        where.Terms << QStringLiteral("(Target %1 ? ESCAPE '\\' OR TargetName %1 ? ESCAPE '\\' OR Content %1 ? ESCAPE '\\'"
+                                      " OR Numbers %1 ? ESCAPE '\\')")
+                           .arg(like);
         QString text = filter.Text.trimmed();
         text.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('%'), QStringLiteral("\\%")).replace(QLatin1Char('_'), QStringLiteral("\\_"));
         const QString pattern = QLatin1Char('%') + text + QLatin1Char('%');
@@ -153,8 +157,8 @@ QStringList THistoryQuery::Cells(const TNotice &e)
             e.LatencyMs >= 0 ? QString::number(e.LatencyMs) : QString()};
 }
 
-THistoryQuery::THistoryQuery(const QString &path, const QString &role)
-    : Path(path), Connection(QStringLiteral("history-%1:").arg(role) + path)
+THistoryQuery::THistoryQuery(TStorePlace place, const QString &role)
+    : Place(std::move(place)), Connection(QStringLiteral("history-%1:").arg(role) + Place.Shown())
 {
 }
 
@@ -168,11 +172,14 @@ THistoryQuery::~THistoryQuery()
 
 bool THistoryQuery::Open(QString *why)
 {
-    QSqlDatabase db = QSqlDatabase::contains(Connection) ? QSqlDatabase::database(Connection, false)
-                                                         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Connection);
-    db.setDatabaseName(Path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=200"));
-    if (db.isOpen() || db.open())
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    // A server that went away is opened afresh.
+    if (db.isOpen() && !TSqlEngine::Of(db).Broken(db))
+        return true;
+    if (!db.isValid())
+        db = Place.Add(Connection, QStringLiteral("history reader"), true, 200);
+    db.close();
+    if (db.open())
         return true;
     if (why)
         *why = db.lastError().text();
@@ -181,7 +188,7 @@ bool THistoryQuery::Open(QString *why)
 
 QList<TNotice> THistoryQuery::Page(const TFilter &filter, qint64 beforeId, int limit, QString *why) const
 {
-    TWhere where = Where(filter);
+    TWhere where = Where(filter, Connection);
     where.Terms.prepend(QStringLiteral("Id < ?"));
     where.Values.prepend(beforeId);
     where.Values << limit;
@@ -209,7 +216,7 @@ std::optional<TNotice> THistoryQuery::ReadEntry(const QString &connection, qint6
         return std::nullopt;
     TNotice notice = FromRow(q);
     QSqlQuery numbers = Run(connection, QStringLiteral("SELECT Number, Name, KeyPosition, SentAt FROM EntryNumber"
-                                                       " WHERE EntryId = ? ORDER BY rowid"), {id});
+                                                       " WHERE EntryId = ? ORDER BY Seq"), {id});
     QList<TNotice::TNumber> whole;
     while (numbers.next())
         whole.append({numbers.value(0).toString(), numbers.value(1).toString(), numbers.value(2).toString(),
@@ -237,7 +244,7 @@ QList<TNotice> THistoryQuery::ReadLastStarted(const QString &connection, int cha
 
 QList<QPair<QString, int>> THistoryQuery::TotalsPerDay(const TFilter &filter, QString *why) const
 {
-    const TWhere where = Where(filter);
+    const TWhere where = Where(filter, Connection);
     QSqlQuery q = Run(Connection,
                       QStringLiteral("SELECT substr(At, 1, 10) AS Day, count(*) FROM Entry%1 GROUP BY Day ORDER BY Day DESC")
                           .arg(where.Terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.Terms.join(QStringLiteral(" AND "))),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/notice.h"
+#include "store/store_place.h"
 
 #include <QDate>
 #include <QList>
@@ -39,7 +40,7 @@ public:
     static QStringList Cells(const TNotice &entry);
 
     // role names the connection, one per thread that reads the file.
-    explicit THistoryQuery(const QString &path, const QString &role = QStringLiteral("reader"));
+    explicit THistoryQuery(TStorePlace place, const QString &role = QStringLiteral("reader"));
     ~THistoryQuery();
     THistoryQuery(const THistoryQuery &) = delete;
     THistoryQuery &operator=(const THistoryQuery &) = delete;
@@ -61,6 +62,6 @@ public:
     static QList<TNotice> ReadLastStarted(const QString &connection, int channels);
 
 private:
-    QString Path;
+    TStorePlace Place;
     QString Connection;
 };

@@ -65,7 +65,7 @@ THistoryWindow::THistoryWindow(THistory &history, QWidget *parent) : QDialog(par
     bar->addWidget(TotalsButton);
     bar->addWidget(ExportButton);
 
-    Model = new THistoryModel(history.Path(), this);
+    Model = new THistoryModel(history.Where(), this);
     Grid = new QTableView(this);
     Grid->setModel(Model);
     Cells = new TCutTextDelegate(Grid);

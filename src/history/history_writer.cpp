@@ -2,6 +2,7 @@
 
 #include "history/history.h"
 #include "history/history_query.h"
+#include "store/sql_engine.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -19,18 +20,31 @@ bool Run(QSqlQuery &q, const QString &sql, QString *why)
 }
 
 // Files written before the target's name was kept get the column.
-bool AddTargetName(QSqlQuery &q, QString *why)
+bool HasColumn(const QSqlDatabase &db, const QString &table, const QString &name, QString *why)
 {
-    if (!Run(q, QStringLiteral("PRAGMA table_info(Entry)"), why))
-        return false;
-    while (q.next())
-        if (q.value(1).toString() == QStringLiteral("TargetName"))
+    for (const TSqlEngine::TColumn &column : TSqlEngine::Of(db).Columns(db, table, why))
+        if (column.Name.compare(name, Qt::CaseInsensitive) == 0)
             return true;
-    return Run(q, QStringLiteral("ALTER TABLE Entry ADD COLUMN TargetName TEXT"), why);
+    return false;
+}
+
+// Files written before the target's name was kept get the column; before the numbers' order
+// was kept, the order they were written in.
+bool AddLaterColumns(const QSqlDatabase &db, QSqlQuery &q, QString *why)
+{
+    if (!HasColumn(db, QStringLiteral("Entry"), QStringLiteral("TargetName"), why)
+        && !Run(q, QStringLiteral("ALTER TABLE Entry ADD COLUMN TargetName TEXT"), why))
+        return false;
+    if (HasColumn(db, QStringLiteral("EntryNumber"), QStringLiteral("Seq"), why))
+        return true;
+    if (!Run(q, QStringLiteral("ALTER TABLE EntryNumber ADD COLUMN Seq INTEGER"), why))
+        return false;
+    const QString order = TSqlEngine::Of(db).InsertionOrder();
+    return order.isEmpty() || Run(q, QStringLiteral("UPDATE EntryNumber SET Seq = %1").arg(order), why);
 }
 } // namespace
 
-THistoryWriter::THistoryWriter(const QString &path) : Path(path), Connection(ConnectionName(path))
+THistoryWriter::THistoryWriter(TStorePlace place) : Place(std::move(place)), Connection(ConnectionName(Place))
 {
 }
 
@@ -42,9 +56,9 @@ THistoryWriter::~THistoryWriter()
     }
 }
 
-QString THistoryWriter::ConnectionName(const QString &path)
+QString THistoryWriter::ConnectionName(const TStorePlace &place)
 {
-    return QStringLiteral("history-writer:") + path;
+    return QStringLiteral("history-writer:") + place.Shown();
 }
 
 void THistoryWriter::Open()
@@ -52,9 +66,7 @@ void THistoryWriter::Open()
     Timer = new QTimer(this);
     Timer->setSingleShot(true);
     connect(Timer, &QTimer::timeout, this, &THistoryWriter::Flush);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Connection);
-    db.setDatabaseName(Path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
+    Place.Add(Connection, QStringLiteral("history"), false, 200);
     QString why;
     if (!Prepare(&why)) {
         Failing = true;
@@ -73,17 +85,24 @@ bool THistoryWriter::Prepare(QString *why)
         return false;
     }
     QSqlQuery q(db);
-    // WAL with synchronous=NORMAL: a commit is safe from a crash of the program at once, and
-    // costs no wait for the disk.
-    if (!Run(q, QStringLiteral("PRAGMA journal_mode=WAL"), why) || !Run(q, QStringLiteral("PRAGMA synchronous=NORMAL"), why)
-        || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id INTEGER PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
-                                  " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
-                                  " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER, TargetName TEXT)"),
+    const TSqlEngine &engine = TSqlEngine::Of(db);
+    for (const QString &setup : engine.WriterSetup())
+        if (!Run(q, setup, why)) {
+            db.close();
+            return false;
+        }
+    // Ids count microseconds since the epoch: 64 bits.
+    const QString int64 = engine.Int64Type();
+    if (!Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id %1 PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
+                               " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
+                               " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER, TargetName TEXT)")
+                    .arg(int64),
+             why)
+        || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS EntryNumber(EntryId %1 NOT NULL, Number TEXT, Name TEXT,"
+                                  " KeyPosition TEXT, SentAt TEXT, Seq INTEGER)")
+                       .arg(int64),
                 why)
-        || !AddTargetName(q, why)
-        || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS EntryNumber(EntryId INTEGER NOT NULL, Number TEXT, Name TEXT,"
-                                  " KeyPosition TEXT, SentAt TEXT)"),
-                why)
+        || !AddLaterColumns(db, q, why)
         || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryAt ON Entry(At)"), why)
         || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryNumberEntry ON EntryNumber(EntryId)"), why)
         // Each channel's last started notice, found at start however long the history.
@@ -154,14 +173,20 @@ void THistoryWriter::Flush()
     if (written) {
         QSqlDatabase db = QSqlDatabase::database(Connection, false);
         QSqlQuery q(db);
-        written = Run(q, QStringLiteral("BEGIN IMMEDIATE"), &why);
+        written = Run(q, TSqlEngine::Of(db).BeginWrite(), &why);
         if (written) {
             QSqlQuery entry(db), drop(db), number(db);
-            entry.prepare(QStringLiteral("INSERT OR REPLACE INTO Entry(Id, At, Kind, MessageId, Target, Content, PlayCount,"
+            // Written again when its keys are sent, or after a commit whose answer was lost:
+            // the entry is replaced, never doubled.
+            entry.prepare(QStringLiteral("INSERT INTO Entry(Id, At, Kind, MessageId, Target, Content, PlayCount,"
                                          " Channel, Outcome, Numbers, SentAt, SwitchUp, LatencyMs, TargetName)"
-                                         " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+                                         " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(Id) DO UPDATE SET"
+                                         " At=excluded.At, Kind=excluded.Kind, MessageId=excluded.MessageId, Target=excluded.Target,"
+                                         " Content=excluded.Content, PlayCount=excluded.PlayCount, Channel=excluded.Channel,"
+                                         " Outcome=excluded.Outcome, Numbers=excluded.Numbers, SentAt=excluded.SentAt,"
+                                         " SwitchUp=excluded.SwitchUp, LatencyMs=excluded.LatencyMs, TargetName=excluded.TargetName"));
             drop.prepare(QStringLiteral("DELETE FROM EntryNumber WHERE EntryId = ?"));
-            number.prepare(QStringLiteral("INSERT INTO EntryNumber(EntryId, Number, Name, KeyPosition, SentAt) VALUES (?,?,?,?,?)"));
+            number.prepare(QStringLiteral("INSERT INTO EntryNumber(EntryId, Number, Name, KeyPosition, SentAt, Seq) VALUES (?,?,?,?,?,?)"));
             for (auto it = Waiting.begin(); written && it != Waiting.end(); ++it) {
                 const TNotice &n = it->second;
                 const QVariantList values{n.Id, TNotice::TimeText(n.At), n.Kind,
@@ -176,9 +201,11 @@ void THistoryWriter::Flush()
                 if (written && !n.Numbers.isEmpty()) {
                     drop.bindValue(0, n.Id);
                     written = drop.exec();
-                    for (const TNotice::TNumber &num : n.Numbers) {
+                    for (qsizetype seq = 0; seq < n.Numbers.size(); ++seq) {
                         if (!written)
                             break;
+                        const TNotice::TNumber &num = n.Numbers[seq];
+                        number.bindValue(5, int(seq));
                         number.bindValue(0, n.Id);
                         number.bindValue(1, num.Number);
                         number.bindValue(2, num.Name);
@@ -203,6 +230,11 @@ void THistoryWriter::Flush()
         }
     }
     if (!written) {
+        // A server that went away: its connection is opened afresh at the next try.
+        if (QSqlDatabase db = QSqlDatabase::database(Connection, false); db.isOpen() && TSqlEngine::Of(db).Broken(db)) {
+            db.close();
+            Ready = false;
+        }
         if (!Failing) {
             Failing = true;
             Q_EMIT Failed(why);

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "history/notice.h"
+#include "store/store_place.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <map>
 
-// Writes history entries to their own SQLite file (WAL journal, synchronous=NORMAL) on the
-// thread it lives on. Whatever is put is committed as soon as the writer is free, all of it in
+// Writes history entries to their own SQLite file (WAL journal, synchronous=NORMAL), or to the
+// shared server, on the thread it lives on. Whatever is put is committed as soon as the writer is free, all of it in
 // one transaction (a crash of the program loses only what was not yet handed over); a notice
 // put again (its keys sent) replaces the one still waiting. A file that cannot be written keeps
 // what waits, up to MaxWaitingBytes, and is tried again every RetryMs; Failed is signalled once
@@ -20,7 +21,7 @@ public:
     static constexpr int RetryMs = 2000;
     static constexpr qint64 MaxWaitingBytes = 64ll << 20;
 
-    explicit THistoryWriter(const QString &path);
+    explicit THistoryWriter(TStorePlace place);
     ~THistoryWriter() override;
 
     // All of these are called on the writer's thread (queued from the program's).
@@ -34,7 +35,7 @@ public:
     // Entries dropped since the file became unwritable.
     qint64 DroppedCount() const { return Dropped; }
 
-    static QString ConnectionName(const QString &path);
+    static QString ConnectionName(const TStorePlace &place);
 
 Q_SIGNALS:
     void Failed(const QString &why);
@@ -51,7 +52,7 @@ private:
     void Schedule();
     bool Prepare(QString *why);
 
-    QString Path;
+    TStorePlace Place;
     QString Connection;
     bool Ready = false;
     bool Failing = false;

@@ -83,6 +83,13 @@ public:
     }
 
     bool FailureEndsTransaction() const override { return false; }
+    QString Int64Type() const override { return QStringLiteral("INTEGER"); }
+    // WAL with synchronous=NORMAL: a commit is safe from a crash of the program at once, and
+    // costs no wait for the disk.
+    QStringList WriterSetup() const override { return {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=NORMAL")}; }
+    QString BeginWrite() const override { return QStringLiteral("BEGIN IMMEDIATE"); }
+    QString CaselessLike() const override { return QStringLiteral("LIKE"); }
+    QString InsertionOrder() const override { return QStringLiteral("rowid"); }
     QString BeginSnapshot() const override { return QStringLiteral("BEGIN"); }
     QString ChangeVersion() const override { return QStringLiteral("PRAGMA data_version"); }
     QString SchemaLock() const override { return QString(); }
@@ -177,6 +184,11 @@ public:
     }
 
     bool FailureEndsTransaction() const override { return true; }
+    QString Int64Type() const override { return QStringLiteral("BIGINT"); }
+    QStringList WriterSetup() const override { return {}; }
+    QString BeginWrite() const override { return QStringLiteral("BEGIN"); }
+    QString CaselessLike() const override { return QStringLiteral("ILIKE"); }
+    QString InsertionOrder() const override { return QString(); }
     QString BeginSnapshot() const override { return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
     QString ChangeVersion() const override { return QString(); }
     QString SchemaLock() const override { return QStringLiteral("SELECT pg_advisory_xact_lock(7301)"); }

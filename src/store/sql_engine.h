@@ -47,6 +47,18 @@ public:
     // For an error whose connection is no longer known: SQLite's numeric codes first, then
     // PostgreSQL's states and connection failures.
     static TFailure ClassifyAny(const QSqlError &error);
+    // A 64-bit integer column's type (SQLite's INTEGER is one already, and stays the rowid).
+    virtual QString Int64Type() const = 0;
+    // Statements run once on a writing connection as it opens.
+    virtual QStringList WriterSetup() const = 0;
+    // Begins a transaction that will write (SQLite takes its lock at once, so the commit
+    // cannot meet a reader's lock).
+    virtual QString BeginWrite() const = 0;
+    // A column that orders a table's rows as they were inserted, for filling a newly added
+    // order column of old rows (empty where tables never lacked it).
+    virtual QString InsertionOrder() const = 0;
+    // LIKE without regard to letter case, as SQLite's LIKE is.
+    virtual QString CaselessLike() const = 0;
     // Begins a read that sees both tables as of one commit.
     virtual QString BeginSnapshot() const = 0;
     // A number that changes when another connection commits (empty where changes are

@@ -122,7 +122,7 @@ void TStoreUrl::Apply(QSqlDatabase &db, const QString &applicationName) const
                         QStringLiteral("keepalives_interval=2"), QStringLiteral("keepalives_count=2"),
                         QStringLiteral("tcp_user_timeout=6000"),
                         QStringLiteral("application_name=") + Quoted(applicationName),
-                        QStringLiteral("options=") + Quoted(QStringLiteral("-c lock_timeout=1500 -c statement_timeout=30000"))};
+                        QStringLiteral("options=") + Quoted(QStringLiteral("-c lock_timeout=1500 -c statement_timeout=30000 -c client_min_messages=warning"))};
     // The address's own choices come last, so they win.
     options << Options;
     db.setConnectOptions(options.join(QLatin1Char(';')));

@@ -7,6 +7,8 @@
 #include "common/configuration.h"
 #include "keyboard/key_table.h"
 #include "platform_link/ldtx_frame.h"
+#include "store/sql_engine.h"
+#include "support/pg_server.h"
 #include "support/test_support.h"
 
 #include <QFile>
@@ -41,6 +43,7 @@ struct TProgram
         Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
         Core->Directory().AddTelNumber(QStringLiteral("2002"), QStringLiteral("泵房"), {}, {"5"}, QStringLiteral("0"), {});
         Core->Directory().Query().Execute(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (5, 1, '一采区')"));
+        TestSupport::CopyCaughtUp(Core->Directory());
     }
     QString HistoryPath() const { return Core->History().Path(); }
 
@@ -68,20 +71,7 @@ struct TProgram
         for (int i = 0; i < TPlayChannels::OffHookTicks; ++i)
             Core->Timer1Timer();
     }
-    QStringList Rows(const QString &sql)
-    {
-        const QString name = QStringLiteral("history-reader");
-        {
-            QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
-                                                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(HistoryPath());
-            db.open();
-        }
-        const QStringList rows = TestSupport::SqlRows(name, sql);
-        QSqlDatabase::database(name).close();
-        QSqlDatabase::removeDatabase(name);
-        return rows;
-    }
+    QStringList Rows(const QString &sql) { return TestSupport::PlaceRows(Core->History().Where(), sql); }
 };
 
 } // namespace
@@ -90,6 +80,9 @@ class TstHistory : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase_data() { TestSupport::EnginesData(); }
+    void init() { VARNEX_INIT_ENGINE(); }
+
     // A notification and a call over loopback leave entries with their numbers, key positions,
     // outcome and the time their keys left; the links' events and start and stop are there too.
     void notificationAndCallAreRecorded()
@@ -110,11 +103,11 @@ private Q_SLOTS:
         p.Core->FormDestroy(); // writes what waits
 
         QCOMPARE(p.Rows(QStringLiteral("SELECT Kind, MessageId, Target, TargetName, Content, PlayCount, Outcome, Numbers, SwitchUp,"
-                                       " LatencyMs IS NOT NULL, SentAt <> '' FROM Entry WHERE MessageId IS NOT NULL ORDER BY Id")),
+                                       " CASE WHEN LatencyMs IS NOT NULL THEN 1 ELSE 0 END, CASE WHEN SentAt <> '' THEN 1 ELSE 0 END FROM Entry WHERE MessageId IS NOT NULL ORDER BY Id")),
                  (QStringList{"语音通知|7|5|一采区|撤离|3|已启动|2001,2002|1|1|1", "电话拨打|8|2002|泵房|主叫2009|1|已启动|2002|0|1|1"}));
         // Only a number with a key has had its key sent (the switch fell silent before the call's keys).
         // A called number is named from the directory as a group's members are.
-        QCOMPARE(p.Rows(QStringLiteral("SELECT Number, Name, KeyPosition, SentAt IS NOT NULL FROM EntryNumber ORDER BY EntryId, rowid")),
+        QCOMPARE(p.Rows(QStringLiteral("SELECT Number, Name, KeyPosition, CASE WHEN SentAt IS NOT NULL THEN 1 ELSE 0 END FROM EntryNumber ORDER BY EntryId, Seq")),
                  (QStringList{"2001|井口|组1 行2 列1|1", "2002|泵房|无键位|0", "2002|泵房|无键位|0"}));
         QCOMPARE(p.Rows(QStringLiteral("SELECT Kind, Content FROM Entry WHERE MessageId IS NULL ORDER BY Id")),
                  (QStringList{"启动|NULL", "主机通讯恢复|127.0.0.1", "平台通讯连上|127.0.0.1", "主机通讯中断|NULL", "停止|NULL"}));
@@ -159,6 +152,7 @@ private Q_SLOTS:
     // once, and what waited is written when the file is free again.
     void lockedHistoryCostsOneLine()
     {
+        VARNEX_FILES_ONLY();
         TProgram p;
         QTRY_VERIFY(QFile::exists(p.HistoryPath()));
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
@@ -203,8 +197,8 @@ private Q_SLOTS:
     void committedWhenTheWriterIsFree()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("History.sqlite"));
-        THistoryWriter writer(path); // on this thread: its queue is this test's event loop
+        const TStorePlace place = TestSupport::StorePlace(dir.filePath(QStringLiteral("History.sqlite")));
+        THistoryWriter writer(place); // on this thread: its queue is this test's event loop
         writer.Open();
         for (int i = 1; i <= 100; ++i) {
             TNotice notice;
@@ -215,14 +209,9 @@ private Q_SLOTS:
             writer.Put(notice);
         }
         QCoreApplication::processEvents(); // one turn of the loop, no waiting
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QCOMPARE(TestSupport::SqlRows(QStringLiteral("reader"), QStringLiteral("SELECT count(*) FROM Entry")), QStringList{"100"});
-            QCOMPARE(TestSupport::SqlRows(QStringLiteral("reader"), QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM Entry")), QStringList{"100"});
+        if (!place.OnServer())
+            QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("PRAGMA journal_mode")), QStringList{"wal"});
         writer.Close();
     }
 
@@ -230,11 +219,11 @@ private Q_SLOTS:
     void oldEntriesGoAtStart()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("History.sqlite"));
+        const TStorePlace place = TestSupport::StorePlace(dir.filePath(QStringLiteral("History.sqlite")));
         const qint64 day = 24ll * 60 * 60 * 1000 * 1000; // ids count microseconds
         const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000;
         {
-            THistoryWriter writer(path);
+            THistoryWriter writer(place);
             writer.Open();
             for (qint64 age : {500, 401, 399, 1}) {
                 TNotice notice;
@@ -247,22 +236,15 @@ private Q_SLOTS:
             }
             writer.Close();
         }
-        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(path));
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(place));
         TConfiguration config;
         config.HistoryDays = 400;
         TKeyTable keys;
         THistory history(config, keys);
-        history.Open(dir.path());
+        history.Open(dir.path(), place.Url);
         history.Close();
-        const QString name = QStringLiteral("purged");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT Content FROM Entry ORDER BY Id")), (QStringList{"399", "1"}));
-            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT count(*) FROM EntryNumber")), QStringList{"2"});
-        }
-        QSqlDatabase::removeDatabase(name);
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT Content FROM Entry ORDER BY Id")), (QStringList{"399", "1"}));
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM EntryNumber")), QStringList{"2"});
     }
 
     // A file that stays unwritable: what waits is bounded by its size, the dropping is said
@@ -270,7 +252,12 @@ private Q_SLOTS:
     void backlogIsBoundedAndSaid()
     {
         QTemporaryDir dir;
-        THistoryWriter writer(dir.filePath(QStringLiteral("no-such-folder/History.sqlite")));
+        // A file in a folder that is not there; a server that is not there.
+        TStorePlace place{dir.filePath(QStringLiteral("no-such-folder/History.sqlite")), {}};
+        QString why;
+        if (TestSupport::OnServer())
+            QVERIFY(TStoreUrl::Parse(QStringLiteral("postgresql://varnex@/x?host=") + dir.filePath(QStringLiteral("no-server")), &place.Url, &why));
+        THistoryWriter writer(place);
         QSignalSpy failed(&writer, &THistoryWriter::Failed);
         QSignalSpy dropping(&writer, &THistoryWriter::Dropping);
         writer.Open();
@@ -306,23 +293,29 @@ private Q_SLOTS:
     {
         QFETCH(bool, olderFile);
         QTemporaryDir dir;
-        const QString path = dir.filePath(THistory::FileName());
+        const TStorePlace place = TestSupport::StorePlace(dir.filePath(THistory::FileName()));
         const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
-            db.setDatabaseName(path);
+            QSqlDatabase db = place.Add(QStringLiteral("old"), QStringLiteral("test"), false, 1000);
             QVERIFY(db.open());
             QSqlQuery q(db);
             if (olderFile)
-                QVERIFY(q.exec(QStringLiteral("CREATE TABLE Entry(Id INTEGER PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
+                QVERIFY(q.exec(QStringLiteral("CREATE TABLE Entry(Id %1 PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
                                               " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
-                                              " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER)")));
+                                              " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER)")
+                                   .arg(TSqlEngine::Of(db).Int64Type())));
+            if (olderFile) // numbers without their order kept
+                QVERIFY(q.exec(QStringLiteral("CREATE TABLE EntryNumber(EntryId %1 NOT NULL, Number TEXT, Name TEXT,"
+                                              " KeyPosition TEXT, SentAt TEXT)")
+                                   .arg(TSqlEngine::Of(db).Int64Type())));
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("old"));
         {
-            THistoryWriter writer(path);
+            THistoryWriter writer(place);
+            QSignalSpy failed(&writer, &THistoryWriter::Failed);
             writer.Open();
+            QCOMPARE(failed.size(), 0); // the older tables are brought up to date
             const auto put = [&](qint64 age, int channel, const QString &outcome, const QString &content) {
                 TNotice n;
                 n.Id = now - age;
@@ -343,13 +336,13 @@ private Q_SLOTS:
             put(1000, 5, THistory::Started(), QStringLiteral("on 5"));
             writer.Close();
         }
-        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(path));
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(place));
 
         TConfiguration config;
         TKeyTable keys;
         THistory history(config, keys);
         QSignalSpy changed(&history, &THistory::ChannelNoticeChanged);
-        history.Open(dir.path());
+        history.Open(dir.path(), place.Url);
         // Started on 5 before the file was read back: it stays.
         history.Notice(QStringLiteral("电话拨打"), 9, QStringLiteral("2002"), QStringLiteral("主叫2009"), 1, 5, THistory::Started(),
                        {{QStringLiteral("2002"), QStringLiteral("泵房")}}, QStringLiteral("泵房"));
@@ -365,17 +358,10 @@ private Q_SLOTS:
         history.KeysSent(3, true); // a channel that dials now was not started by that notice
         QVERIFY(!history.LastOf(3)->SentAt.isValid());
         history.Close();
-        const QString name = QStringLiteral("check");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT Content, coalesce(SentAt, '') = '' FROM Entry WHERE Channel = 3")),
-                     QStringList{"last on 3|1"});
-            QCOMPARE(TestSupport::SqlRows(name, QStringLiteral("SELECT TargetName FROM Entry WHERE Channel = 5 AND MessageId = 9")),
-                     QStringList{"泵房"});
-        }
-        QSqlDatabase::removeDatabase(name);
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT Content, CASE WHEN coalesce(SentAt, '') = '' THEN 1 ELSE 0 END FROM Entry WHERE Channel = 3")),
+                 QStringList{"last on 3|1"});
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT TargetName FROM Entry WHERE Channel = 5 AND MessageId = 9")),
+                 QStringList{"泵房"});
     }
 
     // The list of 通知记录 reads a long history a page at a time; entries written meanwhile
@@ -384,7 +370,7 @@ private Q_SLOTS:
     void listReadsPagesAndTakesNewEntries()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(THistory::FileName());
+        const TStorePlace place = TestSupport::StorePlace(dir.filePath(THistory::FileName()));
         const int count = 2 * THistoryModel::PageRows + 10;
         const qint64 first = (QDateTime::currentMSecsSinceEpoch() - 60000) * 1000;
         const auto entry = [first](int i) {
@@ -397,15 +383,15 @@ private Q_SLOTS:
             return n;
         };
         {
-            THistoryWriter writer(path);
+            THistoryWriter writer(place);
             writer.Open();
             for (int i = 0; i < count; ++i)
                 writer.Put(entry(i));
             writer.Close();
         }
-        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(path));
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(place));
 
-        THistoryModel model(path);
+        THistoryModel model(place);
         model.Show({});
         QTRY_VERIFY(!model.IsReading());
         QCOMPARE(model.rowCount(), THistoryModel::PageRows);

@@ -3,6 +3,7 @@
 #include "history/history_window.h"
 #include "history/notice_detail_dialog.h"
 #include "app/main_form.h"
+#include "support/pg_server.h"
 #include "support/window_fixture.h"
 
 #include <QComboBox>
@@ -63,7 +64,7 @@ class TstHistoryWindow : public QObject, private TWindowFixture
         return rows;
     }
     // Opens the history file again, as the running program has it.
-    void ReopenHistory() { Core->History().Open(QFileInfo(Core->History().Path()).path()); }
+    void ReopenHistory() { Core->History().Open(QFileInfo(Core->History().Where().File).path(), Core->History().Where().Url); }
     int Exports = 0;
     // A double-click as the mouse makes one: press and release, then the second press.
     void DoubleClick(int row)
@@ -74,8 +75,10 @@ class TstHistoryWindow : public QObject, private TWindowFixture
     }
 
 private Q_SLOTS:
+    void initTestCase_data() { TestSupport::EnginesData(); }
     void init()
     {
+        VARNEX_INIT_ENGINE();
         NewFolder();
         StartProgram();
         THistory &history = Core->History();

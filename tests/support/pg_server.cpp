@@ -199,4 +199,12 @@ QString StoreUrl()
     return OnServer() ? TPgServer::Shared().NewDatabase() : QString();
 }
 
+TStorePlace StorePlace(const QString &file)
+{
+    TStorePlace place{file, {}};
+    QString why;
+    TStoreUrl::Parse(StoreUrl(), &place.Url, &why);
+    return place;
+}
+
 } // namespace TestSupport

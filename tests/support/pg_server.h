@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/store_place.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -53,6 +55,8 @@ QString StoreUrl();
 // With VARNEX_REQUIRE_POSTGRES set, a server that cannot start fails instead of skipping.
 QString EngineProblem();
 bool OnServer();
+// A store's place for the current engine row: the file, or a fresh database on the server.
+TStorePlace StorePlace(const QString &file);
 
 } // namespace TestSupport
 

@@ -1,5 +1,12 @@
 #include "support/test_support.h"
 
+#include "directory/directory.h"
+#include "support/pg_server.h"
+
+#include <QDeadlineTimer>
+#include <QSqlError>
+#include <QTest>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -73,9 +80,40 @@ std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringLi
                                             QRegularExpression::CaseInsensitiveOption)).isEmpty())
             lines.append(line);
     }
+    // A test program that runs on both stores starts its cores on a fresh database of the
+    // server in its server row.
+    if (OnServer() && lines.filter(QRegularExpression(QStringLiteral("^DatabaseUrl="), QRegularExpression::CaseInsensitiveOption)).isEmpty())
+        lines.append(QStringLiteral("DatabaseUrl=") + StoreUrl());
     auto core = std::make_unique<TVarnexCore>(CoreOptions(dir, lines, player));
     core->FormCreate();
     return core;
+}
+
+bool CopyCaughtUp(TDirectory &directory, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        directory.Copy().Rows();
+        if (directory.Copy().IsCurrent())
+            return true;
+        QTest::qWait(5);
+    }
+    return false;
+}
+
+QStringList PlaceRows(const TStorePlace &place, const QString &statement)
+{
+    const QString name = QStringLiteral("test-place-rows");
+    QStringList rows;
+    {
+        QSqlDatabase db = place.Add(name, QStringLiteral("test"), false, 1000);
+        if (!db.open())
+            return {db.lastError().text()};
+        rows = SqlRows(name, statement);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
 }
 
 QStringList SqlRows(const QString &connection, const QString &statement)

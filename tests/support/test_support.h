@@ -8,6 +8,9 @@
 
 #include "channels/sound_player.h"
 #include "app/varnex_core.h"
+#include "store/store_place.h"
+
+class TDirectory;
 
 // A sound player that only records what it was told, one line per call.
 class TRecordingPlayer : public TSoundPlayer
@@ -51,6 +54,12 @@ TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLi
 // them: the platform at 127.0.0.1 on a free port, and free receive ports for both endpoints,
 // so no test ever sends beyond this machine.
 std::unique_ptr<TVarnexCore> StartCore(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
+
+// Until the directory's copy has read this program's last write (on a server a moment after
+// it); false when it has not within timeoutMs.
+bool CopyCaughtUp(TDirectory &directory, int timeoutMs = 5000);
+// Every row of a statement on a store opened for it (the files or the server).
+QStringList PlaceRows(const TStorePlace &place, const QString &statement);
 
 // Every row of a statement on a connection, its values joined by "|", NULL as "NULL".
 QStringList SqlRows(const QString &connection, const QString &statement);
