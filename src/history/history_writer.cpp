@@ -77,10 +77,13 @@ void THistoryWriter::Open()
 
 bool THistoryWriter::Prepare(QString *why)
 {
-    if (Ready)
-        return true;
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
-    if (!db.isOpen() && !db.open()) {
+    // A server that went away leaves the connection closed or broken: opened afresh.
+    if (Ready && db.isOpen() && !TSqlEngine::Of(db).Broken(db))
+        return true;
+    Ready = false;
+    db.close();
+    if (!db.open()) {
         *why = db.lastError().text();
         return false;
     }
@@ -230,11 +233,6 @@ void THistoryWriter::Flush()
         }
     }
     if (!written) {
-        // A server that went away: its connection is opened afresh at the next try.
-        if (QSqlDatabase db = QSqlDatabase::database(Connection, false); db.isOpen() && TSqlEngine::Of(db).Broken(db)) {
-            db.close();
-            Ready = false;
-        }
         if (!Failing) {
             Failing = true;
             Q_EMIT Failed(why);

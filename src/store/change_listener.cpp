@@ -76,7 +76,8 @@ void TChangeListener::Check()
     // A server killed or cut off says nothing to a connection that only listens: ask it.
     QSqlQuery alive(QSqlDatabase::database(Name, false));
     if (!alive.exec(QStringLiteral("SELECT 1"))) {
-        Fail(alive.lastError().text());
+        const QString why = alive.lastError().text().trimmed();
+        Fail(why.isEmpty() ? QStringLiteral("与数据库服务器的连接已断开") : why);
         return;
     }
     Timer->start(CheckMs);

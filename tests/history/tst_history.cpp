@@ -176,6 +176,32 @@ private Q_SLOTS:
         QCOMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
     }
 
+    // The server killed under the running program: the platform is still answered, the memo
+    // says once that the history waits, and every notification sent meanwhile is on the
+    // server once it is back, each once.
+    void serverAwayKeepsEntries()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("a server of its own");
+        TProgram p;
+        QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '启动'")), QStringList{"1"});
+        const int before = p.Core->LogMemo().Lines().size();
+        QVERIFY(TPgServer::Shared().Kill());
+        for (uint16_t id = 1; id <= 3; ++id)
+            QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), id),
+                     int(LdtxFrame::CallNotifyResult));
+        QTRY_VERIFY_WITH_TIMEOUT(p.Core->LogMemo().Lines().filter(QStringLiteral("通知记录无法写入")).size() == 1, 10000);
+        QVERIFY(TPgServer::Shared().Start());
+        QTRY_VERIFY2_WITH_TIMEOUT(p.Core->LogMemo().Lines().filter(QStringLiteral("通知记录可以写入了")).size() == 1,
+                                  qPrintable(p.Core->LogMemo().Lines().join(QLatin1Char('\n'))), 20000);
+        QCOMPARE(p.Core->LogMemo().Lines().filter(QStringLiteral("通知记录无法写入")).size(), 1);
+        QVERIFY(p.Core->LogMemo().Lines().size() > before);
+        QCOMPARE(p.Rows(QStringLiteral("SELECT MessageId, count(*) FROM Entry WHERE Kind = '语音通知' GROUP BY MessageId ORDER BY MessageId")),
+                 (QStringList{"1|1", "2|1", "3|1"}));
+        p.Core->FormDestroy();
+        QCOMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
+    }
+
     // Message IDs are kept as the platform sent them, 0 and the upper half of 16 bits too.
     void messageIdsAsSent_data()
     {
