@@ -29,7 +29,7 @@ namespace {
 bool Fill(const QString &path, int entries)
 {
     {
-        THistoryWriter writer(path);
+        THistoryWriter writer(TStorePlace{path, {}});
         writer.Open(); // creates the tables as the program does
         writer.Close();
     }
