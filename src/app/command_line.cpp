@@ -62,7 +62,12 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         "                       status 1 when it lists any, 2 when it cannot check\n"
         "  groups init FROM TO  初始化组: add the call groups FROM to TO (named \"N组\", at most\n"
         "                       10000, numbers 1 to 2147483647) after the directory's groups;\n"
-        "                       refused when one of them is there already"));
+        "                       refused when one of them is there already\n"
+        "  migrate --to URL     copy the directory and the history from the files in DATA/\n"
+        "                       into an empty PostgreSQL database (refused when it holds rows,\n"
+        "                       unless --append); counts are reported, the files stay as they are\n"
+        "  migrate --from URL --to-files\n"
+        "                       the same back, from the database into the files in DATA/"));
     const QCommandLineOption help = parser.addHelpOption();
     // Help is printed without a QCoreApplication, which would name the program.
     const auto helpText = [&parser] {
@@ -85,10 +90,18 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
                                                      "(a password from PGPASSWORD or ~/.pgpass), or empty for the files in "
                                                      "DATA/; instead of the settings file's DatabaseUrl."),
                                       QStringLiteral("URL"));
+    const QCommandLineOption migrateTo(QStringLiteral("to"), QStringLiteral("migrate: the database to copy the files into."),
+                                       QStringLiteral("URL"));
+    const QCommandLineOption migrateFrom(QStringLiteral("from"), QStringLiteral("migrate: the database to copy into the files."),
+                                         QStringLiteral("URL"));
+    const QCommandLineOption toFiles(QStringLiteral("to-files"), QStringLiteral("migrate --from URL: into the files in DATA/."));
+    const QCommandLineOption append(QStringLiteral("append"),
+                                    QStringLiteral("migrate: add to a target that holds rows already (the directory's rows after "
+                                                   "its own, renumbered; history entries there already are not written twice)."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
-    parser.addOptions({headless, traffic, verbose, dataDir, database, label, force});
+    parser.addOptions({headless, traffic, verbose, dataDir, database, label, force, migrateTo, migrateFrom, toFiles, append});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys or groups"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("arguments"),
@@ -156,6 +169,18 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
             return fail(QStringLiteral("groups init: %1 to %2 are %3 groups, more than %4 at once")
                             .arg(QString::number(line.GroupsFrom), QString::number(line.GroupsTo),
                                  QString::number(qint64(line.GroupsTo) - line.GroupsFrom + 1), QString::number(MostGroups)));
+        return line;
+    }
+    if (line.Command == QLatin1String("migrate")) {
+        line.MigrateTo = parser.value(migrateTo);
+        line.MigrateFrom = parser.value(migrateFrom);
+        line.Append = parser.isSet(append);
+        if (rest.size() != 1)
+            return fail(QStringLiteral("migrate takes no file"));
+        const bool up = parser.isSet(migrateTo) && !parser.isSet(migrateFrom) && !parser.isSet(toFiles);
+        const bool down = parser.isSet(migrateFrom) && parser.isSet(toFiles) && !parser.isSet(migrateTo);
+        if (!up && !down)
+            return fail(QStringLiteral("migrate needs either --to URL, or --from URL --to-files"));
         return line;
     }
     if (line.Command != QLatin1String("import") && line.Command != QLatin1String("export"))

@@ -14,7 +14,10 @@ struct TCommandLine
     bool DatabaseGiven = false; // --database given, even empty: the settings file's DatabaseUrl is not used
     QString Label;          // import: the label of this import (default: today's date)
     bool Force = false;     // export: replace an existing file
-    QString Command;        // empty (run), "import", "export", "check-keys" or "groups"
+    QString Command;        // empty (run), "import", "export", "check-keys", "groups" or "migrate"
+    QString MigrateTo;      // migrate --to URL: from the files to this server
+    QString MigrateFrom;    // migrate --from URL --to-files: from this server to the files
+    bool Append = false;    // migrate: into a target that holds rows already
     QString File;           // import / export
     int GroupsFrom = 0;     // groups init: the first and the last group number
     int GroupsTo = 0;

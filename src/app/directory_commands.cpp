@@ -1,6 +1,7 @@
 #include "app/directory_commands.h"
 
 #include "app/command_line.h"
+#include "app/store_migration.h"
 
 #include "common/configuration.h"
 #include "common/line_log.h"
@@ -106,6 +107,8 @@ int Run(const TCommandLine &line, const QString &dataDir, const QString &setting
     Say(QStringLiteral("数据文件夹 %1，设置文件 %2")
             .arg(QDir::toNativeSeparators(dataDir),
                  QDir::toNativeSeparators(settingsFile.isEmpty() ? TSettingsStore::DefaultPath() : settingsFile)));
+    if (line.Command == QLatin1String("migrate"))
+        return Migrate(dataDir, line.MigrateFrom, line.MigrateTo, line.Append);
     // A command that only reads must not make an empty directory and report 0 rows from it.
     const bool checks = line.Command == QLatin1String("check-keys");
     TStorePlace place{dataDir, {}};
@@ -131,6 +134,27 @@ int Run(const TCommandLine &line, const QString &dataDir, const QString &setting
     if (checks)
         return CheckKeys(place, keyFile, settingsFile);
     return InitGroups(place, line.GroupsFrom, line.GroupsTo);
+}
+
+int Migrate(const QString &dataDir, const QString &from, const QString &to, bool append)
+{
+    TStoreUrl fromUrl;
+    TStoreUrl toUrl;
+    QString why;
+    if (!TStoreUrl::Parse(from, &fromUrl, &why) || !TStoreUrl::Parse(to, &toUrl, &why)) {
+        Say(why);
+        return 2;
+    }
+    Say(QStringLiteral("迁移：从 %1 到 %2").arg(fromUrl.IsServer() ? fromUrl.Shown() : QStringLiteral("本机文件"),
+                                           toUrl.IsServer() ? toUrl.Shown() : QStringLiteral("本机文件")));
+    TStoreMigration migration(dataDir, fromUrl, toUrl, append);
+    const QString failed = migration.Run();
+    if (!failed.isEmpty()) {
+        Say(failed);
+        return 1;
+    }
+    Say(QStringLiteral("迁移成功：%1。目标现有 %2。").arg(migration.Copied().Text(), migration.Target().Text()));
+    return 0;
 }
 
 int Import(const TStorePlace &place, const QString &file, const QString &label)

@@ -24,6 +24,9 @@ struct TStorePlace
 // only reads when the folder holds no directory, then runs the command.
 int Run(const TCommandLine &line, const QString &dataDir, const QString &settingsFile, const QString &keyFile);
 
+// The directory and the history moved between the files in dataDir's DATA/ and a server
+// (exactly one of from and to is a server address). 0 when all was copied and checked.
+int Migrate(const QString &dataDir, const QString &from, const QString &to, bool append);
 // label empty: today's date.
 int Import(const TStorePlace &place, const QString &file, const QString &label);
 // file: .xlsx, .csv, or no extension (.xlsx added); an existing file is replaced only with force.

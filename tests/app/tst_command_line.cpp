@@ -1,5 +1,6 @@
 #include "directory/directory_store.h"
 #include "platform_link/ldtx_frame.h"
+#include "history/history_writer.h"
 #include "support/other_program.h"
 #include "support/pg_server.h"
 #include "support/small_disk.h"
@@ -428,6 +429,119 @@ private Q_SLOTS:
             QVERIFY(store.Prepare(data, &why, url));
             QCOMPARE(TestSupport::SqlRows(store.Connection(), QStringLiteral("select count(*) from TelNumber")), QStringList{"50"});
         }
+    }
+
+    // A site moved to a server and back: every row arrives with its counts said, the source
+    // stays byte for byte, a target with rows is refused unless appending, and an append
+    // writes no history entry twice.
+    void migrateThereAndBack()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("needs the server");
+        const QString site = Dir.filePath(QStringLiteral("migrate-site"));
+        QVERIFY(QDir().mkpath(site));
+        QStringList arguments{QStringLiteral("import"), TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx")),
+                              QStringLiteral("--database"), QString()};
+        QCOMPARE(Command(arguments, nullptr, site), 0);
+        QCOMPARE(Command({QStringLiteral("groups"), QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("6"),
+                          QStringLiteral("--database"), QString()}, nullptr, site), 0);
+        {
+            THistoryWriter writer(TStorePlace{site + QStringLiteral("/DATA/History.sqlite"), {}});
+            writer.Open();
+            for (int i = 1; i <= 40; ++i) {
+                TNotice n;
+                n.Id = 1700000000000000ll + i * 1000;
+                n.At = QDateTime::fromMSecsSinceEpoch(n.Id / 1000);
+                n.Kind = QStringLiteral("语音通知");
+                n.MessageId = i;
+                n.Target = QStringLiteral("5");
+                n.Content = QStringLiteral("撤离 %1").arg(i);
+                n.Numbers = {{QStringLiteral("2001"), QStringLiteral("井口"), QStringLiteral("组1 行2 列1"), {}},
+                             {QStringLiteral("2002"), QStringLiteral("泵房"), TNotice::NoKeyText(), {}}};
+                writer.Put(n);
+            }
+            writer.Close();
+        }
+        QSqlDatabase::removeDatabase(THistoryWriter::ConnectionName(TStorePlace{site + QStringLiteral("/DATA/History.sqlite"), {}}));
+        const QByteArray directoryBytes = Bytes(site + QStringLiteral("/DATA/ChaDB.sqlite"));
+        const QByteArray historyBytes = Bytes(site + QStringLiteral("/DATA/History.sqlite"));
+        const QString everything[] = {
+            QStringLiteral("select sequence, TelNum, TelName, Address, GroupNo1, GroupNo2, GroupNo8, Msg, Status, ImpFlag from TelNumber order by sequence"),
+            QStringLiteral("select sequence, GroupNum, GroupName, GroupMembers from \"Group\" order by sequence"),
+            QStringLiteral("select Id, At, Kind, MessageId, Target, Content, Numbers from Entry order by Id"),
+            QStringLiteral("select EntryId, Seq, Number, Name, KeyPosition from EntryNumber order by EntryId, Seq")};
+        const auto rows = [&](const TStorePlace &directory, const TStorePlace &history) {
+            QList<QStringList> all;
+            for (int i = 0; i < 4; ++i)
+                all << TestSupport::PlaceRows(i < 2 ? directory : history, everything[i]);
+            return all;
+        };
+        const TStorePlace filesDirectory{site + QStringLiteral("/DATA/ChaDB.sqlite"), {}};
+        const TStorePlace filesHistory{site + QStringLiteral("/DATA/History.sqlite"), {}};
+        const QList<QStringList> source = rows(filesDirectory, filesHistory);
+        QCOMPARE(source[0].size(), 50);
+        QCOMPARE(source[3].size(), 80);
+
+        const QString url = TPgServer::Shared().NewDatabase();
+        QString said;
+        QCOMPARE(Command({QStringLiteral("migrate"), QStringLiteral("--to"), url}, &said, site), 0);
+        QVERIFY2(said.contains(QStringLiteral("迁移成功：电话号码 50 条，分组 6 个，通知记录 40 条（其中号码 80 条）")), qPrintable(said));
+        TStorePlace server{QString(), {}};
+        QString why;
+        QVERIFY(TStoreUrl::Parse(url, &server.Url, &why));
+        QCOMPARE(rows(server, server), source);
+        QCOMPARE(Bytes(site + QStringLiteral("/DATA/ChaDB.sqlite")), directoryBytes);
+        QCOMPARE(Bytes(site + QStringLiteral("/DATA/History.sqlite")), historyBytes);
+
+        // Again into the same database: refused, nothing written.
+        QCOMPARE(Command({QStringLiteral("migrate"), QStringLiteral("--to"), url}, &said, site), 1);
+        QVERIFY2(said.contains(QStringLiteral("目标中已有数据")) && said.contains(QStringLiteral("--append")), qPrintable(said));
+        QCOMPARE(rows(server, server), source);
+        // Appended: the directory's rows after the server's own, no entry twice.
+        QCOMPARE(Command({QStringLiteral("migrate"), QStringLiteral("--to"), url, QStringLiteral("--append")}, &said, site), 0);
+        QVERIFY2(said.contains(QStringLiteral("电话号码 50 条，分组 6 个，通知记录 0 条（其中号码 0 条）。目标现有 电话号码 100 条，分组 12 个，通知记录 40 条")),
+                 qPrintable(said));
+        QCOMPARE(TestSupport::PlaceRows(server, QStringLiteral("select min(sequence), max(sequence), count(distinct TelNum) from TelNumber")),
+                 QStringList{"1|100|50"});
+
+        // Back into the files of another folder: the same rows as on the server.
+        const QString back = Dir.filePath(QStringLiteral("migrate-back"));
+        QCOMPARE(Command({QStringLiteral("migrate"), QStringLiteral("--from"), url, QStringLiteral("--to-files")}, &said, back), 0);
+        QVERIFY2(said.contains(QStringLiteral("电话号码 100 条，分组 12 个，通知记录 40 条（其中号码 80 条）")), qPrintable(said));
+        QCOMPARE(rows({back + QStringLiteral("/DATA/ChaDB.sqlite"), {}}, {back + QStringLiteral("/DATA/History.sqlite"), {}}),
+                 rows(server, server));
+    }
+
+    void migrateRefuses_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // %1: the server's socket folder
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("no direction") << QStringList{"migrate"} << 2 << "migrate needs either --to URL, or --from URL --to-files";
+        QTest::newRow("both directions") << QStringList{"migrate", "--to", "postgresql://a@/b", "--from", "postgresql://a@/c", "--to-files"}
+                                         << 2 << "migrate needs";
+        QTest::newRow("not an address") << QStringList{"migrate", "--to", "sqlite:///x"} << 2 << "数据库地址应为";
+        QTest::newRow("files to files") << QStringList{"migrate", "--to", ""} << 1 << "迁移只能";
+        QTest::newRow("no directory in the folder") << QStringList{"migrate", "--to", "postgresql://varnex@/x?host=%1"} << 1
+                                                    << "中没有电话号码库";
+        QTest::newRow("server not there") << QStringList{"migrate", "--from", "postgresql://varnex:Geheim-77@/x?host=/nonexistent", "--to-files"}
+                                          << 1 << "不能打开";
+    }
+    void migrateRefuses()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("needs the server");
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        for (QString &argument : arguments)
+            argument.replace(QStringLiteral("%1"), TPgServer::Shared().SocketFolder());
+        const QString empty = Dir.filePath(QStringLiteral("migrate-empty-%1").arg(QTest::currentDataTag()));
+        QString output;
+        QCOMPARE(Command(arguments, &output, empty), exitCode);
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QVERIFY2(!output.contains(QStringLiteral("Geheim")), qPrintable(output));
+        QVERIFY(!QFileInfo::exists(empty + QStringLiteral("/DATA/ChaDB.sqlite")));
     }
 
     // `varnex import` on a nearly full disk (8 MB, 3 MB free, 120,000 rows): nothing of it is
