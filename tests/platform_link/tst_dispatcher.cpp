@@ -1,11 +1,14 @@
 #include "platform_link/ldtx_frame.h"
 #include "app/varnex_core.h"
+#include "support/pg_server.h"
 #include "support/test_support.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -60,6 +63,8 @@ struct TPlatform
     QList<QByteArray> Request(uint8_t type, const QByteArray &payload = QByteArray(), uint8_t direction = 0,
                               uint16_t id = 7)
     {
+        // On a server the copy reads this test's writes a moment after them.
+        TestSupport::CopyCaughtUp(Core->Directory());
         Core->Dispatcher().ExecOnCommCommand(id, direction, type, payload);
         QList<QByteArray> replies;
         QTest::qWait(30);
@@ -81,6 +86,9 @@ class TstDispatcher : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase_data() { TestSupport::EnginesData(); }
+    void init() { VARNEX_INIT_ENGINE(); }
+
     void headerLine_data()
     {
         QTest::addColumn<int>("id");
@@ -117,6 +125,24 @@ private Q_SLOTS:
         const QByteArray cut = QString(16, QChar(u'瓦')).toUtf8();
         QCOMPARE(p.Request(0, Hex("FFFF")), QList<QByteArray>{Hex("02") + Le32(1) + char(4) + QStringLiteral("1组").toUtf8()
                                                                + Le32(2) + char(cut.size()) + cut});
+    }
+
+    // Another program (another machine's, on a server) adds a group: the platform's next
+    // group lists carry it, without this program writing or being told.
+    void anotherProgramsGroupIsAnswered()
+    {
+        TPlatform p;
+        const int port = p.Core->Config().CommRecIpPort;
+        QCOMPARE(TestSupport::AskCount(p.Peer, port, 0), 0);
+        {
+            QSqlDatabase other = p.Core->DirectoryStore().AddConnection(QStringLiteral("other"), QStringLiteral("test"), false);
+            QVERIFY(other.open());
+            QSqlQuery insert(other);
+            QVERIFY(insert.exec(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (9, 1, '九采区')")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QTRY_COMPARE_WITH_TIMEOUT(TestSupport::AskCount(p.Peer, port, 0), 1, 3000);
     }
 
     void deviceStatus()
