@@ -140,6 +140,9 @@ void TDM::Wrote()
 
 QString TDM::EnsureIndexes()
 {
+    // A server's tables are made with their index, whenever it is reached.
+    if (Url.IsServer())
+        return QString();
     const QSqlDatabase db = QSqlDatabase::database(Name, false);
     const TSqlEngine &engine = TSqlEngine::Of(db);
     // Looked up first, so a directory locked by another program costs no wait when it is there.

@@ -314,6 +314,39 @@ private Q_SLOTS:
         QCOMPARE(log.Lines().size(), 2);
     }
 
+    // A server not there when the program starts: it starts all the same (the operator is
+    // told), and the directory is read as soon as the server comes.
+    void serverDownAtStart()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("a server of its own");
+        const QString url = TestSupport::StoreUrl();
+        {
+            TStore s; // a directory with a row on that server
+            QVERIFY(TStoreUrl::Parse(url, &s.Url, &s.Error));
+            QVERIFY(s.DM.Prepare(s.Dir.path(), &s.Error, s.Url));
+            QCOMPARE(s.Add(QStringLiteral("2001")), QString());
+        }
+        QVERIFY(TPgServer::Shared().Stop());
+        QTemporaryDir dir;
+        TDM dm;
+        TLineLog log;
+        TDirectory directory(dm, log);
+        TStoreUrl address;
+        QString why;
+        QVERIFY(TStoreUrl::Parse(url, &address, &why));
+        QVERIFY(dm.Prepare(dir.path(), &why, address));
+        QVERIFY2(why.contains(QStringLiteral("无法连接")), qPrintable(why));
+        QTRY_VERIFY_WITH_TIMEOUT((directory.Copy().Rows(), log.Lines().size() == 1), 5000);
+        QVERIFY2(log.Lines().first().startsWith(TDirectoryCopy::NeverReadText()), qPrintable(log.Lines().first()));
+        QVERIFY(!directory.Copy().Rows());
+        QVERIFY(TPgServer::Shared().Start());
+        QTRY_VERIFY_WITH_TIMEOUT(directory.Copy().Rows() && directory.Copy().Rows()->Phones.size() == 1, 40000);
+        QCOMPARE(log.Lines().last(), TDirectoryCopy::ReadableAgainText());
+        // The window's statements open their connection again within the retry pause.
+        QTRY_COMPARE_WITH_TIMEOUT(directory.ListTelNumbers(), 1, TDM::RetryMs + 3000);
+    }
+
     // What another program commits reaches the copy the platform is answered from without
     // this program writing anything: the files by their version, a server by its notice.
     void copyFollowsOtherPrograms()

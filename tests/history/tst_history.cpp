@@ -186,7 +186,13 @@ private Q_SLOTS:
         TProgram p;
         QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '启动'")), QStringList{"1"});
         const int before = p.Core->LogMemo().Lines().size();
+        const int port = p.Core->Config().CommRecIpPort;
+        QCOMPARE(TestSupport::AskCount(p.Platform, port, 0), 1);
+        QCOMPARE(TestSupport::AskCount(p.Platform, port, 1), 2);
         QVERIFY(TPgServer::Shared().Kill());
+        // Answered from the copy while the server is away.
+        QCOMPARE(TestSupport::AskCount(p.Platform, port, 0), 1);
+        QCOMPARE(TestSupport::AskCount(p.Platform, port, 1), 2);
         for (uint16_t id = 1; id <= 3; ++id)
             QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), id),
                      int(LdtxFrame::CallNotifyResult));
