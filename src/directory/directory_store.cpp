@@ -302,6 +302,8 @@ void TWriteTransaction::Rollback()
         QSqlQuery(db).exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
         return;
     }
+    if (TSqlEngine::Of(db).TransactionEnded(db))
+        return; // the server ended it itself (a refused commit): nothing is left to undo
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
 }

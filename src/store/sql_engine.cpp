@@ -61,6 +61,7 @@ public:
     }
 
     bool Broken(const QSqlDatabase &) const override { return false; }
+    bool TransactionEnded(const QSqlDatabase &db) const override { return !InTransaction(db); }
 
     TFailure Classify(const QSqlError &error) const override
     {
@@ -95,6 +96,15 @@ public:
     QString SchemaLock() const override { return QString(); }
     QStringList ChangeNotices(const QString &, const QStringList &) const override { return {}; }
 };
+
+// libpq's connection behind a Qt connection (its handle is named after libpq's struct).
+PGconn *Connection(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.data());
+}
 
 class TPostgresEngine final : public TSqlEngine
 {
@@ -142,21 +152,21 @@ public:
 
     bool InTransaction(const QSqlDatabase &db) const override
     {
-        const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0) {
-            PGconn *connection = *static_cast<PGconn *const *>(handle.data());
-            // A failed statement leaves the transaction aborted: nothing more can be stored in it.
-            return connection && PQtransactionStatus(connection) == PQTRANS_INTRANS;
-        }
-        return true;
+        // A failed statement leaves the transaction aborted: nothing more can be stored in it.
+        PGconn *connection = Connection(db);
+        return connection && PQtransactionStatus(connection) == PQTRANS_INTRANS;
+    }
+
+    bool TransactionEnded(const QSqlDatabase &db) const override
+    {
+        PGconn *connection = Connection(db);
+        const PGTransactionStatusType status = connection ? PQtransactionStatus(connection) : PQTRANS_UNKNOWN;
+        return status == PQTRANS_IDLE || status == PQTRANS_UNKNOWN;
     }
 
     bool Broken(const QSqlDatabase &db) const override
     {
-        const QVariant handle = db.driver()->handle();
-        if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
-            return false;
-        PGconn *connection = *static_cast<PGconn *const *>(handle.data());
+        PGconn *connection = Connection(db);
         return !connection || PQstatus(connection) != CONNECTION_OK;
     }
 

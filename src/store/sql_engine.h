@@ -38,6 +38,9 @@ public:
     // Whether a transaction begun on this connection is still open: after some failures the
     // engine ends it by itself, and every statement after that would be stored alone.
     virtual bool InTransaction(const QSqlDatabase &db) const = 0;
+    // Whether no transaction is left to roll back: the engine ended it itself (a refused
+    // commit ends it on a server).
+    virtual bool TransactionEnded(const QSqlDatabase &db) const = 0;
     // Whether an open connection has lost its server (it must be opened again).
     virtual bool Broken(const QSqlDatabase &db) const = 0;
     virtual TFailure Classify(const QSqlError &error) const = 0;

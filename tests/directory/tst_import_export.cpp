@@ -208,6 +208,31 @@ private Q_SLOTS:
     // itself (a page spill that cannot be written) or only the statement (the directory's page
     // limit): neither may end with some rows stored, or with rows written one by one outside a
     // transaction. A disk of 0 bytes means the directory's page limit stands for a full disk.
+    // The server refuses the commit itself (here a deferred check; in life a server that
+    // stops or fills up at that moment): nothing of the import is stored, and it says so.
+    void importWhoseCommitTheServerRefuses()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("the files' failed commits are the full-disk and locked cases");
+        TStore s;
+        QVERIFY2(s.Prepared, qPrintable(s.Error));
+        s.Rows(QStringLiteral("CREATE FUNCTION refuse_at_commit() RETURNS trigger LANGUAGE plpgsql AS "
+                              "$$BEGIN RAISE EXCEPTION 'refused at commit'; END$$"));
+        s.Rows(QStringLiteral("CREATE CONSTRAINT TRIGGER refuse AFTER INSERT ON TelNumber DEFERRABLE INITIALLY DEFERRED "
+                              "FOR EACH ROW EXECUTE FUNCTION refuse_at_commit()"));
+        const int next = s.Directory.NextSequence;
+        const auto outcome = s.Import.Run(Fixture(QStringLiteral("directory-sample.xlsx")), QStringLiteral("a"));
+        QVERIFY2(outcome.Message().contains(QStringLiteral("导入失败，未导入任何记录")) && outcome.Message().contains(QStringLiteral("refused at commit")),
+                 qPrintable(outcome.Message()));
+        QCOMPARE(outcome.Imported, 0);
+        QCOMPARE(s.Table(), QStringList());
+        QCOMPARE(s.Directory.NextSequence, next);
+        // Nothing stays open: the next import, the check gone, stores its rows.
+        s.Rows(QStringLiteral("DROP TRIGGER refuse ON TelNumber"));
+        QCOMPARE(s.Import.Run(Fixture(QStringLiteral("directory-sample.xlsx")), QStringLiteral("a")).Error, QString());
+        QCOMPARE(s.Table().size(), 50);
+    }
+
     void importOnAFullDisk_data()
     {
         QTest::addColumn<qint64>("disk");

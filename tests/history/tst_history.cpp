@@ -196,7 +196,8 @@ private Q_SLOTS:
         for (uint16_t id = 1; id <= 3; ++id)
             QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), id),
                      int(LdtxFrame::CallNotifyResult));
-        QTRY_VERIFY_WITH_TIMEOUT(p.Core->LogMemo().Lines().filter(QStringLiteral("通知记录无法写入")).size() == 1, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(p.Core->LogMemo().Lines().filter(QStringLiteral("通知记录无法写入")).size() == 1,
+                                  qPrintable(p.Core->LogMemo().Lines().join(QLatin1Char('\n'))), 10000);
         QVERIFY(TPgServer::Shared().Start());
         QTRY_VERIFY2_WITH_TIMEOUT(p.Core->LogMemo().Lines().filter(QStringLiteral("通知记录可以写入了")).size() == 1,
                                   qPrintable(p.Core->LogMemo().Lines().join(QLatin1Char('\n'))), 20000);
