@@ -32,10 +32,10 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
-#include <memory>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
