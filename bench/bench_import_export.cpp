@@ -1,4 +1,6 @@
-// Importing a 10,000-row .xlsx into an empty directory, and exporting those 10,000 rows.
+// Importing a 10,000-row .xlsx into an empty directory, and exporting those 10,000 rows: on the
+// SQLite files, and in a database on a throwaway PostgreSQL server of the benchmark's own (made
+// as the tests make theirs).
 #include "directory/directory.h"
 #include "directory/directory_store.h"
 #include "directory/number_import.h"
@@ -6,8 +8,10 @@
 #include "directory/tel_book.h"
 #include "common/line_log.h"
 #include "common/trace_sink.h"
+#include "support/pg_server.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,35 +19,45 @@
 
 #include <xlsxwriter.h>
 
-int main(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    constexpr int Rows = 10000;
-    QTemporaryDir dir;
-    const QString sheetPath = dir.filePath(QStringLiteral("in.xlsx"));
-    {
-        lxw_workbook *book = workbook_new(QFile::encodeName(sheetPath).constData());
-        lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
-        const QStringList headings = TSheetExport::Headings();
-        for (int c = 0; c < headings.size(); ++c)
-            worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
-        for (int r = 1; r <= Rows; ++r) {
-            worksheet_write_number(sheet, lxw_row_t(r), 0, r, nullptr);
-            worksheet_write_number(sheet, lxw_row_t(r), 1, 100000 + r, nullptr);
-            worksheet_write_string(sheet, lxw_row_t(r), 2, QStringLiteral("分机%1").arg(r).toUtf8().constData(), nullptr);
-            worksheet_write_string(sheet, lxw_row_t(r), 3, "主井口", nullptr);
-            worksheet_write_number(sheet, lxw_row_t(r), 4, r % 8 + 1, nullptr);
-            worksheet_write_number(sheet, lxw_row_t(r), 12, 0, nullptr);
-            worksheet_write_string(sheet, lxw_row_t(r), 13, "井下电话", nullptr);
-        }
-        workbook_close(book);
-    }
+namespace {
 
+constexpr int Rows = 10000;
+
+void WriteSheet(const QString &path)
+{
+    lxw_workbook *book = workbook_new(QFile::encodeName(path).constData());
+    lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
+    const QStringList headings = TSheetExport::Headings();
+    for (int c = 0; c < headings.size(); ++c)
+        worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
+    for (int r = 1; r <= Rows; ++r) {
+        worksheet_write_number(sheet, lxw_row_t(r), 0, r, nullptr);
+        worksheet_write_number(sheet, lxw_row_t(r), 1, 100000 + r, nullptr);
+        worksheet_write_string(sheet, lxw_row_t(r), 2, QStringLiteral("分机%1").arg(r).toUtf8().constData(), nullptr);
+        worksheet_write_string(sheet, lxw_row_t(r), 3, "主井口", nullptr);
+        worksheet_write_number(sheet, lxw_row_t(r), 4, r % 8 + 1, nullptr);
+        worksheet_write_number(sheet, lxw_row_t(r), 12, 0, nullptr);
+        worksheet_write_string(sheet, lxw_row_t(r), 13, "井下电话", nullptr);
+    }
+    workbook_close(book);
+}
+
+struct TTimes
+{
+    double Import = -1, Export = -1; // seconds
+    QString Problem;
+};
+
+// The import into an empty directory in `folder` (its files, or the database the address
+// names), then the export of the rows the directory window lists.
+TTimes Measure(const QString &sheet, const QString &folder, const QString &address)
+{
+    TTimes times;
+    TStoreUrl url;
     TDM store;
-    QString why;
-    if (!store.Prepare(dir.path(), &why)) {
-        std::fprintf(stderr, "cannot prepare the directory: %s\n", qPrintable(why));
-        return 1;
+    if (!TStoreUrl::Parse(address, &url, &times.Problem) || !store.Prepare(folder, &times.Problem, url)) {
+        times.Problem = QStringLiteral("cannot prepare the directory: ") + times.Problem;
+        return times;
     }
     TLineLog log;
     TTraceSink trace;
@@ -53,22 +67,57 @@ int main(int argc, char *argv[])
 
     QElapsedTimer timer;
     timer.start();
-    const auto outcome = import.Run(sheetPath, QStringLiteral("bench"));
-    const double importSeconds = double(timer.nsecsElapsed()) / 1e9;
+    const auto outcome = import.Run(sheet, QStringLiteral("bench"));
+    times.Import = double(timer.nsecsElapsed()) / 1e9;
     if (!outcome.Error.isEmpty() || outcome.Imported != Rows) {
-        std::fprintf(stderr, "import failed: %s\n", qPrintable(outcome.Message()));
-        return 1;
+        times.Problem = QStringLiteral("import failed: ") + outcome.Message();
+        return times;
     }
-
     book.Open();
     timer.restart();
-    const QString error = TSheetExport::Write(book.Query, dir.filePath(QStringLiteral("out.xlsx")));
-    const double exportSeconds = double(timer.nsecsElapsed()) / 1e9;
-    if (!error.isEmpty()) {
-        std::fprintf(stderr, "export failed: %s\n", qPrintable(error));
-        return 1;
-    }
-    std::printf("import of %d rows from .xlsx: %.3f s\nexport of %d rows to .xlsx: %.3f s\n", Rows, importSeconds, Rows,
-                exportSeconds);
-    return 0;
+    const QString error = TSheetExport::Write(book.Query, folder + QStringLiteral("/out.xlsx"));
+    times.Export = double(timer.nsecsElapsed()) / 1e9;
+    if (!error.isEmpty())
+        times.Problem = QStringLiteral("export failed: ") + error;
+    return times;
+}
+
+std::string Cell(double seconds, const TTimes &times)
+{
+    char text[32];
+    if (!times.Problem.isEmpty() && seconds < 0)
+        return "—";
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString sheet = dir.filePath(QStringLiteral("in.xlsx"));
+    WriteSheet(sheet);
+
+    QDir().mkpath(dir.filePath(QStringLiteral("files")));
+    QDir().mkpath(dir.filePath(QStringLiteral("server")));
+    const TTimes files = Measure(sheet, dir.filePath(QStringLiteral("files")), QString());
+    TTimes server;
+    server.Problem = TPgServer::Shared().Problem();
+    if (server.Problem.isEmpty())
+        server = Measure(sheet, dir.filePath(QStringLiteral("server")), TPgServer::Shared().NewDatabase());
+
+    std::printf("| operation | files | server |\n|---|---|---|\n");
+    std::printf("| import of %d rows from .xlsx | %s | %s |\n", Rows, Cell(files.Import, files).c_str(),
+                Cell(server.Import, server).c_str());
+    std::printf("| export of %d rows to .xlsx | %s | %s |\n", Rows, Cell(files.Export, files).c_str(),
+                Cell(server.Export, server).c_str());
+    bool failed = false;
+    for (const auto &[engine, times] : {std::pair{"files", files}, std::pair{"server", server}})
+        if (!times.Problem.isEmpty()) {
+            std::fprintf(stderr, "%s: %s\n", engine, qPrintable(times.Problem));
+            failed = true;
+        }
+    return failed ? 1 : 0;
 }

@@ -1,23 +1,30 @@
 // The platform link at wire speed, measured against a bare UDP responder in the same run.
 //
-// Starts a copy of the built program (its window offscreen) in a private folder with a
-// generated directory of 100 and of 10,000 extensions, and a bare responder process that answers
+// Starts two copies of the built program (their windows offscreen), each in a private folder
+// with a generated directory of 100 and of 10,000 extensions: one with the directory and the
+// history in SQLite files, one in a database on a throwaway PostgreSQL server of the
+// benchmark's own (made as the tests make theirs). Beside them a bare responder process answers
 // every request with a frame of the same size as the program's reply. For the group list and
-// the device status it measures one-at-a-time latency (p50/p99; both servers in turns, on the
-// client's core), the rate answered as fast as possible, the loss when offered 10,000
-// requests/s for 5 s, and the program's CPU while idle beside a bare Qt program with a
-// 1-second timer.
+// the device status it measures one-at-a-time latency (p50/p99; the three servers in turns, on
+// the client's core), the rate answered as fast as possible, the loss when offered 10,000
+// requests/s for 5 s, and both programs' CPU while idle beside a bare Qt program with a
+// 1-second timer (and the database server's). Last, another program inserts a group through a
+// connection of its own, 50 times, and the time until a group-list reply carries it is taken.
 //
 // Usage: bench_platform_link [seconds-of-idle]   (default 10)
+#include "directory/directory_copy.h"
 #include "directory/directory_store.h"
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/unit_crc.h"
+#include "store/store_place.h"
+#include "support/pg_server.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -28,8 +35,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sched.h>
 #include <string>
 #include <sys/socket.h>
@@ -157,6 +166,22 @@ struct TClient
         if (size)
             *size = int(n);
         return n >= 12 ? (uint8_t(in[6]) | uint8_t(in[7]) << 8) : -1;
+    }
+    // The reply to one request (its message ID matched), or empty after timeoutMs.
+    QByteArray Ask(uint8_t type, uint16_t id, int timeoutMs) const
+    {
+        Send(Request(type, id));
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        char in[8192];
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            pollfd p{Fd, POLLIN, 0};
+            if (left < 0 || poll(&p, 1, int(left)) <= 0)
+                return {};
+            const ssize_t n = recv(Fd, in, sizeof in, 0);
+            if (n >= 12 && (uint8_t(in[6]) | uint8_t(in[7]) << 8) == id)
+                return QByteArray(in, qsizetype(n));
+        }
     }
     void Drain() const
     {
@@ -290,17 +315,54 @@ double CpuSeconds(qint64 pid)
     return total;
 }
 
-// A private folder with a copy of the program, its settings and a directory of `phones`
-// extensions in 10 groups.
-bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16_t listenPort, uint16_t hostPort)
+double CpuSeconds(const std::vector<qint64> &processes)
 {
-    if (!QFile::copy(QStringLiteral(VARNEX_PROGRAM), dir.filePath(QStringLiteral("varnex"))))
+    double total = 0;
+    for (const qint64 pid : processes)
+        total += CpuSeconds(pid);
+    return total;
+}
+
+// The database server's processes: its main process and those it started (one per connection,
+// and its own helpers).
+std::vector<qint64> DatabaseProcesses(const QString &socketFolder)
+{
+    QFile pidFile(socketFolder + QStringLiteral("/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 main = pidFile.readLine().trimmed().toLongLong();
+    std::vector<qint64> processes{main};
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isProcess = false;
+        const qint64 pid = entry.toLongLong(&isProcess);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!isProcess || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // After the name in parentheses (which may hold blanks): the state, then the parent.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == main)
+            processes.push_back(pid);
+    }
+    return processes;
+}
+
+// Settings and a directory of `phones` extensions in 10 groups beside a copy of the program:
+// in the folder's files, or in the database the place names on the server.
+bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16_t listenPort, uint16_t hostPort,
+             const TStoreUrl &url, QString *why)
+{
+    if (!QFile::copy(QStringLiteral(VARNEX_PROGRAM), dir.filePath(QStringLiteral("varnex")))) {
+        *why = QStringLiteral("cannot copy the program");
         return false;
+    }
     QFile::setPermissions(dir.filePath(QStringLiteral("varnex")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir().mkpath(dir.filePath(QStringLiteral("config")));
     QFile settings(dir.filePath(QStringLiteral("config/Zelvane.conf")));
-    if (!settings.open(QIODevice::WriteOnly))
+    if (!settings.open(QIODevice::WriteOnly)) {
+        *why = settings.errorString();
         return false;
+    }
     settings.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommIpPort=%1\nCommRecIpPort=%2\nRecIpPort=%3\n"
                                   "IpAddress=127.0.0.1\nIpAddress1=127.0.0.1\nIpPort=%3\n")
                        .arg(platformPort)
@@ -309,8 +371,7 @@ bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16
                        .toUtf8());
     settings.close();
     TDM store;
-    QString why;
-    if (!store.Prepare(dir.path(), &why))
+    if (!store.Prepare(dir.path(), why, url))
         return false;
     QSqlDatabase db = QSqlDatabase::database(store.Connection());
     QSqlQuery q(db);
@@ -330,9 +391,68 @@ bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16
         q.bindValue(2, QStringLiteral("%1号采区").arg(g));
         q.exec();
     }
-    db.commit();
+    if (!db.commit()) {
+        *why = db.lastError().text();
+        return false;
+    }
     return true;
 }
+
+// A copy of the built program in a private folder, its window offscreen, answering on a port
+// of its own; the directory in the folder's files or, with an address, on the server.
+struct TProgram
+{
+    QTemporaryDir Dir;
+    TStorePlace Place;
+    int Fd = Bound(); // the platform's end: requests go out and replies come back here
+    TClient Client{Fd, 0};
+    QProcess Process;
+
+    ~TProgram()
+    {
+        if (Process.state() != QProcess::NotRunning) {
+            Process.terminate();
+            if (!Process.waitForFinished(5000)) {
+                Process.kill();
+                Process.waitForFinished(5000);
+            }
+        }
+        close(Fd);
+    }
+
+    bool Start(int phones, const QString &url, QString *why)
+    {
+        const int probe1 = Bound(), probe2 = Bound();
+        Client.Target = PortOf(probe1);
+        const uint16_t host = PortOf(probe2);
+        close(probe1);
+        close(probe2);
+        Place.File = TDM::FileIn(Dir.path());
+        if (!TStoreUrl::Parse(url, &Place.Url, why) || !Prepare(Dir, phones, PortOf(Fd), Client.Target, host, Place.Url, why))
+            return false;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+        Process.setProcessEnvironment(env);
+        Process.setWorkingDirectory(Dir.path());
+        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        Process.start(Dir.filePath(QStringLiteral("varnex")),
+                      url.isEmpty() ? QStringList() : QStringList{QStringLiteral("--database"), url});
+        if (!Process.waitForStarted(10000)) {
+            *why = QStringLiteral("the program did not start");
+            return false;
+        }
+        for (int i = 0; i < 100; ++i) {
+            Client.Send(Request(LdtxFrame::GroupListQuery, 9));
+            if (Client.Receive(100) >= 0) {
+                Client.Drain();
+                return true;
+            }
+        }
+        *why = QStringLiteral("the program does not answer");
+        return false;
+    }
+};
 
 struct TFigures
 {
@@ -340,16 +460,19 @@ struct TFigures
     double Rate[2] = {0, 0};
     double Loss[2] = {0, 0};
     double IdleCpu = -1;
+    // Another program's commit to the first reply that shows it, in ms; -1: not measured.
+    double CommitMedian = -1, CommitWorst = -1;
+    int CommitsUnseen = 0;
 };
 
-// One-at-a-time latency of the responder and the program, in alternating blocks so that both
-// meet the same spells of load from the machine's other tenants. The client and both servers
+// One-at-a-time latency of the responder and the programs, in alternating blocks so that all
+// meet the same spells of load from the machine's other tenants. The client and the servers
 // share one core meanwhile: this virtual machine's cores sleep between requests and take tens
 // of microseconds, varying from run to run, to wake for a request from the other core, and
 // the scheduler moves the two ends of a request-reply ping-pong between the cores at will.
 // On one core what is measured is the path through each program.
-void MeasureLatency(const TClient &bare, const TClient &program, const std::vector<pid_t> &servers,
-                    TFigures &bareFigures, TFigures &programFigures)
+void MeasureLatency(const std::vector<const TClient *> &clients, const std::vector<pid_t> &servers,
+                    std::vector<TFigures> &figures)
 {
     std::vector<pid_t> all = servers;
     all.push_back(0);
@@ -357,29 +480,24 @@ void MeasureLatency(const TClient &bare, const TClient &program, const std::vect
     const uint8_t types[2] = {LdtxFrame::GroupListQuery, LdtxFrame::DeviceStatusQuery};
     constexpr int Blocks = 50, BlockSize = 100; // 5,000 samples each: a steadier 99th percentile
     for (int t = 0; t < 2; ++t) {
-        bare.Samples(types[t], 200); // warm up
-        program.Samples(types[t], 200);
-        std::vector<double> fromBare, fromProgram;
-        int size = 0;
-        for (int block = 0; block < Blocks; ++block) {
-            const std::vector<double> b = bare.Samples(types[t], BlockSize);
-            const std::vector<double> p = program.Samples(types[t], BlockSize, &size);
-            fromBare.insert(fromBare.end(), b.begin(), b.end());
-            fromProgram.insert(fromProgram.end(), p.begin(), p.end());
+        for (const TClient *client : clients)
+            client->Samples(types[t], 200); // warm up
+        std::vector<std::vector<double>> samples(clients.size());
+        std::vector<int> sizes(clients.size(), 0);
+        for (int block = 0; block < Blocks; ++block)
+            for (size_t c = 0; c < clients.size(); ++c) {
+                const std::vector<double> s = clients[c]->Samples(types[t], BlockSize, &sizes[c]);
+                samples[c].insert(samples[c].end(), s.begin(), s.end());
+            }
+        for (size_t c = 0; c < clients.size(); ++c) {
+            figures[c].Latency[t] = TClient::Percentiles(samples[c]);
+            figures[c].Latency[t].ReplySize = sizes[c];
         }
-        bareFigures.Latency[t] = TClient::Percentiles(fromBare);
-        programFigures.Latency[t] = TClient::Percentiles(fromProgram);
-        programFigures.Latency[t].ReplySize = size;
     }
     Pin(all, false);
 }
 
-// The rates and losses, then the program's CPU while idle (pid 0: none) and, over the same
-// seconds, that of a bare Qt program whose only work is a 1-second timer, as the program's
-// channels have one: on this virtual machine a core's waking alone costs from a tenth of a
-// millisecond to a few.
-void MeasureLoad(const TClient &client, TFigures &f, qint64 pid, int idleSeconds, qint64 tickerPid = 0,
-                 double *tickerCpu = nullptr)
+void MeasureLoad(const TClient &client, TFigures &f)
 {
     const uint8_t types[2] = {LdtxFrame::GroupListQuery, LdtxFrame::DeviceStatusQuery};
     for (int t = 0; t < 2; ++t) {
@@ -390,36 +508,156 @@ void MeasureLoad(const TClient &client, TFigures &f, qint64 pid, int idleSeconds
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         client.Drain();
     }
-    if (pid > 0) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        const double before = CpuSeconds(pid);
-        const double tickerBefore = CpuSeconds(tickerPid);
-        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-        f.IdleCpu = 100.0 * (CpuSeconds(pid) - before) / idleSeconds;
-        if (tickerCpu)
-            *tickerCpu = 100.0 * (CpuSeconds(tickerPid) - tickerBefore) / idleSeconds;
-    }
 }
 
-void Print(const char *title, const TFigures &bare, const TFigures &program)
+// The CPU of each group of processes over the same idle seconds, in percent of a core. Beside
+// the programs runs a bare Qt program whose only work is a 1-second timer, as the program's
+// channels have one: on this virtual machine a core's waking alone costs from a tenth of a
+// millisecond to a few.
+std::vector<double> IdleCpu(const std::vector<std::vector<qint64>> &groups, int seconds)
+{
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::vector<double> before;
+    for (const auto &group : groups)
+        before.push_back(CpuSeconds(group));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::vector<double> percent;
+    for (size_t g = 0; g < groups.size(); ++g)
+        percent.push_back(100.0 * (CpuSeconds(groups[g]) - before[g]) / seconds);
+    return percent;
+}
+
+// Another program inserts a group through a connection of its own (the statement committed on
+// its own), `repeats` times; each time the milliseconds from sending the INSERT to the first
+// group-list reply that carries the group. The platform asks all along, every 200 µs, and the
+// inserts come 50–150 ms apart at no fixed phase: on the files a commit is looked for at most
+// every 100 ms, when a request comes.
+std::vector<double> InsertsSeen(const TClient &client, const QSqlDatabase &other, int repeats, int *unseen)
+{
+    std::vector<double> ms;
+    QSqlQuery insert(other);
+    insert.prepare(QStringLiteral("INSERT INTO \"Group\"(GroupNum, sequence, GroupName) VALUES (?, ?, ?)"));
+    const auto pace = std::chrono::microseconds(200);
+    std::mt19937 random(7);
+    uint16_t id = 40000;
+    client.Drain();
+    for (int r = 0; r < repeats; ++r) {
+        const auto quiet = Clock::now() + std::chrono::milliseconds(50 + random() % 100);
+        while (Clock::now() < quiet) {
+            client.Ask(LdtxFrame::GroupListQuery, ++id, 1000);
+            std::this_thread::sleep_for(pace);
+        }
+        const int number = 1000 + r;
+        const QString group = QStringLiteral("新采区%1").arg(number);
+        const QByteArray row = TDirectoryRows::WireRow(number, group, nullptr);
+        insert.bindValue(0, number);
+        insert.bindValue(1, number);
+        insert.bindValue(2, group);
+        const auto start = Clock::now();
+        if (!insert.exec()) {
+            std::fprintf(stderr, "another program's INSERT failed: %s\n", qPrintable(insert.lastError().text()));
+            break;
+        }
+        const auto deadline = start + std::chrono::seconds(10);
+        for (;;) {
+            if (client.Ask(LdtxFrame::GroupListQuery, ++id, 1000).contains(row)) {
+                ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                break;
+            }
+            if (Clock::now() > deadline) {
+                ++*unseen;
+                break;
+            }
+            std::this_thread::sleep_for(pace);
+        }
+    }
+    client.Drain();
+    return ms;
+}
+
+void CommitToReply(const TProgram &program, int repeats, TFigures &f)
+{
+    const QString name = QStringLiteral("other-program");
+    std::vector<double> ms;
+    {
+        QSqlDatabase other = program.Place.Add(name, QStringLiteral("another program"), false, 2000);
+        if (other.open())
+            ms = InsertsSeen(program.Client, other, repeats, &f.CommitsUnseen);
+        else
+            std::fprintf(stderr, "another program cannot connect: %s\n", qPrintable(other.lastError().text()));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (ms.empty())
+        return;
+    std::sort(ms.begin(), ms.end());
+    f.CommitMedian = ms[ms.size() / 2];
+    f.CommitWorst = ms.back();
+}
+
+std::string Format(const char *format, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// One line of the table: the responder's cell, then each program's cell and its ratio to the
+// responder (empty where the ratio says nothing), then the goal; a program not measured shows
+// a dash.
+void Row(const std::string &figure, const std::string &bare, const std::vector<std::string> &programs,
+         const std::vector<std::string> &ratios, const char *goal)
+{
+    std::printf("| %s | %s", figure.c_str(), bare.c_str());
+    for (size_t p = 0; p < 2; ++p)
+        std::printf(" | %s | %s", p < programs.size() ? programs[p].c_str() : "—", p < ratios.size() ? ratios[p].c_str() : "");
+    std::printf(" | %s |\n", goal);
+}
+
+void Print(const char *title, const std::vector<TFigures> &f, double databaseIdle)
 {
     const char *names[2] = {"group list", "device status"};
+    const TFigures &bare = f[0];
+    std::vector<const TFigures *> programs;
+    for (size_t p = 1; p < f.size(); ++p)
+        programs.push_back(&f[p]);
+    auto each = [&](auto cell) {
+        std::vector<std::string> cells;
+        for (const TFigures *program : programs)
+            cells.push_back(cell(*program));
+        return cells;
+    };
+    const std::vector<std::string> none(programs.size());
     std::printf("\n%s\n", title);
-    std::printf("| figure | bare responder | Varnex | ratio | goal |\n|---|---|---|---|---|\n");
+    std::printf("| figure | bare responder | Varnex, files | ratio | Varnex, server | ratio | goal |\n"
+                "|---|---|---|---|---|---|---|\n");
     for (int t = 0; t < 2; ++t) {
-        std::printf("| %s (%d-byte reply), one at a time, p50 | %.0f µs | %.0f µs | %.1f× | ≤ 3× |\n", names[t],
-                    program.Latency[t].ReplySize, bare.Latency[t].P50, program.Latency[t].P50,
-                    program.Latency[t].P50 / bare.Latency[t].P50);
-        std::printf("| %s, one at a time, p99 | %.0f µs | %.0f µs | %.1f× | ≤ 3× |\n", names[t], bare.Latency[t].P99,
-                    program.Latency[t].P99, program.Latency[t].P99 / bare.Latency[t].P99);
-        std::printf("| %s, as fast as possible | %.0f/s | %.0f/s | %.2f | ≥ %s/s |\n", names[t], bare.Rate[t],
-                    program.Rate[t], program.Rate[t] / bare.Rate[t], t == 0 ? "50,000" : "20,000");
-        std::printf("| %s, offered 10,000/s for 5 s, lost | %.2f %% | %.2f %% | | 0 %% |\n", names[t], bare.Loss[t],
-                    program.Loss[t]);
+        char label[96];
+        std::snprintf(label, sizeof label, "%s (%d-byte reply), one at a time, p50", names[t], f[1].Latency[t].ReplySize);
+        Row(label, Format("%.0f µs", bare.Latency[t].P50), each([&](const TFigures &p) { return Format("%.0f µs", p.Latency[t].P50); }),
+            each([&](const TFigures &p) { return Format("%.1f×", p.Latency[t].P50 / bare.Latency[t].P50); }), "≤ 3×");
+        Row(std::string(names[t]) + ", one at a time, p99", Format("%.0f µs", bare.Latency[t].P99),
+            each([&](const TFigures &p) { return Format("%.0f µs", p.Latency[t].P99); }),
+            each([&](const TFigures &p) { return Format("%.1f×", p.Latency[t].P99 / bare.Latency[t].P99); }), "≤ 3×");
+        Row(std::string(names[t]) + ", as fast as possible", Format("%.0f/s", bare.Rate[t]),
+            each([&](const TFigures &p) { return Format("%.0f/s", p.Rate[t]); }),
+            each([&](const TFigures &p) { return Format("%.2f", p.Rate[t] / bare.Rate[t]); }), t == 0 ? "≥ 50,000/s" : "≥ 20,000/s");
+        Row(std::string(names[t]) + ", offered 10,000/s for 5 s, lost", Format("%.2f %%", bare.Loss[t]),
+            each([&](const TFigures &p) { return Format("%.2f %%", p.Loss[t]); }), none, "0 %");
     }
-    std::printf("| CPU while idle (beside it: a bare Qt program with a 1-second timer) | %.2f %% | %.2f %% of a core | | "
-                "≤ 0.2 %% |\n",
-                bare.IdleCpu, program.IdleCpu);
+    std::vector<std::string> idle = each([](const TFigures &p) { return Format("%.2f %% of a core", p.IdleCpu); });
+    if (idle.size() > 1 && databaseIdle >= 0)
+        idle[1] += Format(" (its database server: %.2f %%)", databaseIdle);
+    Row("CPU while idle (beside it: a bare Qt program with a 1-second timer)", Format("%.2f %%", bare.IdleCpu), idle, none,
+        "≤ 0.2 %");
+    Row("another program's INSERT of a group to the first group-list reply with it, median / worst", "",
+        each([](const TFigures &p) {
+            if (p.CommitMedian < 0)
+                return std::string("not seen");
+            return Format("%.1f", p.CommitMedian) + Format(" / %.1f ms", p.CommitWorst)
+                + (p.CommitsUnseen ? Format(" (%.0f never seen)", p.CommitsUnseen) : std::string());
+        }),
+        none, "");
     std::fflush(stdout);
 }
 
@@ -435,68 +673,67 @@ int main(int argc, char *argv[])
         return app.exec();
     }
     const int idleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    TPgServer &server = TPgServer::Shared();
+    if (!server.Problem().isEmpty())
+        std::fprintf(stderr, "the server's column stays empty: %s\n", qPrintable(server.Problem()));
     for (const int phones : {100, 10000}) {
-        QTemporaryDir dir;
-        const int client = Bound();
-        const int probe1 = Bound(), probe2 = Bound();
-        const uint16_t listen = PortOf(probe1), host = PortOf(probe2);
-        close(probe1);
-        close(probe2);
-        if (!Prepare(dir, phones, PortOf(client), listen, host)) {
-            std::fprintf(stderr, "cannot prepare %s\n", qPrintable(dir.path()));
-            return 1;
+        // [0] on the files, [1] on the server.
+        std::vector<std::unique_ptr<TProgram>> programs;
+        for (const bool onServer : {false, true}) {
+            if (onServer && !server.Problem().isEmpty())
+                continue;
+            auto program = std::make_unique<TProgram>();
+            QString why;
+            if (!program->Start(phones, onServer ? server.NewDatabase() : QString(), &why)) {
+                std::fprintf(stderr, "%s: %s\n", onServer ? "on the server" : "on the files", qPrintable(why));
+                return 1;
+            }
+            programs.push_back(std::move(program));
         }
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(dir.path());
-        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        program.start(dir.filePath(QStringLiteral("varnex")), {});
-        if (!program.waitForStarted(10000)) {
-            std::fprintf(stderr, "the program did not start\n");
-            return 1;
-        }
-        TClient toProgram{client, listen};
-        bool up = false;
-        for (int i = 0; i < 100 && !up; ++i) {
-            toProgram.Send(Request(LdtxFrame::GroupListQuery, 9));
-            up = toProgram.Receive(100) >= 0;
-        }
-        if (!up) {
-            std::fprintf(stderr, "the program does not answer\n");
-            return 1;
-        }
-        toProgram.Drain();
 
         TResponder responder;
         // The responder's replies are as long as the program's.
         for (const uint8_t type : {LdtxFrame::GroupListQuery, LdtxFrame::DeviceStatusQuery}) {
             int size = 0;
+            const TClient &toProgram = programs[0]->Client;
             toProgram.Send(Request(type, 1));
             toProgram.Receive(1000, &size);
             responder.Replies[type] = LdtxFrame::Build(QByteArray(size - 12, 'r'), type, 3, 0, CheckType)->Bytes.toStdString();
+            toProgram.Drain();
         }
-        toProgram.Drain();
         responder.Start();
         const int bareClient = Bound();
         const TClient toResponder{bareClient, PortOf(responder.Fd)};
-        TFigures bare, measured;
-        MeasureLatency(toResponder, toProgram, {responder.Process, pid_t(program.processId())}, bare, measured);
-        MeasureLoad(toResponder, bare, 0, 0);
+        std::vector<const TClient *> clients{&toResponder};
+        std::vector<pid_t> servers{responder.Process};
+        for (const auto &program : programs) {
+            clients.push_back(&program->Client);
+            servers.push_back(pid_t(program->Process.processId()));
+        }
+        std::vector<TFigures> figures(clients.size());
+        MeasureLatency(clients, servers, figures);
+        for (size_t c = 0; c < clients.size(); ++c)
+            MeasureLoad(*clients[c], figures[c]);
         close(bareClient);
+
         QProcess ticker;
         ticker.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--tick")});
         ticker.waitForStarted(5000);
-        MeasureLoad(toProgram, measured, program.processId(), idleSeconds, ticker.processId(), &bare.IdleCpu);
+        std::vector<std::vector<qint64>> idleGroups{{ticker.processId()}};
+        for (const auto &program : programs)
+            idleGroups.push_back({program->Process.processId()});
+        if (programs.size() > 1)
+            idleGroups.push_back(DatabaseProcesses(server.SocketFolder()));
+        const std::vector<double> idle = IdleCpu(idleGroups, idleSeconds);
+        for (size_t c = 0; c < clients.size(); ++c)
+            figures[c].IdleCpu = idle[c];
         ticker.kill();
         ticker.waitForFinished(5000);
-        program.terminate();
-        if (!program.waitForFinished(5000))
-            program.kill();
-        close(client);
-        Print(qPrintable(QStringLiteral("Directory of %1 extensions in 10 groups").arg(phones)), bare, measured);
+
+        for (size_t p = 0; p < programs.size(); ++p)
+            CommitToReply(*programs[p], 50, figures[p + 1]);
+        Print(qPrintable(QStringLiteral("Directory of %1 extensions in 10 groups").arg(phones)), figures,
+              programs.size() > 1 ? idle.back() : -1);
     }
     return 0;
 }
