@@ -54,6 +54,25 @@ bool TPgServer::Run(const QStringList &command, QString *output) const
     return ok;
 }
 
+void TPgServer::StopLeftOvers() const
+{
+    // A test program that crashed left its server running: stopped here, by the next one.
+    // Servers whose test program still runs (beside this one) are left alone.
+    const QDir tmp(QStringLiteral("/tmp"));
+    for (const QString &name : tmp.entryList({QStringLiteral("varnex-pg-*")}, QDir::Dirs)) {
+        const QString folder = tmp.filePath(name);
+        QFile owner(folder + QStringLiteral("/owner"));
+        if (folder == Folder.path() || !owner.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray pid = owner.readAll().trimmed();
+        if (pid.isEmpty() || QFile::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid)))
+            continue;
+        Run({Bin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), folder + QStringLiteral("/data"), QStringLiteral("-m"),
+             QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+        QDir(folder).removeRecursively();
+    }
+}
+
 TPgServer::TPgServer()
 {
     for (const QString &version : {QStringLiteral("15"), QStringLiteral("16"), QStringLiteral("17")})
@@ -80,6 +99,11 @@ TPgServer::TPgServer()
             return;
         }
     }
+    StopLeftOvers();
+    QFile owner(Folder.filePath(QStringLiteral("owner")));
+    if (owner.open(QIODevice::WriteOnly))
+        owner.write(QByteArray::number(QCoreApplication::applicationPid()));
+    owner.close();
     const QString data = Folder.filePath(QStringLiteral("data"));
     QString out;
     if (!Run({Bin + QStringLiteral("initdb"), QStringLiteral("-D"), data, QStringLiteral("-A"), QStringLiteral("trust"),

@@ -9,7 +9,8 @@
 
 // A throwaway PostgreSQL server of the tests' own: made with initdb in a temporary folder,
 // listening only on a Unix socket in that folder, stopped and removed at the end of the test
-// program. Run as the postgres user when the tests run as root (the server refuses root).
+// program (or, should the program crash, by the next test program that starts one). Run as the
+// postgres user when the tests run as root (the server refuses root).
 class TPgServer
 {
 public:
@@ -35,6 +36,7 @@ private:
     TPgServer();
     bool Run(const QStringList &command, QString *output = nullptr) const;
     bool StartOnce();
+    void StopLeftOvers() const;
 
     QTemporaryDir Folder{QStringLiteral("/tmp/varnex-pg-XXXXXX")};
     QString Bin;
