@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -294,6 +295,7 @@ private Q_SLOTS:
         TDirectoryCopy &copy = directory.Copy();
         QTRY_VERIFY_WITH_TIMEOUT(copy.Rows() && copy.Rows()->Phones.size() == 1, 5000);
 
+        const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
         QVERIFY(TPgServer::Shared().Kill());
         QTRY_VERIFY_WITH_TIMEOUT((copy.Rows(), log.Lines().size() == 1), 5000);
         QVERIFY2(log.Lines().first().startsWith(TDirectoryCopy::UnreadableText()), qPrintable(log.Lines().first()));
@@ -327,6 +329,7 @@ private Q_SLOTS:
             QVERIFY(s.DM.Prepare(s.Dir.path(), &s.Error, s.Url));
             QCOMPARE(s.Add(QStringLiteral("2001")), QString());
         }
+        const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
         QVERIFY(TPgServer::Shared().Stop());
         QTemporaryDir dir;
         TDM dm;

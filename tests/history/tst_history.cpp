@@ -17,6 +17,7 @@
 #include <QSqlQuery>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -189,6 +190,7 @@ private Q_SLOTS:
         const int port = p.Core->Config().CommRecIpPort;
         QCOMPARE(TestSupport::AskCount(p.Platform, port, 0), 1);
         QCOMPARE(TestSupport::AskCount(p.Platform, port, 1), 2);
+        const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
         QVERIFY(TPgServer::Shared().Kill());
         // Answered from the copy while the server is away.
         QCOMPARE(TestSupport::AskCount(p.Platform, port, 0), 1);

@@ -138,6 +138,10 @@ TPgServer::~TPgServer()
 
 bool TPgServer::Start()
 {
+    // Running already when it takes connections (a killed server's process may linger as a
+    // zombie, which pg_ctl takes for a running server).
+    if (Run({Bin + QStringLiteral("pg_isready"), QStringLiteral("-q"), QStringLiteral("-h"), Folder.path()}))
+        return true;
     // After a kill its last backends may still hold the shared memory for a moment.
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (StartOnce())
@@ -173,8 +177,11 @@ bool TPgServer::Kill()
     QFile pid(Folder.filePath(QStringLiteral("data/postmaster.pid")));
     if (!pid.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray first = pid.readLine().trimmed();
-    return QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-9"), QString::fromLatin1(first)}) == 0;
+    const QString postmaster = QString::fromLatin1(pid.readLine().trimmed());
+    // Its backends too, at once: every connection dies as in a crash of the server's machine
+    // (left alone, a backend may still serve a statement before it notices).
+    QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-9"), QStringLiteral("-P"), postmaster});
+    return QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-9"), postmaster}) == 0;
 }
 
 QString TPgServer::Url(const QString &database) const

@@ -26,10 +26,11 @@ public:
     QString Url(const QString &database) const;
     QString SocketFolder() const { return Folder.path(); }
 
-    // For the tests of a server that goes away and comes back.
+    // For the tests of a server that goes away and comes back. Start does nothing to a server
+    // that runs; a test that stops or kills it starts it again however it ends.
     bool Stop();
     bool Start();
-    // SIGKILL to the server's main process: connections die without a word.
+    // SIGKILL to the server and its backends: connections die without a word.
     bool Kill();
 
 private:
