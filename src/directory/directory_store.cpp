@@ -79,14 +79,14 @@ QString TDM::Reconnect()
     QSqlDatabase db = QSqlDatabase::database(Name, false);
     if (db.isOpen() && !TSqlEngine::Of(db).Broken(db))
         return QString();
-    const QString away = UnreachableText() + QLatin1Char('(') + ServerProblem + QLatin1Char(')');
+    const auto away = [this] { return UnreachableText() + QLatin1Char('(') + ServerProblem + QLatin1Char(')'); };
     if (LastTry.isValid() && LastTry.elapsed() < RetryMs)
-        return away;
+        return away();
     LastTry.start();
     db.close();
     if (!db.open()) {
         ServerProblem = db.lastError().text();
-        return UnreachableText() + QLatin1Char('(') + ServerProblem + QLatin1Char(')');
+        return away();
     }
     ++ReopenCount;
     QString why;
@@ -320,7 +320,7 @@ QString TDM::OpenProblem(const QString &driverText) const
 
 QString TDM::Place() const
 {
-    return Url.IsServer() ? Url.Shown() : QDir::toNativeSeparators(File());
+    return TStorePlace{File(), Url}.Shown();
 }
 
 QSqlDatabase TDM::AddConnection(const QString &name, const QString &purpose, bool reader) const

@@ -178,7 +178,8 @@ public:
             return TFailure::Busy;
         if (state == QLatin1String("53100"))
             return TFailure::DiskFull;
-        if (state == QLatin1String("25006") || state == QLatin1String("42501"))
+        // A permission refused (42501) is told in the server's own words, not as a read-only file.
+        if (state == QLatin1String("25006"))
             return TFailure::ReadOnly;
         if (state == QLatin1String("58030"))
             return TFailure::IoError;
