@@ -382,41 +382,33 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
 bool TDM::MakeTables(QSqlDatabase &db, QString *error)
 {
     // A shared database has no folder to tell a first start by: the tables are made when
-    // missing, in one transaction so that two programs starting together make them once.
+    // missing. Every program reads the others' changes from the notices, so they are made
+    // each time (it costs nothing); without them another machine's edits would never reach
+    // this copy: not a directory to answer alarms from.
     const TSqlEngine &engine = TSqlEngine::Of(db);
-    bool exists = false;
+    QSqlQuery q(db);
+    const auto make = [&](QString *why) {
+        bool exists = false;
+        if (!engine.Exists(db, QStringLiteral("TelNumber"), &exists, why))
+            return false;
+        if (!exists)
+            for (const QString &sql : {CreateTelNumber(), CreateGroup(), CreateTelNumIndex()})
+                if (!q.exec(sql)) {
+                    *why = Explain(q.lastError());
+                    return false;
+                }
+        for (const QString &sql : engine.ChangeNotices(ChangeChannel(), {QStringLiteral("TelNumber"), QStringLiteral("\"Group\"")}))
+            if (!q.exec(sql)) {
+                *why = QStringLiteral("变更通知未能建立: ") + Explain(q.lastError());
+                return false;
+            }
+        return true;
+    };
     QString why;
-    if (!engine.Exists(db, QStringLiteral("TelNumber"), &exists, &why)) {
+    if (!engine.MakeSchema(db, make, &why)) {
         *error = OpenProblem(why);
         return false;
     }
-    QSqlQuery q(db);
-    if (!exists) {
-        TWriteTransaction transaction(Name);
-        // Whoever takes this lock first makes the tables; the other finds them made.
-        if (!engine.SchemaLock().isEmpty())
-            q.exec(engine.SchemaLock());
-        bool made = false;
-        if (engine.Exists(db, QStringLiteral("TelNumber"), &made, &why) && !made) {
-            for (const QString &sql : {CreateTelNumber(), CreateGroup(), CreateTelNumIndex()})
-                if (!q.exec(sql)) {
-                    *error = OpenProblem(Explain(q.lastError()));
-                    return false;
-                }
-        }
-        if (const QString failed = transaction.Commit(); !failed.isEmpty()) {
-            *error = OpenProblem(failed);
-            return false;
-        }
-    }
     TablesMade = true;
-    // Every program reads the others' changes from these notices; making them again costs
-    // nothing. Without them another machine's edits would never reach this copy: not a
-    // directory to answer alarms from.
-    for (const QString &sql : engine.ChangeNotices(ChangeChannel(), {QStringLiteral("TelNumber"), QStringLiteral("\"Group\"")}))
-        if (!q.exec(sql)) {
-            *error = OpenProblem(QStringLiteral("变更通知未能建立: ") + Explain(q.lastError()));
-            return false;
-        }
     return true;
 }

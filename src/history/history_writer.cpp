@@ -96,22 +96,25 @@ bool THistoryWriter::Prepare(QString *why)
         }
     // Ids count microseconds since the epoch: 64 bits.
     const QString int64 = engine.Int64Type();
-    if (!Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id %1 PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
-                               " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
-                               " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER, TargetName TEXT)")
-                    .arg(int64),
-             why)
-        || !Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS EntryNumber(EntryId %1 NOT NULL, Number TEXT, Name TEXT,"
-                                  " KeyPosition TEXT, SentAt TEXT, Seq INTEGER)")
-                       .arg(int64),
-                why)
-        || !AddLaterColumns(db, q, why)
-        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryAt ON Entry(At)"), why)
-        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryNumberEntry ON EntryNumber(EntryId)"), why)
-        // Each channel's last started notice, found at start however long the history.
-        || !Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryStarted ON Entry(Channel, Id) WHERE Outcome = '%1'")
-                       .arg(THistory::Started()),
-                why)) {
+    const auto make = [&](QString *why) {
+        return Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS Entry(Id %1 PRIMARY KEY, At TEXT NOT NULL, Kind TEXT NOT NULL,"
+                                     " MessageId INTEGER, Target TEXT, Content TEXT, PlayCount INTEGER, Channel INTEGER,"
+                                     " Outcome TEXT, Numbers TEXT, SentAt TEXT, SwitchUp INTEGER, LatencyMs INTEGER, TargetName TEXT)")
+                          .arg(int64),
+                   why)
+            && Run(q, QStringLiteral("CREATE TABLE IF NOT EXISTS EntryNumber(EntryId %1 NOT NULL, Number TEXT, Name TEXT,"
+                                     " KeyPosition TEXT, SentAt TEXT, Seq INTEGER)")
+                          .arg(int64),
+                   why)
+            && AddLaterColumns(db, q, why)
+            && Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryAt ON Entry(At)"), why)
+            && Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryNumberEntry ON EntryNumber(EntryId)"), why)
+            // Each channel's last started notice, found at start however long the history.
+            && Run(q, QStringLiteral("CREATE INDEX IF NOT EXISTS EntryStarted ON Entry(Channel, Id) WHERE Outcome = '%1'")
+                          .arg(THistory::Started()),
+                   why);
+    };
+    if (!engine.MakeSchema(db, make, why)) {
         db.close();
         return false;
     }

@@ -226,6 +226,31 @@ private:
 
 } // namespace
 
+bool TSqlEngine::MakeSchema(QSqlDatabase &db, const std::function<bool(QString *why)> &make, QString *why) const
+{
+    const QString lock = SchemaLock();
+    if (lock.isEmpty())
+        return make(why);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        why->clear();
+        if (!db.transaction()) {
+            *why = db.lastError().text();
+            continue;
+        }
+        QSqlQuery q(db);
+        if (!q.exec(lock))
+            *why = q.lastError().text();
+        else if (make(why) && db.commit())
+            return true;
+        else if (why->isEmpty())
+            *why = db.lastError().text();
+        db.rollback();
+        if (Broken(db))
+            return false;
+    }
+    return false;
+}
+
 const TSqlEngine &TSqlEngine::Files()
 {
     static const TSqliteEngine engine;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QSqlDatabase;
@@ -70,6 +71,11 @@ public:
     // Taken inside a transaction that makes missing tables, so two programs starting at once
     // do not both make them; empty where the engine's own locking does it.
     virtual QString SchemaLock() const = 0;
+    // Makes or mends tables: on a server every program's making runs one at a time, in one
+    // transaction under SchemaLock, so two starting together never make the same object (which
+    // even IF NOT EXISTS and OR REPLACE do not prevent there). A failed try is rolled back and
+    // made once more before why is given.
+    bool MakeSchema(QSqlDatabase &db, const std::function<bool(QString *why)> &make, QString *why) const;
     // Statements that make changes to the directory's tables known to every listening
     // connection (none where the engine has no such notices).
     virtual QStringList ChangeNotices(const QString &channel, const QStringList &tables) const = 0;

@@ -10,6 +10,7 @@
 #include <QNetworkDatagram>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -17,6 +18,8 @@
 #include <QUdpSocket>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 // The built program from outside: headless as a service, and its directory commands beside it.
 class TstCommandLine : public QObject
@@ -582,6 +585,64 @@ private Q_SLOTS:
 
     // Headless, with no display: serves the platform, takes an import made beside it, and stops
     // cleanly on SIGTERM; the commands meet a locked directory with a clear message.
+    // Programs started together on an empty shared database all come up: the directory's
+    // tables, its change notices and the history's tables are made once, by whoever is first.
+    void startTogetherOnEmptyServer()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("about a shared database");
+        constexpr int Programs = 4;
+        for (int round = 0; round < 3; ++round) {
+            const QString url = TPgServer::Shared().NewDatabase();
+            const QList<int> ports = TestSupport::FreeUdpPorts(2 * Programs);
+            std::vector<std::unique_ptr<QProcess>> programs;
+            std::vector<QString> said(Programs);
+            const auto stopAll = qScopeGuard([&] {
+                for (auto &p : programs)
+                    if (p->state() != QProcess::NotRunning) {
+                        p->kill();
+                        p->waitForFinished(5000);
+                    }
+            });
+            for (int i = 0; i < Programs; ++i) {
+                const QString folder = Dir.filePath(QStringLiteral("together-%1-%2").arg(round).arg(i));
+                QVERIFY(QDir().mkpath(folder + QStringLiteral("/config")));
+                QFile conf(folder + QStringLiteral("/config/Zelvane.conf"));
+                QVERIFY(conf.open(QIODevice::WriteOnly));
+                conf.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommRecIpPort=%1\nRecIpPort=%2\nIpAddress=127.0.0.1\n"
+                                          "IpAddress1=127.0.0.1\nDatabaseUrl=%3\n")
+                               .arg(ports[2 * i])
+                               .arg(ports[2 * i + 1])
+                               .arg(url)
+                               .toUtf8());
+                conf.close();
+                QProcessEnvironment env = Environment();
+                env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
+                auto &p = programs.emplace_back(std::make_unique<QProcess>());
+                p->setProcessEnvironment(env);
+                p->setWorkingDirectory(folder);
+                p->start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                         {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder + QStringLiteral("/data")});
+            }
+            const auto started = [&](int i) {
+                said[i] += QString::fromUtf8(programs[i]->readAllStandardError());
+                return said[i].contains(QStringLiteral("Varnex 已启动")) || programs[i]->state() == QProcess::NotRunning;
+            };
+            for (int i = 0; i < Programs; ++i) {
+                QTRY_VERIFY_WITH_TIMEOUT(started(i), 20000);
+                QVERIFY2(programs[i]->state() == QProcess::Running, qPrintable(said[i]));
+            }
+            for (int i = 0; i < Programs; ++i) {
+                ::kill(pid_t(programs[i]->processId()), SIGTERM);
+                QVERIFY(programs[i]->waitForFinished(10000));
+                said[i] += QString::fromUtf8(programs[i]->readAllStandardError());
+                QVERIFY2(programs[i]->exitCode() == 0 && !said[i].contains(QStringLiteral("exists"))
+                             && !said[i].contains(QStringLiteral("duplicate")) && !said[i].contains(QStringLiteral("无法")),
+                         qPrintable(said[i]));
+            }
+        }
+    }
+
     void headlessServiceAndCommands()
     {
         VARNEX_FILES_ONLY();
