@@ -126,6 +126,8 @@ QString TVarnexCore::StartSummary()
         parts << QStringLiteral("主机侧接收端口 %1").arg(Configuration.RecIpPort);
     parts << QStringLiteral("设置文件 %1").arg(QDir::toNativeSeparators(Store.Path()))
           << QStringLiteral("数据文件夹 %1").arg(QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(Configuration.DataDir))));
+    if (DM.OnServer())
+        parts << QStringLiteral("数据库 %1").arg(DM.Place());
     return parts.join(QStringLiteral("，"));
 }
 
@@ -194,6 +196,9 @@ void TVarnexCore::PrepareDirectoryStore()
         Block(QStringLiteral("电话号码库不可用: ") + why);
         return;
     }
+    // A server not reached yet is waited for; the operator is told which one.
+    if (!why.isEmpty())
+        SystemLog.Add({why.trimmed() + QStringLiteral("，稍后自动重试。"), TLogLevel::Warning});
     // The history, spoken texts and every edit are written here; a folder that only reads
     // would lose them one by one, each with a message of its own.
     if (QTemporaryFile probe(DM.Folder() + QStringLiteral("write-check-XXXXXX")); !probe.open())

@@ -6,6 +6,7 @@
 #include "store/change_listener.h"
 #include "store/sql_engine.h"
 
+#include <utility>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -89,10 +90,10 @@ void TDirectoryCopy::Fail(const QString &why)
     Failing = true;
 }
 
-void TDirectoryCopy::Succeed()
+void TDirectoryCopy::Succeed(bool wasLoaded)
 {
     if (Failing)
-        SystemLog.Add({ReadableAgainText(), TLogLevel::Notice});
+        SystemLog.Add({wasLoaded ? ReadableAgainText() : FirstReadText(), TLogLevel::Notice});
     Failing = false;
 }
 
@@ -124,7 +125,7 @@ const TDirectoryRows *TDirectoryCopy::Rows()
         }
         read = version.value(0).toLongLong() != SeenVersion;
         if (!read)
-            Succeed();
+            Succeed(true);
     }
     if (!read)
         return current;
@@ -151,8 +152,8 @@ const TDirectoryRows *TDirectoryCopy::Rows()
         return current;
     }
     SeenWrites = writes;
-    Loaded = true;
-    Succeed();
+    const bool wasLoaded = std::exchange(Loaded, true);
+    Succeed(wasLoaded);
     return &Copy;
 }
 
@@ -247,7 +248,7 @@ void TDirectoryCopy::ReadInBackground(quint64 writes, qint64 version)
             // shows as a new version at the next look and is read then.
             SeenVersion = version;
             SeenWrites = writes;
-            Succeed();
+            Succeed(std::exchange(Loaded, true));
         });
     });
 }
@@ -276,7 +277,7 @@ void TDirectoryCopy::Follow()
             }, TDM::ChangeChannel(), ReaderContext.get());
             QObject::connect(Listener, &TChangeListener::Changed, Listener, [this] { ReadOnServer(TDM::Writes()); });
             QObject::connect(Listener, &TChangeListener::Lost, Listener, [this](const QString &why) {
-                QMetaObject::invokeMethod(Receiver.get(), [this, why] { Fail(TDM::UnreachableText() + QLatin1Char('(') + why + QLatin1Char(')')); });
+                QMetaObject::invokeMethod(Receiver.get(), [this, why] { Fail(TDM::LostServerText(why)); });
             });
             Listener->Start();
         });
@@ -313,9 +314,8 @@ void TDirectoryCopy::ReadOnServer(quint64 writes)
             }
             rows->Generation = ++Reads;
             Copy = std::move(*rows);
-            Loaded = true;
             SeenWrites = writes;
-            Succeed();
+            Succeed(std::exchange(Loaded, true));
         });
     }, Qt::QueuedConnection);
 }

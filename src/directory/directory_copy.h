@@ -85,6 +85,9 @@ public:
 
     static QString UnreadableText() { return QStringLiteral("电话号码库暂时无法读取，平台的请求按上次读取的号码应答: "); }
     static QString NeverReadText() { return QStringLiteral("电话号码库无法读取，平台的请求按空号码库应答: "); }
+    // Said when a directory that could not be read at start is read at last: nothing was
+    // readable before, so not "again".
+    static QString FirstReadText() { return QStringLiteral("电话号码库已可以读取，平台的请求按号码库应答。"); }
     static QString ReadableAgainText() { return QStringLiteral("电话号码库又可以读取了。"); }
 
 private:
@@ -99,7 +102,7 @@ private:
     void ReadInBackground(quint64 writes, qint64 version);
     // The operator is told once when reading starts to fail, and once when it works again.
     void Fail(const QString &why);
-    void Succeed();
+    void Succeed(bool wasLoaded);
 
     TDM &Store;
     TLineLog &SystemLog;

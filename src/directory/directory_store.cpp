@@ -79,7 +79,7 @@ QString TDM::Reconnect()
     QSqlDatabase db = QSqlDatabase::database(Name, false);
     if (db.isOpen() && !TSqlEngine::Of(db).Broken(db))
         return QString();
-    const auto away = [this] { return UnreachableText() + QLatin1Char('(') + ServerProblem + QLatin1Char(')'); };
+    const auto away = [this] { return LostServerText(ServerProblem); };
     if (LastTry.isValid() && LastTry.elapsed() < RetryMs)
         return away();
     LastTry.start();
@@ -212,9 +212,16 @@ QString TDM::Explain(const QSqlError &error)
     return error.text();
 }
 
+QString TDM::LostServerText(const QString &driverText)
+{
+    const QString cause = TStoreUrl::Refusal(driverText) == TStoreUrl::TRefusal::Refused ? RefusedText() : UnreachableText();
+    return cause + QLatin1Char('(') + driverText.trimmed() + QLatin1Char(')');
+}
+
 bool TDM::EndsWrites(const QString &explained)
 {
-    for (const QString &cause : {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText(), UnreachableText()})
+    for (const QString &cause :
+         {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText(), UnreachableText(), RefusedText()})
         if (explained.startsWith(cause))
             return true;
     return false;
@@ -310,8 +317,15 @@ void TWriteTransaction::Rollback()
 
 QString TDM::OpenProblem(const QString &driverText) const
 {
-    if (Url.IsServer())
-        return QStringLiteral("数据库服务器 %1 无法连接").arg(Place()) + (driverText.isEmpty() ? QString() : QStringLiteral(": ") + driverText);
+    if (Url.IsServer()) {
+        const QString said = driverText.isEmpty() ? QString() : QStringLiteral(": ") + driverText;
+        switch (TStoreUrl::Refusal(driverText)) {
+        case TStoreUrl::TRefusal::Unreachable: return QStringLiteral("数据库服务器 %1 无法连接").arg(Place()) + said;
+        case TStoreUrl::TRefusal::Refused:
+            return QStringLiteral("数据库服务器 %1 拒绝连接（请检查地址中的用户名、密码和数据库名）").arg(Place()) + said;
+        case TStoreUrl::TRefusal::Other: return QStringLiteral("数据库服务器 %1 出错").arg(Place()) + said;
+        }
+    }
     const QString shown = QDir::toNativeSeparators(File());
     if (QFileInfo(File()).isDir())
         return QStringLiteral("%1 是一个文件夹，不是电话号码库文件：请把它移走或改名。").arg(shown);

@@ -79,6 +79,10 @@ public:
     static QString IoErrorText() { return QStringLiteral("电话号码库文件读写出错（磁盘或文件系统故障），无法写入。"); }
     static QString DamagedText() { return QStringLiteral("电话号码库文件已损坏，无法读写。"); }
     static QString UnreachableText() { return QStringLiteral("数据库服务器无法连接，电话号码库暂时不能读写。"); }
+    static QString RefusedText() { return QStringLiteral("数据库服务器拒绝连接（请检查地址中的用户名、密码和数据库名），电话号码库不能读写。"); }
+    // A server connection that could not be opened, in the operator's words, with the
+    // driver's: one that cannot be reached, or one that refuses this address.
+    static QString LostServerText(const QString &driverText);
     // Whether an explained error ends every further write, not only the one statement: the
     // directory held by another program, a full disk, a read-only, unreadable or damaged file.
     static bool EndsWrites(const QString &explained);

@@ -1,5 +1,8 @@
 #include "store/store_url.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QUrl>
@@ -126,4 +129,23 @@ void TStoreUrl::Apply(QSqlDatabase &db, const QString &applicationName) const
     // The address's own choices come last, so they win.
     options << Options;
     db.setConnectOptions(options.join(QLatin1Char(';')));
+}
+
+TStoreUrl::TRefusal TStoreUrl::Refusal(const QString &driverText)
+{
+    const QString lower = driverText.toLower();
+    const auto any = [&lower](std::initializer_list<const char *> parts) {
+        return std::any_of(parts.begin(), parts.end(), [&lower](const char *part) { return lower.contains(QLatin1String(part)); });
+    };
+    static const QRegularExpression missing(QStringLiteral("(database|role) \"[^\"]*\" does not exist"));
+    if (any({"password authentication failed", "no pg_hba.conf entry", "permission denied for database", "authentication failed",
+             "no password supplied"})
+        || missing.match(lower).hasMatch())
+        return TRefusal::Refused;
+    if (lower.isEmpty()
+        || any({"could not connect", "connection to server", "timeout expired", "server closed the connection",
+                "no connection to the server", "could not translate host name", "connection refused", "terminating connection",
+                "network is unreachable", "no route to host", "the database system is"}))
+        return TRefusal::Unreachable;
+    return TRefusal::Other;
 }

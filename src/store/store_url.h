@@ -24,6 +24,12 @@ public:
     // give up quickly on a server that does not answer, so no window freezes on a cut network.
     void Apply(QSqlDatabase &db, const QString &applicationName) const;
 
+    // What a failed opening of a server connection says, from the driver's text: a server
+    // that cannot be reached (waited for), one that refuses this user, password or database
+    // (a wrong address: waiting will not mend it), or anything else.
+    enum class TRefusal { Unreachable, Refused, Other };
+    static TRefusal Refusal(const QString &driverText);
+
     QString Host() const { return HostName; }
     QString Database() const { return DatabaseName; }
     QString User() const { return UserName; }

@@ -391,8 +391,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("said");
         QTest::newRow("in the settings file") << "postgresql://varnex@/%2?host=%1" << true << 0 << "导入成功";
         QTest::newRow("--database") << "postgresql://varnex@/%2?host=%1" << false << 0 << "导入成功";
+        // Reached but refused: said as refused, not as a server that cannot be reached.
         QTest::newRow("a database that is not there") << "postgresql://varnex:Geheim-77@/nosuchdb?host=%1" << false << 1
-                                                     << "nosuchdb";
+                                                     << "拒绝连接（请检查地址中的用户名、密码和数据库名）";
+        QTest::newRow("a user that is not there") << "postgresql://nosuchuser@/%2?host=%1" << false << 1 << "拒绝连接";
         QTest::newRow("a server that is not there") << "postgresql://varnex:Geheim-77@/x?host=/nonexistent" << false << 1
                                                     << "无法连接";
         QTest::newRow("not an address") << "mysql://varnex@localhost/x" << false << 1 << "数据库地址应为";
@@ -630,7 +632,8 @@ private Q_SLOTS:
             };
             for (int i = 0; i < Programs; ++i) {
                 QTRY_VERIFY_WITH_TIMEOUT(started(i), 20000);
-                QVERIFY2(programs[i]->state() == QProcess::Running, qPrintable(said[i]));
+                QVERIFY2(programs[i]->state() == QProcess::Running && said[i].contains(QStringLiteral("数据库 postgresql://")),
+                         qPrintable(said[i]));
             }
             for (int i = 0; i < Programs; ++i) {
                 ::kill(pid_t(programs[i]->processId()), SIGTERM);
@@ -641,6 +644,31 @@ private Q_SLOTS:
                          qPrintable(said[i]));
             }
         }
+    }
+
+    // A server away at start is waited for, and the operator is told which one.
+    void serverAwayAtStart()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("about a shared database");
+        QProcess service;
+        service.setProcessEnvironment(Environment());
+        service.setWorkingDirectory(Dir.path());
+        const QString away = QStringLiteral("postgresql://varnex:Geheim-77@/site?host=/nonexistent");
+        service.start(TestSupport::BuildPath(QStringLiteral("varnex")), {QStringLiteral("--headless"), QStringLiteral("--data-dir"),
+                                                                          Dir.filePath(QStringLiteral("away")), QStringLiteral("--database"), away});
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(service.readAllStandardError())).contains(QStringLiteral("Varnex 已启动"))
+                                     || service.state() == QProcess::NotRunning,
+                                 20000);
+        const auto stop = qScopeGuard([&] {
+            ::kill(pid_t(service.processId()), SIGTERM);
+            service.waitForFinished(10000);
+        });
+        const QString shown = QStringLiteral("postgresql://varnex@/site?host=/nonexistent");
+        QVERIFY2(said.contains(QStringLiteral("数据库服务器 %1 无法连接").arg(shown)) && said.contains(QStringLiteral("稍后自动重试"))
+                     && said.contains(QStringLiteral("数据库 %1").arg(shown)) && !said.contains(QStringLiteral("Geheim-77")),
+                 qPrintable(said));
     }
 
     void headlessServiceAndCommands()

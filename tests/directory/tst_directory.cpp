@@ -345,7 +345,7 @@ private Q_SLOTS:
         QVERIFY(!directory.Copy().Rows());
         QVERIFY(TPgServer::Shared().Start());
         QTRY_VERIFY_WITH_TIMEOUT(directory.Copy().Rows() && directory.Copy().Rows()->Phones.size() == 1, 40000);
-        QCOMPARE(log.Lines().last(), TDirectoryCopy::ReadableAgainText());
+        QCOMPARE(log.Lines().last(), TDirectoryCopy::FirstReadText());
         // The window's statements open their connection again within the retry pause.
         QTRY_COMPARE_WITH_TIMEOUT(directory.ListTelNumbers(), 1, TDM::RetryMs + 3000);
     }

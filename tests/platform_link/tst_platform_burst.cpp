@@ -286,7 +286,7 @@ private Q_SLOTS:
         QCOMPARE(count(), 0);
         locker.reset();
         QCOMPARE(count(), 1); // no wait for the copy's next look at the file
-        QCOMPARE(core->LogMemo().Lines().last(), TDirectoryCopy::ReadableAgainText());
+        QCOMPARE(core->LogMemo().Lines().last(), TDirectoryCopy::FirstReadText());
     }
 
     // Read at start: a notification right after the start has its members, even when another
