@@ -170,16 +170,13 @@ void THistoryWriter::Close()
         QSqlDatabase::database(Connection, false).close();
 }
 
-void THistoryWriter::Flush()
+bool THistoryWriter::Write(QString *why)
 {
-    if (Waiting.empty() && PurgeDays <= 0)
-        return;
-    QString why;
-    bool written = Prepare(&why);
+    bool written = Prepare(why);
     if (written) {
         QSqlDatabase db = QSqlDatabase::database(Connection, false);
         QSqlQuery q(db);
-        written = Run(q, TSqlEngine::Of(db).BeginWrite(), &why);
+        written = Run(q, TSqlEngine::Of(db).BeginWrite(), why);
         if (written) {
             QSqlQuery entry(db), drop(db), number(db);
             // Written again when its keys are sent, or after a commit whose answer was lost:
@@ -221,20 +218,36 @@ void THistoryWriter::Flush()
                     }
                 }
                 if (!written)
-                    why = (entry.lastError().isValid() ? entry.lastError() : number.lastError()).text();
+                    *why = (entry.lastError().isValid() ? entry.lastError() : number.lastError()).text();
             }
             if (written && PurgeDays > 0) {
                 // Ids count milliseconds since the epoch (times 1000).
                 const qint64 cutoff = QDateTime::currentDateTime().addDays(-PurgeDays).toMSecsSinceEpoch() * 1000;
-                written = Run(q, QStringLiteral("DELETE FROM EntryNumber WHERE EntryId < %1").arg(cutoff), &why)
-                    && Run(q, QStringLiteral("DELETE FROM Entry WHERE Id < %1").arg(cutoff), &why);
+                written = Run(q, QStringLiteral("DELETE FROM EntryNumber WHERE EntryId < %1").arg(cutoff), why)
+                    && Run(q, QStringLiteral("DELETE FROM Entry WHERE Id < %1").arg(cutoff), why);
             }
             if (written)
-                written = Run(q, QStringLiteral("COMMIT"), &why);
+                written = Run(q, QStringLiteral("COMMIT"), why);
             if (!written)
                 q.exec(QStringLiteral("ROLLBACK"));
         }
     }
+    return written;
+}
+
+void THistoryWriter::Flush()
+{
+    if (Waiting.empty() && PurgeDays <= 0)
+        return;
+    QString why;
+    const bool wasReady = Ready;
+    bool written = Write(&why);
+    // A connection the server closed while it was idle (the server restarted) shows only at
+    // its next statement, which fails and leaves it closed: opened afresh and written at once,
+    // not a failure to tell.
+    if (const QSqlDatabase db = QSqlDatabase::database(Connection, false);
+        !written && wasReady && (!db.isOpen() || TSqlEngine::Of(db).Broken(db)))
+        written = Write(&why);
     if (!written) {
         if (!Failing) {
             Failing = true;

@@ -49,6 +49,8 @@ Q_SIGNALS:
 
 private:
     void Flush();
+    // One try at storing what waits (and the purge), in one transaction.
+    bool Write(QString *why);
     void Schedule();
     bool Prepare(QString *why);
 

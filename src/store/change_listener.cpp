@@ -1,4 +1,5 @@
 #include "store/change_listener.h"
+#include "store/sql_engine.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -73,12 +74,16 @@ void TChangeListener::Check()
         Q_EMIT Changed();
         return;
     }
-    // A server killed or cut off says nothing to a connection that only listens: ask it.
-    QSqlQuery alive(QSqlDatabase::database(Name, false));
-    if (!alive.exec(QStringLiteral("SELECT 1"))) {
-        const QString why = alive.lastError().text().trimmed();
+    // A server killed or cut off says nothing to a connection that only listens, and one that
+    // hangs never answers: ask it, and wait a while only.
+    QSqlDatabase db = QSqlDatabase::database(Name, false);
+    bool notified = false;
+    if (!TSqlEngine::Of(db).Answers(db, AnswerMs, &notified, &why)) {
+        db.close();
         Fail(why.isEmpty() ? QStringLiteral("与数据库服务器的连接已断开") : why);
         return;
     }
     Timer->start(CheckMs);
+    if (notified)
+        Q_EMIT Changed();
 }

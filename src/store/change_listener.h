@@ -25,9 +25,12 @@ public:
     QString Connection() const { return Name; }
     bool IsUp() const { return Up; }
 
-    // The longest pause between two tries while the server is away.
-    static constexpr int MaxRetryMs = 30000;
+    // The longest pause between two tries while the server is away: short, since alarms are
+    // answered from a copy that stays old until the server is back, and a try costs little.
+    static constexpr int MaxRetryMs = 2000;
     static constexpr int CheckMs = 1000;
+    // A server that takes longer to answer the check is taken as hung.
+    static constexpr int AnswerMs = 3000;
 
 Q_SIGNALS:
     // Read anew: the channel was notified, or the connection (re)opened and what changed

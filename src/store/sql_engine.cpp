@@ -5,7 +5,15 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <QDeadlineTimer>
+
 #include <libpq-fe.h>
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <cerrno>
+#include <poll.h>
+#endif
 #include <sqlite3.h>
 
 namespace {
@@ -61,6 +69,7 @@ public:
     }
 
     bool Broken(const QSqlDatabase &) const override { return false; }
+    bool Answers(const QSqlDatabase &, int, bool *, QString *) const override { return true; }
     bool TransactionEnded(const QSqlDatabase &db) const override { return !InTransaction(db); }
 
     TFailure Classify(const QSqlError &error) const override
@@ -96,6 +105,20 @@ public:
     QString SchemaLock() const override { return QString(); }
     QStringList ChangeNotices(const QString &, const QStringList &) const override { return {}; }
 };
+
+// Waits until a socket can be read, or the time is up (true then too: the caller looks at the
+// clock). False on an error of the wait itself.
+bool WaitReadable(int socket, int timeoutMs)
+{
+#ifdef Q_OS_WIN
+    WSAPOLLFD wait{SOCKET(socket), POLLRDNORM, 0};
+    return WSAPoll(&wait, 1, timeoutMs) >= 0;
+#else
+    pollfd wait{socket, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, timeoutMs);
+    return ready >= 0 || errno == EINTR;
+#endif
+}
 
 // libpq's connection behind a Qt connection (its handle is named after libpq's struct).
 PGconn *Connection(const QSqlDatabase &db)
@@ -168,6 +191,47 @@ public:
     {
         PGconn *connection = Connection(db);
         return !connection || PQstatus(connection) != CONNECTION_OK;
+    }
+
+    bool Answers(const QSqlDatabase &db, int timeoutMs, bool *notified, QString *why) const override
+    {
+        PGconn *connection = Connection(db);
+        if (!connection || PQstatus(connection) != CONNECTION_OK || !PQsendQuery(connection, "SELECT 1")) {
+            *why = connection ? QString::fromLocal8Bit(PQerrorMessage(connection)).trimmed() : QStringLiteral("no connection");
+            return false;
+        }
+        const QDeadlineTimer deadline(timeoutMs);
+        bool answered = true;
+        for (;;) {
+            if (!PQconsumeInput(connection)) {
+                *why = QString::fromLocal8Bit(PQerrorMessage(connection)).trimmed();
+                return false;
+            }
+            while (!PQisBusy(connection)) {
+                PGresult *result = PQgetResult(connection);
+                if (!result) {
+                    while (PGnotify *notice = PQnotifies(connection)) {
+                        *notified = true;
+                        PQfreemem(notice);
+                    }
+                    return answered;
+                }
+                if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+                    answered = false;
+                    *why = QString::fromLocal8Bit(PQresultErrorMessage(result)).trimmed();
+                }
+                PQclear(result);
+            }
+            const qint64 left = deadline.remainingTime();
+            if (left <= 0) {
+                *why = QStringLiteral("数据库服务器 %1 秒内没有应答").arg(timeoutMs / 1000.0);
+                return false;
+            }
+            if (!WaitReadable(PQsocket(connection), int(left))) {
+                *why = QStringLiteral("与数据库服务器的连接出错");
+                return false;
+            }
+        }
     }
 
     TFailure Classify(const QSqlError &error) const override

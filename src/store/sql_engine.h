@@ -44,6 +44,11 @@ public:
     virtual bool TransactionEnded(const QSqlDatabase &db) const = 0;
     // Whether an open connection has lost its server (it must be opened again).
     virtual bool Broken(const QSqlDatabase &db) const = 0;
+    // Whether the server answers a trivial query within timeoutMs: a server that hangs (stopped,
+    // or its machine cut off while the network still takes the bytes) would otherwise block a
+    // statement for ever. Notices that came meanwhile are taken: *notified says so. Afterwards
+    // a connection that failed must be closed. Always true for files.
+    virtual bool Answers(const QSqlDatabase &db, int timeoutMs, bool *notified, QString *why) const = 0;
     virtual TFailure Classify(const QSqlError &error) const = 0;
     // Whether one refused statement ends the transaction it ran in (so a write that may be
     // refused runs inside a savepoint).

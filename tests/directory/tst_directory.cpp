@@ -1,5 +1,6 @@
 #include "directory/directory.h"
 #include "directory/directory_store.h"
+#include "store/change_listener.h"
 #include "common/line_log.h"
 #include "support/directory_fixture.h"
 #include "support/test_support.h"
@@ -280,6 +281,32 @@ private Q_SLOTS:
         other = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
         QCOMPARE(s.Directory.ListTelNumbers(), 1);
+    }
+
+    // A server that hangs (its sockets still take bytes, nothing answers) is noticed by the
+    // copy, which keeps answering from what it read; going on again, it is read at once.
+    void serverThatHangs()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("a server of its own");
+        TStore s;
+        TLineLog log;
+        TDirectory directory(s.DM, log);
+        QCOMPARE(directory.AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"7"}, {}, {}), QString());
+        TDirectoryCopy &copy = directory.Copy();
+        QTRY_VERIFY_WITH_TIMEOUT(copy.Rows() && copy.Rows()->Phones.size() == 1, 5000);
+
+        const auto resume = qScopeGuard([] { TPgServer::Shared().Pause(false); });
+        QVERIFY(TPgServer::Shared().Pause(true));
+        QTRY_VERIFY_WITH_TIMEOUT((copy.Rows(), log.Lines().size() == 1),
+                                 TChangeListener::CheckMs + TChangeListener::AnswerMs + 3000);
+        QVERIFY2(log.Lines().first().startsWith(TDirectoryCopy::UnreadableText()), qPrintable(log.Lines().first()));
+        QCOMPARE(copy.Rows()->Phones.size(), size_t(1));
+        QTest::qWait(6000); // a longer outage: the pause between tries must not have grown with it
+
+        QVERIFY(TPgServer::Shared().Pause(false));
+        QTRY_VERIFY_WITH_TIMEOUT((copy.Rows(), log.Lines().size() == 2), TChangeListener::MaxRetryMs + 3000);
+        QCOMPARE(log.Lines().last(), TDirectoryCopy::ReadableAgainText());
     }
 
     // The server killed under a running program: the copy keeps answering, the operator is

@@ -211,6 +211,24 @@ private Q_SLOTS:
         QCOMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
     }
 
+    // A server restarted cleanly while the program was idle closed the history's connection:
+    // the next notification is stored at once, with no failure on the memo.
+    void serverRestartedWhileIdle()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("a server of its own");
+        TProgram p;
+        QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '启动'")), QStringList{"1"});
+        const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
+        QVERIFY(TPgServer::Shared().Stop());
+        QVERIFY(TPgServer::Shared().Start());
+        const int before = p.Core->LogMemo().Lines().size();
+        QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), 7), int(LdtxFrame::CallNotifyResult));
+        QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"1"});
+        const QStringList said = p.Core->LogMemo().Lines().mid(before);
+        QVERIFY2(said.filter(QStringLiteral("通知记录无法写入")).isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
+    }
+
     // Message IDs are kept as the platform sent them, 0 and the upper half of 16 bits too.
     void messageIdsAsSent_data()
     {

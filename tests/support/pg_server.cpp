@@ -184,6 +184,17 @@ bool TPgServer::Kill()
     return QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-9"), postmaster}) == 0;
 }
 
+bool TPgServer::Pause(bool stopped)
+{
+    QFile pid(Folder.filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pid.open(QIODevice::ReadOnly))
+        return false;
+    const QString postmaster = QString::fromLatin1(pid.readLine().trimmed());
+    const QString signal = stopped ? QStringLiteral("-STOP") : QStringLiteral("-CONT");
+    QProcess::execute(QStringLiteral("pkill"), {signal, QStringLiteral("-P"), postmaster});
+    return QProcess::execute(QStringLiteral("kill"), {signal, postmaster}) == 0;
+}
+
 QString TPgServer::Url(const QString &database) const
 {
     return QStringLiteral("postgresql://varnex@/%1?host=%2").arg(database, Folder.path());

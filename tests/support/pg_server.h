@@ -32,6 +32,9 @@ public:
     bool Start();
     // SIGKILL to the server and its backends: connections die without a word.
     bool Kill();
+    // SIGSTOP (true) or SIGCONT (false) to the server and its backends: a server that hangs,
+    // its sockets still taking bytes.
+    bool Pause(bool stopped);
 
 private:
     TPgServer();
