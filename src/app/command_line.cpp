@@ -97,12 +97,13 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     const QCommandLineOption toFiles(QStringLiteral("to-files"), QStringLiteral("migrate --from URL: into the files in DATA/."));
     const QCommandLineOption append(QStringLiteral("append"),
                                     QStringLiteral("migrate: add to a target that holds rows already (the directory's rows after "
-                                                   "its own, renumbered; history entries there already are not written twice)."));
+                                                   "its own, renumbered, so appending the same source twice holds its extensions "
+                                                   "twice; history entries there already are not written twice)."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
     parser.addOptions({headless, traffic, verbose, dataDir, database, label, force, migrateTo, migrateFrom, toFiles, append});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys or groups"),
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys, groups or migrate"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("the FILE of import or export; init FROM TO of groups"),
@@ -181,6 +182,8 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         const bool down = parser.isSet(migrateFrom) && parser.isSet(toFiles) && !parser.isSet(migrateTo);
         if (!up && !down)
             return fail(QStringLiteral("migrate needs either --to URL, or --from URL --to-files"));
+        if ((up ? line.MigrateTo : line.MigrateFrom).trimmed().isEmpty())
+            return fail(QStringLiteral("migrate: %1 needs a PostgreSQL address (postgresql://user@host:port/dbname)").arg(up ? "--to" : "--from"));
         return line;
     }
     if (line.Command != QLatin1String("import") && line.Command != QLatin1String("export"))

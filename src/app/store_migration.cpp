@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -79,6 +80,18 @@ bool TStoreMigration::Count(const QSqlDatabase &db, bool directory, bool history
         && (!history || (count(QStringLiteral("Entry"), &counts->Entries) && count(QStringLiteral("EntryNumber"), &counts->Numbers)));
 }
 
+void TStoreMigration::LeaveNoTrace(QSqlDatabase &db, const TStorePlace &place)
+{
+    // A file no program has open has no -wal beside it, and everything is in the file itself.
+    // Read as it is (immutable), it gets no -wal and -shm of ours left beside it: a reader
+    // cannot remove those when it closes. A file in use is read as usual, beside its own.
+    if (place.OnServer() || QFileInfo::exists(place.File + QStringLiteral("-wal")) || QFileInfo::exists(place.File + QStringLiteral("-shm")))
+        return;
+    db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(place.File).absoluteFilePath()).toString(QUrl::FullyEncoded)
+                       + QStringLiteral("?immutable=1"));
+    db.setConnectOptions(db.connectOptions() + QStringLiteral(";QSQLITE_OPEN_URI"));
+}
+
 QString TStoreMigration::OpenSource(QString *why)
 {
     const QString data = QDir(DataDir).filePath(QStringLiteral("DATA"));
@@ -88,6 +101,7 @@ QString TStoreMigration::OpenSource(QString *why)
         return QStringLiteral("数据文件夹 %1 中没有电话号码库 (%2)。").arg(QDir::toNativeSeparators(DataDir), directory.Shown());
     // Read only: the source stays as it is, whatever happens.
     QSqlDatabase db = directory.Add(SourceDirectory, QStringLiteral("migrate"), true, 5000);
+    LeaveNoTrace(db, directory);
     if (!db.open())
         return QStringLiteral("不能打开 %1: %2").arg(directory.Shown(), db.lastError().text());
     if (!Exists(db, QStringLiteral("TelNumber"), why) || !Exists(db, GroupTable, why))
@@ -95,6 +109,7 @@ QString TStoreMigration::OpenSource(QString *why)
     HasSourceHistory = From.IsServer() || QFileInfo::exists(history.File);
     if (HasSourceHistory) {
         QSqlDatabase h = history.Add(SourceHistoryName, QStringLiteral("migrate"), true, 5000);
+        LeaveNoTrace(h, history);
         if (!h.open())
             return QStringLiteral("不能打开 %1: %2").arg(history.Shown(), h.lastError().text());
         HasSourceHistory = Exists(h, QStringLiteral("Entry"), why) && Exists(h, QStringLiteral("EntryNumber"), why);

@@ -8,6 +8,7 @@
 
 class QSqlDatabase;
 class TDM;
+class TStorePlace;
 
 // Moves a site between its two kinds of store: the directory and the history from the files in
 // DATA/ to a server's database, or back. The source is only read. The target must hold no rows
@@ -38,6 +39,7 @@ public:
     TCounts Target() const { return After; }
 
 private:
+    static void LeaveNoTrace(QSqlDatabase &db, const TStorePlace &place);
     QString OpenSource(QString *why);
     QString OpenTarget();
     static bool Count(const QSqlDatabase &db, bool directory, bool history, TCounts *counts, QString *why);

@@ -47,6 +47,13 @@ bool TStoreUrl::Parse(const QString &text, TStoreUrl *url, QString *error)
         *error = QStringLiteral("数据库地址应为 postgresql://用户@主机:端口/数据库名，或留空使用本机文件。");
         return false;
     }
+    // libpq's own addresses have no #fragment: one would end up in a host, socket folder or
+    // database name that then cannot be found, with no word of why.
+    for (int part : {3, 4, 5, 6})
+        if (m.captured(part).contains(QLatin1Char('#'))) {
+            *error = QStringLiteral("数据库地址中不能有 # 及其后的部分（密码中的 # 请写作 %23）。");
+            return false;
+        }
     TStoreUrl u;
     u.Server = true;
     u.UserName = Decoded(m.captured(1));

@@ -124,7 +124,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("printed");
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QStringList{"Usage: varnex", "--headless", "import", "export", "check-keys", "--data-dir",
-                                               "groups init FROM TO", "--force", ".csv"};
+                                               "groups init FROM TO", "--force", ".csv", "groups or migrate", "--append"};
         QTest::newRow("--help-all") << QStringList{"--help-all"} << 0 << QStringList{"Usage: varnex", "-platform"};
         QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"varnex 0."};
         QTest::newRow("Qt's -platform") << QStringList{"-platform", "offscreen", "--version"} << 0 << QStringList{"varnex 0."};
@@ -497,6 +497,8 @@ private Q_SLOTS:
         QCOMPARE(rows(server, server), source);
         QCOMPARE(Bytes(site + QStringLiteral("/DATA/ChaDB.sqlite")), directoryBytes);
         QCOMPARE(Bytes(site + QStringLiteral("/DATA/History.sqlite")), historyBytes);
+        for (const char *left : {"ChaDB.sqlite-wal", "ChaDB.sqlite-shm", "History.sqlite-wal", "History.sqlite-shm"})
+            QVERIFY2(!QFileInfo::exists(site + QStringLiteral("/DATA/") + QLatin1String(left)), left);
 
         // Again into the same database: refused, nothing written.
         QCOMPARE(Command({QStringLiteral("migrate"), QStringLiteral("--to"), url}, &said, site), 1);
@@ -526,7 +528,9 @@ private Q_SLOTS:
         QTest::newRow("both directions") << QStringList{"migrate", "--to", "postgresql://a@/b", "--from", "postgresql://a@/c", "--to-files"}
                                          << 2 << "migrate needs";
         QTest::newRow("not an address") << QStringList{"migrate", "--to", "sqlite:///x"} << 2 << "数据库地址应为";
-        QTest::newRow("files to files") << QStringList{"migrate", "--to", ""} << 1 << "迁移只能";
+        QTest::newRow("no address after --to") << QStringList{"migrate", "--to", ""} << 2 << "--to needs a PostgreSQL address";
+        QTest::newRow("no address after --from") << QStringList{"migrate", "--from", " ", "--to-files"} << 2
+                                                 << "--from needs a PostgreSQL address";
         QTest::newRow("no directory in the folder") << QStringList{"migrate", "--to", "postgresql://varnex@/x?host=%1"} << 1
                                                     << "中没有电话号码库";
         QTest::newRow("server not there") << QStringList{"migrate", "--from", "postgresql://varnex:Geheim-77@/x?host=/nonexistent", "--to-files"}

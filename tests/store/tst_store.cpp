@@ -37,6 +37,9 @@ private Q_SLOTS:
         QTest::newRow("a file path") << "/var/lib/varnex/DATA" << false << "" << 0 << "" << "" << "数据库地址应为";
         QTest::newRow("port not a number") << "postgresql://u@h:5x/d" << false << "" << 0 << "" << "" << "数据库地址应为";
         QTest::newRow("port out of range") << "postgresql://u@h:70000/d" << false << "" << 0 << "" << "" << "端口 70000";
+        QTest::newRow("a fragment") << "postgresql://u@/d?host=/run/postgresql#main" << false << "" << 0 << "" << "" << "#";
+        QTest::newRow("# in the password, encoded") << "postgresql://u:a%23b@h/d" << true << "h" << -1 << "u" << "d"
+                                                    << "postgresql://u@h/d";
         QTest::newRow("a misspelt option") << "postgresql://u@h/d?sslmod=require" << false << "" << 0 << "" << "" << "sslmod";
     }
     void addresses()
