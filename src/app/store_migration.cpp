@@ -102,7 +102,7 @@ QString TStoreMigration::OpenSource(QString *why)
     // Read only: the source stays as it is, whatever happens.
     QSqlDatabase db = directory.Add(SourceDirectory, QStringLiteral("migrate"), true, 5000);
     LeaveNoTrace(db, directory);
-    if (!db.open())
+    if (!TSqlEngine::Open(db))
         return QStringLiteral("不能打开 %1: %2").arg(directory.Shown(), db.lastError().text());
     if (!Exists(db, QStringLiteral("TelNumber"), why) || !Exists(db, GroupTable, why))
         return QStringLiteral("%1 中没有电话号码库的表。").arg(directory.Shown()) + *why;
@@ -110,7 +110,7 @@ QString TStoreMigration::OpenSource(QString *why)
     if (HasSourceHistory) {
         QSqlDatabase h = history.Add(SourceHistoryName, QStringLiteral("migrate"), true, 5000);
         LeaveNoTrace(h, history);
-        if (!h.open())
+        if (!TSqlEngine::Open(h))
             return QStringLiteral("不能打开 %1: %2").arg(history.Shown(), h.lastError().text());
         HasSourceHistory = Exists(h, QStringLiteral("Entry"), why) && Exists(h, QStringLiteral("EntryNumber"), why);
     }
@@ -141,7 +141,7 @@ QString TStoreMigration::OpenTarget()
     Drop(THistoryWriter::ConnectionName(history));
     if (!To.IsServer()) {
         QSqlDatabase h = history.Add(TargetHistory, QStringLiteral("migrate"), false, 5000);
-        if (!h.open())
+        if (!TSqlEngine::Open(h))
             return QStringLiteral("不能打开 %1: %2").arg(history.Shown(), h.lastError().text());
     }
     return QString();

@@ -80,7 +80,7 @@ bool TDirectoryCopy::Open()
     QSqlDatabase db = Store.AddConnection(Name, QStringLiteral("copy"), true);
     Folder = Store.Folder();
     SeenVersion = -1;
-    return IsOpen = db.open();
+    return IsOpen = TSqlEngine::Open(db);
 }
 
 void TDirectoryCopy::Fail(const QString &why)
@@ -231,7 +231,7 @@ void TDirectoryCopy::ReadInBackground(quint64 writes, qint64 version)
         auto rows = std::make_shared<TDirectoryRows>();
         qint64 unused = -1;
         QString error;
-        const bool ok = (db.isOpen() || db.open()) && ReadRows(connection, *rows, &unused, &error);
+        const bool ok = (db.isOpen() || TSqlEngine::Open(db)) && ReadRows(connection, *rows, &unused, &error);
         if (!db.isOpen() && error.isEmpty())
             error = TDM::Explain(db.lastError());
         QMetaObject::invokeMethod(back, [this, rows, ok, error, writes, version] {

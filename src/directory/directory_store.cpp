@@ -84,7 +84,7 @@ QString TDM::Reconnect()
         return away();
     LastTry.start();
     db.close();
-    if (!db.open()) {
+    if (!TSqlEngine::Open(db)) {
         ServerProblem = db.lastError().text();
         return away();
     }
@@ -369,7 +369,7 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
     QSqlDatabase db = AddConnection(Name, QStringLiteral("directory"), false);
     TablesMade = false;
     LastTry.invalidate();
-    if (Url.IsServer() && !db.open()) {
+    if (Url.IsServer() && !TSqlEngine::Open(db)) {
         // A server still starting (or cut off) is waited for, not a reason to stop: the copy
         // and every later statement try again, and the operator is told meanwhile.
         ServerProblem = db.lastError().text();
@@ -377,7 +377,7 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
         *error = OpenProblem(ServerProblem);
         return true;
     }
-    if (!db.isOpen() && !db.open()) {
+    if (!db.isOpen() && !TSqlEngine::Open(db)) {
         *error = OpenProblem(Explain(db.lastError()));
         return false;
     }

@@ -179,7 +179,7 @@ bool THistoryQuery::Open(QString *why)
     if (!db.isValid())
         db = Place.Add(Connection, QStringLiteral("history reader"), true, 200);
     db.close();
-    if (db.open())
+    if (TSqlEngine::Open(db))
         return true;
     if (why)
         *why = db.lastError().text();

@@ -83,7 +83,7 @@ bool THistoryWriter::Prepare(QString *why)
         return true;
     Ready = false;
     db.close();
-    if (!db.open()) {
+    if (!TSqlEngine::Open(db)) {
         *why = db.lastError().text();
         return false;
     }

@@ -34,7 +34,7 @@ bool TChangeListener::Open(QString *why)
 {
     QSqlDatabase db = QSqlDatabase::database(Name, false);
     db.close();
-    if (!db.open()) {
+    if (!TSqlEngine::Open(db)) {
         *why = db.lastError().text();
         return false;
     }

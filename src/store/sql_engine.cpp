@@ -315,6 +315,22 @@ bool TSqlEngine::MakeSchema(QSqlDatabase &db, const std::function<bool(QString *
     return false;
 }
 
+namespace {
+void ServerNotice(void *, const char *message)
+{
+    qWarning("数据库服务器: %s", QByteArray(message).trimmed().constData());
+}
+} // namespace
+
+bool TSqlEngine::Open(QSqlDatabase &db)
+{
+    if (!db.open())
+        return false;
+    if (PGconn *connection = Connection(db))
+        PQsetNoticeProcessor(connection, &ServerNotice, nullptr);
+    return true;
+}
+
 const TSqlEngine &TSqlEngine::Files()
 {
     static const TSqliteEngine engine;

@@ -28,6 +28,10 @@ public:
     // The engine a connection was made for.
     static const TSqlEngine &Of(const QSqlDatabase &db);
     static const TSqlEngine &Files();
+    // Opens a connection. A server's own words that come outside any statement (its shutdown
+    // ending the connection, say) go to the program's log as warnings, with its time and
+    // level, not straight onto standard error.
+    static bool Open(QSqlDatabase &db);
     static const TSqlEngine &Server();
 
     virtual QString Driver() const = 0;

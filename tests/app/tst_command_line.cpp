@@ -10,6 +10,7 @@
 #include <QNetworkDatagram>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -673,6 +674,35 @@ private Q_SLOTS:
         QVERIFY2(said.contains(QStringLiteral("数据库服务器 %1 无法连接").arg(shown)) && said.contains(QStringLiteral("稍后自动重试"))
                      && said.contains(QStringLiteral("数据库 %1").arg(shown)) && !said.contains(QStringLiteral("Geheim-77")),
                  qPrintable(said));
+    }
+
+    // What the server says outside any statement (its shutdown ending the connections) is a
+    // line of the program's log with its time, not libpq's bare text on standard error.
+    void serverWordsInTheLog()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("about a shared database");
+        QProcess service;
+        service.setProcessEnvironment(Environment());
+        service.setWorkingDirectory(Dir.path());
+        service.start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), Dir.filePath(QStringLiteral("words")),
+                       QStringLiteral("--database"), TPgServer::Shared().NewDatabase()});
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(service.readAllStandardError())).contains(QStringLiteral("Varnex 已启动")),
+                                 20000);
+        {
+            const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
+            QVERIFY(TPgServer::Shared().Stop());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(service.readAllStandardError())).contains(QStringLiteral("又可以读取了")),
+                                 15000);
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        said += QString::fromUtf8(service.readAllStandardError());
+        static const QRegularExpression timed(QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d |\\s)"));
+        for (const QString &line : said.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            QVERIFY2(timed.match(line).hasMatch(), qPrintable(line));
     }
 
     void headlessServiceAndCommands()
