@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -29,4 +30,8 @@ struct TPlayRequest
     QString TargetName; // the group's or extension's name in the directory
     QString Content;
     int PlayCount = 0;
+    // The history entry it is written under from its arrival on (0: none yet): one that waits
+    // and starts later stays one entry, its outcome changed, dated when it arrived.
+    qint64 HistoryId = 0;
+    QDateTime HistoryAt;
 };

@@ -91,12 +91,19 @@ QString THistory::KeyPosition(const QString &number)
     return QStringLiteral("组%1 行%2 列%3").arg(Keys.FoundModule).arg(Keys.FoundRow).arg(Keys.FoundColumn);
 }
 
+qint64 THistory::Reserve(QDateTime *at)
+{
+    *at = QDateTime::currentDateTime();
+    return NextId(*at);
+}
+
 TNotice THistory::Notice(const QString &kind, int messageId, const QString &target, const QString &content, int playCount,
-                         int channel, const QString &outcome, const QList<TCalled> &numbers, const QString &targetName)
+                         int channel, const QString &outcome, const QList<TCalled> &numbers, const QString &targetName,
+                         qint64 id, const QDateTime &at)
 {
     TNotice notice;
-    notice.At = QDateTime::currentDateTime();
-    notice.Id = NextId(notice.At);
+    notice.At = id != 0 && at.isValid() ? at : QDateTime::currentDateTime();
+    notice.Id = id != 0 ? id : NextId(notice.At);
     notice.Kind = kind;
     notice.MessageId = messageId;
     notice.Target = target;

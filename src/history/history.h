@@ -56,9 +56,12 @@ public:
     // A notification or call as it arrives: numbers get their key positions on the current
     // keyboard; the notice becomes the channel's last when it started there. targetName is the
     // group's or extension's name in the directory.
+    // An entry given id (from Reserve) is written over that entry, keeping its time.
     TNotice Notice(const QString &kind, int messageId, const QString &target, const QString &content, int playCount,
                    int channel, const QString &outcome, const QList<TCalled> &numbers,
-                   const QString &targetName = QString());
+                   const QString &targetName = QString(), qint64 id = 0, const QDateTime &at = QDateTime());
+    // An entry's number and time taken now, for what may be written more than once as it goes on.
+    qint64 Reserve(QDateTime *at);
     // The channel's key commands have just been queued for the switch.
     void KeysSent(int channel, bool switchUp);
     // A link event, start or stop.

@@ -235,9 +235,12 @@ void TRequestDispatcher::NoMembers(const TPlayRequest &request)
                       .arg(request.Kind, QString::number(request.MessageId), request.Target));
 }
 
-void TRequestDispatcher::Offer(const TPlayRequest &request)
+void TRequestDispatcher::Offer(TPlayRequest request)
 {
-    // Started requests are recorded as they start (RequestStarted), queued ones also now.
+    // Started requests are recorded as they start (RequestStarted), queued ones also now: under
+    // one entry, which their start (or their drop) then changes.
+    if (History)
+        request.HistoryId = History->Reserve(&request.HistoryAt);
     switch (Channels.Offer(0, request)) {
     case TPlayChannels::TOffer::Started: break;
     case TPlayChannels::TOffer::Queued: Record(request, THistory::Queued()); break;
@@ -296,7 +299,7 @@ void TRequestDispatcher::Record(const TPlayRequest &request, const QString &outc
     for (qsizetype i = 0; i < request.Numbers.size(); ++i)
         numbers.append({QString::number(request.Numbers[i]), request.Names.value(i)});
     History->Notice(request.Kind, request.MessageId, request.Target, request.Content, request.PlayCount, 0, outcome,
-                    numbers, request.TargetName);
+                    numbers, request.TargetName, request.HistoryId, request.HistoryAt);
 }
 
 void TRequestDispatcher::RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed)

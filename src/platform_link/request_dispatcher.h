@@ -56,7 +56,7 @@ private:
     bool AddRow(QByteArray &reply, const QByteArray &row);
     void SendAns(uint8_t type, uint16_t messageId);
     // Hands a notification to channel 0 and records what became of it.
-    void Offer(const TPlayRequest &request);
+    void Offer(TPlayRequest request);
     void NoMembers(const TPlayRequest &request);
     void Record(const TPlayRequest &request, const QString &outcome);
     // A request with fewer payload bytes than it needs: one line on the system message memo,
