@@ -25,7 +25,9 @@ bool TUdpEndpoint::Open(int port, QString *error, const QString &address)
     const QHostAddress local = address.isEmpty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(address);
     if (port < 1 || port > 65535)
         why = QStringLiteral("端口号必须是 1 到 65535 之间的整数");
-    else if (local.isNull() || local.protocol() != QAbstractSocket::IPv4Protocol)
+    // Dotted quads only: "10.1" would be taken for 10.0.0.1.
+    else if (local.isNull() || local.protocol() != QAbstractSocket::IPv4Protocol
+             || (!address.isEmpty() && address.count(QLatin1Char('.')) != 3))
         why = QStringLiteral("服务地址 \"%1\" 不是有效的IPv4地址").arg(address);
     else if (address.isEmpty() ? Socket.bind(local, static_cast<quint16>(port), QAbstractSocket::DontShareAddress)
                                : BindFree(local, static_cast<quint16>(port), &why)) {

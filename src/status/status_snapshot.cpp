@@ -66,7 +66,7 @@ QString TStatusSnapshot::Problem(qint64 heartbeatAgeMs, qint64 nowMs) const
     if (heartbeatAgeMs > StalledMs)
         return QStringLiteral("main loop stalled for %1 ms").arg(heartbeatAgeMs);
     if (!Platform.Bound)
-        return QStringLiteral("platform endpoint not bound (port %1)").arg(Platform.Port);
+        return QStringLiteral("platform endpoint not bound");
     if (!StoreReachable && StoreFailingSinceMs > 0 && nowMs - StoreFailingSinceMs > StoreGraceMs)
         return QStringLiteral("store unreachable for %1 s: %2").arg((nowMs - StoreFailingSinceMs) / 1000).arg(StorePlace);
     return QString();

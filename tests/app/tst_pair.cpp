@@ -1,6 +1,7 @@
 #include "app/varnex_core.h"
 #include "channels/play_channels.h"
 #include "common/send_gate.h"
+#include "common/udp_endpoint.h"
 #include "history/history.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/pg_server.h"
@@ -108,6 +109,52 @@ private Q_SLOTS:
         QCOMPARE(p.Core->Gate().HeldCount() > 0, !works);
         QCOMPARE(p.Core->PlatformLink().CommToMonitor().Counters().Sent.load() > 0, works);
         QCOMPARE(p.Core->HostLink().CommToPabx().Counters().Sent.load(), quint64(works ? datagrams : 0));
+    }
+
+    // With a service address both endpoints bind it alone, even one this machine does not hold
+    // (as a backup binds the shared address before it takes it over); where a plain bind fails.
+    void serviceAddressBinds_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("plainBinds");
+        QTest::addColumn<bool>("binds");
+        QTest::newRow("loopback") << "127.0.0.1" << true << true;
+        QTest::newRow("not this machine's") << "10.255.255.1" << false << true;
+        QTest::newRow("not an address") << "10.255.255" << false << false;
+        QTest::newRow("IPv6") << "::1" << true << false;
+    }
+    void serviceAddressBinds()
+    {
+        VARNEX_NO_STORE();
+        QFETCH(QString, address);
+        QFETCH(bool, plainBinds);
+        QFETCH(bool, binds);
+        const int port = TestSupport::FreeUdpPort();
+        {
+            QUdpSocket plain;
+            QCOMPARE(plain.bind(QHostAddress(address), quint16(port)), plainBinds);
+        }
+        TUdpEndpoint endpoint;
+        QString why;
+        QCOMPARE(endpoint.Open(port, &why, address), binds);
+        QCOMPARE(endpoint.IsOpen(), binds);
+        if (binds) {
+            QCOMPARE(endpoint.LocalAddress(), QHostAddress(address));
+            QCOMPARE(int(endpoint.LocalPort()), port);
+        } else {
+            QVERIFY(!why.isEmpty());
+        }
+    }
+
+    // A program on a service address answers from it, on both links.
+    void repliesLeaveFromTheServiceAddress()
+    {
+        VARNEX_NO_STORE();
+        TPairProgram p({QStringLiteral("ServiceAddress=127.0.0.1")});
+        QCOMPARE(p.Core->PlatformLink().CommToMonitor().LocalAddress(), QHostAddress(QStringLiteral("127.0.0.1")));
+        QCOMPARE(p.Core->HostLink().CommToPabx().LocalAddress(), QHostAddress(QStringLiteral("127.0.0.1")));
+        QCOMPARE(p.Voice(9), int(LdtxFrame::CallNotifyResult));
+        QVERIFY(p.SwitchDatagramsAfterTicks(TPlayChannels::OffHookTicks) > 0);
     }
 
     // Each change is one history entry with its cause; telling the same role again is none.
