@@ -125,7 +125,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("printed");
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QStringList{"Usage: varnex", "--headless", "import", "export", "check-keys", "--data-dir",
-                                               "groups init FROM TO", "--force", ".csv", "groups or migrate", "--append"};
+                                               "groups init FROM TO", "--force", ".csv", "migrate or ctl", "--append"};
         QTest::newRow("--help-all") << QStringList{"--help-all"} << 0 << QStringList{"Usage: varnex", "-platform"};
         QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"varnex 0."};
         QTest::newRow("Qt's -platform") << QStringList{"-platform", "offscreen", "--version"} << 0 << QStringList{"varnex 0."};
@@ -625,6 +625,10 @@ private Q_SLOTS:
                 conf.close();
                 QProcessEnvironment env = Environment();
                 env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
+                // Each its own control socket, as on machines of their own.
+                QVERIFY(QDir().mkpath(folder + QStringLiteral("/run")));
+                QFile::setPermissions(folder + QStringLiteral("/run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+                env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/run"));
                 auto &p = programs.emplace_back(std::make_unique<QProcess>());
                 p->setProcessEnvironment(env);
                 p->setWorkingDirectory(folder);
