@@ -67,7 +67,15 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         "                       into an empty PostgreSQL database (refused when it holds rows,\n"
         "                       unless --append); counts are reported, the files stay as they are\n"
         "  migrate --from URL --to-files\n"
-        "                       the same back, from the database into the files in DATA/"));
+        "                       the same back, from the database into the files in DATA/\n"
+        "  ctl status           ask the running program (over its control socket) for its\n"
+        "                       status: one JSON object on standard output\n"
+        "  ctl check            exit status 1, with one line why, when the running program\n"
+        "                       should not hold the service address (main loop stalled,\n"
+        "                       platform port not bound, store unreachable for 30 s)\n"
+        "  ctl role master|backup|fault [--cause TEXT]\n"
+        "                       tell a program of a standby pair which part it plays\n"
+        "                       ctl gives up after 1 s: exit 0 ok, 1 failed, 2 bad arguments"));
     const QCommandLineOption help = parser.addHelpOption();
     // Help is printed without a QCoreApplication, which would name the program.
     const auto helpText = [&parser] {
@@ -100,9 +108,16 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
                                                    "its own, renumbered; history entries there already are not written twice)."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
+    const QCommandLineOption control(QStringLiteral("control"),
+                                     QStringLiteral("The control socket: where the program listens, where ctl asks "
+                                                    "(default: the setting ControlSocket, else the runtime folder's varnex.ctl)."),
+                                     QStringLiteral("PATH"));
+    const QCommandLineOption cause(QStringLiteral("cause"), QStringLiteral("ctl role: why, as the history records it."),
+                                   QStringLiteral("TEXT"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
-    parser.addOptions({headless, traffic, verbose, dataDir, database, label, force, migrateTo, migrateFrom, toFiles, append});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys or groups"),
+    parser.addOptions({headless, traffic, verbose, dataDir, database, label, force, migrateTo, migrateFrom, toFiles, append,
+                       control, cause});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys, groups, migrate or ctl"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("the FILE of import or export; init FROM TO of groups"),
@@ -143,11 +158,21 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     line.Database = parser.value(database);
     line.Label = parser.value(label);
     line.Force = parser.isSet(force);
+    line.Control = parser.value(control);
+    line.Cause = parser.value(cause);
     const QStringList rest = parser.positionalArguments();
     line.Command = rest.value(0);
     line.File = rest.value(1);
     if (line.Command.isEmpty())
         return line;
+    if (line.Command == QLatin1String("ctl")) {
+        // The words are judged by the client, which says what it takes.
+        line.CtlWords = rest.mid(1);
+        line.File.clear();
+        return line;
+    }
+    if (parser.isSet(cause))
+        return fail(QStringLiteral("--cause goes with ctl role"));
     if (line.Command == QLatin1String("check-keys"))
         return rest.size() == 1 ? line : fail(QStringLiteral("check-keys takes no file"));
     if (line.Command == QLatin1String("groups")) {

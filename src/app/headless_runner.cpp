@@ -7,8 +7,12 @@
 
 #include <algorithm>
 
-THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent) : QObject(parent), Core(core)
+THeadlessRunner::THeadlessRunner(TVarnexCore &core, bool traffic, std::function<void()> afterStart, QObject *parent)
+    : QObject(parent), Core(core), AfterStart(std::move(afterStart))
 {
+    connect(&Core.PairRole(), &TPairRole::Changed, this, [this](TRole role, const QString &cause) {
+        Log.Write(TLogLevel::Notice, RoleLine(role, cause));
+    });
     // One line per notification once its keys have left, with the time it took.
     connect(&Core.History(), &THistory::NoticeDone, this,
             [this](const TNotice &notice) { Log.Write(TLogLevel::Info, notice.Summary()); });
@@ -50,11 +54,18 @@ int THeadlessRunner::Run()
     for (size_t i = std::min(before, memo.size()); i < memo.size(); ++i)
         Log.Write(memo[i].Level(), memo[i].Text());
     connect(&Core.LogMemo(), &TLineLog::LineAdded, this, [this](const TLogLine &line) { Log.Write(line.Level(), line.Text()); });
+    if (AfterStart)
+        AfterStart();
     Core.StartTimers();
     const QString summary = Core.StartSummary();
     Log.Write(TLogLevel::Notice, QStringLiteral("Varnex 已启动（无窗口）：") + summary);
     Manager.Ready(summary);
     return QCoreApplication::exec();
+}
+
+QString THeadlessRunner::RoleLine(TRole role, const QString &cause)
+{
+    return QStringLiteral("角色：") + TPairRole::EntryText(role, cause);
 }
 
 void THeadlessRunner::Stop()

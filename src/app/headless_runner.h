@@ -2,8 +2,11 @@
 
 #include "app/service_log.h"
 #include "app/service_notifier.h"
+#include "common/role.h"
 
 #include <QObject>
+
+#include <functional>
 
 class TVarnexCore;
 
@@ -16,7 +19,10 @@ class THeadlessRunner : public QObject
 {
     Q_OBJECT
 public:
-    THeadlessRunner(TVarnexCore &core, bool traffic, QObject *parent = nullptr);
+    // afterStart runs once the start-up has run and the program serves (the control socket).
+    THeadlessRunner(TVarnexCore &core, bool traffic, std::function<void()> afterStart = {}, QObject *parent = nullptr);
+    // One line of standard error for a change of role.
+    static QString RoleLine(TRole role, const QString &cause);
     int Run();
 
 private:
@@ -25,4 +31,5 @@ private:
     TVarnexCore &Core;
     TServiceLog Log;
     TServiceNotifier Manager;
+    std::function<void()> AfterStart;
 };

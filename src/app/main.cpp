@@ -1,4 +1,6 @@
 #include "app/command_line.h"
+#include "app/control_client.h"
+#include "app/control_server.h"
 #include "app/directory_commands.h"
 #include "app/headless_runner.h"
 #include "app/install_paths.h"
@@ -7,6 +9,7 @@
 #include "app/stop_signals.h"
 #include "app/varnex_core.h"
 #include "widgets/qt_texts.h"
+#include "common/settings_store.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -88,6 +91,20 @@ int main(int argc, char *argv[])
     const QString dataDir = TInstallPaths::DataDir(line.DataDir);
     const QString settingsFile = TInstallPaths::SettingsFile(dataDir, !line.DataDir.isEmpty());
     const QString keyFile = TInstallPaths::KeyFile(dataDir);
+    if (line.Command == QLatin1String("ctl")) {
+        // Told, or the settings' ControlSocket, or where a program listens by default.
+        QStringList paths{line.Control};
+        if (line.Control.isEmpty()) {
+            TSettingsStore settings(settingsFile);
+            settings.Open();
+            const QString configured = settings.Read(QStringLiteral("ControlSocket")).trimmed();
+            paths = configured.isEmpty() ? TControlServer::ClientPaths() : QStringList{configured};
+        }
+        const TControlClient::TResult said = TControlClient::Run(line.CtlWords, line.Cause, paths);
+        std::fputs(said.Out.toLocal8Bit().constData(), stdout);
+        std::fputs(said.Err.toLocal8Bit().constData(), stderr);
+        return said.ExitCode;
+    }
     if (!line.Command.isEmpty())
         return TDirectoryCommands::Run(line, dataDir, settingsFile, keyFile);
 
@@ -99,8 +116,19 @@ int main(int argc, char *argv[])
     options.DatabaseUrlGiven = line.DatabaseGiven;
     options.SoundDir = TInstallPaths::SoundDir();
     TVarnexCore core(options);
+    // Served from the start on, so keepalived can ask and tell as soon as the program runs.
+    TControlServer control(core.Status(), core.PairRole());
+    const auto listen = [&core, &control, &line] {
+        const QString path = !line.Control.isEmpty() ? line.Control
+            : !core.Config().ControlSocket.isEmpty() ? core.Config().ControlSocket
+                                                     : TControlServer::DefaultPath();
+        if (QString why; !control.Listen(path, &why))
+            // A pair cannot be switched without it; a program alone only loses its status.
+            core.LogMemo().Add({QStringLiteral("控制接口 %1 无法打开: %2").arg(path, why),
+                                core.Config().Pair ? TLogLevel::Error : TLogLevel::Warning});
+    };
     if (line.Headless)
-        return THeadlessRunner(core, line.Traffic).Run();
+        return THeadlessRunner(core, line.Traffic, listen).Run();
 
     UseChineseQtTexts();
     TMainForm form(core);
@@ -112,6 +140,7 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(0);
     });
     core.FormCreate();
+    listen();
     // One line for whoever started it from a terminal (run.sh): what it works with.
     Say(QStringLiteral("Varnex 已启动：") + core.StartSummary());
     form.RestorePlace();
@@ -119,6 +148,7 @@ int main(int argc, char *argv[])
     form.ShowStartupErrors(core.StartupErrors());
     core.StartTimers();
     const int rc = QCoreApplication::exec();
+    control.Close();
     core.FormDestroy();
     return rc;
 }

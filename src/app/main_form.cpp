@@ -138,6 +138,8 @@ TMainForm::TMainForm(TVarnexCore &core, QWidget *parent) : QMainWindow(parent), 
         connect(ChannelBoxes[channel]->DetailButton, &QPushButton::clicked, this,
                 [this, channel] { NoticeDetail->ShowChannel(channel); });
     connect(Button(QStringLiteral("OpenMsgBtn")), &QPushButton::clicked, this, &TMainForm::OpenMessageDisplay);
+    connect(&core.PairRole(), &TPairRole::Changed, this, &TMainForm::ShowRole);
+    ShowRole();
     connect(Button(QStringLiteral("CloseMsgBtn")), &QPushButton::clicked, this, &TMainForm::CloseMessageDisplay);
     connect(Button(QStringLiteral("ClearMsgBtn")), &QPushButton::clicked, &core.CommMsg(), &TTrafficLog::Clear);
     connect(DisplayCheckBox, &QCheckBox::toggled, &core.CommMsg(), &TTrafficLog::SetHostMessagesShown);
@@ -260,6 +262,22 @@ QFrame *TMainForm::MakeCommandColumn()
     return Panel2;
 }
 
+QString TMainForm::TitleFor(bool pair, const QString &roleText)
+{
+    return pair ? Title() + QStringLiteral(" [") + roleText + QLatin1Char(']') : Title();
+}
+
+void TMainForm::ShowRole()
+{
+    const bool pair = Core.PairRole().IsPair();
+    const TRole role = Core.PairRole().Current();
+    setWindowTitle(TitleFor(pair, Role::Text(role)));
+    RoleLabel->setVisible(pair);
+    RoleLabel->setText(Role::Text(role));
+    // A program that does not work is easy to tell from across the room.
+    Paint(RoleLabel, QPalette::Window, Role::Works(role) ? QColor(0x00, 0x80, 0x00) : QColor(0x80, 0x80, 0x80));
+}
+
 QFrame *TMainForm::MakeStatusBar()
 {
     Panel3 = new QFrame;
@@ -276,6 +294,14 @@ QFrame *TMainForm::MakeStatusBar()
         Paint(label, QPalette::WindowText, Qt::red);
     }
 
+    RoleLabel = new QLabel(Panel3);
+    RoleLabel->setObjectName(QStringLiteral("RoleLabel"));
+    RoleLabel->setFont(SongFont(16, true));
+    RoleLabel->setAlignment(Qt::AlignCenter);
+    RoleLabel->setMinimumWidth(56);
+    Paint(RoleLabel, QPalette::WindowText, Qt::white);
+    RoleLabel->hide();
+
     RecCommandShow = new QLabel(Panel3);
     RecCommandShow->setObjectName(QStringLiteral("RecCommandShow"));
     RecCommandShow->setFixedSize(241, 25);
@@ -290,6 +316,7 @@ QFrame *TMainForm::MakeStatusBar()
 
     auto *row = new QHBoxLayout(Panel3);
     row->setContentsMargins(6, 3, 6, 3);
+    row->addWidget(RoleLabel);
     row->addWidget(display);
     row->addSpacing(16);
     row->addWidget(CommConectedIp);

@@ -60,6 +60,8 @@ public:
     void SendVoiceNotifyTest();
 
     QPushButton *Button(const QString &objectName) const;
+    // The title with this program's part of a pair, if it is one: "… [主用]".
+    static QString TitleFor(bool pair, const QString &roleText);
 
     QFrame *Panel1;
     QFrame *Panel2;
@@ -69,6 +71,7 @@ public:
     QLabel *display;
     QLabel *CommConectedIp;
     QLabel *RecCommandShow;
+    QLabel *RoleLabel;        // 主用 / 备用 / 故障 in a pair; hidden alone
     QCheckBox *DisplayCheckBox;
     TLogMemo *LogMemo;
     TWatchPanel *watchPanel;
@@ -101,6 +104,7 @@ private:
     QFrame *MakeStatusBar();
     QScrollArea *MakeRunPanel();
 
+    void ShowRole();
     void OpenMessageDisplay();
     void CloseMessageDisplay();
     // A message box that does not block the timers' work or a test.

@@ -20,6 +20,23 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, SystemLog, Platform, TelDirectory,
                                                              *PlayChannels, Trace);
 
+    Platform.CommToMonitor().SetGate(&SendGate);
+    Host.CommToPabx().SetGate(&SendGate);
+    Pair = std::make_unique<TPairRole>(SendGate, *PlayChannels, NoticeHistory);
+    TStatusSources sources;
+    sources.Platform = &Platform;
+    sources.Switch = &Host;
+    sources.Channels = PlayChannels.get();
+    sources.Directory = &TelDirectory;
+    sources.History = &NoticeHistory;
+    sources.Gate = &SendGate;
+    sources.Role = [this] {
+        return TStatusSources::TRoleState{Role::Name(Pair->Current()), Role::Text(Pair->Current()), Pair->Cause(),
+                                          Pair->SinceMs()};
+    };
+    StatusPublisher = std::make_unique<TStatusPublisher>(std::move(sources));
+    connect(Pair.get(), &TPairRole::Changed, StatusPublisher.get(), &TStatusPublisher::Changed);
+
     Timer1Tick.setInterval(Timer1Interval);
     connect(&Timer1Tick, &QTimer::timeout, this, &TVarnexCore::Timer1Timer);
     connect(&Platform, &TPlatformLink::FrameReceived, RequestDispatcher.get(), &TRequestDispatcher::ExecOnCommCommand);
@@ -75,6 +92,9 @@ void TVarnexCore::FormCreate()
     Platform.ResetRing();
     // 5
     Configuration.ReadPlatformSide(Store, Errors);
+    Configuration.ReadPair(Store, Errors);
+    // A program of a pair is silent from its first datagram on, until told it works.
+    Pair->Start(Configuration.Pair);
     // 6
     OpenEndpoints();
     // 7
@@ -145,10 +165,10 @@ void TVarnexCore::OpenEndpoints()
 {
     QString why;
     Platform.Close();
-    if (!Platform.Open(Configuration.CommRecIpPort, &why))
+    if (!Platform.Open(Configuration.CommRecIpPort, &why, Configuration.ServiceAddress))
         Block(QStringLiteral("安检侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.CommRecIpPort), why));
     Host.Close();
-    if (!Host.Open(Configuration.RecIpPort, &why))
+    if (!Host.Open(Configuration.RecIpPort, &why, Configuration.ServiceAddress))
         Block(QStringLiteral("主机侧接收端口 %1 无法打开: %2").arg(QString::number(Configuration.RecIpPort), why));
 }
 
@@ -225,6 +245,7 @@ void TVarnexCore::StartTimers()
 {
     // The links need no tick: datagrams are scanned on arrival and key commands relayed when queued.
     Timer1Tick.start();
+    StatusPublisher->Start();
 }
 
 void TVarnexCore::FormDestroy()
@@ -233,6 +254,7 @@ void TVarnexCore::FormDestroy()
         return;
     Released = true;
     Timer1Tick.stop();
+    StatusPublisher->Stop();
     Host.Close();
     Platform.Close();
     PlayChannels->SetSpeech(nullptr);

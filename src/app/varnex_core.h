@@ -21,6 +21,9 @@
 #include "common/settings_store.h"
 #include "common/trace_sink.h"
 #include "common/traffic_log.h"
+#include "common/send_gate.h"
+#include "app/pair_role.h"
+#include "status/status_publisher.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -100,6 +103,11 @@ public:
     TSpeechCache *Speech() { return SpeechCache.get(); }
     // Failed sends of both links, said on the system message memo without flooding it.
     TFailureDigest &SendFailures() { return Failures; }
+    // The gate both links pass before every send, the part this program plays of a pair, and
+    // the status any thread may read.
+    TSendGate &Gate() { return SendGate; }
+    TPairRole &PairRole() { return *Pair; }
+    TStatusPublisher &Status() { return *StatusPublisher; }
     qint64 Now() const { return Clock.elapsed(); }
     QTimer &Timer1() { return Timer1Tick; }
 
@@ -138,6 +146,9 @@ private:
     std::unique_ptr<TRequestDispatcher> RequestDispatcher;
     TTestRequests Requests{Configuration, Traffic, Platform};
     QTimer Timer1Tick;
+    TSendGate SendGate;
+    std::unique_ptr<TPairRole> Pair;
+    std::unique_ptr<TStatusPublisher> StatusPublisher;
     TFailureDigest Failures;
     QElapsedTimer Clock;
     QStringList Errors;

@@ -141,6 +141,32 @@ void TPlayChannels::RefreshChnDsp(int channel)
     Q_EMIT DisplayChanged(channel);
 }
 
+void TPlayChannels::StopAll()
+{
+    for (int i = 0; i < Count; ++i) {
+        TPlayChn &chn = PlayChn[size_t(i)];
+        chn.Queue.clear();
+        chn.Undialled.reset();
+        chn.CalledCount = 0;
+        chn.Numbers.clear();
+        chn.Countdown = 0;
+        chn.State = chn.IfUse ? ChnIdle : ChnBlocked;
+        ShowQueue(i);
+        RefreshChnDsp(i);
+    }
+    LoopPlay = false;
+    Player.Stop();
+    PlayerTag = NoOwner;
+}
+
+bool TPlayChannels::IsBusy(int channel) const
+{
+    if (channel < 0 || channel >= Count)
+        return false;
+    const uint8_t state = PlayChn[size_t(channel)].State;
+    return state == ChnOffHook || state == ChnDialing;
+}
+
 void TPlayChannels::PlayManager(int event, int channel)
 {
     if (channel < 0 || channel >= Count)
@@ -174,6 +200,7 @@ void TPlayChannels::PlayManager(int event, int channel)
         if (event == PlayTick && --chn.Countdown == 0) {
             // A call may run on a channel the operator switched off; afterwards it is off again.
             chn.State = chn.IfUse ? ChnIdle : ChnBlocked;
+            chn.Numbers.clear();
             StopOwnSound(channel);
             RefreshChnDsp(channel);
             StartNext(channel);
@@ -232,6 +259,7 @@ void TPlayChannels::Begin(int channel, TPlayRequest request)
     TPlayChn &chn = PlayChn[size_t(channel)];
     chn.PlayText = request.PlayText;
     chn.TextMode = request.TextMode;
+    chn.Numbers = request.Numbers;
     chn.CalledCount = 0;
     for (int32_t number : request.Numbers) {
         if (chn.CalledCount >= TPlayChn::MaxNumbers)

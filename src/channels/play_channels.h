@@ -36,6 +36,7 @@ struct TPlayChn
     int Countdown = 0;
     std::array<int32_t, MaxNumbers + 1> CalledNumbers{};
     int CalledCount = 0;
+    QList<int32_t> Numbers; // of the notification on the channel, kept for the status
 
     // What the channel's box shows.
     QString CallerLabel;
@@ -104,6 +105,13 @@ public:
     void ShowRequest(int channel, const TPlayRequest &request);
     // Date and time as channel boxes show them.
     static QString StartTimeText();
+
+    // Every channel stopped at once, without a key press, its waiting notifications dropped
+    // without a word: this program no longer works (a backup), and the one that does now has
+    // the history say what became of them.
+    void StopAll();
+    // Carrying a notification or call (off-hook or dialling).
+    bool IsBusy(int channel) const;
 
     void PlayManager(int event, int channel);
     void RefreshChnDsp(int channel);

@@ -90,6 +90,16 @@ void TConfiguration::ReadKeyboard(const TSettingsStore &store, QStringList &erro
     StartKeyboard = CurrentKeyboard;
 }
 
+void TConfiguration::ReadPair(const TSettingsStore &store, QStringList &errors)
+{
+    const QString role = store.Read(RoleKey()).trimmed();
+    Pair = !role.isEmpty() && role.compare(QLatin1String("single"), Qt::CaseInsensitive) != 0;
+    if (Pair && role.compare(QLatin1String("pair"), Qt::CaseInsensitive) != 0)
+        errors << QStringLiteral("设置值 Role = \"%1\" 既不是 single 也不是 pair，按 pair 运行（备用，等待切换为主用）。").arg(role);
+    ServiceAddress = store.Read(QStringLiteral("ServiceAddress")).trimmed();
+    ControlSocket = store.Read(QStringLiteral("ControlSocket")).trimmed();
+}
+
 QString TConfiguration::HostOwnAddress()
 {
     const QList<QHostAddress> addresses = QHostInfo::fromName(QHostInfo::localHostName()).addresses();

@@ -32,6 +32,14 @@ struct TConfiguration
     QString DatabaseUrl;
     static QString DatabaseUrlKey() { return QStringLiteral("DatabaseUrl"); }
 
+    // A standby pair: both programs start silent (备用) and are told which one works.
+    bool Pair = false;
+    static QString RoleKey() { return QStringLiteral("Role"); }
+    // The address the peers send to (the pair's shared one); empty: every local address.
+    QString ServiceAddress;
+    // Where the control socket listens; empty: the runtime folder's varnex.ctl.
+    QString ControlSocket;
+
     int CurrentKeyboard = 3;
     // CurrentKeyboard as read at start; key commands to the switch carry it for the whole run.
     int StartKeyboard = 3;
@@ -47,6 +55,9 @@ struct TConfiguration
     void ReadHostSide(const TSettingsStore &store, QStringList &errors);
     void ReadPlatformSide(const TSettingsStore &store, QStringList &errors);
     void ReadKeyboard(const TSettingsStore &store, QStringList &errors);
+    // Role, ServiceAddress and ControlSocket. A Role that is neither single nor pair is taken
+    // for pair: a program that is not sure it works alone stays silent until told.
+    void ReadPair(const TSettingsStore &store, QStringList &errors);
 
     // The first IPv4 address reported for this machine's host name (empty when none).
     static QString HostOwnAddress();

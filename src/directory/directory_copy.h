@@ -70,6 +70,8 @@ public:
 
     // The rows to answer from; null when none could ever be read.
     const TDirectoryRows *Rows();
+    // The rows as last read, without looking at the file: for a status, never for an answer.
+    const TDirectoryRows *Latest() const { return Loaded ? &Copy : nullptr; }
     // The next request looks at the file again at once.
     void Expire() { Checked.invalidate(); }
     // From this many extensions on, a copy is read anew on a thread of its own and swapped in

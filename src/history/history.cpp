@@ -30,9 +30,12 @@ void THistory::Open(const QString &folder, const TStoreUrl &server)
     connect(&Thread, &QThread::finished, Writer, &QObject::deleteLater);
     connect(Writer, &THistoryWriter::Failed, this,
             [this](const QString &why) {
+                if (FailingSince == 0)
+                    FailingSince = QDateTime::currentMSecsSinceEpoch();
                 Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(Path(), why), TLogLevel::Error});
             });
     connect(Writer, &THistoryWriter::Writable, this, [this](qint64 dropped) {
+        FailingSince = 0;
         if (dropped == 0)
             Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1").arg(Path()), TLogLevel::Notice});
         else
@@ -44,6 +47,7 @@ void THistory::Open(const QString &folder, const TStoreUrl &server)
                      TLogLevel::Error});
     });
     connect(Writer, &THistoryWriter::Written, this, &THistory::Written);
+    connect(Writer, &THistoryWriter::Written, this, &THistory::TakeMarks);
     connect(Writer, &THistoryWriter::Restored, this, &THistory::Restore);
     Thread.setObjectName(QStringLiteral("history"));
     Thread.start(QThread::LowPriority);
@@ -141,6 +145,32 @@ void THistory::Event(const QString &kind, const QString &text)
     event.Kind = kind;
     event.Content = text;
     Post(event);
+}
+
+void THistory::MarkInterrupted(qint64 runningMs, qint64 waitingMs, const QList<qint64> &own)
+{
+    THistoryWriter::TInterruption mark;
+    const QDateTime now = QDateTime::currentDateTime();
+    mark.Before = NextId(now);
+    mark.StartedFrom = (now.toMSecsSinceEpoch() - runningMs) * 1000;
+    mark.QueuedFrom = (now.toMSecsSinceEpoch() - waitingMs) * 1000;
+    mark.Own = own;
+    if (Writer)
+        QMetaObject::invokeMethod(Writer, [w = Writer, mark] { w->MarkInterrupted(mark); });
+}
+
+void THistory::TakeMarks(const QList<TNotice> &written)
+{
+    // The 详情 window shows what became of a channel's last notice.
+    for (const TNotice &entry : written) {
+        if (entry.Outcome != Interrupted())
+            continue;
+        for (size_t channel = 0; channel < Last.size(); ++channel)
+            if (Last[channel] && Last[channel]->Id == entry.Id && Last[channel]->Outcome != entry.Outcome) {
+                Last[channel]->Outcome = entry.Outcome;
+                Q_EMIT ChannelNoticeChanged(int(channel));
+            }
+    }
 }
 
 const TNotice *THistory::LastOf(int channel) const

@@ -32,6 +32,11 @@ public:
     static QString Queued() { return QStringLiteral("排队"); }
     static QString QueueFull() { return QStringLiteral("排队已满，未执行"); }
     static QString NoMembers() { return QStringLiteral("无成员"); }
+    // A notification that was running or waiting when the pair's working program changed: it
+    // is not carried out again.
+    static QString Interrupted() { return QStringLiteral("主机切换中断"); }
+    // The entry of a change of role; its content says to what and why: "主用（keepalived）".
+    static QString RoleKind() { return QStringLiteral("主备切换"); }
     static constexpr int Channels = 8;
 
     THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent = nullptr);
@@ -47,6 +52,8 @@ public:
     // Where the history is, as an operator is told.
     QString Path() const { return Place.Shown(); }
     const TStorePlace &Where() const { return Place; }
+    // Since when its store could not be written (ms since the epoch), 0 while it can.
+    qint64 FailingSinceMs() const { return FailingSince; }
 
     struct TCalled
     {
@@ -64,6 +71,11 @@ public:
     // A link event, start or stop.
     void Event(const QString &kind, const QString &text = QString());
 
+    // Marks, in place, every notification entry made before now that is not finished as
+    // Interrupted(): started within runningMs and not followed by another start on its channel,
+    // or waiting (排队) within waitingMs and not carried out or dropped since, and those of own
+    // (this program's own running ones). Idempotent; written with the entries that wait.
+    void MarkInterrupted(qint64 runningMs, qint64 waitingMs, const QList<qint64> &own = {});
     const TNotice *LastOf(int channel) const;
 
 Q_SIGNALS:
@@ -87,7 +99,9 @@ private:
     TStorePlace Place;
     QTimer DailyPurge;
     qint64 LastId = 0;
+    qint64 FailingSince = 0;
     void Restore(const QList<TNotice> &last);
+    void TakeMarks(const QList<TNotice> &written);
 
     std::array<std::optional<TNotice>, Channels> Last;
     // Read back from the file: finished before this run, so no key sent now belongs to it.

@@ -129,7 +129,7 @@ bool THistoryQuery::TFilter::Admits(const TNotice &entry) const
 
 QStringList THistoryQuery::Kinds()
 {
-    return {"语音通知", "电话拨打", "测试请求", "主机通讯中断", "主机通讯恢复", "平台通讯中断", "平台通讯连上", "启动", "停止"};
+    return {"语音通知", "电话拨打", "测试请求", "主机通讯中断", "主机通讯恢复", "平台通讯中断", "平台通讯连上", "启动", "停止", "主备切换"};
 }
 
 QStringList THistoryQuery::Headings()

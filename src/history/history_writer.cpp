@@ -148,6 +148,55 @@ void THistoryWriter::Purge(int days)
     Schedule();
 }
 
+void THistoryWriter::MarkInterrupted(const TInterruption &mark)
+{
+    Marks.append(mark);
+    Schedule();
+}
+
+bool THistoryWriter::Mark(const TInterruption &mark, QList<qint64> &marked, QString *why)
+{
+    QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    // Still running: started lately, with no later start on its channel. Still waiting: queued
+    // lately, with nothing said of that notification since (started, dropped, refused).
+    QString own;
+    for (qint64 id : mark.Own)
+        own += (own.isEmpty() ? QString() : QStringLiteral(",")) + QString::number(id);
+    QSqlQuery find(db);
+    find.setForwardOnly(true);
+    find.prepare(QStringLiteral(
+        "SELECT Id FROM Entry e WHERE e.Id < ? AND ("
+        "(e.Outcome = ? AND (e.Id IN (%1) OR (e.Id >= ? AND NOT EXISTS (SELECT 1 FROM Entry s WHERE s.Channel = e.Channel"
+        " AND s.Outcome = ? AND s.Id > e.Id AND s.Id < ?))))"
+        " OR (e.Outcome = ? AND e.Id >= ? AND NOT EXISTS (SELECT 1 FROM Entry s WHERE s.Id > e.Id AND s.Id < ?"
+        " AND s.Kind = e.Kind AND s.MessageId = e.MessageId AND s.Channel = e.Channel AND s.Target = e.Target AND s.Outcome <> ?)))")
+                     .arg(own.isEmpty() ? QStringLiteral("-1") : own));
+    const QVariantList values{mark.Before, THistory::Started(), mark.StartedFrom, THistory::Started(), mark.Before,
+                              THistory::Queued(), mark.QueuedFrom, mark.Before, THistory::Queued()};
+    for (int i = 0; i < values.size(); ++i)
+        find.bindValue(i, values[i]);
+    if (!find.exec()) {
+        *why = find.lastError().text();
+        return false;
+    }
+    QList<qint64> ids;
+    while (find.next())
+        ids.append(find.value(0).toLongLong());
+    find.finish();
+    QSqlQuery update(db);
+    update.prepare(QStringLiteral("UPDATE Entry SET Outcome = ? WHERE Id = ?"));
+    for (qint64 id : ids) {
+        update.bindValue(0, THistory::Interrupted());
+        update.bindValue(1, id);
+        if (!update.exec()) {
+            *why = update.lastError().text();
+            return false;
+        }
+    }
+    marked += ids;
+    return true;
+}
+
 void THistoryWriter::Schedule()
 {
     // As soon as the writer is free: entries put meanwhile (queued behind this) go in the same
@@ -169,8 +218,9 @@ void THistoryWriter::Close()
 
 void THistoryWriter::Flush()
 {
-    if (Waiting.empty() && PurgeDays <= 0)
+    if (Waiting.empty() && PurgeDays <= 0 && Marks.isEmpty())
         return;
+    QList<qint64> marked;
     QString why;
     bool written = Prepare(&why);
     if (written) {
@@ -226,6 +276,8 @@ void THistoryWriter::Flush()
                 written = Run(q, QStringLiteral("DELETE FROM EntryNumber WHERE EntryId < %1").arg(cutoff), &why)
                     && Run(q, QStringLiteral("DELETE FROM Entry WHERE Id < %1").arg(cutoff), &why);
             }
+            for (qsizetype i = 0; written && i < Marks.size(); ++i)
+                written = Mark(Marks[i], marked, &why);
             if (written)
                 written = Run(q, QStringLiteral("COMMIT"), &why);
             if (!written)
@@ -244,7 +296,13 @@ void THistoryWriter::Flush()
     QList<TNotice> committed;
     committed.reserve(qsizetype(Waiting.size()));
     for (const auto &[id, notice] : Waiting)
-        committed.append(notice);
+        if (!marked.contains(id))
+            committed.append(notice);
+    // Marked entries as they stand now, so an open list shows them.
+    for (qint64 id : marked)
+        if (std::optional<TNotice> entry = THistoryQuery::ReadEntry(Connection, id))
+            committed.append(*entry);
+    Marks.clear();
     Waiting.clear();
     WaitingBytes = 0;
     PurgeDays = 0;

@@ -3,6 +3,7 @@
 #include "history/notice.h"
 #include "store/store_place.h"
 
+#include <QList>
 #include <QObject>
 #include <QTimer>
 
@@ -21,6 +22,16 @@ public:
     static constexpr int RetryMs = 2000;
     static constexpr qint64 MaxWaitingBytes = 64ll << 20;
 
+    // Which unfinished notification entries to mark interrupted (THistory::MarkInterrupted):
+    // ids are the history's, microseconds since the epoch.
+    struct TInterruption
+    {
+        qint64 Before = 0;      // entries made before this
+        qint64 StartedFrom = 0; // started since: may still run
+        qint64 QueuedFrom = 0;  // waiting since: may still wait
+        QList<qint64> Own;      // known to run
+    };
+
     explicit THistoryWriter(TStorePlace place);
     ~THistoryWriter() override;
 
@@ -28,6 +39,7 @@ public:
     void Open();
     void Put(const TNotice &notice);
     void Purge(int days);
+    void MarkInterrupted(const TInterruption &mark);
     // Writes what waits and closes the file.
     void Close();
     // What Close could not write (read after Close has returned).
@@ -51,6 +63,8 @@ private:
     void Flush();
     void Schedule();
     bool Prepare(QString *why);
+    // In the open transaction: the ids it marked, appended to marked; false with why.
+    bool Mark(const TInterruption &mark, QList<qint64> &marked, QString *why);
 
     TStorePlace Place;
     QString Connection;
@@ -58,6 +72,7 @@ private:
     bool Failing = false;
     bool RestoreDone = false;
     int PurgeDays = 0;
+    QList<TInterruption> Marks;
     std::map<qint64, TNotice> Waiting;
     qint64 WaitingBytes = 0;
     qint64 Dropped = 0;

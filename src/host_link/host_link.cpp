@@ -14,9 +14,9 @@ THostLink::THostLink(const TConfiguration &config, TTrafficLog &traffic, QObject
             [this](const QByteArray &bytes, const QString &peer) { CommToPabxUDPRead(bytes, peer); });
 }
 
-bool THostLink::Open(int port, QString *error)
+bool THostLink::Open(int port, QString *error, const QString &address)
 {
-    if (Endpoint.Open(port, error))
+    if (Endpoint.Open(port, error, address))
         return true;
     SetDisplay(QStringLiteral("调度主机通讯状态:端口%1无法打开").arg(port));
     return false;
@@ -126,7 +126,7 @@ void THostLink::Relay()
         const int first = qMin(length, TByteRing::Size - ring.Read);
         std::memcpy(Datagram.data(), ring.Buf.data() + ring.Read, size_t(first));
         std::memcpy(Datagram.data() + first, ring.Buf.data(), size_t(length - first));
-        if (QString why; !Endpoint.Send(Datagram, Host, Config.IpPort, &why))
+        if (QString why; !Endpoint.Send(Datagram, Host, Config.IpPort, &why) && !Endpoint.LastHeld())
             Q_EMIT SendFailed(QStringLiteral("发送到调度主机 %1:%2 失败: %3").arg(Host, QString::number(Config.IpPort), why));
     }
     ring.Read = (ring.Read + length) % TByteRing::Size;

@@ -24,8 +24,9 @@ public:
     static QString LinkDownText() { return QStringLiteral("调度主机通讯状态:通讯中断"); }
     static QString InitialCommandText() { return QStringLiteral("模块: 0  行号: 8  列号:4 振铃"); }
 
-    // Binds CommToPabx; on failure it stays closed and the status text says so.
-    bool Open(int port, QString *error = nullptr);
+    // Binds CommToPabx (on address when given); on failure it stays closed and the status text
+    // says so.
+    bool Open(int port, QString *error = nullptr, const QString &address = QString());
     void Close();
     TUdpEndpoint &CommToPabx() { return Endpoint; }
 

@@ -3,6 +3,7 @@
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/unit_crc.h"
 #include "common/configuration.h"
+#include "common/send_gate.h"
 #include "common/traffic_log.h"
 
 TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
@@ -24,9 +25,9 @@ TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic,
     Scanner.OnBrokenFrame = [this] { Traffic.AppendAlways(BrokenFrameText()); };
 }
 
-bool TPlatformLink::Open(int port, QString *error)
+bool TPlatformLink::Open(int port, QString *error, const QString &address)
 {
-    if (Endpoint.Open(port, error))
+    if (Endpoint.Open(port, error, address))
         return true;
     SetConnectedText(QStringLiteral("安检监控平台通讯状态:端口%1无法打开").arg(port));
     return false;
@@ -39,6 +40,9 @@ void TPlatformLink::Close()
 
 void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString &peer, qint64 atMs)
 {
+    // A backup answers nothing and starts nothing: what arrives is only counted.
+    if (TSendGate *gate = Endpoint.Gate(); gate && !gate->Admit())
+        return;
     if (peer != Config.CommIpAddress) {
         Refused = true;
         SetConnectedText(QStringLiteral("安检监控平台通讯状态:不正确IP ") + peer);
@@ -116,6 +120,8 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
         return false;
     ShowSentCheckCode(frame->CheckCode);
     if (QString why; !Endpoint.Send(frame->Bytes, host, port, &why)) {
+        if (Endpoint.LastHeld())
+            return false;
         SendFailing = true;
         SetConnectedText(SendFailedText());
         Q_EMIT SendFailed(QStringLiteral("发送到安检监控平台 %1:%2 失败: %3").arg(host, QString::number(port), why));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/link_counters.h"
 #include "common/udp_endpoint.h"
 #include "platform_link/frame_scanner.h"
 
@@ -39,8 +40,9 @@ public:
     void Supervise(qint64 atMs = -1);
     qint64 ClockMs() const { return Clock.elapsed(); }
 
-    // Binds CommToMonitor; on failure it stays closed and the status text says so.
-    bool Open(int port, QString *error = nullptr);
+    // Binds CommToMonitor (on address when given); on failure it stays closed and the status
+    // text says so.
+    bool Open(int port, QString *error = nullptr, const QString &address = QString());
     void Close();
     TUdpEndpoint &CommToMonitor() { return Endpoint; }
 
@@ -64,6 +66,8 @@ public:
     void ShowSentCheckCode(uint16_t code);
 
     const TFrameScanner &Receiver() const { return Scanner; }
+    // The platform's requests by type, as they reached the dispatcher.
+    TRequestCounters &Requests() { return RequestCount; }
     QString CommConectedIp() const { return ConnectedText; }
     QString SndCrcText() const { return SentCodeText; }
     QString RecCrcText() const { return ReceivedCodeText; }
@@ -87,6 +91,7 @@ private:
     TTrafficLog &Traffic;
     TUdpEndpoint Endpoint;
     TFrameScanner Scanner;
+    TRequestCounters RequestCount;
     QString ConnectedText = LinkDownText();
     QElapsedTimer Clock;
     qint64 LastHeardMs = 0;

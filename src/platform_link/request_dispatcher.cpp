@@ -86,6 +86,7 @@ QString TRequestDispatcher::HeaderLine(uint16_t messageId, uint8_t direction, ui
 
 void TRequestDispatcher::ExecOnCommCommand(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload)
 {
+    Link.Requests().Count(type);
     const QString header = HeaderLine(messageId, direction, type);
     Traffic.Append(header);
     if (direction != LdtxFrame::MonitorRequest && direction != LdtxFrame::MonitorReply) {

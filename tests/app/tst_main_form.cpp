@@ -45,6 +45,36 @@ private Q_SLOTS:
         StopProgram();
     }
 
+    // A program of a standby pair shows its part in the title bar and the status bar, and
+    // follows each change; a program alone shows neither.
+    void roleShowsInTitleAndStatusBar_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("told"); // -1: not told
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("label"); // empty: hidden
+        QTest::newRow("alone") << QString() << -1 << TMainForm::Title() << QString();
+        QTest::newRow("pair at start") << "Role=pair" << -1 << TMainForm::Title() + " [备用]" << "备用";
+        QTest::newRow("pair master") << "Role=pair" << int(TRole::Master) << TMainForm::Title() + " [主用]" << "主用";
+        QTest::newRow("pair fault") << "Role=pair" << int(TRole::Fault) << TMainForm::Title() + " [故障]" << "故障";
+    }
+    void roleShowsInTitleAndStatusBar()
+    {
+        QFETCH(QString, setting);
+        QFETCH(int, told);
+        QFETCH(QString, title);
+        QFETCH(QString, label);
+        NewFolder();
+        StartProgram(setting.isEmpty() ? QStringList{} : QStringList{setting});
+        Form->show();
+        if (told >= 0)
+            QCOMPARE(Core->PairRole().Change(TRole(told), QStringLiteral("test")), QString());
+        QCOMPARE(Form->windowTitle(), title);
+        QCOMPARE(Form->RoleLabel->isVisible(), !label.isEmpty());
+        if (!label.isEmpty())
+            QCOMPARE(Form->RoleLabel->text(), label);
+    }
+
     // Lines reach a memo in batches, in order; at the bottom it follows them, scrolled up it
     // stays where the operator left it.
     void memosShowLinesInBatches()

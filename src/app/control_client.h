@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// `varnex ctl …`: asks a running program over its control socket and says the answer. It gives
+// up after TimeoutMs, so a stopped or hung program is reported as failed quickly.
+class TControlClient
+{
+public:
+    static constexpr int TimeoutMs = 1000;
+
+    struct TAnswer
+    {
+        bool Reached = false;  // an answer came
+        QJsonObject Reply;     // {"ok":…, "message":…, "status":…}
+        QString Why;           // when not reached
+    };
+    // One request to the program at path; blocking, for at most timeoutMs.
+    static TAnswer Ask(const QString &path, const QJsonObject &request, int timeoutMs = TimeoutMs);
+
+    // The command line's ctl words (status | check | role ROLE) with --cause; what to print on
+    // standard output and standard error, and the exit status: 0 ok, 1 failed, 2 bad arguments.
+    struct TResult
+    {
+        QString Out;
+        QString Err;
+        int ExitCode = 0;
+    };
+    static TResult Run(const QStringList &words, const QString &cause, const QStringList &paths, int timeoutMs = TimeoutMs);
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+class TPairRole;
+class TStatusPublisher;
+
+// The control socket: a local socket only its owner may use, served on a thread of its own so
+// it answers while the main loop is busy or stuck (that is what `check` is there to tell).
+// One request per connection, one JSON object per line each way:
+//   {"command":"status"}                       → {"ok":true,"status":{…}}
+//   {"command":"check"}                        → {"ok":false,"message":"main loop stalled for 2300 ms"}
+//   {"command":"role","role":"backup","cause":"keepalived"} → {"ok":true,"message":"备用"}
+class TControlServer : public QObject
+{
+    Q_OBJECT
+public:
+    // How long a role change waits for the main loop to carry it out before answering.
+    static constexpr int RoleWaitMs = 700;
+
+    TControlServer(TStatusPublisher &status, TPairRole &role, QObject *parent = nullptr);
+    ~TControlServer() override;
+
+    // Listens at path (a stale socket file there is replaced); false with why.
+    bool Listen(const QString &path, QString *why = nullptr);
+    void Close();
+    QString Path() const { return ListenPath; }
+
+    // The default place: the service's runtime folder (/run/varnex) when there is one, else
+    // the user's runtime folder.
+    static QString DefaultPath();
+    // Where a client looks when it is not told: the service's socket first when it exists.
+    static QStringList ClientPaths();
+
+    // One request answered (on the control thread; public for the tests).
+    QByteArray Answer(const QByteArray &request);
+
+private:
+    TStatusPublisher &Status;
+    TPairRole &Pair;
+    QThread Thread;
+    QObject *Worker = nullptr; // lives on Thread
+    QString ListenPath;
+};

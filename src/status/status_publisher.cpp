@@ -1,0 +1,183 @@
+#include "status/status_publisher.h"
+
+#include "channels/play_channels.h"
+#include "common/send_gate.h"
+#include "directory/directory.h"
+#include "history/history.h"
+#include "host_link/host_link.h"
+#include "platform_link/ldtx_frame.h"
+#include "platform_link/platform_link.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QMutexLocker>
+
+namespace {
+
+QString StateName(uint8_t state)
+{
+    switch (state) {
+    case ChnIdle: return QStringLiteral("idle");
+    case ChnBlocked: return QStringLiteral("blocked");
+    case ChnOffHook: return QStringLiteral("offhook");
+    case ChnDialing: return QStringLiteral("dialing");
+    default: return QStringLiteral("unknown");
+    }
+}
+
+void ReadEndpoint(TStatusSnapshot::TLink &link, const TUdpEndpoint &endpoint)
+{
+    link.Bound = endpoint.IsOpen();
+    if (link.Bound) {
+        link.Address = TUdpEndpoint::DottedText(endpoint.LocalAddress());
+        link.Port = endpoint.LocalPort();
+    }
+    const TLinkCounters &count = endpoint.Counters();
+    link.Received = count.Received.load(std::memory_order_relaxed);
+    link.Sent = count.Sent.load(std::memory_order_relaxed);
+    link.LastReceivedMs = count.LastReceivedMs.load(std::memory_order_relaxed);
+    link.LastSentMs = count.LastSentMs.load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+TStatusPublisher::TStatusPublisher(TStatusSources sources, QObject *parent)
+    : QObject(parent), Sources(std::move(sources)), StartedMs(QDateTime::currentMSecsSinceEpoch())
+{
+    Clock.start();
+    LastBeat.store(Clock.elapsed());
+    RefreshTimer.setInterval(RefreshMs);
+    HeartbeatTimer.setInterval(HeartbeatMs);
+    connect(&RefreshTimer, &QTimer::timeout, this, &TStatusPublisher::Refresh);
+    connect(&HeartbeatTimer, &QTimer::timeout, this, &TStatusPublisher::Beat);
+    if (Sources.Channels)
+        connect(Sources.Channels, &TPlayChannels::DisplayChanged, this, &TStatusPublisher::Changed);
+    if (Sources.Platform)
+        connect(Sources.Platform, &TPlatformLink::CommConectedIpChanged, this, &TStatusPublisher::Changed);
+    if (Sources.Switch)
+        connect(Sources.Switch, &THostLink::displayChanged, this, &TStatusPublisher::Changed);
+}
+
+void TStatusPublisher::Changed()
+{
+    // Changes come in bursts (a channel's every label): one refresh after them.
+    if (!RefreshQueued) {
+        RefreshQueued = true;
+        QMetaObject::invokeMethod(this, &TStatusPublisher::Refresh, Qt::QueuedConnection);
+    }
+}
+
+void TStatusPublisher::Start()
+{
+    Beat();
+    Refresh();
+    RefreshTimer.start();
+    HeartbeatTimer.start();
+}
+
+void TStatusPublisher::Stop()
+{
+    RefreshTimer.stop();
+    HeartbeatTimer.stop();
+}
+
+void TStatusPublisher::Beat()
+{
+    const qint64 now = Clock.elapsed();
+    const qint64 last = LastBeat.exchange(now);
+    LagMs = std::max<qint64>(0, now - last - HeartbeatMs);
+}
+
+qint64 TStatusPublisher::HeartbeatAgeMs() const
+{
+    return Clock.elapsed() - LastBeat.load();
+}
+
+void TStatusPublisher::Refresh()
+{
+    RefreshQueued = false;
+    TStatusSnapshot s;
+    s.Version = Sources.Version.isEmpty() ? QCoreApplication::applicationVersion() : Sources.Version;
+    s.StartedMs = StartedMs;
+    s.TakenMs = QDateTime::currentMSecsSinceEpoch();
+    if (Sources.Role) {
+        const TStatusSources::TRoleState role = Sources.Role();
+        s.Role = role.Name;
+        s.RoleText = role.Text;
+        s.RoleCause = role.Cause;
+        s.RoleSinceMs = role.SinceMs;
+    }
+    if (TPlatformLink *platform = Sources.Platform) {
+        ReadEndpoint(s.Platform, platform->CommToMonitor());
+        s.Platform.Up = platform->Health() == TPlatformLink::THealth::Up;
+        s.Platform.Text = platform->CommConectedIp();
+        s.Platform.Peer = platform->IsUp() ? s.Platform.Text.section(QLatin1Char(' '), -1) : QString();
+        static const struct
+        {
+            const char *Name;
+            int Type;
+        } kinds[] = {{"group_list", LdtxFrame::GroupListQuery}, {"device_status", LdtxFrame::DeviceStatusQuery},
+                     {"voice_notify", LdtxFrame::VoiceNotify},  {"sms_notify", LdtxFrame::SmsNotify},
+                     {"phone_call", LdtxFrame::PhoneCall}};
+        quint64 other = 0;
+        for (int type = 0; type < TRequestCounters::Types; ++type) {
+            bool named = false;
+            for (const auto &kind : kinds)
+                if (kind.Type == type) {
+                    s.Requests.append({QString::fromLatin1(kind.Name), platform->Requests().Of(type)});
+                    named = true;
+                }
+            if (!named)
+                other += platform->Requests().Of(type);
+        }
+        s.Requests.append({QStringLiteral("other"), other});
+    }
+    if (THostLink *host = Sources.Switch) {
+        ReadEndpoint(s.Switch, host->CommToPabx());
+        s.Switch.Up = host->IsUp();
+        s.Switch.Peer = host->IsUp() ? host->CurrentHost() : QString();
+        s.Switch.Text = host->display();
+    }
+    if (TSendGate *gate = Sources.Gate) {
+        s.DroppedRequests = gate->DroppedCount();
+        s.HeldSends = gate->HeldCount();
+    }
+    if (TPlayChannels *channels = Sources.Channels)
+        for (int i = 0; i < TPlayChannels::Count; ++i) {
+            const TPlayChn &chn = channels->Channel(i);
+            TStatusSnapshot::TChannel c;
+            c.Number = i + 1;
+            c.State = StateName(chn.State);
+            c.Caption = chn.StatusCaption;
+            if (channels->IsBusy(i)) {
+                c.Text = chn.PlayText;
+                c.Numbers = chn.Numbers;
+            }
+            c.Queued = int(chn.Queue.size());
+            s.Channels.append(c);
+        }
+    if (TDirectory *directory = Sources.Directory)
+        if (const TDirectoryRows *rows = directory->Copy().Latest()) {
+            s.Groups = int(rows->Groups.size());
+            s.Extensions = int(rows->Phones.size());
+        }
+    if (THistory *history = Sources.History) {
+        s.StorePlace = history->Path();
+        s.StoreFailingSinceMs = history->FailingSinceMs();
+        s.StoreReachable = s.StoreFailingSinceMs == 0;
+    }
+    s.LoopLagMs = LagMs;
+    QMutexLocker lock(&Guard);
+    Current = std::move(s);
+}
+
+TStatusSnapshot TStatusPublisher::Snapshot() const
+{
+    QMutexLocker lock(&Guard);
+    return Current;
+}
+
+QString TStatusPublisher::Problem() const
+{
+    return Snapshot().Problem(HeartbeatAgeMs(), QDateTime::currentMSecsSinceEpoch());
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "status/status_snapshot.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+
+class TDirectory;
+class THistory;
+class THostLink;
+class TPlatformLink;
+class TPlayChannels;
+class TSendGate;
+
+// What the snapshot is made from: the subsystems it reports on, and what only the program's
+// owner knows (its role), asked through a function.
+struct TStatusSources
+{
+    TPlatformLink *Platform = nullptr;
+    THostLink *Switch = nullptr;
+    TPlayChannels *Channels = nullptr;
+    TDirectory *Directory = nullptr;
+    THistory *History = nullptr;
+    TSendGate *Gate = nullptr;
+    struct TRoleState
+    {
+        QString Name;
+        QString Text;
+        QString Cause;
+        qint64 SinceMs = 0;
+    };
+    std::function<TRoleState()> Role;
+    QString Version;
+};
+
+// Makes the status snapshot on the main thread, every RefreshMs and whenever Refresh() is
+// called, into a copy any thread may read; and beats a heartbeat every HeartbeatMs into an
+// atomic, so a reader on another thread sees a main loop that stopped.
+class TStatusPublisher : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int RefreshMs = 250;
+    static constexpr int HeartbeatMs = 100;
+
+    explicit TStatusPublisher(TStatusSources sources, QObject *parent = nullptr);
+
+    void Start();
+    void Stop();
+    // Made anew now (main thread).
+    void Refresh();
+    // Made anew once the current event is done.
+    void Changed();
+
+    // Any thread.
+    TStatusSnapshot Snapshot() const;
+    qint64 HeartbeatAgeMs() const;
+    // Why this program should not hold the service address (empty: it may).
+    QString Problem() const;
+
+private:
+    void Beat();
+
+    TStatusSources Sources;
+    qint64 StartedMs = 0;
+    QTimer RefreshTimer;
+    QTimer HeartbeatTimer;
+    QElapsedTimer Clock;
+    std::atomic<qint64> LastBeat{0};
+    qint64 LagMs = 0;
+    bool RefreshQueued = false;
+    mutable QMutex Guard;
+    TStatusSnapshot Current;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The running program seen at one moment, read-only: what the control socket, a web face or a
+// window shows of it. A plain value, copied freely between threads.
+struct TStatusSnapshot
+{
+    struct TLink
+    {
+        bool Bound = false;       // its endpoint holds its port
+        QString Address;          // the local address bound ("0.0.0.0": every one)
+        int Port = 0;
+        bool Up = false;          // heard from lately
+        QString Peer;             // the platform or the switch CPU last heard
+        QString Text;             // as the status bar says it
+        quint64 Received = 0;     // datagrams since start
+        quint64 Sent = 0;
+        qint64 LastReceivedMs = 0; // ms since the epoch; 0: none yet
+        qint64 LastSentMs = 0;
+    };
+    struct TChannel
+    {
+        int Number = 0;           // 1 to 8, as the operator counts
+        QString State;            // idle, blocked, offhook, dialing
+        QString Caption;          // as the box shows it: "拨号  170"
+        QString Text;             // the notification on it, if any
+        QList<qint32> Numbers;    // its called numbers
+        int Queued = 0;
+    };
+
+    QString Version;
+    qint64 StartedMs = 0;
+    qint64 TakenMs = 0;           // when this snapshot was made
+    QString Role;                 // single, master, backup, fault
+    QString RoleText;             // 单机, 主用, 备用, 故障
+    QString RoleCause;
+    qint64 RoleSinceMs = 0;
+    TLink Platform;
+    TLink Switch;
+    // The platform's requests by kind: group_list, device_status, voice_notify, sms_notify,
+    // phone_call, other.
+    QList<QPair<QString, quint64>> Requests;
+    quint64 DroppedRequests = 0;  // arrived while not working
+    quint64 HeldSends = 0;        // datagrams not sent while not working
+    QList<TChannel> Channels;
+    int Groups = -1;              // -1: the directory could never be read
+    int Extensions = -1;
+    bool StoreReachable = true;
+    QString StorePlace;
+    qint64 StoreFailingSinceMs = 0;
+    qint64 LoopLagMs = 0;         // how late the main loop's last heartbeat came
+
+    QJsonObject ToJson() const;
+    // Why this program should not hold the service address now (empty: it may); heartbeatAgeMs
+    // is how long ago the main loop last beat.
+    QString Problem(qint64 heartbeatAgeMs, qint64 nowMs) const;
+    static constexpr qint64 StalledMs = 2000;
+    static constexpr qint64 StoreGraceMs = 30000;
+};

@@ -1,0 +1,149 @@
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// `varnex ctl` as keepalived's scripts run it: against a headless program of the pair, with
+// no display, giving up quickly on a program that does not answer.
+class TstControl : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir Dir;
+
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET", "JOURNAL_STREAM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Dir.filePath(QStringLiteral("runtime")));
+        return env;
+    }
+    struct TRun
+    {
+        int ExitCode = -1;
+        QString Out;
+        QString Err;
+        bool Finished = false;
+    };
+    TRun Ctl(const QStringList &arguments, int waitMs = 3000)
+    {
+        QProcess ctl;
+        ctl.setProcessEnvironment(Environment());
+        ctl.start(TestSupport::BuildPath(QStringLiteral("varnex")), QStringList{QStringLiteral("ctl")} + arguments);
+        TRun run;
+        run.Finished = ctl.waitForFinished(waitMs);
+        if (!run.Finished)
+            ctl.kill();
+        ctl.waitForFinished();
+        run.ExitCode = ctl.exitCode();
+        run.Out = QString::fromUtf8(ctl.readAllStandardOutput());
+        run.Err = QString::fromUtf8(ctl.readAllStandardError());
+        return run;
+    }
+    // A headless program of a pair in a folder of its own, listening at its folder's varnex.ctl.
+    bool StartProgram(QProcess &program, const QString &folder, const QString &socket)
+    {
+        const QList<int> ports = TestSupport::FreeUdpPorts(4);
+        QDir().mkpath(folder);
+        QFile settings(QDir(folder).filePath(QStringLiteral("Zelvane.conf")));
+        if (!settings.open(QIODevice::WriteOnly))
+            return false;
+        settings.write(QStringList{QStringLiteral("Role=pair"), QStringLiteral("CommIpAddress=127.0.0.1"),
+                                   QStringLiteral("CommIpPort=%1").arg(ports[0]), QStringLiteral("CommRecIpPort=%1").arg(ports[1]),
+                                   QStringLiteral("RecIpPort=%1").arg(ports[2]), QStringLiteral("IpAddress=127.0.0.1"),
+                                   QStringLiteral("IpPort=%1").arg(ports[3])}
+                           .join(QLatin1Char('\n'))
+                           .toUtf8());
+        settings.close();
+        program.setProcessEnvironment(Environment());
+        program.start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder, QStringLiteral("--control"), socket});
+        return QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; },
+                               15000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(Dir.isValid()); }
+
+    // What ctl refuses before it asks anyone (2), and a socket where no program answers (1).
+    void arguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("nothing") << QStringList{} << 2 << "a command is needed";
+        QTest::newRow("unknown") << QStringList{"start"} << 2 << "unknown command: start";
+        QTest::newRow("role without one") << QStringList{"role"} << 2 << "role needs one of master, backup, fault";
+        QTest::newRow("role single") << QStringList{"role", "single"} << 2 << "role needs one of master, backup, fault";
+        QTest::newRow("status with more") << QStringList{"status", "now"} << 2 << "status takes nothing more";
+        QTest::newRow("nobody there") << QStringList{"check", "--control", "/nonexistent/varnex.ctl"} << 1 << "no program answers at /nonexistent/varnex.ctl";
+    }
+    void arguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        const TRun run = Ctl(arguments);
+        QVERIFY(run.Finished);
+        QCOMPARE(run.ExitCode, exitCode);
+        QVERIFY2(run.Err.contains(said), qPrintable(run.Err));
+        QCOMPARE(run.Out, QString());
+    }
+
+    // Told master and then backup with a cause, the program says its role on standard error,
+    // one line per change, and its status says it as one JSON object.
+    void roleAndStatusOverTheSocket()
+    {
+        QProcess program;
+        const QString folder = Dir.filePath(QStringLiteral("roles"));
+        const QString socket = QDir(folder).filePath(QStringLiteral("varnex.ctl"));
+        QVERIFY(StartProgram(program, folder, socket));
+        const TRun master = Ctl({QStringLiteral("role"), QStringLiteral("master"), QStringLiteral("--cause"), QStringLiteral("keepalived"),
+                                 QStringLiteral("--control"), socket});
+        QCOMPARE(master.ExitCode, 0);
+        QCOMPARE(master.Out, QStringLiteral("主用\n"));
+        const TRun status = Ctl({QStringLiteral("status"), QStringLiteral("--control"), socket});
+        QCOMPARE(status.ExitCode, 0);
+        QCOMPARE(status.Out.count(QLatin1Char('\n')), 1);
+        const QJsonObject object = QJsonDocument::fromJson(status.Out.toUtf8()).object();
+        QCOMPARE(object.value(QStringLiteral("role")).toString(), QStringLiteral("master"));
+        QCOMPARE(object.value(QStringLiteral("role_cause")).toString(), QStringLiteral("keepalived"));
+        QVERIFY(object.value(QStringLiteral("platform_link")).toObject().value(QStringLiteral("bound")).toBool());
+        QCOMPARE(Ctl({QStringLiteral("role"), QStringLiteral("backup"), QStringLiteral("--control"), socket}).ExitCode, 0);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("角色：")), 3);
+        QVERIFY2(log.contains(QStringLiteral("角色：备用（启动）")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("角色：主用（keepalived）")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("角色：备用\n")), qPrintable(log));
+    }
+
+    // A program that is stopped (SIGSTOP) does not answer: check fails within 3 s.
+    void stoppedProgramFailsCheck()
+    {
+        QProcess program;
+        const QString folder = Dir.filePath(QStringLiteral("stopped"));
+        const QString socket = QDir(folder).filePath(QStringLiteral("varnex.ctl"));
+        QVERIFY(StartProgram(program, folder, socket));
+        QCOMPARE(::kill(pid_t(program.processId()), SIGSTOP), 0);
+        const TRun check = Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 3000);
+        ::kill(pid_t(program.processId()), SIGCONT);
+        QVERIFY(check.Finished);
+        QCOMPARE(check.ExitCode, 1);
+        QVERIFY2(check.Err.contains(QStringLiteral("did not answer")), qPrintable(check.Err));
+        QCOMPARE(Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}).ExitCode, 0);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstControl)
+#include "tst_control.moc"
