@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUdpSocket>
+#include <QtEndian>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -151,9 +152,10 @@ bool TTrafficWatch::Capture(const QString &name, const QString &ns, const QStrin
 
 void TTrafficWatch::BeginPhase()
 {
+    On(Home, [this] { Ticker->stop(); });
+    // Replies still on their way belong to the phase before.
+    QThread::msleep(50);
     On(Home, [this] {
-        Ticker->stop();
-        // What is still on its way belongs to the phase before.
         TakeReplies();
         QMutexLocker lock(&Guard);
         SentAt.clear();
@@ -190,6 +192,17 @@ void TTrafficWatch::SendVoice(int group, const QString &text, quint16 id)
     On(Home, [=, this] {
         const QByteArray payload = QByteArray(1, char(0)) + LdtxFrame::Le32(group) + char(2) + text.toUtf8() + char(1);
         PlatformSocket->writeDatagram(LdtxFrame::Build(payload, LdtxFrame::VoiceNotify, LdtxFrame::MonitorRequest, id, Setup.CheckType)->Bytes,
+                                      Setup.Service, Setup.ServicePlatformPort);
+    });
+}
+
+void TTrafficWatch::SendCall(int caller, int called, quint16 id)
+{
+    On(Home, [=, this] {
+        QByteArray payload(8, 0);
+        qToLittleEndian<quint16>(quint16(caller), payload.data());
+        qToLittleEndian<quint16>(quint16(called), payload.data() + 4);
+        PlatformSocket->writeDatagram(LdtxFrame::Build(payload, LdtxFrame::PhoneCall, LdtxFrame::MonitorRequest, id, Setup.CheckType)->Bytes,
                                       Setup.Service, Setup.ServicePlatformPort);
     });
 }

@@ -77,6 +77,8 @@ public:
     TFigures Figures();
     // The platform's voice notification to group, with a message id no group-list request uses.
     void SendVoice(int group, const QString &text, quint16 id);
+    // The platform's phone call from caller to called: the working program dials at once.
+    void SendCall(int caller, int called, quint16 id);
     // UDP datagrams machine name sent since fromUs (before toUs when given).
     QList<TSent> SentBy(const QString &name, qint64 fromUs, qint64 toUs = 0);
 
