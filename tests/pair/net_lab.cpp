@@ -17,6 +17,8 @@ const QString NamePrefix = QStringLiteral("vxt");
 
 QString Find(const QString &program)
 {
+    if (program.startsWith(QLatin1Char('/')))
+        return program;
     // keepalived and ip live in sbin, which a plain user's PATH may lack.
     QString found = QStandardPaths::findExecutable(program);
     if (found.isEmpty())
@@ -110,6 +112,11 @@ void TNetLab::RemoveNamespace(const QString &name)
     RunCommand(ip, {QStringLiteral("netns"), QStringLiteral("delete"), name});
 }
 
+QString TNetLab::Program(const QString &name)
+{
+    return Find(name);
+}
+
 TNetLab::TNetLab() : Prefix(QStringLiteral("%1%2").arg(NamePrefix).arg(QCoreApplication::applicationPid())) {}
 
 TNetLab::~TNetLab()
@@ -150,7 +157,7 @@ QProcess *TNetLab::Start(const QString &shortName, const QString &program, const
     p->setStandardOutputFile(logFile, QIODevice::Append);
     // ip netns exec runs the program in place of itself: the process is the program.
     p->start(Find(QStringLiteral("ip")),
-             QStringList{QStringLiteral("netns"), QStringLiteral("exec"), Name(shortName), program} + arguments);
+             QStringList{QStringLiteral("netns"), QStringLiteral("exec"), Name(shortName), Find(program)} + arguments);
     p->waitForStarted();
     Processes.push_back(std::move(p));
     return Processes.back().get();

@@ -41,6 +41,8 @@ public:
     // Why namespaces cannot be made here (not root, no ip, no keepalived …); empty when they can.
     static QString Problem();
     static void RemoveLeftOvers();
+    // A program's full path, sbin folders included ("ip", "keepalived"); empty when missing.
+    static QString Program(const QString &name);
 
     TNetLab();
     ~TNetLab();

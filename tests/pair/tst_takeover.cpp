@@ -109,7 +109,7 @@ class TstTakeover : public QObject
     }
     bool HoldsService(const TMachine &m) const
     {
-        const TCommandResult shown = RunCommand(QStringLiteral("ip"), {QStringLiteral("-n"), Lab->Name(m.Name), QStringLiteral("-4"),
+        const TCommandResult shown = RunCommand(TNetLab::Program(QStringLiteral("ip")), {QStringLiteral("-n"), Lab->Name(m.Name), QStringLiteral("-4"),
                                                                       QStringLiteral("-o"), QStringLiteral("addr"), QStringLiteral("show"),
                                                                       QStringLiteral("dev"), QStringLiteral("eth0")});
         return shown.Output.contains(QStringLiteral(" %1/").arg(Service));
