@@ -334,6 +334,8 @@ private Q_SLOTS:
         if (const QString problem = TNetLab::Problem(); !problem.isEmpty())
             QSKIP(qPrintable(problem));
         TNetLab::RemoveLeftOvers();
+        // Cleared at the end: a start that failed shows the machines' logs too.
+        AnyFailed = true;
         QVERIFY2(QFileInfo(Varnex()).isExecutable(), qPrintable(Varnex()));
         if (const QString problem = TPgServer::Shared().Problem(); !problem.isEmpty()) {
             if (qEnvironmentVariableIsSet("VARNEX_REQUIRE_POSTGRES"))
@@ -394,6 +396,7 @@ private Q_SLOTS:
         const QString problem = Pair(&master, &backup);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(master->Name, QStringLiteral("a"));
+        AnyFailed = false;
     }
 
     void cleanupTestCase()
