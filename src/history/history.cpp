@@ -75,8 +75,14 @@ void THistory::Close()
 
 qint64 THistory::NextId(const QDateTime &at)
 {
-    // Milliseconds since the epoch times 1000: ordered by time across restarts, unique within one.
-    LastId = std::max(LastId + 1, at.toMSecsSinceEpoch() * 1000);
+    // Milliseconds since the epoch times 1000, plus this program's own last three digits:
+    // ordered by time across restarts, unique within one, and apart from the ids of another
+    // program writing the same shared history in the same millisecond (an entry is written
+    // over by its id). Two entries in one millisecond here: the next one takes the next slot.
+    qint64 id = at.toMSecsSinceEpoch() * 1000 + IdSlot;
+    if (id <= LastId)
+        id = LastId + 1000;
+    LastId = id;
     return LastId;
 }
 

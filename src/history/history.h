@@ -5,6 +5,7 @@
 #include "store/store_place.h"
 
 #include <QObject>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 
@@ -102,6 +103,8 @@ private:
     TStorePlace Place;
     QTimer DailyPurge;
     qint64 LastId = 0;
+    // The last three digits of every id this program makes, drawn at start.
+    const qint64 IdSlot = qint64(QRandomGenerator::system()->bounded(1000));
     qint64 FailingSince = 0;
     void Restore(const QList<TNotice> &last);
     void TakeMarks(const QList<TNotice> &written);
