@@ -10,6 +10,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
 #include <QUdpSocket>
 
 #include <memory>
@@ -176,6 +179,43 @@ int FreeUdpPort()
     return probe.localPort();
 }
 
+QByteArray THttpAnswer::Header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : Headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return QByteArray();
+}
+
+THttpAnswer Http(const QByteArray &method, const QString &url, const QList<QPair<QByteArray, QByteArray>> &headers,
+                 const QByteArray &body)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request{QUrl(url)};
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+    QNetworkReply *reply = method == "HEAD" ? manager.head(request) : manager.sendCustomRequest(request, method, body);
+    THttpAnswer answer;
+    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000)) {
+        reply->abort();
+        delete reply;
+        return answer;
+    }
+    answer.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.Body = reply->readAll();
+    answer.Headers = reply->rawHeaderPairs();
+    delete reply;
+    return answer;
+}
+
+int FreeTcpPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
 QList<int> FreeUdpPorts(int n)
 {
     std::vector<std::unique_ptr<QUdpSocket>> probes;
@@ -198,8 +238,15 @@ QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines)
 {
     const QString path = dir.filePath(QStringLiteral("Zelvane.conf"));
     QFile file(path);
+    QStringList all = lines;
+    // Tests run side by side: none takes the web face's fixed port unless it says so.
+    const auto names = [](const QString &line, const QString &name) {
+        return line.section(QLatin1Char('='), 0, 0).trimmed().compare(name, Qt::CaseInsensitive) == 0;
+    };
+    if (std::none_of(all.cbegin(), all.cend(), [&](const QString &l) { return names(l, QStringLiteral("HttpAddress")); }))
+        all << QStringLiteral("HttpAddress=");
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+        file.write((all.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
     return path;
 }
 
