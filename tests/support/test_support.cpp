@@ -58,7 +58,11 @@ QString BuildPath(const QString &relative)
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
 {
     TCoreOptions options;
-    options.SettingsPath = WriteSettings(dir, settingsLines);
+    QStringList lines = settingsLines;
+    // Tests run side by side: no core takes the web face's fixed port unless its test says so.
+    if (lines.filter(QRegularExpression(QStringLiteral("^\\s*HttpAddress\\s*="), QRegularExpression::CaseInsensitiveOption)).isEmpty())
+        lines << QStringLiteral("HttpAddress=");
+    options.SettingsPath = WriteSettings(dir, lines);
     options.ProgramDir = dir.path();
     options.KeyFile = dir.filePath(QStringLiteral("key.dat"));
     options.Player = player;
@@ -238,15 +242,8 @@ QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines)
 {
     const QString path = dir.filePath(QStringLiteral("Zelvane.conf"));
     QFile file(path);
-    QStringList all = lines;
-    // Tests run side by side: none takes the web face's fixed port unless it says so.
-    const auto names = [](const QString &line, const QString &name) {
-        return line.section(QLatin1Char('='), 0, 0).trimmed().compare(name, Qt::CaseInsensitive) == 0;
-    };
-    if (std::none_of(all.cbegin(), all.cend(), [&](const QString &l) { return names(l, QStringLiteral("HttpAddress")); }))
-        all << QStringLiteral("HttpAddress=");
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write((all.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+        file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
     return path;
 }
 

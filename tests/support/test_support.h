@@ -45,12 +45,11 @@ int FreeTcpPort();
 // Bytes from a hex text such as "4C 44 54 58".
 QByteArray Hex(const char *text);
 
-// A settings file in a fresh temporary folder, written with the given Name=Value lines; the
-// web face is off unless the lines give HttpAddress.
+// A settings file in a fresh temporary folder, written with the given Name=Value lines.
 QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines);
 
 // Options for a core that keeps everything in dir: settings from lines, the program folder,
-// key.dat, and the given sound player.
+// key.dat, and the given sound player; the web face off unless the lines give HttpAddress.
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
 
 // A core started on dir. The given settings come first and win over the test defaults after
