@@ -18,16 +18,21 @@
 #include "platform_link/unit_crc.h"
 #include "store/store_place.h"
 #include "support/pg_server.h"
+#include "support/test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -347,6 +352,31 @@ std::vector<qint64> DatabaseProcesses(const QString &socketFolder)
     return processes;
 }
 
+// With --scrape every program serves its web face, which a watcher process scrapes 10 times a
+// second (/metrics) while holding the status page's live feed open; the ports it serves on.
+bool Scrape = false;
+QList<int> WebPorts;
+
+// The watcher: /metrics fetched every 100 ms and the page's feed held open on each port given.
+int Watch(const QStringList &ports)
+{
+    QNetworkAccessManager manager;
+    QTimer scrape;
+    std::vector<std::unique_ptr<QWebSocket>> feeds;
+    for (const QString &port : ports) {
+        feeds.push_back(std::make_unique<QWebSocket>());
+        feeds.back()->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(port)));
+    }
+    QObject::connect(&scrape, &QTimer::timeout, &manager, [&] {
+        for (const QString &port : ports) {
+            QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port))));
+            QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+        }
+    });
+    scrape.start(100);
+    return QCoreApplication::exec();
+}
+
 // Settings and a directory of `phones` extensions in 10 groups beside a copy of the program:
 // in the folder's files, or in the database the place names on the server.
 bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16_t listenPort, uint16_t hostPort,
@@ -364,10 +394,11 @@ bool Prepare(const QTemporaryDir &dir, int phones, uint16_t platformPort, uint16
         return false;
     }
     settings.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommIpPort=%1\nCommRecIpPort=%2\nRecIpPort=%3\n"
-                                  "IpAddress=127.0.0.1\nIpAddress1=127.0.0.1\nIpPort=%3\n")
+                                  "IpAddress=127.0.0.1\nIpAddress1=127.0.0.1\nIpPort=%3\nHttpAddress=%4\n")
                        .arg(platformPort)
                        .arg(listenPort)
                        .arg(hostPort)
+                       .arg(Scrape ? QStringLiteral("127.0.0.1:%1").arg(WebPorts.emplaceBack(TestSupport::FreeTcpPort())) : QString())
                        .toUtf8());
     settings.close();
     TDM store;
@@ -672,7 +703,11 @@ int main(int argc, char *argv[])
         tick.start(1000);
         return app.exec();
     }
-    const int idleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    if (argc > 1 && QByteArray(argv[1]) == "--watch")
+        return Watch(QCoreApplication::arguments().mid(2));
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    Scrape = arguments.removeAll(QStringLiteral("--scrape")) > 0;
+    const int idleSeconds = !arguments.isEmpty() ? std::max(1, arguments.first().toInt()) : 10;
     TPgServer &server = TPgServer::Shared();
     if (!server.Problem().isEmpty())
         std::fprintf(stderr, "the server's column stays empty: %s\n", qPrintable(server.Problem()));
@@ -690,6 +725,17 @@ int main(int argc, char *argv[])
             }
             programs.push_back(std::move(program));
         }
+
+        QProcess watcher;
+        if (Scrape) {
+            QStringList ports{QStringLiteral("--watch")};
+            for (int port : std::as_const(WebPorts))
+                ports << QString::number(port);
+            watcher.start(QCoreApplication::applicationFilePath(), ports);
+            watcher.waitForStarted(5000);
+            QThread::msleep(500);
+        }
+        WebPorts.clear();
 
         TResponder responder;
         // The responder's replies are as long as the program's.
@@ -729,6 +775,8 @@ int main(int argc, char *argv[])
             figures[c].IdleCpu = idle[c];
         ticker.kill();
         ticker.waitForFinished(5000);
+        watcher.kill();
+        watcher.waitForFinished(5000);
 
         for (size_t p = 0; p < programs.size(); ++p)
             CommitToReply(*programs[p], 50, figures[p + 1]);

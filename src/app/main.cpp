@@ -8,6 +8,7 @@
 #include "app/main_form.h"
 #include "app/stop_signals.h"
 #include "app/varnex_core.h"
+#include "web/web_server.h"
 #include "widgets/qt_texts.h"
 #include "common/settings_store.h"
 
@@ -118,7 +119,9 @@ int main(int argc, char *argv[])
     TVarnexCore core(options);
     // Served from the start on, so keepalived can ask and tell as soon as the program runs.
     TControlServer control(core.Status(), core.PairRole());
-    const auto listen = [&core, &control, &line] {
+    TWebServer web(core.Status(), core.History());
+    const auto listen = [&core, &control, &line, &web] {
+        web.Serve(core.Config().HttpAddress, core.Config().HttpToken, core.LogMemo());
         const QString path = !line.Control.isEmpty() ? line.Control
             : !core.Config().ControlSocket.isEmpty() ? core.Config().ControlSocket
                                                      : TControlServer::DefaultPath();
@@ -148,6 +151,7 @@ int main(int argc, char *argv[])
     form.ShowStartupErrors(core.StartupErrors());
     core.StartTimers();
     const int rc = QCoreApplication::exec();
+    web.Close();
     control.Close();
     core.FormDestroy();
     return rc;

@@ -100,6 +100,13 @@ void TConfiguration::ReadPair(const TSettingsStore &store, QStringList &errors)
     ControlSocket = store.Read(QStringLiteral("ControlSocket")).trimmed();
 }
 
+void TConfiguration::ReadWeb(const TSettingsStore &store)
+{
+    HttpAddress = store.Contains(QStringLiteral("HttpAddress")) ? store.Read(QStringLiteral("HttpAddress")).trimmed()
+                                                                  : DefaultHttpAddress();
+    HttpToken = store.Read(QStringLiteral("HttpToken")).trimmed();
+}
+
 QString TConfiguration::HostOwnAddress()
 {
     const QList<QHostAddress> addresses = QHostInfo::fromName(QHostInfo::localHostName()).addresses();

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
@@ -34,4 +35,24 @@ struct TRequestCounters
 
     void Count(int type) { ByType[size_t(type >= 0 && type < Types - 1 ? type : Types - 1)].fetch_add(1, std::memory_order_relaxed); }
     quint64 Of(int type) const { return ByType[size_t(type)].load(std::memory_order_relaxed); }
+};
+
+// The platform link's request-to-reply times, in fixed buckets (upper bounds in ns, the last
+// one open): a steady-clock difference and two relaxed adds per reply.
+struct TReplyTimes
+{
+    static constexpr std::array<qint64, 12> BoundsNs{50'000,     100'000,    250'000,     500'000,
+                                                     1'000'000,  2'500'000,  5'000'000,   10'000'000,
+                                                     25'000'000, 50'000'000, 100'000'000, 1'000'000'000};
+    std::array<std::atomic<quint64>, BoundsNs.size() + 1> Counts{};
+    std::atomic<quint64> SumNs{0};
+
+    void Observe(qint64 ns)
+    {
+        size_t bucket = 0;
+        while (bucket < BoundsNs.size() && ns > BoundsNs[bucket])
+            ++bucket;
+        Counts[bucket].fetch_add(1, std::memory_order_relaxed);
+        SumNs.fetch_add(quint64(std::max<qint64>(ns, 0)), std::memory_order_relaxed);
+    }
 };

@@ -94,6 +94,14 @@ QString TSettingsStore::Read(const QString &name) const
     return QString();
 }
 
+bool TSettingsStore::Contains(const QString &name) const
+{
+    for (const auto &v : Values)
+        if (v.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
 bool TSettingsStore::Write(const QString &name, const QString &value, QString *error)
 {
     const auto fail = [error](const QString &why) {

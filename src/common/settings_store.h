@@ -21,6 +21,8 @@ public:
     // Opens the key: creates it when missing and reloads every value.
     void Open();
     QString Read(const QString &name) const;
+    // The value is given, even as empty text.
+    bool Contains(const QString &name) const;
     // Names the file gives more than once (the last line wins), as last opened.
     QStringList RepeatedNames() const { return Repeated; }
     // Why the file, which exists, could not be read at the last Open; empty when it was read.

@@ -73,6 +73,11 @@ void THistory::Close()
     Writer = nullptr; // deleted on its thread's end
 }
 
+int THistory::Pending() const
+{
+    return Writer ? Writer->WaitingCount() : 0;
+}
+
 qint64 THistory::NextId(const QDateTime &at)
 {
     // Milliseconds since the epoch times 1000, plus this program's own last three digits:

@@ -55,6 +55,8 @@ public:
     const TStorePlace &Where() const { return Place; }
     // Since when its store could not be written (ms since the epoch), 0 while it can.
     qint64 FailingSinceMs() const { return FailingSince; }
+    // Entries the writer holds that are not in the store yet.
+    int Pending() const;
 
     struct TCalled
     {

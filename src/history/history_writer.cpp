@@ -142,6 +142,7 @@ void THistoryWriter::Put(const TNotice &notice)
         Waiting.erase(Waiting.begin());
         ++Dropped;
     }
+    WaitingNow.store(int(Waiting.size()), std::memory_order_relaxed);
     Schedule();
 }
 
@@ -322,6 +323,7 @@ void THistoryWriter::Flush()
             committed.append(*entry);
     Marks.clear();
     Waiting.clear();
+    WaitingNow.store(0, std::memory_order_relaxed);
     WaitingBytes = 0;
     PurgeDays = 0;
     if (!committed.isEmpty())

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <atomic>
 #include <map>
 
 // Writes history entries to their own SQLite file (WAL journal, synchronous=NORMAL), or to the
@@ -44,6 +45,8 @@ public:
     void Close();
     // What Close could not write (read after Close has returned).
     int Unwritten() const { return int(Waiting.size()); }
+    // What waits to be written, for any thread.
+    int WaitingCount() const { return WaitingNow.load(std::memory_order_relaxed); }
     // Entries dropped since the file became unwritable.
     qint64 DroppedCount() const { return Dropped; }
 
@@ -78,6 +81,7 @@ private:
     QList<TInterruption> Marks;
     std::map<qint64, TNotice> Waiting;
     qint64 WaitingBytes = 0;
+    std::atomic<int> WaitingNow{0};
     qint64 Dropped = 0;
     QTimer *Timer = nullptr;
 };

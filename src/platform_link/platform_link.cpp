@@ -6,6 +6,18 @@
 #include "common/send_gate.h"
 #include "common/traffic_log.h"
 
+#include <chrono>
+
+namespace {
+
+qint64 SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
 TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic, QObject *parent)
     : QObject(parent), Config(config), Traffic(traffic)
 {
@@ -19,9 +31,15 @@ TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic,
         Q_EMIT RecCrcTextChanged(ReceivedCodeText);
     };
     Scanner.OnFrame = [this](uint16_t id, uint8_t direction, uint8_t type, QByteArrayView payload) {
+        // The first frame sent while this one is handled is its reply.
+        ReplyFromNs = ArrivalNs;
         Q_EMIT FrameReceived(id, direction, type, payload);
+        ReplyFromNs = 0;
     };
-    Scanner.OnCheckCodeError = [this] { Traffic.AppendAlways(QStringLiteral("Crc 错")); };
+    Scanner.OnCheckCodeError = [this] {
+        CheckFailureCount.fetch_add(1, std::memory_order_relaxed);
+        Traffic.AppendAlways(QStringLiteral("Crc 错"));
+    };
     Scanner.OnBrokenFrame = [this] { Traffic.AppendAlways(BrokenFrameText()); };
 }
 
@@ -49,6 +67,7 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
         return;
     }
     Refused = false;
+    ArrivalNs = SteadyNs();
     const qint64 now = atMs < 0 ? Clock.elapsed() : atMs;
     Scanner.BeginDatagram(datagram, Config.CheckType, now);
     // The ring takes the datagram up to the byte that would fill it; the rest is dropped.
@@ -126,6 +145,10 @@ bool TPlatformLink::sendComm(QByteArrayView payload, uint8_t type, uint8_t direc
         SetConnectedText(SendFailedText());
         Q_EMIT SendFailed(QStringLiteral("发送到安检监控平台 %1:%2 失败: %3").arg(host, QString::number(port), why));
         return false;
+    }
+    if (ReplyFromNs != 0) {
+        Times.Observe(SteadyNs() - ReplyFromNs);
+        ReplyFromNs = 0;
     }
     if (SendFailing) {
         SendFailing = false;

@@ -68,6 +68,9 @@ public:
     const TFrameScanner &Receiver() const { return Scanner; }
     // The platform's requests by type, as they reached the dispatcher.
     TRequestCounters &Requests() { return RequestCount; }
+    // How long replies took from their request's datagram, and frames whose check code was wrong.
+    const TReplyTimes &ReplyTimes() const { return Times; }
+    quint64 CheckFailures() const { return CheckFailureCount.load(std::memory_order_relaxed); }
     QString CommConectedIp() const { return ConnectedText; }
     QString SndCrcText() const { return SentCodeText; }
     QString RecCrcText() const { return ReceivedCodeText; }
@@ -92,6 +95,11 @@ private:
     TUdpEndpoint Endpoint;
     TFrameScanner Scanner;
     TRequestCounters RequestCount;
+    TReplyTimes Times;
+    std::atomic<quint64> CheckFailureCount{0};
+    // Steady-clock ns of the datagram that brought the frame being handled; 0: no reply is due.
+    qint64 ArrivalNs = 0;
+    qint64 ReplyFromNs = 0;
     QString ConnectedText = LinkDownText();
     QElapsedTimer Clock;
     qint64 LastHeardMs = 0;

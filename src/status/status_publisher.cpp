@@ -131,6 +131,11 @@ void TStatusPublisher::Refresh()
                 other += platform->Requests().Of(type);
         }
         s.Requests.append({QStringLiteral("other"), other});
+        const TReplyTimes &times = platform->ReplyTimes();
+        for (const auto &count : times.Counts)
+            s.ReplyBuckets.append(count.load(std::memory_order_relaxed));
+        s.ReplySumNs = times.SumNs.load(std::memory_order_relaxed);
+        s.CheckFailures = platform->CheckFailures();
     }
     if (THostLink *host = Sources.Switch) {
         ReadEndpoint(s.Switch, host->CommToPabx());
@@ -165,6 +170,7 @@ void TStatusPublisher::Refresh()
         s.StorePlace = history->Path();
         s.StoreFailingSinceMs = history->FailingSinceMs();
         s.StoreReachable = s.StoreFailingSinceMs == 0;
+        s.HistoryPending = history->Pending();
     }
     s.LoopLagMs = LagMs;
     QMutexLocker lock(&Guard);

@@ -53,11 +53,12 @@ QJsonObject TStatusSnapshot::ToJson() const
             {"platform_link", Link(Platform)},
             {"switch_link", Link(Switch)},
             {"requests", requests},
+            {"check_failures", double(CheckFailures)},
             {"dropped_requests", double(DroppedRequests)},
             {"held_sends", double(HeldSends)},
             {"channels", channels},
             {"directory", QJsonObject{{"groups", Groups}, {"extensions", Extensions}}},
-            {"store", QJsonObject{{"reachable", StoreReachable}, {"place", StorePlace}, {"failing_since", Time(StoreFailingSinceMs)}}},
+            {"store", QJsonObject{{"reachable", StoreReachable}, {"place", StorePlace}, {"failing_since", Time(StoreFailingSinceMs)}, {"history_pending", HistoryPending}}},
             {"loop_lag_ms", double(LoopLagMs)}};
 }
 

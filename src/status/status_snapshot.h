@@ -44,6 +44,11 @@ struct TStatusSnapshot
     // The platform's requests by kind: group_list, device_status, voice_notify, sms_notify,
     // phone_call, other.
     QList<QPair<QString, quint64>> Requests;
+    // Request-to-reply times: counts per bucket of TReplyTimes::BoundsNs (the last one open)
+    // and their sum; frames whose check code was wrong.
+    QList<quint64> ReplyBuckets;
+    quint64 ReplySumNs = 0;
+    quint64 CheckFailures = 0;
     quint64 DroppedRequests = 0;  // arrived while not working
     quint64 HeldSends = 0;        // datagrams not sent while not working
     QList<TChannel> Channels;
@@ -52,6 +57,7 @@ struct TStatusSnapshot
     bool StoreReachable = true;
     QString StorePlace;
     qint64 StoreFailingSinceMs = 0;
+    int HistoryPending = 0;       // entries not yet in the store
     qint64 LoopLagMs = 0;         // how late the main loop's last heartbeat came
 
     QJsonObject ToJson() const;

@@ -58,7 +58,7 @@ class TstControl : public QObject
         settings.write(QStringList{QStringLiteral("Role=pair"), QStringLiteral("CommIpAddress=127.0.0.1"),
                                    QStringLiteral("CommIpPort=%1").arg(ports[0]), QStringLiteral("CommRecIpPort=%1").arg(ports[1]),
                                    QStringLiteral("RecIpPort=%1").arg(ports[2]), QStringLiteral("IpAddress=127.0.0.1"),
-                                   QStringLiteral("IpPort=%1").arg(ports[3])}
+                                   QStringLiteral("IpPort=%1").arg(ports[3]), QStringLiteral("HttpAddress=")}
                            .join(QLatin1Char('\n'))
                            .toUtf8());
         settings.close();

@@ -53,7 +53,7 @@ private Q_SLOTS:
         QDir().mkpath(dir.filePath(QStringLiteral("state")));
         QFile settings(dir.filePath(QStringLiteral("state/Zelvane.conf")));
         QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommIpPort=%1\nCommRecIpPort=%2\nRecIpPort=%3\n")
+        settings.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommIpPort=%1\nCommRecIpPort=%2\nRecIpPort=%3\nHttpAddress=\n")
                            .arg(platform.localPort())
                            .arg(ports[0])
                            .arg(ports[1])

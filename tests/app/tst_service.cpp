@@ -99,7 +99,8 @@ class TstService : public QObject
             return {};
         settings.write((QStringList{QStringLiteral("CommIpAddress=127.0.0.1"),
                                     QStringLiteral("CommIpPort=%1").arg(Platform.localPort()),
-                                    QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1])}
+                                    QStringLiteral("CommRecIpPort=%1").arg(ports[0]), QStringLiteral("RecIpPort=%1").arg(ports[1]),
+                                    QStringLiteral("HttpAddress=")}
                         + extra)
                            .join(QLatin1Char('\n'))
                            .toUtf8());

@@ -10,6 +10,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
 #include <QUdpSocket>
 
 #include <memory>
@@ -55,7 +58,11 @@ QString BuildPath(const QString &relative)
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
 {
     TCoreOptions options;
-    options.SettingsPath = WriteSettings(dir, settingsLines);
+    QStringList lines = settingsLines;
+    // Tests run side by side: no core takes the web face's fixed port unless its test says so.
+    if (lines.filter(QRegularExpression(QStringLiteral("^\\s*HttpAddress\\s*="), QRegularExpression::CaseInsensitiveOption)).isEmpty())
+        lines << QStringLiteral("HttpAddress=");
+    options.SettingsPath = WriteSettings(dir, lines);
     options.ProgramDir = dir.path();
     options.KeyFile = dir.filePath(QStringLiteral("key.dat"));
     options.Player = player;
@@ -174,6 +181,43 @@ int FreeUdpPort()
     if (!probe.bind(QHostAddress::AnyIPv4, 0))
         return 0;
     return probe.localPort();
+}
+
+QByteArray THttpAnswer::Header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : Headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return QByteArray();
+}
+
+THttpAnswer Http(const QByteArray &method, const QString &url, const QList<QPair<QByteArray, QByteArray>> &headers,
+                 const QByteArray &body)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request{QUrl(url)};
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
+    QNetworkReply *reply = method == "HEAD" ? manager.head(request) : manager.sendCustomRequest(request, method, body);
+    THttpAnswer answer;
+    if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000)) {
+        reply->abort();
+        delete reply;
+        return answer;
+    }
+    answer.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.Body = reply->readAll();
+    answer.Headers = reply->rawHeaderPairs();
+    delete reply;
+    return answer;
+}
+
+int FreeTcpPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
 }
 
 QList<int> FreeUdpPorts(int n)

@@ -39,6 +39,8 @@ QString BuildPath(const QString &relative);
 int FreeUdpPort();
 // n different such ports.
 QList<int> FreeUdpPorts(int n);
+// A TCP port on loopback that nothing listened on a moment ago.
+int FreeTcpPort();
 
 // Bytes from a hex text such as "4C 44 54 58".
 QByteArray Hex(const char *text);
@@ -47,7 +49,7 @@ QByteArray Hex(const char *text);
 QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines);
 
 // Options for a core that keeps everything in dir: settings from lines, the program folder,
-// key.dat, and the given sound player.
+// key.dat, and the given sound player; the web face off unless the lines give HttpAddress.
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
 
 // A core started on dir. The given settings come first and win over the test defaults after
@@ -71,6 +73,17 @@ int AskCount(QUdpSocket &platform, int port, uint8_t type);
 // Sends the platform's request of type with payload and message id to a program listening on
 // port, and returns the type of its reply, or -1 when none comes within 3 s.
 int Ask(QUdpSocket &platform, int port, uint8_t type, const QByteArray &payload, uint16_t id);
+
+// An HTTP exchange over loopback, waited for (10 s at most): status 0 when no answer came.
+struct THttpAnswer
+{
+    int Status = 0;
+    QByteArray Body;
+    QList<QPair<QByteArray, QByteArray>> Headers;
+    QByteArray Header(const QByteArray &name) const;
+};
+THttpAnswer Http(const QByteArray &method, const QString &url, const QList<QPair<QByteArray, QByteArray>> &headers = {},
+                 const QByteArray &body = QByteArray());
 
 // A key.dat image with the given key values set (index into the whole table), others 0.
 QByteArray KeyFile(const QList<QPair<int, int32_t>> &keys);

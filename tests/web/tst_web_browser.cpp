@@ -1,0 +1,135 @@
+#include "app/varnex_core.h"
+#include "directory/directory.h"
+#include "platform_link/ldtx_frame.h"
+#include "support/test_support.h"
+#include "web/web_server.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+namespace {
+
+// Chromium without a window, driven over WebDriver from its driver on a free port.
+class TBrowser
+{
+public:
+    ~TBrowser()
+    {
+        if (!Session.isEmpty())
+            Command("DELETE", QString());
+        Driver.kill();
+        Driver.waitForFinished(5000);
+    }
+    bool Start(QString *why)
+    {
+        const QString driver = QStandardPaths::findExecutable(QStringLiteral("chromedriver"));
+        const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+        if (driver.isEmpty() || chromium.isEmpty()) {
+            *why = QStringLiteral("chromium and chromedriver are not installed (Debian: chromium chromium-driver)");
+            return false;
+        }
+        Port = TestSupport::FreeTcpPort();
+        Driver.start(driver, {QStringLiteral("--port=%1").arg(Port)});
+        if (!QTest::qWaitFor([this] { return TestSupport::Http("GET", Base() + QStringLiteral("/status")).Status == 200; }, 15000)) {
+            *why = QStringLiteral("chromedriver did not answer: ") + QString::fromUtf8(Driver.readAll());
+            return false;
+        }
+        const QJsonObject options{{"binary", chromium},
+                                  {"args", QJsonArray{"--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                                                      "--window-size=900,1100", "--user-data-dir=" + Profile.path()}}};
+        const QJsonObject capabilities{{"capabilities", QJsonObject{{"alwaysMatch", QJsonObject{{"goog:chromeOptions", options}}}}}};
+        const auto answer = TestSupport::Http("POST", Base() + QStringLiteral("/session"), {{"Content-Type", "application/json"}},
+                                              QJsonDocument(capabilities).toJson());
+        Session = QJsonDocument::fromJson(answer.Body)[QStringLiteral("value")][QStringLiteral("sessionId")].toString();
+        if (Session.isEmpty())
+            *why = QStringLiteral("no browser session: ") + QString::fromUtf8(answer.Body);
+        return !Session.isEmpty();
+    }
+    void Open(const QString &url) { Command("POST", QStringLiteral("/url"), QJsonObject{{"url", url}}); }
+    // The value of a script run in the page.
+    QJsonValue Run(const QString &script)
+    {
+        return Command("POST", QStringLiteral("/execute/sync"), QJsonObject{{"script", script}, {"args", QJsonArray()}});
+    }
+    QByteArray Screenshot() { return QByteArray::fromBase64(Command("GET", QStringLiteral("/screenshot")).toString().toLatin1()); }
+
+private:
+    QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(Port); }
+    QJsonValue Command(const QByteArray &method, const QString &path, const QJsonObject &body = {})
+    {
+        const auto answer = TestSupport::Http(method, Base() + QStringLiteral("/session/") + Session + path,
+                                              {{"Content-Type", "application/json"}},
+                                              method == "GET" || method == "DELETE" ? QByteArray() : QJsonDocument(body).toJson());
+        return QJsonDocument::fromJson(answer.Body)[QStringLiteral("value")];
+    }
+
+    QProcess Driver;
+    QTemporaryDir Profile;
+    int Port = 0;
+    QString Session;
+};
+
+} // namespace
+
+class TstWebBrowser : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // The page in a real browser: eight channels and both links; a notification from the platform
+    // shows on its channel and at the top of the history without a reload.
+    void pageFollowsTheProgram()
+    {
+        TBrowser browser;
+        if (QString why; !browser.Start(&why))
+            QSKIP(qPrintable(why));
+        QTemporaryDir dir;
+        QUdpSocket platform;
+        QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        TRecordingPlayer player;
+        auto core = TestSupport::StartCore(dir, {QStringLiteral("CommIpPort=%1").arg(platform.localPort()), QStringLiteral("ifUse0=是"),
+                                                 QStringLiteral("ifUse1=是")},
+                                           &player);
+        core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
+        core->Directory().Query().Execute(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (5, 1, '一采区')"));
+        QVERIFY(TestSupport::CopyCaughtUp(core->Directory()));
+        core->StartTimers();
+        TWebServer web(core->Status(), core->History());
+        QString why;
+        QVERIFY2(web.Listen(QStringLiteral("127.0.0.1:0"), QString(), &why), qPrintable(why));
+
+        browser.Open(QStringLiteral("http://127.0.0.1:%1/").arg(web.Port()));
+        QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelectorAll('#channels .channel').length")).toInt(), 8, 10000);
+        QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(), QStringLiteral("中断"));
+        QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-switch .state').textContent")).toString(), QStringLiteral("中断"));
+        QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#channels .channel').textContent")).toString().contains(QStringLiteral("井下撤离")), false);
+        const QString loadedAt = browser.Run(QStringLiteral("window.loadMark = window.loadMark || Math.random(); return String(window.loadMark)")).toString();
+
+        const QByteArray voice = QByteArray(1, char(0)) + LdtxFrame::Le32(5) + char(2) + QStringLiteral("井下撤离").toUtf8() + char(3);
+        QCOMPARE(TestSupport::Ask(platform, core->Config().CommRecIpPort, LdtxFrame::VoiceNotify, voice, 41), int(LdtxFrame::CallNotifyResult));
+        // Within 2 s, on the page as it stands: the channel, the newest history entry, the link.
+        QTRY_VERIFY_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelector('#channels .channel').textContent")).toString()
+                                     .contains(QStringLiteral("井下撤离")), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(browser.Run(QStringLiteral("const r = document.querySelector('#history tr'); return r ? r.textContent : ''")).toString()
+                                     .contains(QStringLiteral("井下撤离")), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(),
+                                  QStringLiteral("正常"), 2000);
+        QCOMPARE(browser.Run(QStringLiteral("return String(window.loadMark)")).toString(), loadedAt); // no reload
+
+        const QByteArray png = browser.Screenshot();
+        QVERIFY(png.startsWith("\x89PNG"));
+        QFile shot(TestSupport::BuildPath(QStringLiteral("web-status.png")));
+        QVERIFY(shot.open(QIODevice::WriteOnly));
+        shot.write(png);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstWebBrowser)
+#include "tst_web_browser.moc"
