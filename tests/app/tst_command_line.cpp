@@ -109,7 +109,7 @@ private Q_SLOTS:
                                          QStringLiteral("CommRecIpPort=%1").arg(ports[0]),
                                          QStringLiteral("RecIpPort=%1").arg(ports[1]), QStringLiteral("CurrentKeyboard=3"),
                                          QStringLiteral("IpAddress=127.0.0.1"), QStringLiteral("IpAddress1=127.0.0.1"),
-                                         QStringLiteral("IpPort=%1").arg(Switch.localPort())});
+                                         QStringLiteral("IpPort=%1").arg(Switch.localPort()), QStringLiteral("HttpAddress=")});
         QFile keys(Dir.filePath(QStringLiteral("key.dat")));
         QVERIFY(keys.open(QIODevice::WriteOnly));
         keys.write(TestSupport::KeyFile({{3 * 1088, 2001}, {3 * 1088 + 1, 9999}}));
@@ -617,7 +617,7 @@ private Q_SLOTS:
                 QFile conf(folder + QStringLiteral("/config/Zelvane.conf"));
                 QVERIFY(conf.open(QIODevice::WriteOnly));
                 conf.write(QStringLiteral("CommIpAddress=127.0.0.1\nCommRecIpPort=%1\nRecIpPort=%2\nIpAddress=127.0.0.1\n"
-                                          "IpAddress1=127.0.0.1\nDatabaseUrl=%3\n")
+                                          "IpAddress1=127.0.0.1\nDatabaseUrl=%3\nHttpAddress=\n")
                                .arg(ports[2 * i])
                                .arg(ports[2 * i + 1])
                                .arg(url)
