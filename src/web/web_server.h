@@ -1,39 +1,28 @@
 #pragma once
 
-#include "history/notice.h"
-#include "status/status_snapshot.h"
-
-#include <QHostAddress>
-#include <QJsonObject>
-#include <QList>
 #include <QObject>
-#include <QTimer>
+#include <QString>
+#include <QThread>
 
-#include <memory>
-#include <optional>
-
-class QHttpServer;
-class QHttpServerRequest;
-class QHttpServerResponse;
-class QWebSocket;
+class QHostAddress;
 class THistory;
 class TLineLog;
 class TStatusPublisher;
+class TWebService;
 
 // The read-only face over HTTP: "/" a status page for a person, "/api/status" the snapshot,
 // "/api/history" the history as 通知记录 filters it, "/metrics" for Prometheus, and "/events"
 // (WebSocket) that pushes the page what changed. It reads the published snapshot and the
 // history's own reader; nothing it serves changes anything. Beyond loopback every request
 // must carry the token.
+//
+// Served on a thread of its own, started by Listen and ended by Close, so scrapes and open
+// pages never hold the main thread that answers the platform. This object stays with its
+// owner's thread; the server and its feed live on the web thread.
 class TWebServer : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int PushMs = 250;
-    static constexpr int RecentEntries = 50;
-    static constexpr int MaxPage = 500;
-    static constexpr qsizetype MaxUrlBytes = 4096;
-
     TWebServer(TStatusPublisher &status, THistory &history, QObject *parent = nullptr);
     ~TWebServer() override;
 
@@ -44,36 +33,16 @@ public:
     bool Listen(const QString &address, const QString &token, QString *why);
     // Listen as the settings ask: an empty address serves nothing; a problem is one line on memo.
     bool Serve(const QString &address, const QString &token, TLineLog &memo);
+    // Stops serving and waits for the web thread to end.
     void Close();
     bool IsListening() const;
     quint16 Port() const;
 
-    // The message the page gets: the snapshot's fields, today's counts and the latest history.
-    QJsonObject PageMessage();
-
 private:
-    bool Admits(const QHttpServerRequest &request) const;
-    bool TokenMatches(const QString &given) const;
-    // The answer to a request this server does not serve as asked (token, method, size); none
-    // when it may be served.
-    std::optional<QHttpServerResponse> Refusal(const QHttpServerRequest &request) const;
-    void AddRoutes();
-    void TakeWebSockets();
-    void Push();
-    void TakeWritten(const QList<TNotice> &entries);
-    void LoadRecent();
-
     TStatusPublisher &Status;
     THistory &History;
-    std::unique_ptr<QHttpServer> Server;
-    QString Token;
-    bool Loopback = true;
-    QList<QWebSocket *> Sockets;
-    QTimer PushTimer;
-    QByteArray LastPushed;
-    QList<TNotice> Recent;
-    // Requests and datagrams counted up to the start of today, for "today" counts.
-    QDate Today;
-    quint64 PlatformBase = 0;
-    quint64 SwitchBase = 0;
+    QThread Thread;
+    // Lives on Thread from Listen to Close.
+    TWebService *Service = nullptr;
+    quint16 ServingPort = 0;
 };

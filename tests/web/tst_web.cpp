@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 #include <QUdpSocket>
 #include <QWebSocket>
@@ -309,6 +310,8 @@ private Q_SLOTS:
         for (int i = 1; i <= 7; ++i)
             p.Core->History().Event(QStringLiteral("测试请求"), QStringLiteral("n%1").arg(i));
         QTRY_COMPARE_WITH_TIMEOUT(p.Core->History().Pending(), 0, 5000);
+        // Pending() is 0 too before the writer has taken the entries: wait for the last one.
+        QTRY_VERIFY_WITH_TIMEOUT(p.Json(QStringLiteral("/api/history?q=n7"))[QStringLiteral("entries")].toArray().size() == 1, 5000);
         QStringList got;
         QString before;
         int pages = 0;
@@ -419,6 +422,45 @@ private Q_SLOTS:
                                             == QStringLiteral("语音通知"),
                                  2000);
         QCOMPARE(messages.last()[QStringLiteral("today")][QStringLiteral("platform_requests")].toInt(), 1);
+    }
+
+    // The web face answers from a thread of its own: every path and the page's feed are served
+    // while the main thread, which answers the platform, is held and handles nothing.
+    void servedWhileMainThreadHeld_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const QString &path : Paths + QStringList{QStringLiteral("/events")})
+            QTest::newRow(qPrintable(path)) << path;
+    }
+    void servedWhileMainThreadHeld()
+    {
+        QFETCH(QString, path);
+        TProgram p;
+        QVERIFY(p.Listen());
+        p.Core->History().Event(QStringLiteral("测试请求"), QStringLiteral("held"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.Json(QStringLiteral("/api/history?q=held"))[QStringLiteral("entries")].toArray().size() == 1, 5000);
+        const quint16 port = p.Web->Port();
+        QByteArray got;
+        std::unique_ptr<QThread> asker(QThread::create([&got, port, path] {
+            if (path == QLatin1String("/events")) {
+                QWebSocket socket;
+                QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [&](const QString &m) { got = m.toUtf8(); });
+                socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(port)));
+                (void)QTest::qWaitFor([&] { return !got.isEmpty(); }, 10000);
+                return;
+            }
+            const auto answer = TestSupport::Http("GET", QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
+            got = QByteArray::number(answer.Status) + ' ' + answer.Body;
+        }));
+        asker->start();
+        // Held: no event of the main thread runs until the asker is done.
+        QVERIFY(asker->wait(QDeadlineTimer(30000)));
+        if (path == QLatin1String("/events"))
+            QCOMPARE(QJsonDocument::fromJson(got).object()[QStringLiteral("channels")].toArray().size(), 8);
+        else
+            QVERIFY2(got.startsWith("200 "), got.left(200).constData());
+        if (path == QLatin1String("/api/history"))
+            QVERIFY2(got.contains("held"), got.left(400).constData());
     }
 
 private:
