@@ -7,6 +7,7 @@
 #include "store/sql_engine.h"
 
 #include <utility>
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -85,8 +86,10 @@ bool TDirectoryCopy::Open()
 
 void TDirectoryCopy::Fail(const QString &why)
 {
-    if (!Failing)
+    if (!Failing) {
         SystemLog.Add({(Loaded ? UnreadableText() : NeverReadText()) + why, Loaded ? TLogLevel::Warning : TLogLevel::Error});
+        FailingSince = QDateTime::currentMSecsSinceEpoch();
+    }
     Failing = true;
 }
 

@@ -72,6 +72,9 @@ public:
     const TDirectoryRows *Rows();
     // The rows as last read, without looking at the file: for a status, never for an answer.
     const TDirectoryRows *Latest() const { return Loaded ? &Copy : nullptr; }
+    // Since when the directory could not be read (ms since the epoch), 0 while it can. On a
+    // server it is checked every second, whether anything is asked or not.
+    qint64 FailingSinceMs() const { return Failing ? FailingSince : 0; }
     // The next request looks at the file again at once.
     void Expire() { Checked.invalidate(); }
     // From this many extensions on, a copy is read anew on a thread of its own and swapped in
@@ -114,6 +117,7 @@ private:
     TDirectoryRows Copy;
     bool Loaded = false;
     bool Failing = false;
+    qint64 FailingSince = 0;
     quint64 SeenWrites = 0;
     quint64 Reads = 0;
     qint64 SeenVersion = -1;

@@ -166,12 +166,20 @@ void TStatusPublisher::Refresh()
             s.Groups = int(rows->Groups.size());
             s.Extensions = int(rows->Phones.size());
         }
+    // The store is unreachable since the earlier of the directory's copy (which asks a server
+    // every second, busy or idle) and the history's writer noticing it.
+    const auto earliest = [&s](qint64 since) {
+        if (since > 0 && (s.StoreFailingSinceMs == 0 || since < s.StoreFailingSinceMs))
+            s.StoreFailingSinceMs = since;
+    };
+    if (TDirectory *directory = Sources.Directory)
+        earliest(directory->Copy().FailingSinceMs());
     if (THistory *history = Sources.History) {
         s.StorePlace = history->Path();
-        s.StoreFailingSinceMs = history->FailingSinceMs();
-        s.StoreReachable = s.StoreFailingSinceMs == 0;
+        earliest(history->FailingSinceMs());
         s.HistoryPending = history->Pending();
     }
+    s.StoreReachable = s.StoreFailingSinceMs == 0;
     s.LoopLagMs = LagMs;
     QMutexLocker lock(&Guard);
     Current = std::move(s);

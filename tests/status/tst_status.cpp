@@ -3,9 +3,12 @@
 #include "app/varnex_core.h"
 #include "platform_link/ldtx_frame.h"
 #include "status/status_snapshot.h"
+#include "support/pg_server.h"
 #include "support/test_support.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -144,6 +147,27 @@ private Q_SLOTS:
     }
 
     // A program whose platform port is taken should not hold the service address.
+    // A shared server that goes away under a program with nothing to write is seen in the
+    // status at once (the directory's copy asks it every second), and past the grace `check`
+    // gives the address away.
+    void storeAwayWhileIdle()
+    {
+        if (const QString problem = TPgServer::Shared().Problem(); !problem.isEmpty()) {
+            if (qEnvironmentVariableIsSet("VARNEX_REQUIRE_POSTGRES"))
+                QFAIL(qPrintable(problem));
+            QSKIP(qPrintable(problem));
+        }
+        TServedProgram p({QStringLiteral("DatabaseUrl=") + TPgServer::Shared().NewDatabase()});
+        QVERIFY(p.Core->Status().Snapshot().StoreReachable);
+        const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
+        QVERIFY(TPgServer::Shared().Kill());
+        QTRY_VERIFY_WITH_TIMEOUT(!p.Core->Status().Snapshot().StoreReachable, 10000);
+        const TStatusSnapshot s = p.Core->Status().Snapshot();
+        QVERIFY(s.Problem(0, s.StoreFailingSinceMs + TStatusSnapshot::StoreGraceMs - 1000).isEmpty());
+        QVERIFY2(s.Problem(0, s.StoreFailingSinceMs + TStatusSnapshot::StoreGraceMs + 1000).startsWith(QStringLiteral("store unreachable")),
+                 qPrintable(s.Problem(0, s.StoreFailingSinceMs + TStatusSnapshot::StoreGraceMs + 1000)));
+    }
+
     void checkFailsWithoutThePlatformPort()
     {
         QUdpSocket holder;
