@@ -42,7 +42,7 @@ TControlClient::TAnswer TControlClient::Ask(const QString &path, const QJsonObje
 }
 
 TControlClient::TResult TControlClient::Run(const QStringList &words, const QString &cause, const QStringList &paths,
-                                            int timeoutMs)
+                                            int timeoutMs, const QJsonObject &identity)
 {
     TResult result;
     const auto bad = [&result](const QString &why) {
@@ -66,13 +66,24 @@ TControlClient::TResult TControlClient::Run(const QStringList &words, const QStr
     }
     if (paths.isEmpty())
         return bad(QStringLiteral("no control socket"));
-    // The first place that answers; without one, what the last said.
+    for (auto it = identity.begin(); it != identity.end(); ++it)
+        request.insert(it.key(), it.value());
+    // The first place where the program meant answers; without one, what the last said.
     TAnswer answer;
+    QStringList others;
     for (const QString &path : paths) {
         answer = Ask(path, request, timeoutMs);
+        if (answer.Reached && answer.Reply.value(QStringLiteral("other")).toBool()) {
+            others << QStringLiteral("at %1 %2").arg(path, answer.Reply.value(QStringLiteral("message")).toString());
+            answer = TAnswer{};
+            continue;
+        }
         if (answer.Reached)
             break;
     }
+    if (!answer.Reached && !others.isEmpty())
+        answer.Why = QStringLiteral("no program with data folder %1 answers (%2); give its --data-dir or --control")
+                         .arg(identity.value(QStringLiteral("data_dir")).toString(), others.join(QStringLiteral("; ")));
     if (!answer.Reached) {
         result.Err = QStringLiteral("varnex ctl %1: %2\n").arg(command, answer.Why);
         result.ExitCode = 1;

@@ -29,5 +29,8 @@ public:
         QString Err;
         int ExitCode = 0;
     };
-    static TResult Run(const QStringList &words, const QString &cause, const QStringList &paths, int timeoutMs = TimeoutMs);
+    // identity: the data_dir and settings of the program meant (empty: whichever answers at the
+    // path); a program that is another one is passed over, and none that is the one is a failure.
+    static TResult Run(const QStringList &words, const QString &cause, const QStringList &paths, int timeoutMs = TimeoutMs,
+                       const QJsonObject &identity = {});
 };

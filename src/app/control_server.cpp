@@ -1,5 +1,6 @@
 #include "app/control_server.h"
 
+#include "app/control_listener.h"
 #include "app/pair_role.h"
 #include "status/status_publisher.h"
 
@@ -11,6 +12,7 @@
 #include <QLocalSocket>
 #include <QSemaphore>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <memory>
 
@@ -30,56 +32,62 @@ QByteArray Reply(bool ok, const QString &message, const QJsonObject &status = {}
 class TControlWorker : public QObject
 {
 public:
-    TControlWorker(TControlServer &owner) : Owner(owner) {}
-
-    bool Listen(const QString &path, QString *why)
+    TControlWorker(TControlServer &owner) : Owner(owner)
     {
-        Server = new QLocalServer(this);
-        Server->setSocketOptions(QLocalServer::UserAccessOption);
-        // A socket file left by a program that ended is replaced; one that answers is another
-        // program's, and stays.
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(200)) {
-            *why = QStringLiteral("another program listens at %1").arg(path);
-            return false;
-        }
-        QLocalServer::removeServer(path);
-        if (!Server->listen(path)) {
-            *why = Server->errorString();
-            return false;
-        }
-        connect(Server, &QLocalServer::newConnection, this, [this] {
-            while (QLocalSocket *socket = Server->nextPendingConnection())
-                Take(socket);
-        });
-        return true;
+        Listener.Take = [this](QLocalSocket *socket) { Take(socket); };
+        Listener.AnswerAtOnce = [this](const QByteArray &request) { return Owner.Answer(request); };
+        connect(&Listener, &TControlListener::Said, &Owner, &TControlServer::Said);
     }
+
+    TControlListener::TResult Listen(const QString &path, QString *why) { return Listener.Listen(path, why); }
     void Close()
     {
-        if (Server)
-            Server->close();
+        Listener.Close();
+        for (QLocalSocket *socket : findChildren<QLocalSocket *>())
+            socket->abort();
     }
 
 private:
     void Take(QLocalSocket *socket)
     {
+        socket->setParent(this);
+        // Only its owner can connect, but a client that never asks or never reads would hold a
+        // descriptor of this program for good: few at once, each for a short time.
+        if (++Live > MaxConnections) {
+            --Live;
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        connect(socket, &QObject::destroyed, this, [this] { --Live; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+        auto *idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        idle->start(IdleMs);
+        connect(socket, &QLocalSocket::readyRead, socket, [this, socket, idle] {
             if (!socket->canReadLine()) {
                 if (socket->bytesAvailable() > MaxRequest)
                     socket->abort();
                 return;
             }
+            // Asked in time; what follows is the answer's to end.
+            idle->stop();
             socket->write(Owner.Answer(socket->readLine(MaxRequest).trimmed()));
             socket->flush();
             socket->disconnectFromServer();
         });
     }
 
-    static constexpr qint64 MaxRequest = 4096;
+    static constexpr qint64 MaxRequest = TControlListener::MaxRequest;
+    static constexpr int MaxConnections = 16;
+    static constexpr int IdleMs = 3000;
     TControlServer &Owner;
-    QLocalServer *Server = nullptr;
+    TControlListener Listener{this};
+    int Live = 0;
 };
 
 } // namespace
@@ -94,29 +102,29 @@ TControlServer::~TControlServer()
     Close();
 }
 
-bool TControlServer::Listen(const QString &path, QString *why)
+TControlServer::TListen TControlServer::Listen(const QString &path, QString *why)
 {
     Close();
     QString problem;
     if (const QString folder = QFileInfo(path).absolutePath(); !QDir().mkpath(folder))
-        problem = QStringLiteral("folder %1 cannot be made").arg(folder);
+        problem = QStringLiteral("文件夹 %1 无法建立").arg(folder);
     auto *worker = new TControlWorker(*this);
     worker->moveToThread(&Thread);
     connect(&Thread, &QThread::finished, worker, &QObject::deleteLater);
     Thread.setObjectName(QStringLiteral("control"));
     Thread.start();
     Worker = worker;
-    bool listening = false;
+    TControlListener::TResult result = TControlListener::TResult::Failed;
     if (problem.isEmpty())
-        QMetaObject::invokeMethod(worker, [&] { listening = worker->Listen(path, &problem); }, Qt::BlockingQueuedConnection);
-    if (!listening) {
+        QMetaObject::invokeMethod(worker, [&] { result = worker->Listen(path, &problem); }, Qt::BlockingQueuedConnection);
+    if (result != TControlListener::TResult::Listening) {
         Close();
         if (why)
             *why = problem;
-        return false;
+        return result == TControlListener::TResult::Taken ? TListen::Taken : TListen::Failed;
     }
     ListenPath = path;
-    return true;
+    return TListen::Listening;
 }
 
 void TControlServer::Close()
@@ -128,8 +136,6 @@ void TControlServer::Close()
     Thread.quit();
     Thread.wait();
     Worker = nullptr;
-    if (!ListenPath.isEmpty())
-        QLocalServer::removeServer(ListenPath);
     ListenPath.clear();
 }
 
@@ -152,10 +158,33 @@ QStringList TControlServer::ClientPaths()
     return paths;
 }
 
+void TControlServer::SetIdentity(const QString &dataDir, const QString &settingsFile)
+{
+    DataDir = SamePath(dataDir);
+    SettingsFile = SamePath(settingsFile);
+}
+
+QString TControlServer::SamePath(const QString &path)
+{
+    if (path.isEmpty())
+        return path;
+    const QFileInfo info(path);
+    const QString real = info.canonicalFilePath();
+    return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
+}
+
 QByteArray TControlServer::Answer(const QByteArray &request)
 {
     QJsonParseError error{};
     const QJsonObject asked = QJsonDocument::fromJson(request, &error).object();
+    // Two programs may meet at one socket path; the one asked for is named by its folder.
+    const QString dataDir = SamePath(asked.value(QStringLiteral("data_dir")).toString());
+    const QString settings = SamePath(asked.value(QStringLiteral("settings")).toString());
+    if ((!dataDir.isEmpty() && dataDir != DataDir) || (!settings.isEmpty() && settings != SettingsFile)) {
+        QJsonObject reply{{"ok", false}, {"other", true},
+                          {"message", QStringLiteral("the program here works with data folder %1 and settings %2").arg(DataDir, SettingsFile)}};
+        return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
+    }
     const QString command = asked.value(QStringLiteral("command")).toString();
     if (command == QLatin1String("status"))
         return Reply(true, QString(), Status.Snapshot().ToJson());

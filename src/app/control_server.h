@@ -11,6 +11,9 @@ class TStatusPublisher;
 // it answers while the main loop is busy or stuck (that is what `check` is there to tell).
 // One request per connection, one JSON object per line each way:
 //   {"command":"status"}                       → {"ok":true,"status":{…}}
+//   {"command":"check","data_dir":"/var/lib/varnex","settings":"/var/lib/varnex/Zelvane.conf"}
+//                                              → {"ok":false,"other":true,"message":"…"} when
+//                                                those are not this program's
 //   {"command":"check"}                        → {"ok":false,"message":"main loop stalled for 2300 ms"}
 //   {"command":"role","role":"backup","cause":"keepalived"} → {"ok":true,"message":"备用"}
 class TControlServer : public QObject
@@ -23,8 +26,10 @@ public:
     TControlServer(TStatusPublisher &status, TPairRole &role, QObject *parent = nullptr);
     ~TControlServer() override;
 
-    // Listens at path (a stale socket file there is replaced); false with why.
-    bool Listen(const QString &path, QString *why = nullptr);
+    enum class TListen { Listening, Taken, Failed };
+    // Listens at path (a stale socket file there is replaced; one another program answers at
+    // is Taken and left alone); otherwise with why.
+    TListen Listen(const QString &path, QString *why = nullptr);
     void Close();
     QString Path() const { return ListenPath; }
 
@@ -34,8 +39,18 @@ public:
     // Where a client looks when it is not told: the service's socket first when it exists.
     static QStringList ClientPaths();
 
+    // Which program this is, as ctl names the one it means: its data folder and settings file.
+    // A request that names others is not answered for this program. Set before Listen.
+    void SetIdentity(const QString &dataDir, const QString &settingsFile);
+    // A path as both sides compare them.
+    static QString SamePath(const QString &path);
+
     // One request answered (on the control thread; public for the tests).
     QByteArray Answer(const QByteArray &request);
+
+Q_SIGNALS:
+    // A line for the operator from the control thread (the socket made anew, descriptors out).
+    void Said(const QString &line);
 
 private:
     TStatusPublisher &Status;
@@ -43,4 +58,6 @@ private:
     QThread Thread;
     QObject *Worker = nullptr; // lives on Thread
     QString ListenPath;
+    QString DataDir;
+    QString SettingsFile;
 };

@@ -14,12 +14,18 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QJsonObject>
+#include <QMessageBox>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #ifdef __GLIBC__
 #include <malloc.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
 #endif
 
 namespace {
@@ -58,6 +64,14 @@ bool HasDisplay(int argc, char *argv[])
 #endif
 }
 
+// The settings' ControlSocket, read as the program reads it.
+QString ConfiguredControlSocket(const QString &settingsFile)
+{
+    TSettingsStore settings(settingsFile);
+    settings.Open();
+    return settings.Read(QStringLiteral("ControlSocket")).trimmed();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -68,6 +82,14 @@ int main(int argc, char *argv[])
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
     mallopt(M_TOP_PAD, 16 << 20);
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
+#endif
+#ifdef Q_OS_UNIX
+    // Descriptors cost next to nothing and running out of them costs the links: the soft limit
+    // (1,024 under systemd unless the unit says more) is raised as far as the hard one allows.
+    if (rlimit limit{}; ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::max(limit.rlim_cur, std::min<rlim_t>(limit.rlim_max, 65536));
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 #endif
     const TCommandLine line = TCommandLine::Parse(Arguments(argc, argv));
     if (line.Done) {
@@ -96,12 +118,16 @@ int main(int argc, char *argv[])
         // Told, or the settings' ControlSocket, or where a program listens by default.
         QStringList paths{line.Control};
         if (line.Control.isEmpty()) {
-            TSettingsStore settings(settingsFile);
-            settings.Open();
-            const QString configured = settings.Read(QStringLiteral("ControlSocket")).trimmed();
+            const QString configured = ConfiguredControlSocket(settingsFile);
             paths = configured.isEmpty() ? TControlServer::ClientPaths() : QStringList{configured};
         }
-        const TControlClient::TResult said = TControlClient::Run(line.CtlWords, line.Cause, paths);
+        // Not told where: only the program of this data folder and settings file may answer,
+        // never another one that happens to listen where ctl looks first.
+        QJsonObject identity;
+        if (line.Control.isEmpty() || !line.DataDir.isEmpty())
+            identity = {{"data_dir", TControlServer::SamePath(dataDir)},
+                        {"settings", TControlServer::SamePath(TSettingsStore(settingsFile).Path())}};
+        const TControlClient::TResult said = TControlClient::Run(line.CtlWords, line.Cause, paths, TControlClient::TimeoutMs, identity);
         std::fputs(said.Out.toLocal8Bit().constData(), stdout);
         std::fputs(said.Err.toLocal8Bit().constData(), stderr);
         return said.ExitCode;
@@ -119,15 +145,29 @@ int main(int argc, char *argv[])
     TVarnexCore core(options);
     // Served from the start on, so keepalived can ask and tell as soon as the program runs.
     TControlServer control(core.Status(), core.PairRole());
+    control.SetIdentity(dataDir, core.Settings().Path());
+    QObject::connect(&control, &TControlServer::Said, &core.LogMemo(),
+                     [&core](const QString &said) { core.LogMemo().Add({said, TLogLevel::Warning}); });
+    const QString configuredControl = ConfiguredControlSocket(settingsFile);
+    const QString controlPath = !line.Control.isEmpty() ? line.Control
+        : !configuredControl.isEmpty()                  ? configuredControl
+                                                        : TControlServer::DefaultPath();
+    QString controlProblem;
+    if (control.Listen(controlPath, &controlProblem) == TControlServer::TListen::Taken) {
+        // ctl and keepalived would hear that program and take it for this one.
+        const QString said = QStringLiteral("控制接口 %1 已被另一个正在运行的程序使用（%2）：本程序不启动。请用 --control 或设置 ControlSocket 给它另一个位置。")
+                                 .arg(controlPath, controlProblem);
+        TServiceLog().Write(TLogLevel::Error, said);
+        if (windows)
+            QMessageBox::critical(nullptr, QStringLiteral("Varnex"), said);
+        return 1;
+    }
     TWebServer web(core.Status(), core.History());
-    const auto listen = [&core, &control, &line, &web] {
+    const auto listen = [&core, &controlPath, &controlProblem, &web] {
         web.Serve(core.Config().HttpAddress, core.Config().HttpToken, core.LogMemo());
-        const QString path = !line.Control.isEmpty() ? line.Control
-            : !core.Config().ControlSocket.isEmpty() ? core.Config().ControlSocket
-                                                     : TControlServer::DefaultPath();
-        if (QString why; !control.Listen(path, &why))
+        if (!controlProblem.isEmpty())
             // A pair cannot be switched without it; a program alone only loses its status.
-            core.LogMemo().Add({QStringLiteral("控制接口 %1 无法打开: %2").arg(path, why),
+            core.LogMemo().Add({QStringLiteral("控制接口 %1 无法打开: %2").arg(controlPath, controlProblem),
                                 core.Config().Pair ? TLogLevel::Error : TLogLevel::Warning});
     };
     if (line.Headless)

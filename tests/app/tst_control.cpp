@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/resource.h>
 
 // `varnex ctl` as keepalived's scripts run it: against a headless program of the pair, with
 // no display, giving up quickly on a program that does not answer.
@@ -50,6 +51,15 @@ class TstControl : public QObject
     // A headless program of a pair in a folder of its own, listening at its folder's varnex.ctl.
     bool StartProgram(QProcess &program, const QString &folder, const QString &socket)
     {
+        WriteSettings(folder);
+        program.setProcessEnvironment(Environment());
+        program.start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder, QStringLiteral("--control"), socket});
+        return QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; },
+                               15000);
+    }
+    bool WriteSettings(const QString &folder)
+    {
         const QList<int> ports = TestSupport::FreeUdpPorts(4);
         QDir().mkpath(folder);
         QFile settings(QDir(folder).filePath(QStringLiteral("Zelvane.conf")));
@@ -62,11 +72,12 @@ class TstControl : public QObject
                            .join(QLatin1Char('\n'))
                            .toUtf8());
         settings.close();
-        program.setProcessEnvironment(Environment());
-        program.start(TestSupport::BuildPath(QStringLiteral("varnex")),
-                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder, QStringLiteral("--control"), socket});
-        return QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; },
-                               15000);
+        return true;
+    }
+    static void Stop(QProcess &program)
+    {
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
     }
 
 private Q_SLOTS:
@@ -142,6 +153,115 @@ private Q_SLOTS:
         QCOMPARE(Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}).ExitCode, 0);
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
+    }
+    // The socket file removed under a running program (a cleaner of the runtime folder, a
+    // careless hand): it is there again within a few seconds, the program says so, and it is
+    // still removed when the program ends.
+    void removedSocketIsMadeAnew()
+    {
+        QProcess program;
+        const QString folder = Dir.filePath(QStringLiteral("removed"));
+        const QString socket = QDir(folder).filePath(QStringLiteral("varnex.ctl"));
+        QVERIFY(StartProgram(program, folder, socket));
+        QVERIFY(QFile::remove(socket));
+        QVERIFY(QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; }, 5000));
+        Stop(program);
+        QVERIFY2(QString::fromUtf8(program.readAllStandardError()).contains(QStringLiteral("已重新建立")), "no line about the socket made anew");
+        QVERIFY(!QFileInfo::exists(socket));
+    }
+
+    // Descriptors used up in the program: a request is still answered (on the one kept in
+    // reserve), the socket file stays, the program says so once, and all is as before when
+    // descriptors are free again.
+    void answersWithDescriptorsUsedUp()
+    {
+        QProcess program;
+        const QString folder = Dir.filePath(QStringLiteral("descriptors"));
+        const QString socket = QDir(folder).filePath(QStringLiteral("varnex.ctl"));
+        QVERIFY(StartProgram(program, folder, socket));
+        const pid_t pid = pid_t(program.processId());
+        const qsizetype open = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+        rlimit before{};
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, nullptr, &before), 0);
+        rlimit none = before;
+        none.rlim_cur = rlim_t(open);
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &none, nullptr), 0);
+        for (int i = 0; i < 5; ++i) {
+            const TRun check = Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket});
+            QVERIFY2(check.ExitCode == 0, qPrintable(QStringLiteral("try %1: %2").arg(i).arg(check.Err)));
+        }
+        const TRun status = Ctl({QStringLiteral("status"), QStringLiteral("--control"), socket});
+        QCOMPARE(status.ExitCode, 0);
+        QVERIFY(QJsonDocument::fromJson(status.Out.toUtf8()).object().contains(QStringLiteral("role")));
+        QVERIFY(QFileInfo::exists(socket));
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &before, nullptr), 0);
+        QCOMPARE(Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}).ExitCode, 0);
+        Stop(program);
+        const QString log = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("文件描述符已用尽")), 1);
+    }
+
+    // A second program whose control socket would be where the first one listens does not run
+    // on without one: it ends with status 1 and one line, and the first is untouched.
+    void secondProgramOnOneSocketEnds()
+    {
+        QProcess first;
+        const QString socket = Dir.filePath(QStringLiteral("shared.ctl"));
+        QVERIFY(StartProgram(first, Dir.filePath(QStringLiteral("first")), socket));
+        QProcess second;
+        const QString folder = Dir.filePath(QStringLiteral("second"));
+        QVERIFY(WriteSettings(folder));
+        second.setProcessEnvironment(Environment());
+        second.start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                     {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder, QStringLiteral("--control"), socket});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 1);
+        const QString said = QString::fromUtf8(second.readAllStandardError());
+        QCOMPARE(said.count(QLatin1Char('\n')), 1);
+        QVERIFY2(said.contains(QStringLiteral("已被另一个正在运行的程序使用")), qPrintable(said));
+        QCOMPARE(Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}).ExitCode, 0);
+        Stop(first);
+    }
+
+    // ctl asks the program of the data folder it is given (or the one its user's settings name),
+    // wherever it looks: another program at that socket is passed over, never reported.
+    void ctlAsksOnlyTheProgramMeant_data()
+    {
+        QTest::addColumn<bool>("sameFolder");
+        QTest::addColumn<bool>("control");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("its folder, where it looks") << true << false << 0;
+        QTest::newRow("its folder, told the socket") << true << true << 0;
+        QTest::newRow("another folder, where it looks") << false << false << 1;
+        QTest::newRow("another folder, told the socket") << false << true << 1;
+    }
+    void ctlAsksOnlyTheProgramMeant()
+    {
+        QFETCH(bool, sameFolder);
+        QFETCH(bool, control);
+        QFETCH(int, exitCode);
+        // The program listens where ctl looks when not told: the runtime folder's varnex.ctl.
+        const QString folder = Dir.filePath(QStringLiteral("meant"));
+        const QString socket = Dir.filePath(QStringLiteral("runtime/varnex.ctl"));
+        QVERIFY(QDir().mkpath(Dir.filePath(QStringLiteral("runtime"))));
+        QFile::setPermissions(Dir.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(WriteSettings(folder));
+        QProcess program;
+        program.setProcessEnvironment(Environment());
+        program.start(TestSupport::BuildPath(QStringLiteral("varnex")), {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder});
+        QVERIFY(QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; }, 15000));
+        const QString other = Dir.filePath(QStringLiteral("other"));
+        QVERIFY(WriteSettings(other));
+        QStringList arguments{QStringLiteral("check"), QStringLiteral("--data-dir"), sameFolder ? folder : other};
+        if (control)
+            arguments << QStringLiteral("--control") << socket;
+        const TRun check = Ctl(arguments);
+        QCOMPARE(check.ExitCode, exitCode);
+        if (exitCode != 0)
+            QVERIFY2(check.Err.contains(QStringLiteral("no program with data folder")) && check.Err.contains(folder), qPrintable(check.Err));
+        else
+            QCOMPARE(check.Out, QStringLiteral("ok\n"));
+        Stop(program);
     }
 };
 

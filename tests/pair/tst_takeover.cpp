@@ -149,7 +149,7 @@ class TstTakeover : public QObject
             {QStringLiteral("unicast_src_ip 192.168.0.111"), QStringLiteral("unicast_src_ip ") + m.Address},
             {QStringLiteral("192.168.0.112"), Other(m).Address},
             {QStringLiteral("192.168.0.110/24"), Service + QStringLiteral("/24")},
-            {QStringLiteral("\"/usr/bin/varnex ctl check\""),
+            {QStringLiteral("\"/usr/bin/varnex ctl check --data-dir /var/lib/varnex\""),
              QStringLiteral("\"%1 ctl check --control %2\"").arg(Varnex(), m.Control)},
             {QStringLiteral("\"/usr/share/varnex/keepalived/varnex-notify\""),
              QStringLiteral("\"%1 --varnex %2 --control %3\"").arg(notify, Varnex(), m.Control)},
