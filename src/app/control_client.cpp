@@ -3,6 +3,7 @@
 #include "common/role.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalSocket>
 
@@ -13,7 +14,9 @@ TControlClient::TAnswer TControlClient::Ask(const QString &path, const QJsonObje
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(int(deadline.remainingTime()))) {
-        answer.Why = QStringLiteral("no program answers at %1: %2").arg(path, socket.errorString());
+        // Qt's own words name its functions ("QLocalSocket::connectToServer: Invalid name"), not the cause.
+        answer.Why = QStringLiteral("no program answers at %1 (%2)")
+                         .arg(path, QFileInfo::exists(path) ? QStringLiteral("nobody listens there") : QStringLiteral("no socket there"));
         return answer;
     }
     socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');

@@ -79,7 +79,7 @@ bool Address(const QString &path, sockaddr_un *address, QString *why)
     *address = {};
     address->sun_family = AF_UNIX;
     if (name.isEmpty() || size_t(name.size()) >= sizeof(address->sun_path)) {
-        *why = QStringLiteral("the path %1 is empty or longer than a local socket's %2 bytes").arg(path).arg(sizeof(address->sun_path) - 1);
+        *why = QStringLiteral("路径为空或长于本地套接字所能容纳的 %1 字节").arg(sizeof(address->sun_path) - 1);
         return false;
     }
     std::memcpy(address->sun_path, name.constData(), size_t(name.size()));

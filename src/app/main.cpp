@@ -162,13 +162,10 @@ int main(int argc, char *argv[])
             QMessageBox::critical(nullptr, QStringLiteral("Varnex"), said);
         return 1;
     }
+    core.SetControlSocket(controlPath, controlProblem);
     TWebServer web(core.Status(), core.History());
-    const auto listen = [&core, &controlPath, &controlProblem, &web] {
+    const auto listen = [&core, &web] {
         web.Serve(core.Config().HttpAddress, core.Config().HttpToken, core.LogMemo());
-        if (!controlProblem.isEmpty())
-            // A pair cannot be switched without it; a program alone only loses its status.
-            core.LogMemo().Add({QStringLiteral("控制接口 %1 无法打开: %2").arg(controlPath, controlProblem),
-                                core.Config().Pair ? TLogLevel::Error : TLogLevel::Warning});
     };
     if (line.Headless)
         return THeadlessRunner(core, line.Traffic, listen).Run();

@@ -94,6 +94,13 @@ void TVarnexCore::FormCreate()
     Configuration.ReadPlatformSide(Store, Errors);
     Configuration.ReadPair(Store, Errors);
     Configuration.ReadWeb(Store);
+    if (!ControlProblem.isEmpty()) {
+        const QString said = QStringLiteral("控制接口 %1 无法打开: %2").arg(ControlPath, ControlProblem);
+        if (Configuration.Pair)
+            Block(said + QStringLiteral("（双机中的本机离开它无法切换主备）"));
+        else
+            Errors << said;
+    }
     // A program of a pair is silent from its first datagram on, until told it works.
     Pair->Start(Configuration.Pair);
     // 6
@@ -145,11 +152,19 @@ QString TVarnexCore::StartSummary()
         parts << QStringLiteral("安检侧接收端口 %1").arg(Configuration.CommRecIpPort);
     if (Host.CommToPabx().IsOpen())
         parts << QStringLiteral("主机侧接收端口 %1").arg(Configuration.RecIpPort);
+    if (!ControlPath.isEmpty() && ControlProblem.isEmpty())
+        parts << QStringLiteral("控制接口 %1").arg(QDir::toNativeSeparators(ControlPath));
     parts << QStringLiteral("设置文件 %1").arg(QDir::toNativeSeparators(Store.Path()))
           << QStringLiteral("数据文件夹 %1").arg(QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(Configuration.DataDir))));
     if (DM.OnServer())
         parts << QStringLiteral("数据库 %1").arg(DM.Place());
     return parts.join(QStringLiteral("，"));
+}
+
+void TVarnexCore::SetControlSocket(const QString &path, const QString &problem)
+{
+    ControlPath = path;
+    ControlProblem = problem;
 }
 
 void TVarnexCore::Block(const QString &problem)

@@ -69,6 +69,9 @@ public:
     // settings file and the data folder.
     QString StartSummary();
     void StartTimers();
+    // Where the control socket listens, or why it could not (before FormCreate): a program of a
+    // pair without one cannot be switched, so it does not serve; one alone only loses its status.
+    void SetControlSocket(const QString &path, const QString &problem);
     // Shutdown: the switch endpoint is released first, then the platform endpoint.
     void FormDestroy();
 
@@ -155,4 +158,6 @@ private:
     QStringList Blocking;
     bool Released = false;
     bool Started = false; // the platform endpoint was bound: 启动 recorded
+    QString ControlPath;
+    QString ControlProblem;
 };

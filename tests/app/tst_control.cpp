@@ -58,14 +58,14 @@ class TstControl : public QObject
         return QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; },
                                15000);
     }
-    bool WriteSettings(const QString &folder)
+    bool WriteSettings(const QString &folder, const QString &role = QStringLiteral("pair"))
     {
         const QList<int> ports = TestSupport::FreeUdpPorts(4);
         QDir().mkpath(folder);
         QFile settings(QDir(folder).filePath(QStringLiteral("Zelvane.conf")));
         if (!settings.open(QIODevice::WriteOnly))
             return false;
-        settings.write(QStringList{QStringLiteral("Role=pair"), QStringLiteral("CommIpAddress=127.0.0.1"),
+        settings.write(QStringList{QStringLiteral("Role=") + role, QStringLiteral("CommIpAddress=127.0.0.1"),
                                    QStringLiteral("CommIpPort=%1").arg(ports[0]), QStringLiteral("CommRecIpPort=%1").arg(ports[1]),
                                    QStringLiteral("RecIpPort=%1").arg(ports[2]), QStringLiteral("IpAddress=127.0.0.1"),
                                    QStringLiteral("IpPort=%1").arg(ports[3]), QStringLiteral("HttpAddress=")}
@@ -94,7 +94,7 @@ private Q_SLOTS:
         QTest::newRow("role without one") << QStringList{"role"} << 2 << "role needs one of master, backup, fault";
         QTest::newRow("role single") << QStringList{"role", "single"} << 2 << "role needs one of master, backup, fault";
         QTest::newRow("status with more") << QStringList{"status", "now"} << 2 << "status takes nothing more";
-        QTest::newRow("nobody there") << QStringList{"check", "--control", "/nonexistent/varnex.ctl"} << 1 << "no program answers at /nonexistent/varnex.ctl";
+        QTest::newRow("nobody there") << QStringList{"check", "--control", "/nonexistent/varnex.ctl"} << 1 << "no program answers at /nonexistent/varnex.ctl (no socket there)";
     }
     void arguments()
     {
@@ -262,6 +262,42 @@ private Q_SLOTS:
         else
             QCOMPARE(check.Out, QStringLiteral("ok\n"));
         Stop(program);
+    }
+    // A control socket that cannot be made: a program of a pair, which keepalived could then
+    // neither ask nor switch, does not start; one alone runs on and says why.
+    void socketThatCannotBeMade_data()
+    {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("pair") << "pair" << false;
+        QTest::newRow("single") << "single" << true;
+    }
+    void socketThatCannotBeMade()
+    {
+        QFETCH(QString, role);
+        QFETCH(bool, starts);
+        const QString folder = Dir.filePath(QStringLiteral("unmade-") + role);
+        QVERIFY(WriteSettings(folder, role));
+        // Longer than a local socket's address can hold.
+        const QString socket = QDir(folder).filePath(QString(120, QLatin1Char('s')) + QStringLiteral(".ctl"));
+        QProcess program;
+        program.setProcessEnvironment(Environment());
+        program.start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                      {QStringLiteral("--headless"), QStringLiteral("--data-dir"), folder, QStringLiteral("--control"), socket});
+        QString said;
+        QVERIFY(QTest::qWaitFor([&] {
+            said += QString::fromUtf8(program.readAllStandardError());
+            return said.contains(QStringLiteral("已启动")) || program.state() == QProcess::NotRunning;
+        }, 15000));
+        said += QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(said.contains(QStringLiteral("控制接口 %1 无法打开").arg(socket)), qPrintable(said));
+        if (starts) {
+            QVERIFY2(said.contains(QStringLiteral("已启动")), qPrintable(said));
+            Stop(program);
+        } else {
+            QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(5000));
+            QCOMPARE(program.exitCode(), 1);
+        }
     }
 };
 
