@@ -158,8 +158,14 @@ int main(int argc, char *argv[])
         const QString said = QStringLiteral("控制接口 %1 已被另一个正在运行的程序使用（%2）：本程序不启动。请用 --control 或设置 ControlSocket 给它另一个位置。")
                                  .arg(controlPath, controlProblem);
         TServiceLog().Write(TLogLevel::Error, said);
-        if (windows)
-            QMessageBox::critical(nullptr, QStringLiteral("Varnex"), said);
+        if (windows) {
+            // The operator who started it sees why; a signal ends it as it would the window.
+            UseChineseQtTexts();
+            TStopSignals stopSignals;
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Varnex"), said);
+            QObject::connect(&stopSignals, &TStopSignals::StopAsked, &box, &QDialog::reject);
+            box.exec();
+        }
         return 1;
     }
     core.SetControlSocket(controlPath, controlProblem);

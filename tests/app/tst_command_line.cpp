@@ -773,8 +773,9 @@ private Q_SLOTS:
     }
 
     // With its window (offscreen), a signal stops the program as closing the window does: the
-    // window's place saved, 停止 after 启动 in the history, status 0. A second copy that cannot
-    // take the ports records nothing in the shared history.
+    // window's place saved, 停止 after 启动 in the history, status 0. A second copy, whose
+    // control socket the first one holds, shows why, ends with status 1 and records nothing in
+    // the shared history.
     void windowStopsOnSignals_data()
     {
         QTest::addColumn<int>("signalNumber");
@@ -795,11 +796,11 @@ private Q_SLOTS:
             p.start(TestSupport::BuildPath(QStringLiteral("varnex")), {QStringLiteral("--data-dir"), data});
             QVERIFY(p.waitForStarted(10000));
         };
-        const auto stop = [&](QProcess &p) {
+        const auto stop = [&](QProcess &p, int exitCode) {
             ::kill(pid_t(p.processId()), signalNumber);
             QVERIFY(p.waitForFinished(10000));
             QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(p.exitCode(), exitCode);
         };
         const QString settings = Dir.filePath(QStringLiteral("config/Zelvane.conf"));
         { // the place of an earlier row goes: this run must write its own
@@ -814,11 +815,12 @@ private Q_SLOTS:
         QProcess running;
         start(running);
         QTRY_VERIFY_WITH_TIMEOUT(Ask(LdtxFrame::GroupListQuery) == 0, 10000);
-        QProcess second; // its ports are taken
+        QProcess second; // its control socket and ports are taken: it says so and waits to be closed
         start(second);
         QTest::qWait(1500); // let it get as far as it can
-        stop(second);
-        stop(running);
+        stop(second, 1);
+        QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(QStringLiteral("已被另一个正在运行的程序使用")));
+        stop(running, 0);
 
         QFile conf(settings);
         QVERIFY(conf.open(QIODevice::ReadOnly));
