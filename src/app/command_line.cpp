@@ -60,6 +60,10 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         "  check-keys           list extensions without a key on the current keyboard, and keys\n"
         "                       whose number is not in the directory, on standard output; exit\n"
         "                       status 1 when it lists any, 2 when it cannot check\n"
+        "  check-config         check the settings file and key.dat as the program reads them:\n"
+        "                       unknown names, values that cannot be right, the code page;\n"
+        "                       one line each on standard output, exit status 1 when there\n"
+        "                       are any, 2 when the settings cannot be read\n"
         "  groups init FROM TO  初始化组: add the call groups FROM to TO (named \"N组\", at most\n"
         "                       10000, numbers 1 to 2147483647) after the directory's groups;\n"
         "                       refused when one of them is there already\n"
@@ -118,7 +122,7 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
     parser.addOptions({headless, traffic, verbose, dataDir, database, label, force, migrateTo, migrateFrom, toFiles, append,
                        control, cause});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys, groups, migrate or ctl"),
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys, check-config, groups, migrate or ctl"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("the FILE of import or export; init FROM TO of groups"),
@@ -176,6 +180,8 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         return fail(QStringLiteral("--cause goes with ctl role"));
     if (line.Command == QLatin1String("check-keys"))
         return rest.size() == 1 ? line : fail(QStringLiteral("check-keys takes no file"));
+    if (line.Command == QLatin1String("check-config"))
+        return rest.size() == 1 ? line : fail(QStringLiteral("check-config takes nothing more"));
     if (line.Command == QLatin1String("groups")) {
         if (rest.value(1) != QLatin1String("init") || rest.size() != 4)
             return fail(QStringLiteral("groups needs: groups init FROM TO"));

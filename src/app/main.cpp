@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/config_command.h"
 #include "app/control_client.h"
 #include "app/control_server.h"
 #include "app/directory_commands.h"
@@ -132,6 +133,8 @@ int main(int argc, char *argv[])
         std::fputs(said.Err.toLocal8Bit().constData(), stderr);
         return said.ExitCode;
     }
+    if (line.Command == QLatin1String("check-config"))
+        return TConfigCommand::Run(settingsFile, keyFile);
     if (!line.Command.isEmpty())
         return TDirectoryCommands::Run(line, dataDir, settingsFile, keyFile);
 

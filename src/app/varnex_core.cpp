@@ -1,5 +1,7 @@
 #include "app/varnex_core.h"
 
+#include "settings/config_check.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryFile>
@@ -86,6 +88,14 @@ void TVarnexCore::FormCreate()
     if (!Store.RepeatedNames().isEmpty())
         SystemLog.Add(QStringLiteral("设置文件 %1 中 %2 出现了不止一次：用的是最后一行的值。")
                           .arg(Store.Path(), Store.RepeatedNames().join(QStringLiteral("、"))));
+    // What the settings would do without a word (a misspelt name, a value that cannot be right)
+    // is said now; only a Role that names neither way of running keeps the program from starting.
+    for (const TConfigCheck::TProblem &problem : TConfigCheck::Settings(Store)) {
+        if (problem.Fatal)
+            Block(problem.Text);
+        else
+            SystemLog.Add({problem.Text, TLogLevel::Warning});
+    }
     Configuration.ReadHostSide(Store, Errors);
     // 4
     Host.ResetRings();
@@ -120,6 +130,9 @@ void TVarnexCore::FormCreate()
     // 12
     Store.Open();
     ReadChannelSettings();
+    // (A value that is neither 是 nor 否 was named above.)
+    if (const QString use = Store.Read(QStringLiteral("ifUse0")); use.isEmpty() || use == QStringLiteral("否"))
+        SystemLog.Add({QStringLiteral("第0路未启用（设置 ifUse0 = \"%1\"，启用须为 是）：平台的通知都不会被执行。").arg(Store.Read(QStringLiteral("ifUse0"))), TLogLevel::Warning});
     // 13
     PrepareDirectoryStore();
     // The copy the platform is answered from is read now, before any request is taken (the
@@ -195,8 +208,14 @@ void TVarnexCore::LoadKeyTable()
     // Start-up goes on without it; the operator is told, since no number can be dialled then.
     const QString path = KeyFilePath();
     QString why;
-    if (!KeyTable.Load(path, &why))
+    if (!KeyTable.Load(path, &why)) {
         SystemLog.Add(QStringLiteral("未能读取键位数据 %1: %2").arg(path, why));
+        return;
+    }
+    // A file of another size is still taken as it is; that it cannot be the switch's is said.
+    if (Configuration.StartKeyboard >= 0 && Configuration.StartKeyboard < TKeyTable::Keyboards)
+        for (const TConfigCheck::TProblem &problem : TConfigCheck::KeyFile(path, Configuration.StartKeyboard))
+            SystemLog.Add({problem.Text, TLogLevel::Warning});
 }
 
 QString TVarnexCore::KeyFilePath() const

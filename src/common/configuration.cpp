@@ -93,9 +93,10 @@ void TConfiguration::ReadKeyboard(const TSettingsStore &store, QStringList &erro
 void TConfiguration::ReadPair(const TSettingsStore &store, QStringList &errors)
 {
     const QString role = store.Read(RoleKey()).trimmed();
+    // Anything but single is silent until told: a program that is not sure it works alone must
+    // not answer beside the one that does (the start-up check refuses such a value anyway).
     Pair = !role.isEmpty() && role.compare(QLatin1String("single"), Qt::CaseInsensitive) != 0;
-    if (Pair && role.compare(QLatin1String("pair"), Qt::CaseInsensitive) != 0)
-        errors << QStringLiteral("设置值 Role = \"%1\" 既不是 single 也不是 pair，按 pair 运行（备用，等待切换为主用）。").arg(role);
+    Q_UNUSED(errors)
     ServiceAddress = store.Read(QStringLiteral("ServiceAddress")).trimmed();
     ControlSocket = store.Read(QStringLiteral("ControlSocket")).trimmed();
 }

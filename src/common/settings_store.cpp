@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -51,6 +52,7 @@ void TSettingsStore::Load()
     Values.clear();
     Repeated.clear();
     Unreadable.clear();
+    BadEncoding = false;
     QFile file(FilePath);
     if (QFileInfo(FilePath).isDir()) {
         Unreadable = QStringLiteral("是一个文件夹");
@@ -62,7 +64,9 @@ void TSettingsStore::Load()
             Unreadable = file.errorString();
         return;
     }
-    const QString text = QString::fromUtf8(file.read(MaxFileSize));
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(file.read(MaxFileSize));
+    BadEncoding = utf8.hasError();
     for (QString line : text.split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
@@ -84,6 +88,14 @@ void TSettingsStore::Load()
                 Repeated.append(known->first);
         }
     }
+}
+
+QStringList TSettingsStore::Names() const
+{
+    QStringList names;
+    for (const auto &v : Values)
+        names << v.first;
+    return names;
 }
 
 QString TSettingsStore::Read(const QString &name) const

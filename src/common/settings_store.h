@@ -23,6 +23,11 @@ public:
     QString Read(const QString &name) const;
     // The value is given, even as empty text.
     bool Contains(const QString &name) const;
+    // Every name given, as first spelt, in file order.
+    QStringList Names() const;
+    // The file was not valid UTF-8 at the last Open (a GBK file, say): what could not be read
+    // reads as replacement characters.
+    bool NotUtf8() const { return BadEncoding; }
     // Names the file gives more than once (the last line wins), as last opened.
     QStringList RepeatedNames() const { return Repeated; }
     // Why the file, which exists, could not be read at the last Open; empty when it was read.
@@ -39,4 +44,5 @@ private:
     std::vector<std::pair<QString, QString>> Values;
     QStringList Repeated;
     QString Unreadable;
+    bool BadEncoding = false;
 };
