@@ -178,6 +178,40 @@ private Q_SLOTS:
         QCOMPARE(Sql(data, {"select count(*), ImpFlag from TelNumber group by ImpFlag"}), stored);
     }
 
+    // An import into a directory this program never opened: a DATA/ folder made by hand (no
+    // file yet) gets its tables, and the old system's file without our index gets the index
+    // (else every looked-up number scans the whole table).
+    void importPreparesTheDirectory_data()
+    {
+        QTest::addColumn<bool>("oldFile");
+        QTest::newRow("DATA made by hand") << false;
+        QTest::newRow("old system's file") << true;
+    }
+    void importPreparesTheDirectory()
+    {
+        VARNEX_FILES_ONLY();
+        QFETCH(bool, oldFile);
+        const QString data = Dir.filePath(QStringLiteral("prepared-%1").arg(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(data + QStringLiteral("/DATA")));
+        if (oldFile) {
+            const QString name = QStringLiteral("old-system");
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                db.setDatabaseName(data + QStringLiteral("/DATA/ChaDB.sqlite"));
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                QVERIFY(q.exec(TDM::CreateTelNumber()));
+                QVERIFY(q.exec(TDM::CreateGroup()));
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+        QString output;
+        QCOMPARE(Command({"import", TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.xlsx"))}, &output, data), 0);
+        QVERIFY2(output.contains(QStringLiteral("导入成功")), qPrintable(output));
+        QCOMPARE(Sql(data, {"select count(*) from TelNumber"}), QStringList{"50"});
+        QCOMPARE(Sql(data, {"select count(*) from sqlite_master where type = 'index' and name = 'TelNumberByTelNum'"}), QStringList{"1"});
+    }
+
     // check-keys lists on standard output and exits as checkers do: 1 when it found extensions
     // without a key or keys not in the directory, 0 when it found none, 2 when it cannot check.
     void checkKeys_data()
