@@ -45,6 +45,7 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     Clock.start();
     connect(&Platform, &TPlatformLink::SendFailed, this, [this](const QString &line) { Failures.Report(line, Now()); });
     connect(&Host, &THostLink::SendFailed, this, [this](const QString &line) { Failures.Report(line, Now()); });
+    connect(&Platform, &TPlatformLink::Dropped, this, [this](const QString &line) { Failures.Report(line, Now()); });
     connect(&Failures, &TFailureDigest::Said, &SystemLog, &TLineLog::Add);
 
     // The history hears of notifications from the dispatcher, of keys sent from the channels,

@@ -82,6 +82,9 @@ Q_SIGNALS:
     void RecCrcTextChanged(const QString &text);
     // A frame could not be sent; line says where to and why.
     void SendFailed(const QString &line);
+    // What arrived was dropped unanswered (a wrong sender, a wrong check code); line says why.
+    // Equal lines are one kind, for a digest that keeps them from flooding the memo.
+    void Dropped(const QString &line);
     void LinkUp(const QString &peer);
     // Nothing heard for CommSilenceSeconds after being up; heard again after that.
     void LinkQuiet(qint64 seconds);

@@ -155,6 +155,41 @@ private Q_SLOTS:
         QCOMPARE(core.LogMemo().Lines().last(), said[0]);
     }
 
+    // What the platform link drops unanswered is said, as failed sends are: a sender that is not
+    // CommIpAddress (with its address), and a frame whose check code is wrong (with CheckType).
+    void droppedDatagramsAreSaid_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("another sender") << "127.0.0.2" << QByteArray::fromHex("4c4454580400000000006d61")
+                                        << "安检侧收到来自 127.0.0.2 的数据，不是设置的平台地址 CommIpAddress = 127.0.0.1";
+        QTest::newRow("wrong check code") << "127.0.0.1" << QByteArray::fromHex("4c4454580400000000006d62")
+                                          << "安检侧收到的帧校验码不对（按 CheckType = CRC-16/MODBUS 计算），来自 127.0.0.1";
+    }
+    void droppedDatagramsAreSaid()
+    {
+        QFETCH(QString, from);
+        QFETCH(QByteArray, datagram);
+        QFETCH(QString, said);
+        TStartedCore s;
+        TVarnexCore &core = *s.Core;
+        const qsizetype before = core.LogMemo().Lines().size();
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress(from), 0));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, quint16(s.PlatformPort)), datagram.size());
+        QTRY_VERIFY(core.LogMemo().Lines().size() > before);
+        QTest::qWait(200); // the other two arrive and are counted, not said
+        QStringList lines = core.LogMemo().Lines().mid(before);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains(said), qPrintable(lines[0]));
+        core.SendFailures().Tick(core.Now() + TFailureDigest::WindowMs);
+        lines = core.LogMemo().Lines().mid(before);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[1], TFailureDigest::SummaryText(lines[0], 2));
+    }
+
     void keyboardsOutsideTheTableAreSaid_data()
     {
         QTest::addColumn<QString>("keyboard");
