@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -64,6 +65,8 @@ bool HasDisplay(int argc, char *argv[])
     return true;
 #endif
 }
+
+constexpr int MessageWaitMs = 120000;
 
 // The settings' ControlSocket, read as the program reads it.
 QString ConfiguredControlSocket(const QString &settingsFile)
@@ -167,6 +170,8 @@ int main(int argc, char *argv[])
             TStopSignals stopSignals;
             QMessageBox box(QMessageBox::Critical, QStringLiteral("Varnex"), said);
             QObject::connect(&stopSignals, &TStopSignals::StopAsked, &box, &QDialog::reject);
+            // Nobody at the screen (a session started by a script): it does not wait for ever.
+            QTimer::singleShot(MessageWaitMs, &box, &QDialog::reject);
             box.exec();
         }
         return 1;

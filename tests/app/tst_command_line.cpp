@@ -40,6 +40,8 @@ class TstCommandLine : public QObject
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+        // A control socket of this test's own: programs of other tests run meanwhile.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), TestSupport::RuntimeFolder(Dir));
         return env;
     }
     // Runs a command to its end; its standard error in *said, its standard output in *printed.

@@ -64,6 +64,7 @@ private Q_SLOTS:
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("state")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), TestSupport::RuntimeFolder(dir));
         service.setProcessEnvironment(env);
         service.setWorkingDirectory(dir.filePath(QStringLiteral("state")));
         service.start(root + QStringLiteral("/usr/bin/varnex"),

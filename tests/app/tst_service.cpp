@@ -87,6 +87,8 @@ class TstService : public QObject
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), Dir.filePath(QStringLiteral("share")));
+        // A control socket of this test's own: programs of other tests run meanwhile.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), TestSupport::RuntimeFolder(Dir));
         return env;
     }
     // Settings for a service on free ports; the platform is this test's socket.

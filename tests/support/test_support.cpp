@@ -247,4 +247,12 @@ QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines)
     return path;
 }
 
+QString RuntimeFolder(const QTemporaryDir &dir)
+{
+    const QString folder = dir.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return folder;
+}
+
 } // namespace TestSupport

@@ -35,6 +35,10 @@ namespace TestSupport {
 QString SourcePath(const QString &relative);
 QString BuildPath(const QString &relative);
 
+// A runtime folder (for XDG_RUNTIME_DIR) inside dir, made private as the runtime folder must be:
+// a program started there makes its control socket there, apart from other tests' programs.
+QString RuntimeFolder(const QTemporaryDir &dir);
+
 // A UDP port that nothing was bound to a moment ago.
 int FreeUdpPort();
 // n different such ports.
