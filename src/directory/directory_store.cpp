@@ -329,6 +329,7 @@ void TWriteTransaction::Rollback()
     }
     if (TSqlEngine::Of(db).TransactionEnded(db))
         return; // the server ended it itself (a refused commit): nothing is left to undo
+    const TStatementDeadline deadline(db, TDM::StatementDeadlineMs);
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
 }
@@ -418,6 +419,8 @@ bool TDM::MakeTables(QSqlDatabase &db, QString *error)
     // each time (it costs nothing); without them another machine's edits would never reach
     // this copy: not a directory to answer alarms from.
     const TSqlEngine &engine = TSqlEngine::Of(db);
+    // Made where the links run (a connection opened again): a server that hangs is not waited for.
+    const TStatementDeadline deadline(db, StatementDeadlineMs);
     QSqlQuery q(db);
     const auto make = [&](QString *why) {
         bool exists = false;

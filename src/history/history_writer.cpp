@@ -283,7 +283,7 @@ bool THistoryWriter::Write(QString *why, QList<qint64> &marked)
     bool written = Prepare(why);
     if (written) {
         QSqlDatabase db = QSqlDatabase::database(Connection, false);
-        const TStatementDeadline deadline(db, DeadlineMs());
+        TStatementDeadline deadline(db, DeadlineMs());
         QSqlQuery q(db);
         written = Run(q, TSqlEngine::Of(db).BeginWrite(), why);
         if (written) {
@@ -328,6 +328,8 @@ bool THistoryWriter::Write(QString *why, QList<qint64> &marked)
                 }
                 if (!written)
                     *why = (entry.lastError().isValid() ? entry.lastError() : number.lastError()).text();
+                if (!Stopping.load())
+                    deadline.Extend();
             }
             if (written && PurgeDays > 0) {
                 // Ids count milliseconds since the epoch (times 1000).

@@ -27,8 +27,8 @@ class THistoryWriter : public QObject
 public:
     static constexpr int RetryMs = 2000;
     static constexpr qint64 MaxWaitingBytes = 64ll << 20;
-    // The longest one write may take before the connection is taken as hung and cut; at a stop
-    // the write is given less.
+    // The longest a write may go without an entry stored before the connection is taken as hung
+    // and cut; at a stop it is given less.
     static constexpr int WriteDeadlineMs = 20000;
     static constexpr int StopWriteMs = 2000;
 

@@ -65,6 +65,12 @@ public:
             Thread = std::thread([this] { Run(); });
     }
 
+    void Extend(TWatched *watched, std::chrono::milliseconds ms)
+    {
+        std::lock_guard lock(Guard);
+        watched->Until = std::chrono::steady_clock::now() + ms;
+    }
+
     void Remove(const TWatched *watched)
     {
         // Under the lock: a socket is never cut once its statement has ended.
@@ -158,6 +164,12 @@ TStatementDeadline::~TStatementDeadline()
 {
     if (Watched)
         TWatchman::Get().Remove(Watched.get());
+}
+
+void TStatementDeadline::Extend()
+{
+    if (Watched)
+        TWatchman::Get().Extend(Watched.get(), std::chrono::milliseconds(Ms));
 }
 
 bool TStatementDeadline::Expired() const

@@ -23,6 +23,10 @@ public:
     TStatementDeadline(const TStatementDeadline &) = delete;
     TStatementDeadline &operator=(const TStatementDeadline &) = delete;
 
+    // The statements so far went through: the time starts again (a long write of many rows is
+    // cut when one of them hangs, not because there are many).
+    void Extend();
+
     // Whether the time ran out (or Interrupt cut it) and the connection was cut.
     bool Expired() const;
     // What an operator is told of a statement cut this way.

@@ -239,7 +239,16 @@ private Q_SLOTS:
         p.Core->History().CheckStall(now + 2 * THistory::StallMs);
         QTRY_VERIFY(p.Core->LogMemo().Lines().size() > before);
         QCOMPARE(p.Core->LogMemo().Lines().mid(before).filter(QStringLiteral("通知记录无法写入")).size(), 1);
+        // Going on again: said once; what waited is stored.
+        QVERIFY(TPgServer::Shared().Pause(false));
+        QTRY_COMPARE_WITH_TIMEOUT(p.Core->LogMemo().Lines().mid(before).filter(QStringLiteral("通知记录可以写入了")).size(), 1, 10000);
+        QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
 
+        // Hanging again at the stop.
+        QVERIFY(TPgServer::Shared().Pause(true));
+        for (uint16_t id = 4; id <= 5; ++id)
+            QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), id),
+                     int(LdtxFrame::CallNotifyResult));
         QElapsedTimer stopping;
         stopping.start();
         p.Core->FormDestroy();
@@ -258,9 +267,9 @@ private Q_SLOTS:
         history.Close();
         QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT MessageId, count(*), min(Numbers) FROM Entry WHERE Kind = '语音通知'"
                                                               " GROUP BY MessageId ORDER BY MessageId")),
-                 (QStringList{"1|1|2001,2002", "2|1|2001,2002", "3|1|2001,2002"}));
+                 (QStringList{"1|1|2001,2002", "2|1|2001,2002", "3|1|2001,2002", "4|1|2001,2002", "5|1|2001,2002"}));
         QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '停止'")), QStringList{"1"});
-        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM EntryNumber")), QStringList{"6"});
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM EntryNumber")), QStringList{"10"});
     }
 
     // A server restarted cleanly while the program was idle closed the history's connection:
