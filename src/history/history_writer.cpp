@@ -88,6 +88,12 @@ bool THistoryWriter::Prepare(QString *why)
         return true;
     Ready = false;
     db.close();
+    // Opening waits up to the connection's timeout for a server that hangs: a store that failed
+    // already is not tried again at a stop.
+    if (Stopping.load() && Failing) {
+        *why = QStringLiteral("程序正在停止");
+        return false;
+    }
     if (!TSqlEngine::Open(db)) {
         *why = db.lastError().text();
         return false;
