@@ -123,25 +123,25 @@ bool TRequestDispatcher::Hold(uint16_t messageId, QByteArrayView payload)
 void TRequestDispatcher::CheckHeld()
 {
     Directory.Copy().Rows();
-    while (!Held.empty() && (!Directory.Copy().Awaited() || Held.front().Until.hasExpired())) {
-        const THeld held = std::move(Held.front());
-        Held.pop_front();
-        CommAnsBuf.resize(0);
-        VoiceNotify(held.MessageId, held.Payload);
-    }
+    while (!Held.empty() && (!Directory.Copy().Awaited() || Held.front().Until.hasExpired()))
+        CarryOutFirstHeld();
     if (Held.empty())
         HeldCheck.stop();
 }
 
 void TRequestDispatcher::ReleaseHeld()
 {
-    while (!Held.empty()) {
-        const THeld held = std::move(Held.front());
-        Held.pop_front();
-        CommAnsBuf.resize(0);
-        VoiceNotify(held.MessageId, held.Payload);
-    }
+    while (!Held.empty())
+        CarryOutFirstHeld();
     HeldCheck.stop();
+}
+
+void TRequestDispatcher::CarryOutFirstHeld()
+{
+    THeld held = std::move(Held.front());
+    Held.pop_front();
+    CommAnsBuf.resize(0);
+    VoiceNotify(held.MessageId, held.Payload);
 }
 
 bool TRequestDispatcher::AddRow(QByteArray &reply, const QByteArray &row)

@@ -83,6 +83,7 @@ private:
     // Whether a voice notification waits (for the directory, or behind one that does).
     bool Hold(uint16_t messageId, QByteArrayView payload);
     void CheckHeld();
+    void CarryOutFirstHeld();
 
     const TConfiguration &Config;
     TTrafficLog &Traffic;
