@@ -311,15 +311,13 @@ int InitGroups(const TStorePlace &place, int from, int to)
     run.StartPos = QString::number(position);
     run.RepairName = QStringLiteral("是");
     run.Len = QString::number(count);
-    const QString error = book.InitialiseGroups(run);
-    book.ShowAllGroups();
+    // What this run stored itself: another program may have written the same groups meanwhile.
     int made = 0;
-    for (groups.First(); !groups.Eof(); groups.Next()) {
-        const qint64 number = groups.Value(QStringLiteral("GroupNum")).toLongLong();
-        made += number >= from && number <= to;
-    }
+    const QString error = book.InitialiseGroups(run, {}, &made);
+    book.ShowAllGroups();
     if (!error.isEmpty()) {
-        Say(QStringLiteral("初始化组出错：%1（已写入 %2 个组）").arg(error, QString::number(made)));
+        Say(made == 0 ? QStringLiteral("初始化组出错：%1（未写入任何组）").arg(error)
+                      : QStringLiteral("初始化组出错：%1（已写入 %2 个组）").arg(error, QString::number(made)));
         return 1;
     }
     Say(QStringLiteral("初始化组成功! 组 %1 到 %2（%3 个，名称 \"%1组\" 起），分组总数 %4。")

@@ -140,14 +140,15 @@ void TVarnexCore::FormCreate()
     // event loop has not run yet): a real notification never meets a copy not yet read, only
     // a directory that could not be read at all, which the memo then says.
     TelDirectory.Copy().Rows();
-    WaitForServerCopy();
-    // The history beside the directory, in a file of its own.
+    // The history beside the directory, in a file of its own: attached before the wait below
+    // runs the event loop, since that already answers the platform's requests.
     NoticeHistory.Open(DM.Folder(), DM.ServerUrl());
     // A copy that cannot take the platform's port serves nothing: it leaves the shared history
     // alone instead of recording a start (and a stop) of the one that runs.
     Started = Platform.CommToMonitor().IsOpen();
     if (Started)
         NoticeHistory.Event(QStringLiteral("启动"));
+    WaitForServerCopy();
     // Spoken texts are kept beside the directory too and reused.
     SpeechCache = std::make_unique<TSpeechCache>(DM.Folder() + QStringLiteral("speech"), Options.Synthesizer);
     connect(SpeechCache.get(), &TSpeechCache::Failed, this, [this](const QString &, const QString &why) {
@@ -294,6 +295,11 @@ void TVarnexCore::FormDestroy()
     if (Released)
         return;
     Released = true;
+    // Notifications still waiting for the directory are carried out (and recorded) with what
+    // there is, before the links close.
+    RequestDispatcher->ReleaseHeld();
+    // The directory's reader ends beside the history's writer, neither waiting for the other.
+    TelDirectory.Copy().Stop();
     Timer1Tick.stop();
     StatusPublisher->Stop();
     Host.Close();

@@ -5,6 +5,7 @@
 #include "common/line_log.h"
 #include "store/change_listener.h"
 #include "store/sql_engine.h"
+#include "store/statement_deadline.h"
 
 #include <utility>
 #include <QDateTime>
@@ -46,22 +47,35 @@ TDirectoryCopy::TDirectoryCopy(TDM &store, TLineLog &systemLog)
 {
 }
 
+void TDirectoryCopy::Stop()
+{
+    if (Stopped)
+        return;
+    Stopped = true;
+    if (!Reader)
+        return;
+    // The reader's connection goes on its own thread, then the thread; a read that hangs on the
+    // server is cut first, and nothing waits here for one that is still connecting.
+    const QString connection = Name + QStringLiteral("-reader");
+    TStatementDeadline::Interrupt(connection);
+    QMetaObject::invokeMethod(ReaderContext.get(), [this, connection] {
+        delete Listener;
+        Listener = nullptr;
+        if (QSqlDatabase::contains(connection)) {
+            QSqlDatabase::database(connection, false).close();
+            QSqlDatabase::removeDatabase(connection);
+        }
+    });
+    Reader->quit();
+}
+
 TDirectoryCopy::~TDirectoryCopy()
 {
+    Stop();
     if (Reader) {
-        // The reader's connection goes on its own thread, then the thread.
-        const QString connection = Name + QStringLiteral("-reader");
-        QMetaObject::invokeMethod(ReaderContext.get(), [this, connection] {
-            delete Listener;
-            Listener = nullptr;
-            if (QSqlDatabase::contains(connection)) {
-                QSqlDatabase::database(connection, false).close();
-                QSqlDatabase::removeDatabase(connection);
-            }
-        }, Qt::BlockingQueuedConnection);
-        Reader->quit();
         Reader->wait();
         ReaderContext.reset();
+        TStatementDeadline::Resume(Name + QStringLiteral("-reader"));
     }
     if (!QSqlDatabase::contains(Name))
         return;
@@ -103,6 +117,8 @@ void TDirectoryCopy::Succeed(bool wasLoaded)
 const TDirectoryRows *TDirectoryCopy::Rows()
 {
     const TDirectoryRows *current = Loaded ? &Copy : nullptr;
+    if (Stopped)
+        return current;
     if (Store.OnServer()) {
         Follow();
         return current;
@@ -163,6 +179,8 @@ const TDirectoryRows *TDirectoryCopy::Rows()
 bool TDirectoryCopy::ReadRows(const QString &connection, TDirectoryRows &rows, qint64 *version, QString *error)
 {
     QSqlDatabase db = QSqlDatabase::database(connection, false);
+    // A server that hangs would hold the reader's thread (and the program's stop) for ever.
+    const TStatementDeadline deadline(db, ReadDeadlineMs);
     QSqlQuery q(db);
     const TSqlEngine &engine = TSqlEngine::Of(db);
     // One read transaction: both tables and the version as of the same commit.
@@ -196,9 +214,11 @@ bool TDirectoryCopy::ReadRows(const QString &connection, TDirectoryRows &rows, q
     }
     ok = ok && !q.lastError().isValid();
     if (!ok)
-        *error = TDM::Explain(q.lastError());
+        *error = deadline.Expired() ? TDM::UnreachableText() + QLatin1Char('(') + deadline.Text() + QLatin1Char(')')
+                                    : TDM::Explain(q.lastError());
     q.finish();
-    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+    if (!deadline.Expired())
+        QSqlQuery(db).exec(QStringLiteral("COMMIT"));
     return ok;
 }
 

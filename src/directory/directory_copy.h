@@ -60,6 +60,8 @@ public:
     // How long a read copy is used before data_version is looked at again, and how long after
     // a failed read the next one is tried.
     static constexpr qint64 DefaultRecheckMs = 100;
+    // The longest a read of the rows may take before the server is taken as hung.
+    static constexpr int ReadDeadlineMs = 10000;
     // Tests set it long, to show what is read without looking at data_version.
     void SetRecheckMs(qint64 ms) { RecheckMs = ms; }
 
@@ -67,6 +69,10 @@ public:
     ~TDirectoryCopy();
     TDirectoryCopy(const TDirectoryCopy &) = delete;
     TDirectoryCopy &operator=(const TDirectoryCopy &) = delete;
+
+    // The program stops: the reader's thread is told to end (a read that hangs on the server is
+    // cut) without waiting for it; the destructor waits. The rows stay as they are.
+    void Stop();
 
     // The rows to answer from; null when none could ever be read.
     const TDirectoryRows *Rows();
@@ -85,6 +91,9 @@ public:
     // Whether rows were ever read. On a server the first rows come a moment after the first
     // Rows(): start-up waits for them before it opens the platform's port.
     bool IsLoaded() const { return Loaded; }
+    // On a server, no rows read yet: they come from the reader's thread once it reaches the
+    // server. A notification that needs them waits a while rather than finding nobody.
+    bool Awaited() const { return !Loaded && Store.OnServer(); }
     // Read since this program's last write (on a server that read comes a moment after it).
     bool IsCurrent() const { return Loaded && SeenWrites == TDM::Writes(); }
 
@@ -128,6 +137,7 @@ private:
     std::unique_ptr<QThread> Reader;        // started with the first large read
     std::unique_ptr<QObject> ReaderContext; // lives on Reader
     bool Listening = false;
+    bool Stopped = false;
     quint64 AskedWrites = 0;
     // On the reader thread only:
     TChangeListener *Listener = nullptr;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "store/sql_engine.h"
+#include "store/statement_deadline.h"
 #include "store/store_place.h"
 
 #include <atomic>
@@ -189,8 +190,16 @@ bool TDM::Exec(QSqlQuery &query, const QString &sql)
 {
     QElapsedTimer since;
     since.start();
-    const auto run = [&] { return sql.isEmpty() ? query.exec() : query.exec(sql); };
+    const auto run = [&] {
+        const TStatementDeadline deadline(query.driver(), StatementDeadlineMs);
+        return sql.isEmpty() ? query.exec() : query.exec(sql);
+    };
     bool ok = run();
+    // On a server a refused statement has ended the write transaction it ran in (the server
+    // waited for the lock already): trying again there would only meet the ended transaction,
+    // and the refusal would be taken for one row's instead of the lock it was.
+    if (TWriteTransaction::AnyOpen() && TSqlEngine::Of(query.driver()).FailureEndsTransaction())
+        return ok;
     while (!ok && IsBusyError(query.lastError()) && WaitForLock(since))
         ok = run();
     return ok;
@@ -199,7 +208,10 @@ bool TDM::Exec(QSqlQuery &query, const QString &sql)
 QString TDM::Explain(const QSqlError &error)
 {
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    const auto with = [&text](const QString &cause) { return cause + QLatin1Char('(') + text + QLatin1Char(')'); };
+    // The server's words in brackets after the cause, when it gave any.
+    const auto with = [&text](const QString &cause) {
+        return text.trimmed().isEmpty() ? cause : cause + QLatin1Char('(') + text.trimmed() + QLatin1Char(')');
+    };
     switch (TSqlEngine::ClassifyAny(error)) {
     case TSqlEngine::TFailure::Busy: return with(BusyText());
     case TSqlEngine::TFailure::DiskFull: return with(DiskFullText());
@@ -207,6 +219,7 @@ QString TDM::Explain(const QSqlError &error)
     case TSqlEngine::TFailure::IoError: return with(IoErrorText());
     case TSqlEngine::TFailure::Damaged: return with(DamagedText());
     case TSqlEngine::TFailure::Unreachable: return with(UnreachableText());
+    case TSqlEngine::TFailure::TimedOut: return with(TimedOutText());
     case TSqlEngine::TFailure::Other: break;
     }
     return error.text();
@@ -215,13 +228,13 @@ QString TDM::Explain(const QSqlError &error)
 QString TDM::LostServerText(const QString &driverText)
 {
     const QString cause = TStoreUrl::Refusal(driverText) == TStoreUrl::TRefusal::Refused ? RefusedText() : UnreachableText();
-    return cause + QLatin1Char('(') + driverText.trimmed() + QLatin1Char(')');
+    return driverText.trimmed().isEmpty() ? cause : cause + QLatin1Char('(') + driverText.trimmed() + QLatin1Char(')');
 }
 
 bool TDM::EndsWrites(const QString &explained)
 {
     for (const QString &cause :
-         {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText(), UnreachableText(), RefusedText()})
+         {BusyText(), DiskFullText(), ReadOnlyText(), IoErrorText(), DamagedText(), UnreachableText(), RefusedText(), TimedOutText()})
         if (explained.startsWith(cause))
             return true;
     return false;
@@ -246,6 +259,7 @@ TWriteTransaction::TWriteTransaction(const QString &connection) : Connection(con
         return;
     }
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
+    const TStatementDeadline deadline(db, TDM::StatementDeadlineMs);
     if (!db.isOpen())
         Failure = QStringLiteral("数据库未打开");
     else if (!(Open = db.transaction()))
@@ -279,9 +293,13 @@ QString TWriteTransaction::Commit()
     QSqlDatabase db = QSqlDatabase::database(Connection, false);
     QElapsedTimer since;
     since.start();
-    bool committed = db.commit();
+    const auto commit = [&db] {
+        const TStatementDeadline deadline(db, TDM::StatementDeadlineMs);
+        return db.commit();
+    };
+    bool committed = commit();
     while (!committed && TDM::IsBusyError(db.lastError()) && TDM::WaitForLock(since))
-        committed = db.commit();
+        committed = commit();
     if (committed) {
         Open = false;
         --OpenTransactions;
@@ -311,6 +329,7 @@ void TWriteTransaction::Rollback()
     }
     if (TSqlEngine::Of(db).TransactionEnded(db))
         return; // the server ended it itself (a refused commit): nothing is left to undo
+    const TStatementDeadline deadline(db, TDM::StatementDeadlineMs);
     if (!db.rollback()) // a statement still reading keeps the transaction; make sure it ends
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
 }
@@ -403,6 +422,8 @@ bool TDM::MakeTables(QSqlDatabase &db, QString *error)
     // each time (it costs nothing); without them another machine's edits would never reach
     // this copy: not a directory to answer alarms from.
     const TSqlEngine &engine = TSqlEngine::Of(db);
+    // Made where the links run (a connection opened again): a server that hangs is not waited for.
+    const TStatementDeadline deadline(db, StatementDeadlineMs);
     QSqlQuery q(db);
     const auto make = [&](QString *why) {
         bool exists = false;

@@ -79,6 +79,9 @@ public:
     static QString IoErrorText() { return QStringLiteral("电话号码库文件读写出错（磁盘或文件系统故障），无法写入。"); }
     static QString DamagedText() { return QStringLiteral("电话号码库文件已损坏，无法读写。"); }
     static QString UnreachableText() { return QStringLiteral("数据库服务器无法连接，电话号码库暂时不能读写。"); }
+    // A statement the server cancelled when it ran past its time limit: the server is
+    // overloaded or a lock is held, as with a busy directory, so the whole write is undone.
+    static QString TimedOutText() { return QStringLiteral("数据库服务器处理超时，语句已被取消，电话号码库本次未能写入。"); }
     static QString RefusedText() { return QStringLiteral("数据库服务器拒绝连接（请检查地址中的用户名、密码和数据库名），电话号码库不能读写。"); }
     // A server connection that could not be opened, in the operator's words, with the
     // driver's: one that cannot be reached, or one that refuses this address.
@@ -103,6 +106,10 @@ public:
 
     // How long a statement waits for another program's lock before it gives up.
     static constexpr int BusyTimeoutMs = 1500;
+    // How long one statement (or a commit) may take on a server before the server is taken as
+    // hung and the connection cut: these run where the links run, and an edit that fails with
+    // a reason is better than links that stand.
+    static constexpr int StatementDeadlineMs = 5000;
     static bool IsBusyError(const QSqlError &error);
     // Waits a little for another program's lock while the links, timers and sounds go on (no
     // operator input is taken meanwhile); false once `since` is past the busy timeout. SQLite

@@ -4,6 +4,7 @@
 #include "directory/directory_store.h"
 #include "common/configuration.h"
 #include "store/sql_engine.h"
+#include "store/statement_deadline.h"
 
 #include <QRegularExpression>
 #include <QSqlError>
@@ -37,6 +38,8 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
         Error = away;
         return false;
     }
+    // Preparing, fencing and running each ask the server: none may hang the links.
+    const TStatementDeadline deadline(QSqlDatabase::database(Connection, false), TDM::StatementDeadlineMs);
     if (PreparedOn != TDM::Reopenings()) {
         // Prepared on a connection that is gone.
         Prepared.clear();

@@ -131,13 +131,16 @@ QString TTelBook::Initialise(const TRun &run, const TProgress &progress)
     return WriteRun(Query, QStringLiteral("TelNumber"), run, false, progress);
 }
 
-QString TTelBook::InitialiseGroups(const TRun &run, const TProgress &progress)
+QString TTelBook::InitialiseGroups(const TRun &run, const TProgress &progress, int *stored)
 {
-    return WriteRun(GroupQuery, QStringLiteral("Group"), run, true, progress);
+    return WriteRun(GroupQuery, QStringLiteral("Group"), run, true, progress, stored);
 }
 
-QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run, bool groups, const TProgress &progress)
+QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run, bool groups, const TProgress &progress,
+                           int *stored)
 {
+    if (stored)
+        *stored = 0;
     int number = 0, position = 0, length = 0;
     const struct
     {
@@ -222,6 +225,8 @@ QString TTelBook::WriteRun(TLiveQuery &q, const QString &table, const TRun &run,
         Q_EMIT Changed();
         return QStringLiteral("未写入任何记录：") + failure;
     }
+    if (stored)
+        *stored = written;
     Q_EMIT Changed();
     if (cancelled)
         return QStringLiteral("已取消，已写入 %1 条记录。").arg(written);

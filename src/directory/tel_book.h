@@ -54,7 +54,8 @@ public:
     QString DeleteCurrent();          // 删除, after the operator agreed
     QString DeleteAll();              // 全删
     QString Initialise(const TRun &run, const TProgress &progress = {});       // 初始化
-    QString InitialiseGroups(const TRun &run, const TProgress &progress = {}); // 初始化组
+    // *stored, when given: the rows this run committed (another program's rows are not its own).
+    QString InitialiseGroups(const TRun &run, const TProgress &progress = {}, int *stored = nullptr); // 初始化组
     QString DeleteGroup();            // 删除组
     QString DeleteAllGroups();        // 全删组
     void ShowMembers();               // 组内分机
@@ -73,7 +74,8 @@ private:
     // Deletes the current row of query and every other row of table holding its number, all or
     // nothing; the list is read again afterwards.
     QString DeleteRowAndNumber(TLiveQuery &query, const QString &table, const QString &numberColumn);
-    QString WriteRun(TLiveQuery &query, const QString &table, const TRun &run, bool groups, const TProgress &progress);
+    QString WriteRun(TLiveQuery &query, const QString &table, const TRun &run, bool groups, const TProgress &progress,
+                     int *stored = nullptr);
 
     TDM &Store;
     TTraceSink &Trace;

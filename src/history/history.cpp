@@ -3,8 +3,13 @@
 #include "history/history_writer.h"
 #include "common/configuration.h"
 #include "keyboard/key_table.h"
+#include "store/statement_deadline.h"
 
 #include <QDir>
+#include <QSemaphore>
+
+#include <memory>
+#include <utility>
 
 THistory::THistory(const TConfiguration &config, TKeyTable &keys, QObject *parent)
     : QObject(parent), Config(config), Keys(keys)
@@ -14,6 +19,8 @@ THistory::THistory(const TConfiguration &config, TKeyTable &keys, QObject *paren
         if (Writer)
             QMetaObject::invokeMethod(Writer, [w = Writer, days = Config.HistoryDays] { w->Purge(days); });
     });
+    StallWatch.setInterval(1000);
+    connect(&StallWatch, &QTimer::timeout, this, [this] { CheckStall(QDateTime::currentMSecsSinceEpoch()); });
 }
 
 THistory::~THistory()
@@ -25,17 +32,25 @@ void THistory::Open(const QString &folder, const TStoreUrl &server)
 {
     Close();
     Place = TStorePlace{QDir(folder).filePath(FileName()), server};
+    WriterFailing = Stalled = false;
+    WaitingSince = 0;
     Writer = new THistoryWriter(Place);
+    // A stop of an earlier history on the same place cut its statements.
+    TStatementDeadline::Resume(THistoryWriter::ConnectionName(Place));
     Writer->moveToThread(&Thread);
     connect(&Thread, &QThread::finished, Writer, &QObject::deleteLater);
     connect(Writer, &THistoryWriter::Failed, this,
             [this](const QString &why) {
                 if (FailingSince == 0)
                     FailingSince = QDateTime::currentMSecsSinceEpoch();
-                Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(Path(), why), TLogLevel::Error});
+                const bool told = std::exchange(WriterFailing, true) || Stalled;
+                if (!told)
+                    Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(Path(), why), TLogLevel::Error});
             });
     connect(Writer, &THistoryWriter::Writable, this, [this](qint64 dropped) {
         FailingSince = 0;
+        WriterFailing = Stalled = false;
+        WaitingSince = 0;
         if (dropped == 0)
             Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1").arg(Path()), TLogLevel::Notice});
         else
@@ -46,6 +61,7 @@ void THistory::Open(const QString &folder, const TStoreUrl &server)
         Q_EMIT Said({QStringLiteral("通知记录积压超过 %1 MB，开始丢弃最早的记录（可以写入时说出丢弃了多少条）").arg(limitBytes >> 20),
                      TLogLevel::Error});
     });
+    connect(Writer, &THistoryWriter::Written, this, &THistory::Stored);
     connect(Writer, &THistoryWriter::Written, this, &THistory::Written);
     connect(Writer, &THistoryWriter::Written, this, &THistory::TakeMarks);
     connect(Writer, &THistoryWriter::Restored, this, &THistory::Restore);
@@ -56,16 +72,35 @@ void THistory::Open(const QString &folder, const TStoreUrl &server)
         w->Purge(days);
     });
     DailyPurge.start();
+    StallWatch.start();
 }
 
 void THistory::Close()
 {
     DailyPurge.stop();
+    StallWatch.stop();
     if (!Writer)
         return;
-    QMetaObject::invokeMethod(Writer, &THistoryWriter::Close, Qt::BlockingQueuedConnection);
+    // A stop never waits for a server that hangs: the writer gets a moment to store what
+    // waits, then its statement is cut and what waits goes to the spool on the local disk.
+    Writer->AskStop();
+    auto done = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(Writer, [w = Writer, done] {
+        w->Close();
+        done->release();
+    });
+    if (!done->tryAcquire(1, StopWaitMs)) {
+        TStatementDeadline::Interrupt(THistoryWriter::ConnectionName(Place));
+        done->acquire();
+    }
     // The writer's thread waits now: what it could not write is said here, before the program ends.
-    if (const int unwritten = Writer->Unwritten(); unwritten > 0 || Writer->DroppedCount() > 0)
+    const int unwritten = Writer->Unwritten();
+    const int spooled = Writer->Spooled();
+    if (spooled > 0)
+        Q_EMIT Said({QStringLiteral("通知记录 %1 在程序停止时无法写入：%2 条记录已暂存到 %3，可以写入时自动补写。")
+                         .arg(Path(), QString::number(spooled), QDir::toNativeSeparators(Writer->SpoolPath())),
+                     TLogLevel::Warning});
+    if (unwritten > 0 || Writer->DroppedCount() > 0)
         Q_EMIT Said({QStringLiteral("通知记录 %1 在程序停止时仍无法写入：%2 条记录未写入，%3 条早先已因积压丢弃。")
                         .arg(Path(), QString::number(unwritten), QString::number(Writer->DroppedCount())), TLogLevel::Error});
     Thread.quit();
@@ -76,6 +111,38 @@ void THistory::Close()
 int THistory::Pending() const
 {
     return Writer ? Writer->WaitingCount() : 0;
+}
+
+void THistory::CheckStall(qint64 nowMs)
+{
+    if (!Writer)
+        return;
+    if (Pending() == 0) {
+        WaitingSince = 0;
+        return;
+    }
+    if (WaitingSince == 0)
+        WaitingSince = nowMs;
+    if (Stalled || WriterFailing || nowMs - WaitingSince < StallMs)
+        return;
+    // No error, only no progress: a server that hangs.
+    Stalled = true;
+    if (FailingSince == 0)
+        FailingSince = WaitingSince;
+    Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2 秒没有写成，%3 条记录等待写入（记录暂存，稍后重试）")
+                     .arg(Path(), QString::number((nowMs - WaitingSince) / 1000), QString::number(Pending())),
+                 TLogLevel::Warning});
+}
+
+void THistory::Stored()
+{
+    WaitingSince = 0;
+    // A stall the writer itself never took for a failure ends here; a failure ends with Writable.
+    if (Stalled && !WriterFailing) {
+        Stalled = false;
+        FailingSince = 0;
+        Q_EMIT Said({QStringLiteral("通知记录可以写入了: %1").arg(Path()), TLogLevel::Notice});
+    }
 }
 
 qint64 THistory::NextId(const QDateTime &at)
@@ -93,8 +160,10 @@ qint64 THistory::NextId(const QDateTime &at)
 
 void THistory::Post(const TNotice &notice)
 {
-    if (Writer)
-        QMetaObject::invokeMethod(Writer, [w = Writer, notice] { w->Put(notice); });
+    if (!Writer)
+        return;
+    Writer->Queue();
+    QMetaObject::invokeMethod(Writer, [w = Writer, notice] { w->PutQueued(notice); });
 }
 
 QString THistory::KeyPosition(const QString &number)

@@ -55,8 +55,15 @@ public:
     const TStorePlace &Where() const { return Place; }
     // Since when its store could not be written (ms since the epoch), 0 while it can.
     qint64 FailingSinceMs() const { return FailingSince; }
-    // Entries the writer holds that are not in the store yet.
+    // Entries that wait to be stored: handed to the writer, or held by it.
     int Pending() const;
+    // How long entries may wait unstored before the operator is told (a server that hangs
+    // makes no error, only a wait), and how long a stop waits for the writer before it cuts a
+    // write that hangs.
+    static constexpr int StallMs = 10000;
+    static constexpr int StopWaitMs = 1000;
+    // The writer's entries are looked at this often for a stall (tests call CheckStall).
+    void CheckStall(qint64 nowMs);
 
     struct TCalled
     {
@@ -108,6 +115,12 @@ private:
     // The last three digits of every id this program makes, drawn at start.
     const qint64 IdSlot = qint64(QRandomGenerator::system()->bounded(1000));
     qint64 FailingSince = 0;
+    // Told already: the writer failed, or entries have waited StallMs.
+    bool WriterFailing = false;
+    bool Stalled = false;
+    qint64 WaitingSince = 0; // entries wait, unstored, since then (ms since the epoch)
+    QTimer StallWatch;
+    void Stored();
     void Restore(const QList<TNotice> &last);
     void TakeMarks(const QList<TNotice> &written);
 

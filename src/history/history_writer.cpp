@@ -3,8 +3,10 @@
 #include "history/history.h"
 #include "history/history_query.h"
 #include "store/sql_engine.h"
+#include "store/statement_deadline.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -44,7 +46,9 @@ bool AddLaterColumns(const QSqlDatabase &db, QSqlQuery &q, QString *why)
 }
 } // namespace
 
-THistoryWriter::THistoryWriter(TStorePlace place) : Place(std::move(place)), Connection(ConnectionName(Place))
+THistoryWriter::THistoryWriter(TStorePlace place)
+    : Place(std::move(place)), Connection(ConnectionName(Place)),
+      Spool(QFileInfo(Place.File).absolutePath() + QLatin1Char('/') + THistorySpool::FileName())
 {
 }
 
@@ -67,6 +71,7 @@ void THistoryWriter::Open()
     Timer->setSingleShot(true);
     connect(Timer, &QTimer::timeout, this, &THistoryWriter::Flush);
     Place.Add(Connection, QStringLiteral("history"), false, 200);
+    LoadSpool();
     QString why;
     if (!Prepare(&why)) {
         Failing = true;
@@ -83,10 +88,17 @@ bool THistoryWriter::Prepare(QString *why)
         return true;
     Ready = false;
     db.close();
+    // Opening waits up to the connection's timeout for a server that hangs: a store that failed
+    // already is not tried again at a stop.
+    if (Stopping.load() && Failing) {
+        *why = QStringLiteral("程序正在停止");
+        return false;
+    }
     if (!TSqlEngine::Open(db)) {
         *why = db.lastError().text();
         return false;
     }
+    const TStatementDeadline deadline(db, DeadlineMs());
     QSqlQuery q(db);
     const TSqlEngine &engine = TSqlEngine::Of(db);
     for (const QString &setup : engine.WriterSetup())
@@ -115,6 +127,8 @@ bool THistoryWriter::Prepare(QString *why)
                    why);
     };
     if (!engine.MakeSchema(db, make, why)) {
+        if (deadline.Expired())
+            *why = deadline.Text();
         db.close();
         return false;
     }
@@ -126,8 +140,42 @@ bool THistoryWriter::Prepare(QString *why)
     return true;
 }
 
+void THistoryWriter::LoadSpool()
+{
+    // Left by an earlier run (or this one, before a reopening): forwarded first, in id order
+    // with everything else; stored by id, so an entry already forwarded stays one entry.
+    int unreadable = 0;
+    QString why;
+    std::map<qint64, TNotice> spooled = Spool.Read(&unreadable, &why);
+    if (!why.isEmpty())
+        qWarning("%s", qPrintable(QStringLiteral("通知记录暂存文件 %1 无法读取: %2").arg(Spool.FilePath(), why)));
+    if (unreadable > 0)
+        qWarning("%s", qPrintable(QStringLiteral("通知记录暂存文件 %1 中有 %2 行无法读取，已略过。")
+                                      .arg(Spool.FilePath(), QString::number(unreadable))));
+    for (auto &[id, notice] : spooled) {
+        WaitingBytes += notice.ApproxBytes();
+        Waiting.insert_or_assign(id, std::move(notice));
+    }
+    WaitingNow.store(int(Waiting.size()), std::memory_order_relaxed);
+    if (!Waiting.empty())
+        Schedule();
+}
+
+bool THistoryWriter::SpoolChanged(QString *why)
+{
+    QList<TNotice> changed;
+    for (qint64 id : Unspooled)
+        if (const auto it = Waiting.find(id); it != Waiting.end())
+            changed.append(it->second);
+    if (!Spool.Append(changed, why))
+        return false;
+    Unspooled.clear();
+    return true;
+}
+
 void THistoryWriter::Put(const TNotice &notice)
 {
+    Unspooled.insert(notice.Id);
     auto [it, added] = Waiting.try_emplace(notice.Id, notice);
     if (!added) {
         WaitingBytes -= it->second.ApproxBytes();
@@ -139,6 +187,7 @@ void THistoryWriter::Put(const TNotice &notice)
         if (Dropped == 0)
             Q_EMIT Dropping(MaxWaitingBytes);
         WaitingBytes -= Waiting.begin()->second.ApproxBytes();
+        Unspooled.erase(Waiting.begin()->first);
         Waiting.erase(Waiting.begin());
         ++Dropped;
     }
@@ -213,18 +262,34 @@ void THistoryWriter::Close()
 {
     if (Timer)
         Timer->stop();
-    Flush();
+    // A program that stops does not wait for a store that already fails: what waits goes to
+    // the spool at once.
+    if (!(Stopping.load() && (Failing || !Ready)))
+        Flush();
     if (Timer)
-        Timer->stop(); // what could not be written is counted by Unwritten()
+        Timer->stop();
+    SpooledAtClose = 0;
+    if (!Waiting.empty()) {
+        QString why;
+        if (!SpoolChanged(&why))
+            qWarning("%s", qPrintable(QStringLiteral("通知记录暂存文件 %1 无法写入: %2").arg(Spool.FilePath(), why)));
+        // What the spool holds of what waits; the rest is counted by Unwritten().
+        SpooledAtClose = int(Waiting.size());
+        for (qint64 id : Unspooled)
+            if (Waiting.count(id) != 0)
+                --SpooledAtClose;
+    }
     if (QSqlDatabase::contains(Connection))
         QSqlDatabase::database(Connection, false).close();
 }
 
 bool THistoryWriter::Write(QString *why, QList<qint64> &marked)
 {
+    Cut = false;
     bool written = Prepare(why);
     if (written) {
         QSqlDatabase db = QSqlDatabase::database(Connection, false);
+        TStatementDeadline deadline(db, DeadlineMs());
         QSqlQuery q(db);
         written = Run(q, TSqlEngine::Of(db).BeginWrite(), why);
         if (written) {
@@ -269,6 +334,8 @@ bool THistoryWriter::Write(QString *why, QList<qint64> &marked)
                 }
                 if (!written)
                     *why = (entry.lastError().isValid() ? entry.lastError() : number.lastError()).text();
+                if (!Stopping.load())
+                    deadline.Extend();
             }
             if (written && PurgeDays > 0) {
                 // Ids count milliseconds since the epoch (times 1000).
@@ -280,8 +347,12 @@ bool THistoryWriter::Write(QString *why, QList<qint64> &marked)
                 written = Mark(Marks[i], marked, why);
             if (written)
                 written = Run(q, QStringLiteral("COMMIT"), why);
-            if (!written)
+            if (!written && !deadline.Expired())
                 q.exec(QStringLiteral("ROLLBACK"));
+        }
+        if (!written && deadline.Expired()) {
+            Cut = true;
+            *why = deadline.Text();
         }
     }
     return written;
@@ -298,8 +369,9 @@ void THistoryWriter::Flush()
     // A connection the server closed while it was idle (the server restarted) shows only at
     // its next statement, which fails and leaves it closed: opened afresh and written at once,
     // not a failure to tell.
+    // One that hangs was cut: tried again at the retry's pace, not at once.
     if (const QSqlDatabase db = QSqlDatabase::database(Connection, false);
-        !written && wasReady && (!db.isOpen() || TSqlEngine::Of(db).Broken(db))) {
+        !written && wasReady && !Cut && !Stopping.load() && (!db.isOpen() || TSqlEngine::Of(db).Broken(db))) {
         marked.clear();
         written = Write(&why, marked);
     }
@@ -308,19 +380,34 @@ void THistoryWriter::Flush()
             Failing = true;
             Q_EMIT Failed(why);
         }
+        // Kept on the disk meanwhile; a spool that cannot be written is said once.
+        QString spoolWhy;
+        if (!SpoolChanged(&spoolWhy) && !SpoolFailed) {
+            SpoolFailed = true;
+            qWarning("%s", qPrintable(QStringLiteral("通知记录暂存文件 %1 无法写入: %2").arg(Spool.FilePath(), spoolWhy)));
+        }
         if (Timer)
             Timer->start(RetryMs);
         return;
     }
+    // Everything spooled was in this write: the spool has done its work.
+    QString spoolWhy;
+    if (!Spool.Remove(&spoolWhy))
+        qWarning("%s", qPrintable(QStringLiteral("通知记录暂存文件 %1 无法删除: %2").arg(Spool.FilePath(), spoolWhy)));
+    Unspooled.clear();
+    SpoolFailed = false;
     QList<TNotice> committed;
     committed.reserve(qsizetype(Waiting.size()));
     for (const auto &[id, notice] : Waiting)
         if (!marked.contains(id))
             committed.append(notice);
     // Marked entries as they stand now, so an open list shows them.
-    for (qint64 id : marked)
-        if (std::optional<TNotice> entry = THistoryQuery::ReadEntry(Connection, id))
-            committed.append(*entry);
+    if (!marked.isEmpty()) {
+        const TStatementDeadline deadline(QSqlDatabase::database(Connection, false), DeadlineMs());
+        for (qint64 id : marked)
+            if (std::optional<TNotice> entry = THistoryQuery::ReadEntry(Connection, id))
+                committed.append(*entry);
+    }
     Marks.clear();
     Waiting.clear();
     WaitingNow.store(0, std::memory_order_relaxed);

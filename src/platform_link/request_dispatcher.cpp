@@ -53,6 +53,8 @@ TRequestDispatcher::TRequestDispatcher(const TConfiguration &config, TTrafficLog
         if (channel == 0)
             Record(request, THistory::Started());
     });
+    HeldCheck.setInterval(20);
+    connect(&HeldCheck, &QTimer::timeout, this, &TRequestDispatcher::CheckHeld);
     connect(&Channels, &TPlayChannels::RequestsDropped, this, [this](int channel, const QList<TPlayRequest> &requests) {
         if (channel != 0)
             return;
@@ -97,10 +99,49 @@ void TRequestDispatcher::ExecOnCommCommand(uint16_t messageId, uint8_t direction
     switch (type) {
     case LdtxFrame::GroupListQuery: ListingReply(type, messageId, false); break;
     case LdtxFrame::DeviceStatusQuery: ListingReply(type, messageId, true); break;
-    case LdtxFrame::VoiceNotify: VoiceNotify(messageId, payload); break;
+    case LdtxFrame::VoiceNotify:
+        if (!Hold(messageId, payload))
+            VoiceNotify(messageId, payload);
+        break;
     case LdtxFrame::PhoneCall: PhoneCall(messageId, payload, header); break;
     default: break; // logged only
     }
+}
+
+bool TRequestDispatcher::Hold(uint16_t messageId, QByteArrayView payload)
+{
+    // A group's members are not known before the directory is read: answering 无成员 then
+    // would leave an alarm unheard. Those behind it wait too, so they keep their order.
+    const bool needsRows = payload.size() >= 7 && At(payload, 0) == 0;
+    if (Held.empty() && !(needsRows && Directory.Copy().Awaited()))
+        return false;
+    Held.push_back({messageId, payload.toByteArray(), QDeadlineTimer(DirectoryWaitMs)});
+    HeldCheck.start();
+    return true;
+}
+
+void TRequestDispatcher::CheckHeld()
+{
+    Directory.Copy().Rows();
+    while (!Held.empty() && (!Directory.Copy().Awaited() || Held.front().Until.hasExpired()))
+        CarryOutFirstHeld();
+    if (Held.empty())
+        HeldCheck.stop();
+}
+
+void TRequestDispatcher::ReleaseHeld()
+{
+    while (!Held.empty())
+        CarryOutFirstHeld();
+    HeldCheck.stop();
+}
+
+void TRequestDispatcher::CarryOutFirstHeld()
+{
+    THeld held = std::move(Held.front());
+    Held.pop_front();
+    CommAnsBuf.resize(0);
+    VoiceNotify(held.MessageId, held.Payload);
 }
 
 bool TRequestDispatcher::AddRow(QByteArray &reply, const QByteArray &row)

@@ -5,9 +5,12 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
+#include <deque>
 
 struct TConfiguration;
 class TDirectory;
@@ -36,6 +39,14 @@ public:
     // One frame whose check code matched; payload holds its L - 4 bytes.
     void ExecOnCommCommand(uint16_t messageId, uint8_t direction, uint8_t type, QByteArrayView payload);
 
+    // How long a voice notification waits for a directory not read yet (on a server, at
+    // start) before it is carried out with what there is.
+    static constexpr int DirectoryWaitMs = 10000;
+    // Voice notifications waiting for the directory.
+    int HeldCount() const { return int(Held.size()); }
+    // Carries out what waits, with the rows there are (the program stops).
+    void ReleaseHeld();
+
     // "[消息ID:…][消息方向:…][消息类型:…" for a frame's header.
     static QString HeaderLine(uint16_t messageId, uint8_t direction, uint8_t type);
 
@@ -63,6 +74,17 @@ private:
     // nothing carried out, no reply.
     void RefuseShort(uint16_t messageId, const QString &request, qsizetype size, int needed);
 
+    struct THeld
+    {
+        uint16_t MessageId = 0;
+        QByteArray Payload;
+        QDeadlineTimer Until;
+    };
+    // Whether a voice notification waits (for the directory, or behind one that does).
+    bool Hold(uint16_t messageId, QByteArrayView payload);
+    void CheckHeld();
+    void CarryOutFirstHeld();
+
     const TConfiguration &Config;
     TTrafficLog &Traffic;
     TLineLog &SystemLog;
@@ -73,4 +95,6 @@ private:
     TTraceSink &Trace;
     QByteArray CommAnsBuf;
     TListing Listings[2]; // groups, devices
+    std::deque<THeld> Held;
+    QTimer HeldCheck;
 };

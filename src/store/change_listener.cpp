@@ -1,5 +1,6 @@
 #include "store/change_listener.h"
 #include "store/sql_engine.h"
+#include "store/statement_deadline.h"
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -39,8 +40,9 @@ bool TChangeListener::Open(QString *why)
         return false;
     }
     QSqlDriver *driver = db.driver();
+    const TStatementDeadline deadline(db, AnswerMs);
     if (!driver->subscribeToNotification(Channel)) {
-        *why = driver->lastError().text();
+        *why = deadline.Expired() ? deadline.Text() : driver->lastError().text();
         db.close();
         return false;
     }

@@ -242,6 +242,9 @@ public:
             return TFailure::Busy;
         if (state == QLatin1String("53100"))
             return TFailure::DiskFull;
+        // statement_timeout (or a cancel): the server gave up on the statement.
+        if (state == QLatin1String("57014"))
+            return TFailure::TimedOut;
         // A permission refused (42501) is told in the server's own words, not as a read-only file.
         if (state == QLatin1String("25006"))
             return TFailure::ReadOnly;
@@ -346,6 +349,11 @@ const TSqlEngine &TSqlEngine::Server()
 const TSqlEngine &TSqlEngine::Of(const QSqlDatabase &db)
 {
     return db.driverName() == QLatin1String("QPSQL") ? Server() : Files();
+}
+
+const TSqlEngine &TSqlEngine::Of(const QSqlDriver *driver)
+{
+    return driver && driver->dbmsType() == QSqlDriver::PostgreSQL ? Server() : Files();
 }
 
 TSqlEngine::TFailure TSqlEngine::ClassifyAny(const QSqlError &error)

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QSqlDatabase;
+class QSqlDriver;
 class QSqlError;
 
 // What SQLite and PostgreSQL do differently, in one place: the directory and history code is
@@ -22,11 +23,12 @@ public:
         bool Key = false; // part of the primary key
     };
     // How a failed statement is best told to an operator.
-    enum class TFailure { Other, Busy, DiskFull, ReadOnly, IoError, Damaged, Unreachable };
+    enum class TFailure { Other, Busy, DiskFull, ReadOnly, IoError, Damaged, Unreachable, TimedOut };
 
     virtual ~TSqlEngine() = default;
     // The engine a connection was made for.
     static const TSqlEngine &Of(const QSqlDatabase &db);
+    static const TSqlEngine &Of(const QSqlDriver *driver);
     static const TSqlEngine &Files();
     // Opens a connection. A server's own words that come outside any statement (its shutdown
     // ending the connection, say) go to the program's log as warnings, with its time and

@@ -290,6 +290,28 @@ private Q_SLOTS:
             && QTest::qWaitFor([&] { return directory.Copy().Rows() && directory.Copy().Rows()->Phones.size() == 1; }, 5000);
     }
 
+    // A failure the server gave no words for is told by its cause alone: no empty brackets.
+    void failureWithoutServerWords_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("lock held") << "55P03" << int(QSqlError::StatementError) << TDM::BusyText();
+        QTest::newRow("statement timeout") << "57014" << int(QSqlError::StatementError) << TDM::TimedOutText();
+        QTest::newRow("connection lost") << "08006" << int(QSqlError::ConnectionError) << TDM::UnreachableText();
+        QTest::newRow("disk full") << "53100" << int(QSqlError::StatementError) << TDM::DiskFullText();
+    }
+    void failureWithoutServerWords()
+    {
+        VARNEX_NO_STORE();
+        QFETCH(QString, state);
+        QFETCH(int, type);
+        QFETCH(QString, said);
+        QCOMPARE(TDM::Explain(QSqlError(QString(), QString(), QSqlError::ErrorType(type), state)), said);
+        QCOMPARE(TDM::LostServerText(QString()), TDM::UnreachableText());
+        QCOMPARE(TDM::LostServerText(QStringLiteral("timeout expired")), TDM::UnreachableText() + QStringLiteral("(timeout expired)"));
+    }
+
     // A server that hangs (its sockets still take bytes, nothing answers) is noticed by the
     // copy, which keeps answering from what it read; going on again, it is read at once.
     void serverThatHangs()
@@ -308,6 +330,13 @@ private Q_SLOTS:
                                  TChangeListener::CheckMs + TChangeListener::AnswerMs + 3000);
         QVERIFY2(log.Lines().first().startsWith(TDirectoryCopy::UnreadableText()), qPrintable(log.Lines().first()));
         QCOMPARE(copy.Rows()->Phones.size(), size_t(1));
+        // An operator's edit meanwhile runs where the links run: it fails with the reason after
+        // a few seconds rather than hold them until the server wakes.
+        QElapsedTimer edit;
+        edit.start();
+        const QString why = directory.AddTelNumber(QStringLiteral("2002"), {}, {}, {}, {}, {});
+        QVERIFY2(why.startsWith(TDM::UnreachableText()), qPrintable(why));
+        QVERIFY2(edit.elapsed() < 10000, qPrintable(QString::number(edit.elapsed())));
         QTest::qWait(6000); // a longer outage: the pause between tries must not have grown with it
 
         QVERIFY(TPgServer::Shared().Pause(false));

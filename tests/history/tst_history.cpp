@@ -2,6 +2,7 @@
 #include "channels/play_channels.h"
 #include "history/history.h"
 #include "history/history_model.h"
+#include "history/history_spool.h"
 #include "history/history_writer.h"
 #include "directory/sheet_reader.h"
 #include "common/configuration.h"
@@ -11,7 +12,9 @@
 #include "support/pg_server.h"
 #include "support/test_support.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -209,6 +212,64 @@ private Q_SLOTS:
                  (QStringList{"1|1", "2|1", "3|1"}));
         p.Core->FormDestroy();
         QCOMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
+    }
+
+    // A server that hangs (stopped, as a cut network looks) makes no error, only a wait: every
+    // entry that waits is counted, the memo says once that the history cannot be written, the
+    // stop does not wait for the server and keeps what waits on the disk, and the next history
+    // on the same place forwards it, each entry once.
+    void hungServerIsNotWaitedFor()
+    {
+        if (!TestSupport::OnServer())
+            QSKIP("a server of its own");
+        TProgram p;
+        QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '启动'")), QStringList{"1"});
+        const TStorePlace place = p.Core->History().Where();
+        const QString folder = QFileInfo(place.File).absolutePath();
+        const auto resume = qScopeGuard([] { TPgServer::Shared().Pause(false); });
+        QVERIFY(TPgServer::Shared().Pause(true));
+        for (uint16_t id = 1; id <= 3; ++id)
+            QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), id),
+                     int(LdtxFrame::CallNotifyResult));
+        QTRY_VERIFY(p.Core->History().Pending() >= 3);
+        const int before = p.Core->LogMemo().Lines().size();
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        p.Core->History().CheckStall(now);
+        p.Core->History().CheckStall(now + THistory::StallMs);
+        p.Core->History().CheckStall(now + 2 * THistory::StallMs);
+        QTRY_VERIFY(p.Core->LogMemo().Lines().size() > before);
+        QCOMPARE(p.Core->LogMemo().Lines().mid(before).filter(QStringLiteral("通知记录无法写入")).size(), 1);
+        // Going on again: said once; what waited is stored.
+        QVERIFY(TPgServer::Shared().Pause(false));
+        QTRY_COMPARE_WITH_TIMEOUT(p.Core->LogMemo().Lines().mid(before).filter(QStringLiteral("通知记录可以写入了")).size(), 1, 10000);
+        QTRY_COMPARE(p.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '语音通知'")), QStringList{"3"});
+
+        // Hanging again at the stop.
+        QVERIFY(TPgServer::Shared().Pause(true));
+        for (uint16_t id = 4; id <= 5; ++id)
+            QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, TProgram::VoiceToGroup(5, QStringLiteral("撤离"), 1), id),
+                     int(LdtxFrame::CallNotifyResult));
+        QElapsedTimer stopping;
+        stopping.start();
+        p.Core->FormDestroy();
+        QVERIFY2(stopping.elapsed() < 5000, qPrintable(QString::number(stopping.elapsed())));
+        const QString spool = folder + QStringLiteral("/") + THistorySpool::FileName();
+        QVERIFY(QFile::exists(spool));
+        QVERIFY2(!p.Core->LogMemo().Lines().filter(QStringLiteral("已暂存到")).isEmpty(),
+                 qPrintable(p.Core->LogMemo().Lines().join(QLatin1Char('\n'))));
+
+        QVERIFY(TPgServer::Shared().Pause(false));
+        TConfiguration config;
+        TKeyTable keys;
+        THistory history(config, keys);
+        history.Open(folder, place.Url);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(spool), 10000);
+        history.Close();
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT MessageId, count(*), min(Numbers) FROM Entry WHERE Kind = '语音通知'"
+                                                              " GROUP BY MessageId ORDER BY MessageId")),
+                 (QStringList{"1|1|2001,2002", "2|1|2001,2002", "3|1|2001,2002", "4|1|2001,2002", "5|1|2001,2002"}));
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '停止'")), QStringList{"1"});
+        QCOMPARE(TestSupport::PlaceRows(place, QStringLiteral("SELECT count(*) FROM EntryNumber")), QStringList{"10"});
     }
 
     // A server restarted cleanly while the program was idle closed the history's connection:
