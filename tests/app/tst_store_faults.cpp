@@ -55,6 +55,8 @@ struct TService
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), Dir.filePath(QStringLiteral("share")));
+        // A control socket of this test's own: programs of other tests run meanwhile.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), TestSupport::RuntimeFolder(Dir));
         return env;
     }
     // Runs a command of the program on the same folder and server to its end; its exit code.
