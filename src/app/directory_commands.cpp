@@ -18,6 +18,9 @@
 
 #include <QDate>
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QFileInfo>
 #include <QSet>
 
@@ -83,10 +86,21 @@ struct TOpened
     explicit TOpened(const TDirectoryCommands::TStorePlace &place)
     {
         QString why;
+        // The program makes the tables only with the DATA/ folder; a command that writes into a
+        // folder made by hand, with no file yet, makes them in the file it makes (else it would
+        // leave an empty file and fail on its first statement).
+        const bool newFile = !place.Url.IsServer() && QFileInfo(TDM::FileIn(place.DataDir)).absoluteDir().exists()
+                             && !QFileInfo::exists(TDM::FileIn(place.DataDir));
         Ok = Store.Prepare(place.DataDir, &why, place.Url);
         if (!Ok) {
             Say(QStringLiteral("电话号码库不可用: ") + why);
             return;
+        }
+        if (newFile) {
+            QSqlQuery make(QSqlDatabase::database(Store.Connection()));
+            for (const QString &statement : {TDM::CreateTelNumber(), TDM::CreateGroup(), TDM::CreateTelNumIndex()})
+                if (!make.exec(statement))
+                    Say(QStringLiteral("电话号码库 %1 的表未能建立: %2").arg(QDir::toNativeSeparators(TDM::FileIn(place.DataDir)), make.lastError().text()));
         }
         // As the program does at start: the old system's file has no index on the number, and
         // an import looks every number up (without it, 120,000 rows take minutes, not seconds).

@@ -377,9 +377,6 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
 
     // The folder is made on a server too: the history's and the sounds' files live there.
     const bool create = !QDir(Path).exists();
-    // A folder made by hand, without the file, gets the tables too (else every statement on
-    // the new, empty file fails with the engine's "no such table").
-    const bool newFile = create || (!Url.IsServer() && !QFileInfo::exists(File()));
     if (create && !QDir().mkpath(Path)) {
         *error = QStringLiteral("Error->不能创建目录-%1！").arg(QDir::toNativeSeparators(Path));
         return false;
@@ -405,7 +402,7 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
     }
     if (Url.IsServer())
         return MakeTables(db, error);
-    if (newFile) {
+    if (create) {
         // A failing creation statement is left to show itself in the listings.
         QSqlQuery query(db);
         query.exec(CreateTelNumber());
