@@ -149,6 +149,11 @@ void TVarnexCore::FormCreate()
     if (Started)
         NoticeHistory.Event(QStringLiteral("启动"));
     WaitForServerCopy();
+    // An empty directory answers every group without members: said, since nothing else fails.
+    if (const TDirectoryRows *rows = TelDirectory.Copy().Rows(); rows && TelDirectory.Copy().IsLoaded() && rows->Phones.empty())
+        SystemLog.Add({QStringLiteral("电话号码库 %1 中没有任何电话号码：平台问到的组都没有成员，通知不会按下任何分机键。请先导入号码。")
+                           .arg(DM.Place()),
+                       TLogLevel::Warning});
     // Spoken texts are kept beside the directory too and reused.
     SpeechCache = std::make_unique<TSpeechCache>(DM.Folder() + QStringLiteral("speech"), Options.Synthesizer);
     connect(SpeechCache.get(), &TSpeechCache::Failed, this, [this](const QString &, const QString &why) {
