@@ -46,7 +46,7 @@ TControlClient::TResult TControlClient::Run(const QStringList &words, const QStr
 {
     TResult result;
     const auto bad = [&result](const QString &why) {
-        result.Err = QStringLiteral("varnex ctl: %1\nusage: varnex ctl status | check | role master|backup|fault [--cause TEXT] [--control PATH]\n").arg(why);
+        result.Err = QStringLiteral("varnex ctl: %1\nusage: varnex ctl status | check | watch | role master|backup|fault [--cause TEXT] [--control PATH]\n").arg(why);
         result.ExitCode = 2;
         return result;
     };
@@ -88,4 +88,35 @@ TControlClient::TResult TControlClient::Run(const QStringList &words, const QStr
         result.Err = QStringLiteral("varnex ctl %1: %2\n").arg(command, message);
     result.ExitCode = ok ? 0 : 1;
     return result;
+}
+
+int TControlClient::Watch(const QStringList &paths, const std::function<void(const QByteArray &)> &line, QString *why)
+{
+    *why = QStringLiteral("no control socket");
+    for (const QString &path : paths) {
+        QLocalSocket socket;
+        socket.connectToServer(path);
+        if (!socket.waitForConnected(TimeoutMs)) {
+            *why = QStringLiteral("no program answers at %1: %2").arg(path, socket.errorString());
+            continue;
+        }
+        socket.write(QJsonDocument(QJsonObject{{"command", "watch"}}).toJson(QJsonDocument::Compact) + '\n');
+        // Lines as they come, for as long as the program sends them.
+        while (socket.state() == QLocalSocket::ConnectedState || socket.bytesAvailable() > 0) {
+            if (!socket.canReadLine()) {
+                if (!socket.waitForReadyRead(-1) && socket.bytesAvailable() == 0)
+                    break;
+                continue;
+            }
+            const QJsonObject reply = QJsonDocument::fromJson(socket.readLine().trimmed()).object();
+            if (!reply.value(QStringLiteral("ok")).toBool()) {
+                *why = QStringLiteral("the program at %1 refused: %2").arg(path, reply.value(QStringLiteral("message")).toString());
+                return 1;
+            }
+            line(QJsonDocument(reply.value(QStringLiteral("status")).toObject()).toJson(QJsonDocument::Compact));
+        }
+        *why = QStringLiteral("the program at %1 ended the stream").arg(path);
+        return 1;
+    }
+    return 1;
 }

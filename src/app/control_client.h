@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // `varnex ctl …`: asks a running program over its control socket and says the answer. It gives
 // up after TimeoutMs, so a stopped or hung program is reported as failed quickly.
 class TControlClient
@@ -30,4 +32,9 @@ public:
         int ExitCode = 0;
     };
     static TResult Run(const QStringList &words, const QString &cause, const QStringList &paths, int timeoutMs = TimeoutMs);
+
+    // `ctl watch`: the status object of every line the first program that answers sends, given
+    // to line as it comes, until that program ends the stream. The exit status: 1 (with why)
+    // when no program answers, refuses, or the stream ends.
+    static int Watch(const QStringList &paths, const std::function<void(const QByteArray &)> &line, QString *why);
 };

@@ -4,6 +4,7 @@
 #include "status/status_publisher.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +12,7 @@
 #include <QLocalSocket>
 #include <QSemaphore>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <memory>
 
@@ -26,11 +28,89 @@ QByteArray Reply(bool ok, const QString &message, const QJsonObject &status = {}
     return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// `watch`, on the control thread: the snapshot to each watcher as it changes. A watcher that
+// does not read what it is sent is dropped rather than buffered for; a few at most.
+class TWatchers : public QObject
+{
+public:
+    static constexpr int Most = 4;
+    static constexpr qint64 MostQueued = 256 * 1024;
+    // A line at least this often, so a watcher sees the program's time and loop lag move.
+    static constexpr qint64 QuietMs = 1000;
+
+    TWatchers(TStatusPublisher &status, QObject *parent) : QObject(parent), Status(status)
+    {
+        Timer.setInterval(TStatusPublisher::RefreshMs);
+        connect(&Timer, &QTimer::timeout, this, &TWatchers::Tell);
+    }
+
+    static bool IsWatch(const QByteArray &request)
+    {
+        return QJsonDocument::fromJson(request).object().value(QStringLiteral("command")).toString() == QLatin1String("watch");
+    }
+
+    void Take(QLocalSocket *socket)
+    {
+        QObject::disconnect(socket, &QLocalSocket::readyRead, nullptr, nullptr);
+        if (Sockets.size() >= Most) {
+            socket->write(Reply(false, QStringLiteral("%1 watchers already").arg(Most)));
+            socket->disconnectFromServer();
+            return;
+        }
+        // A watcher has nothing more to say; whatever it sends is dropped.
+        connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Sockets.removeOne(socket); });
+        Sockets.append(socket);
+        const QJsonObject now = Status.Snapshot().ToJson();
+        socket->write(Reply(true, QString(), now));
+        Last = Comparable(now);
+        Quiet.start();
+        Timer.start();
+    }
+
+private:
+    static QJsonObject Comparable(QJsonObject snapshot)
+    {
+        // Both move with every refresh.
+        snapshot.remove(QStringLiteral("time"));
+        snapshot.remove(QStringLiteral("loop_lag_ms"));
+        return snapshot;
+    }
+    void Tell()
+    {
+        if (Sockets.isEmpty()) {
+            Timer.stop();
+            return;
+        }
+        const QJsonObject now = Status.Snapshot().ToJson();
+        QJsonObject same = Comparable(now);
+        if (same == Last && Quiet.isValid() && Quiet.elapsed() < QuietMs)
+            return;
+        Last = std::move(same);
+        Quiet.start();
+        const QByteArray line = Reply(true, QString(), now);
+        for (QLocalSocket *socket : QList<QLocalSocket *>(Sockets)) {
+            if (socket->bytesToWrite() > MostQueued) {
+                Sockets.removeOne(socket);
+                socket->abort();
+                continue;
+            }
+            socket->write(line);
+        }
+    }
+
+    TStatusPublisher &Status;
+    QList<QLocalSocket *> Sockets;
+    QTimer Timer{this};
+    QElapsedTimer Quiet;
+    QJsonObject Last;
+};
+
 // Lives on the control thread: takes connections and answers each one's line.
 class TControlWorker : public QObject
 {
 public:
-    TControlWorker(TControlServer &owner) : Owner(owner) {}
+    TControlWorker(TControlServer &owner) : Owner(owner), Watchers(new TWatchers(owner.Publisher(), this)) {}
 
     bool Listen(const QString &path, QString *why)
     {
@@ -71,7 +151,12 @@ private:
                     socket->abort();
                 return;
             }
-            socket->write(Owner.Answer(socket->readLine(MaxRequest).trimmed()));
+            const QByteArray request = socket->readLine(MaxRequest).trimmed();
+            if (TWatchers::IsWatch(request)) {
+                Watchers->Take(socket);
+                return;
+            }
+            socket->write(Owner.Answer(request));
             socket->flush();
             socket->disconnectFromServer();
         });
@@ -79,6 +164,7 @@ private:
 
     static constexpr qint64 MaxRequest = 4096;
     TControlServer &Owner;
+    TWatchers *Watchers;
     QLocalServer *Server = nullptr;
 };
 

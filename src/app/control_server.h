@@ -13,6 +13,9 @@ class TStatusPublisher;
 //   {"command":"status"}                       → {"ok":true,"status":{…}}
 //   {"command":"check"}                        → {"ok":false,"message":"main loop stalled for 2300 ms"}
 //   {"command":"role","role":"backup","cause":"keepalived"} → {"ok":true,"message":"备用"}
+// but `watch` keeps its connection: one {"ok":true,"status":{…}} line now and one with every
+// change of the snapshot (at least one a second), for a few watchers that keep reading.
+//   {"command":"watch"}                        → {"ok":true,"status":{…}}\n{"ok":true,"status":{…}}\n…
 class TControlServer : public QObject
 {
     Q_OBJECT
@@ -36,6 +39,8 @@ public:
 
     // One request answered (on the control thread; public for the tests).
     QByteArray Answer(const QByteArray &request);
+    // What watchers are told (any thread).
+    TStatusPublisher &Publisher() const { return Status; }
 
 private:
     TStatusPublisher &Status;

@@ -8,7 +8,7 @@
 #include "app/main_form.h"
 #include "app/stop_signals.h"
 #include "app/varnex_core.h"
-#include "web/web_server.h"
+#include "app/web_command.h"
 #include "widgets/qt_texts.h"
 #include "common/settings_store.h"
 
@@ -101,11 +101,22 @@ int main(int argc, char *argv[])
             const QString configured = settings.Read(QStringLiteral("ControlSocket")).trimmed();
             paths = configured.isEmpty() ? TControlServer::ClientPaths() : QStringList{configured};
         }
+        if (line.CtlWords == QStringList{QStringLiteral("watch")}) {
+            QString why;
+            const int code = TControlClient::Watch(paths, [](const QByteArray &status) {
+                std::fputs((status + '\n').constData(), stdout);
+                std::fflush(stdout);
+            }, &why);
+            Say(QStringLiteral("varnex ctl watch: ") + why);
+            return code;
+        }
         const TControlClient::TResult said = TControlClient::Run(line.CtlWords, line.Cause, paths);
         std::fputs(said.Out.toLocal8Bit().constData(), stdout);
         std::fputs(said.Err.toLocal8Bit().constData(), stderr);
         return said.ExitCode;
     }
+    if (line.Command == QLatin1String("web"))
+        return TWebCommand::Run(line, dataDir, settingsFile);
     if (!line.Command.isEmpty())
         return TDirectoryCommands::Run(line, dataDir, settingsFile, keyFile);
 
@@ -119,9 +130,9 @@ int main(int argc, char *argv[])
     TVarnexCore core(options);
     // Served from the start on, so keepalived can ask and tell as soon as the program runs.
     TControlServer control(core.Status(), core.PairRole());
-    TWebServer web(core.Status(), core.History());
-    const auto listen = [&core, &control, &line, &web] {
-        web.Serve(core.Config().HttpAddress, core.Config().HttpToken, core.LogMemo());
+    // No web face here: `varnex web` serves it from a process of its own, so nothing that
+    // faces the network shares this process's descriptors, memory or threads.
+    const auto listen = [&core, &control, &line] {
         const QString path = !line.Control.isEmpty() ? line.Control
             : !core.Config().ControlSocket.isEmpty() ? core.Config().ControlSocket
                                                      : TControlServer::DefaultPath();
@@ -151,7 +162,6 @@ int main(int argc, char *argv[])
     form.ShowStartupErrors(core.StartupErrors());
     core.StartTimers();
     const int rc = QCoreApplication::exec();
-    web.Close();
     control.Close();
     core.FormDestroy();
     return rc;

@@ -179,6 +179,7 @@ void THistory::MarkInterrupted(qint64 runningMs, qint64 waitingMs, const QList<q
 
 void THistory::TakeMarks(const QList<TNotice> &written)
 {
+    Stored += quint64(written.size());
     // The 详情 window shows what became of a channel's last notice.
     for (const TNotice &entry : written) {
         if (entry.Outcome != Interrupted())

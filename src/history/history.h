@@ -57,6 +57,9 @@ public:
     qint64 FailingSinceMs() const { return FailingSince; }
     // Entries the writer holds that are not in the store yet.
     int Pending() const;
+    // Entries written or rewritten in the store since start: a reader elsewhere (the web
+    // process) reads the newest again when this moves.
+    quint64 WrittenCount() const { return Stored; }
 
     struct TCalled
     {
@@ -108,6 +111,7 @@ private:
     // The last three digits of every id this program makes, drawn at start.
     const qint64 IdSlot = qint64(QRandomGenerator::system()->bounded(1000));
     qint64 FailingSince = 0;
+    quint64 Stored = 0;
     void Restore(const QList<TNotice> &last);
     void TakeMarks(const QList<TNotice> &written);
 

@@ -1,0 +1,224 @@
+#include "web/http_server.h"
+
+#include "web/web_rules.h"
+#include "web/web_sockets.h"
+
+#include <QCryptographicHash>
+
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+
+int Send(MHD_Connection *connection, const TWebAnswer &answer)
+{
+    MHD_Response *response = MHD_create_response_from_buffer(size_t(answer.Body.size()), const_cast<char *>(answer.Body.constData()),
+                                                             MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.Type.constData());
+    for (const auto &[name, value] : answer.Headers)
+        MHD_add_response_header(response, name.constData(), value.constData());
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.Status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+TWebAnswer Text(int status, const QByteArray &text, QList<QPair<QByteArray, QByteArray>> headers = {})
+{
+    TWebAnswer answer;
+    answer.Status = status;
+    answer.Body = text + '\n';
+    answer.Headers = std::move(headers);
+    return answer;
+}
+
+QByteArray Header(MHD_Connection *connection, const char *name)
+{
+    return QByteArray(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name));
+}
+
+QByteArray ClientOf(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return info && info->client_addr ? QHostAddress(info->client_addr).toString().toLatin1() : QByteArray("?");
+}
+
+struct TArguments
+{
+    QUrlQuery Query;
+    qsizetype Bytes = 0;
+};
+
+MHD_Result Argument(void *cls, MHD_ValueKind, const char *key, const char *value)
+{
+    auto *arguments = static_cast<TArguments *>(cls);
+    const QString k = QString::fromUtf8(key);
+    const QString v = value ? QString::fromUtf8(value) : QString();
+    arguments->Bytes += qsizetype(qstrlen(key)) + (value ? qsizetype(qstrlen(value)) : 0) + 2;
+    // Kept encoded as a query would be, so FullyDecoded gives the value back as sent.
+    arguments->Query.addQueryItem(QString::fromUtf8(QUrl::toPercentEncoding(k)), QString::fromUtf8(QUrl::toPercentEncoding(v)));
+    return MHD_YES;
+}
+
+// The upgraded connection is handed to the feeds' thread.
+struct TUpgradeContext
+{
+    TWebSockets *Sockets;
+    THttpServer::TFirst First;
+};
+
+void Upgraded(void *cls, MHD_Connection *connection, void *, const char *extraIn, size_t extraSize, MHD_socket sock,
+              MHD_UpgradeResponseHandle *handle)
+{
+    auto *context = static_cast<TUpgradeContext *>(cls);
+    TWebSockets *sockets = context->Sockets;
+    const THttpServer::TFirst first = context->First;
+    const QByteArray extra(extraIn, qsizetype(extraSize));
+    const QByteArray client = ClientOf(connection);
+    delete context;
+    QMetaObject::invokeMethod(sockets, [sockets, first, sock, handle, extra, client] {
+        sockets->Adopt(sock, handle, extra, client, first());
+    }, Qt::QueuedConnection);
+}
+
+MHD_Result Access(void *self, MHD_Connection *connection, const char *url, const char *method, const char *, const char *,
+                  size_t *uploadSize, void **state)
+{
+    // Answered as soon as the head is read; a body that follows is not taken.
+    static int seen = 0;
+    if (*state == &seen) {
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    *state = &seen;
+    return MHD_Result(static_cast<THttpServer *>(self)->Answer(connection, QByteArray(url), QByteArray(method)));
+}
+
+} // namespace
+
+THttpServer::THttpServer(TContent content, TWebSockets &sockets, TFirst first)
+    : Content(std::move(content)), Sockets(sockets), First(std::move(first))
+{
+}
+
+THttpServer::~THttpServer()
+{
+    Close();
+}
+
+bool THttpServer::Listen(const TOptions &options, QString *why)
+{
+    Close();
+    Options = options;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_UPGRADE | MHD_USE_ERROR_LOG;
+    if (options.Host.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(options.Port);
+        const Q_IPV6ADDR bytes = options.Host.toIPv6Address();
+        memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
+        length = sizeof *in6;
+        flags |= MHD_USE_IPv6;
+    } else {
+        auto *in = reinterpret_cast<sockaddr_in *>(&address);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(options.Port);
+        in->sin_addr.s_addr = htonl(options.Host.toIPv4Address());
+        length = sizeof *in;
+    }
+    Q_UNUSED(length)
+    Daemon = MHD_start_daemon(flags, options.Port, nullptr, nullptr,
+                              &Access, this,
+                              MHD_OPTION_SOCK_ADDR, &address,
+                              MHD_OPTION_CONNECTION_LIMIT, options.Connections,
+                              MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.PerClient,
+                              MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.HeadBytes,
+                              MHD_OPTION_CONNECTION_TIMEOUT, options.IdleSeconds,
+                              MHD_OPTION_THREAD_POOL_SIZE, options.Threads,
+                              MHD_OPTION_END);
+    if (!Daemon) {
+        *why = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(Daemon, MHD_DAEMON_INFO_BIND_PORT);
+    BoundPort = info ? info->port : options.Port;
+    return true;
+}
+
+void THttpServer::Close()
+{
+    if (!Daemon)
+        return;
+    // Upgraded connections are the feeds' to close, before the server stops.
+    Sockets.CloseAll();
+    MHD_stop_daemon(Daemon);
+    Daemon = nullptr;
+    BoundPort = 0;
+}
+
+int THttpServer::Answer(MHD_Connection *connection, const QByteArray &url, const QByteArray &method)
+{
+    if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) > Options.Headers)
+        return Send(connection, Text(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "too many header lines"));
+    const QByteArray host = Header(connection, MHD_HTTP_HEADER_HOST);
+    if (host.isEmpty())
+        return Send(connection, Text(MHD_HTTP_BAD_REQUEST, "Host is needed"));
+    if (!TWebRules::HostAllowed(host, Options.Host, BoundPort, Options.Names))
+        return Send(connection, Text(MHD_HTTP_MISDIRECTED_REQUEST, "this server does not serve that Host"));
+    TArguments arguments;
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &Argument, &arguments);
+    if (url.size() + arguments.Bytes > Options.UrlBytes)
+        return Send(connection, Text(MHD_HTTP_URI_TOO_LONG, "address too long"));
+    if (!Options.Host.isLoopback()) {
+        const QByteArray authorization = Header(connection, MHD_HTTP_HEADER_AUTHORIZATION).trimmed();
+        const bool admitted = (authorization.startsWith("Bearer ") && TWebRules::TokenMatches(authorization.mid(7).trimmed(), Options.Token))
+            || TWebRules::TokenMatches(arguments.Query.queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded).toUtf8(), Options.Token);
+        if (!admitted)
+            return Send(connection, Text(MHD_HTTP_UNAUTHORIZED, "a token is needed: Authorization: Bearer <HttpToken>, or ?token=",
+                                         {{"WWW-Authenticate", "Bearer"}}));
+    }
+    // Method names are case-sensitive: "get" is not GET.
+    if (method != MHD_HTTP_METHOD_GET)
+        return Send(connection, Text(MHD_HTTP_METHOD_NOT_ALLOWED, "only GET is served here", {{"Allow", "GET"}}));
+    const QByteArray length = Header(connection, MHD_HTTP_HEADER_CONTENT_LENGTH).trimmed();
+    if ((!length.isEmpty() && length != "0") || !Header(connection, MHD_HTTP_HEADER_TRANSFER_ENCODING).isEmpty())
+        return Send(connection, Text(MHD_HTTP_BAD_REQUEST, "a GET carries no body"));
+    if (url == "/events")
+        return Upgrade(connection, host, ClientOf(connection));
+    return Send(connection, Content(url, arguments.Query));
+}
+
+int THttpServer::Upgrade(MHD_Connection *connection, const QByteArray &host, const QByteArray &client)
+{
+    const QByteArray key = Header(connection, "Sec-WebSocket-Key").trimmed();
+    if (Header(connection, MHD_HTTP_HEADER_UPGRADE).trimmed().compare("websocket", Qt::CaseInsensitive) != 0 || key.isEmpty()
+        || Header(connection, "Sec-WebSocket-Version").trimmed() != "13")
+        return Send(connection, Text(MHD_HTTP_BAD_REQUEST, "a WebSocket address"));
+    // A page of another site must not read this one's feed with the browser's credentials.
+    if (!TWebRules::OriginAllowed(Header(connection, MHD_HTTP_HEADER_ORIGIN).trimmed(), host))
+        return Send(connection, Text(MHD_HTTP_FORBIDDEN, "the live feed is only for this server's own page"));
+    if (!Sockets.Reserve(client))
+        return Send(connection, Text(MHD_HTTP_TOO_MANY_REQUESTS, "too many live feeds"));
+    auto *context = new TUpgradeContext{&Sockets, First};
+    MHD_Response *response = MHD_create_response_for_upgrade(&Upgraded, context);
+    if (!response) {
+        delete context;
+        Sockets.Release(client);
+        return MHD_NO;
+    }
+    const QByteArray accept = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1).toBase64();
+    MHD_add_response_header(response, MHD_HTTP_HEADER_UPGRADE, "websocket");
+    MHD_add_response_header(response, "Sec-WebSocket-Accept", accept.constData());
+    const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_SWITCHING_PROTOCOLS, response);
+    MHD_destroy_response(response);
+    if (queued != MHD_YES) {
+        // The upgrade handler will never run for it.
+        delete context;
+        Sockets.Release(client);
+    }
+    return queued;
+}
