@@ -86,14 +86,25 @@ void Upgraded(void *cls, MHD_Connection *connection, void *, const char *extraIn
 MHD_Result Access(void *self, MHD_Connection *connection, const char *url, const char *method, const char *, const char *,
                   size_t *uploadSize, void **state)
 {
-    // Answered as soon as the head is read; a body that follows is not taken.
     static int seen = 0;
+    auto *server = static_cast<THttpServer *>(self);
     if (*state == &seen) {
-        *uploadSize = 0;
-        return MHD_YES;
+        // A body is never taken: what came is dropped (a GET that carries one was refused).
+        if (*uploadSize != 0) {
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        return MHD_Result(server->Answer(connection, QByteArray(url), QByteArray(method)));
     }
     *state = &seen;
-    return MHD_Result(static_cast<THttpServer *>(self)->Answer(connection, QByteArray(url), QByteArray(method)));
+    // A GET without a body is answered once its head is whole, so the connection may serve
+    // the next one; anything else at once, and the connection then ends.
+    const QByteArray length = QByteArray(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)).trimmed();
+    const bool body = (!length.isEmpty() && length != "0")
+        || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+    if (qstrcmp(method, MHD_HTTP_METHOD_GET) == 0 && !body)
+        return MHD_YES;
+    return MHD_Result(server->Answer(connection, QByteArray(url), QByteArray(method)));
 }
 
 } // namespace
