@@ -20,6 +20,10 @@ int Send(MHD_Connection *connection, const TWebAnswer &answer)
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.Type.constData());
     for (const auto &[name, value] : answer.Headers)
         MHD_add_response_header(response, name.constData(), value.constData());
+    // A refused request ends its connection: a client that asked wrongly gets no second try on
+    // it, and a refused live feed's client learns at once that none follows.
+    if (answer.Status >= 400 && answer.Status != MHD_HTTP_NOT_FOUND)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result queued = MHD_queue_response(connection, unsigned(answer.Status), response);
     MHD_destroy_response(response);
     return queued;
@@ -125,7 +129,8 @@ bool THttpServer::Listen(const TOptions &options, QString *why)
     Options = options;
     sockaddr_storage address{};
     socklen_t length = 0;
-    unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_UPGRADE | MHD_USE_ERROR_LOG;
+    // No error log: every malformed request would be a line, and anyone may send them.
+    unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_ALLOW_UPGRADE;
     if (options.Host.protocol() == QAbstractSocket::IPv6Protocol) {
         auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
         in6->sin6_family = AF_INET6;
