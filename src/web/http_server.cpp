@@ -9,6 +9,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <cstring>
+
 namespace {
 
 int Send(MHD_Connection *connection, const TWebAnswer &answer)
@@ -101,6 +104,7 @@ MHD_Result Access(void *self, MHD_Connection *connection, const char *url, const
         return MHD_Result(server->Answer(connection, QByteArray(url), QByteArray(method)));
     }
     *state = &seen;
+    server->Busy(connection, true);
     // A GET without a body is answered once its head is whole, so the connection may serve
     // the next one; anything else at once, and the connection then ends.
     const QByteArray length = QByteArray(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH)).trimmed();
@@ -111,7 +115,97 @@ MHD_Result Access(void *self, MHD_Connection *connection, const char *url, const
     return MHD_Result(server->Answer(connection, QByteArray(url), QByteArray(method)));
 }
 
+void Notified(void *self, MHD_Connection *connection, void **context, MHD_ConnectionNotificationCode code)
+{
+    auto *server = static_cast<THttpServer *>(self);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        server->Opened(connection, info ? int(info->connect_fd) : -1, context);
+    } else {
+        server->Closed(*context);
+        *context = nullptr;
+    }
+}
+
+void Completed(void *self, MHD_Connection *connection, void **, MHD_RequestTerminationCode)
+{
+    static_cast<THttpServer *>(self)->Done(connection);
+}
+
 } // namespace
+
+struct THttpServer::TConnection
+{
+    int Fd = -1;
+    sockaddr_storage Peer{};
+    std::chrono::steady_clock::time_point Deadline;
+    bool InRequest = false;
+    bool Upgraded = false;
+    bool Cut = false;
+};
+
+void THttpServer::Opened(MHD_Connection *, int fd, void **context)
+{
+    auto *c = new TConnection;
+    c->Fd = fd;
+    socklen_t length = sizeof c->Peer;
+    getpeername(fd, reinterpret_cast<sockaddr *>(&c->Peer), &length);
+    c->Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Options.HeadSeconds);
+    std::lock_guard lock(Guard);
+    Connections.insert(c);
+    *context = c;
+}
+
+void THttpServer::Closed(void *context)
+{
+    auto *c = static_cast<TConnection *>(context);
+    if (!c)
+        return;
+    std::lock_guard lock(Guard);
+    Connections.erase(c);
+    delete c;
+}
+
+void THttpServer::Busy(MHD_Connection *connection, bool busy, bool upgraded)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    if (!info || !info->socket_context)
+        return;
+    auto *c = static_cast<TConnection *>(info->socket_context);
+    std::lock_guard lock(Guard);
+    c->InRequest = busy;
+    c->Upgraded = c->Upgraded || upgraded;
+}
+
+void THttpServer::Done(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    if (!info || !info->socket_context)
+        return;
+    auto *c = static_cast<TConnection *>(info->socket_context);
+    std::lock_guard lock(Guard);
+    c->InRequest = false;
+    c->Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Options.HeadSeconds);
+}
+
+void THttpServer::Watch()
+{
+    std::unique_lock lock(Guard);
+    while (!Stop.wait_for(lock, std::chrono::seconds(1), [this] { return Stopping; })) {
+        const auto now = std::chrono::steady_clock::now();
+        for (TConnection *c : Connections) {
+            if (c->InRequest || c->Upgraded || c->Cut || now < c->Deadline || c->Fd < 0)
+                continue;
+            // The same peer still: a descriptor closed and taken again is not someone else's cut.
+            sockaddr_storage peer{};
+            socklen_t length = sizeof peer;
+            if (getpeername(c->Fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0 || memcmp(&peer, &c->Peer, length) != 0)
+                continue;
+            shutdown(c->Fd, SHUT_RDWR);
+            c->Cut = true;
+        }
+    }
+}
 
 THttpServer::THttpServer(TContent content, TWebSockets &sockets, TFirst first)
     : Content(std::move(content)), Sockets(sockets), First(std::move(first))
@@ -155,6 +249,8 @@ bool THttpServer::Listen(const TOptions &options, QString *why)
                               MHD_OPTION_CONNECTION_MEMORY_LIMIT, options.HeadBytes,
                               MHD_OPTION_CONNECTION_TIMEOUT, options.IdleSeconds,
                               MHD_OPTION_THREAD_POOL_SIZE, options.Threads,
+                              MHD_OPTION_NOTIFY_CONNECTION, &Notified, this,
+                              MHD_OPTION_NOTIFY_COMPLETED, &Completed, this,
                               MHD_OPTION_END);
     if (!Daemon) {
         *why = QString::fromLocal8Bit(strerror(errno));
@@ -162,6 +258,8 @@ bool THttpServer::Listen(const TOptions &options, QString *why)
     }
     const MHD_DaemonInfo *info = MHD_get_daemon_info(Daemon, MHD_DAEMON_INFO_BIND_PORT);
     BoundPort = info ? info->port : options.Port;
+    Stopping = false;
+    Watcher = std::thread([this] { Watch(); });
     return true;
 }
 
@@ -171,6 +269,13 @@ void THttpServer::Close()
         return;
     // Upgraded connections are the feeds' to close, before the server stops.
     Sockets.CloseAll();
+    {
+        std::lock_guard lock(Guard);
+        Stopping = true;
+    }
+    Stop.notify_all();
+    if (Watcher.joinable())
+        Watcher.join();
     MHD_stop_daemon(Daemon);
     Daemon = nullptr;
     BoundPort = 0;
@@ -219,6 +324,7 @@ int THttpServer::Upgrade(MHD_Connection *connection, const QByteArray &host, con
         return Send(connection, Text(MHD_HTTP_FORBIDDEN, "the live feed is only for this server's own page"));
     if (!Sockets.Reserve(client))
         return Send(connection, Text(MHD_HTTP_TOO_MANY_REQUESTS, "too many live feeds"));
+    Busy(connection, true, true);
     auto *context = new TUpgradeContext{&Sockets, First};
     MHD_Response *response = MHD_create_response_for_upgrade(&Upgraded, context);
     if (!response) {

@@ -8,7 +8,11 @@
 #include <QStringList>
 #include <QUrlQuery>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -44,6 +48,9 @@ public:
         size_t HeadBytes = 32 * 1024; // a connection's memory, which the request's head must fit
         int Headers = 64;            // header lines
         unsigned IdleSeconds = 10;   // a connection silent this long is closed
+        // A request's head must be whole this long after the connection opened or the previous
+        // answer went: a head dribbled a byte at a time is not waited for, however steady.
+        unsigned HeadSeconds = 10;
         unsigned Threads = 2;
         qsizetype UrlBytes = 4096;
     };
@@ -63,7 +70,22 @@ public:
     // One request's head, on the server's threads.
     int Answer(MHD_Connection *connection, const QByteArray &url, const QByteArray &method);
 
+    // A connection's progress, kept for the head's time limit (the server's threads).
+    struct TConnection;
+    void Opened(MHD_Connection *connection, int fd, void **context);
+    void Closed(void *context);
+    void Busy(MHD_Connection *connection, bool busy, bool upgraded = false);
+    void Done(MHD_Connection *connection);
+
 private:
+    // Every second: the connections whose head is late are shut down (the server then closes them).
+    void Watch();
+
+    std::mutex Guard;
+    std::condition_variable Stop;
+    bool Stopping = false;
+    std::unordered_set<TConnection *> Connections;
+    std::thread Watcher;
     int Upgrade(MHD_Connection *connection, const QByteArray &host, const QByteArray &client);
 
     TContent Content;

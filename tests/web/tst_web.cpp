@@ -7,6 +7,7 @@
 #include "web/web_face.h"
 #include "web/web_rules.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -364,6 +365,57 @@ private Q_SLOTS:
         socket.write("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(p.Port()) + "\r\n\r\n");
         QByteArray again;
         QTRY_VERIFY_WITH_TIMEOUT((again += socket.readAll()).startsWith("HTTP/1.1 200"), 3000);
+    }
+
+    // A connection silent too long is closed, and so is one whose head is not whole in time
+    // however steadily it dribbles; an answered request's keep-alive connection waits for the
+    // next as long, and an open live feed is never cut.
+    void timeouts_data()
+    {
+        QTest::addColumn<unsigned>("idle");
+        QTest::addColumn<unsigned>("head");
+        QTest::addColumn<QString>("client");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("silent") << 1u << 30u << "silent" << true;
+        QTest::newRow("dribbling a head") << 30u << 1u << "dribble" << true;
+        QTest::newRow("kept alive, then silent") << 1u << 30u << "request" << true;
+        QTest::newRow("kept alive, then dribbling") << 30u << 1u << "request, dribble" << true;
+        QTest::newRow("dribbling within the limits") << 30u << 30u << "dribble" << false;
+        QTest::newRow("live feed") << 1u << 1u << "feed" << false;
+    }
+    void timeouts()
+    {
+        QFETCH(unsigned, idle);
+        QFETCH(unsigned, head);
+        QFETCH(QString, client);
+        QFETCH(bool, closed);
+        TProgram p;
+        THttpServer::TOptions options;
+        options.IdleSeconds = idle;
+        options.HeadSeconds = head;
+        QString why;
+        QVERIFY2(p.Web->Listen(options, &why), qPrintable(why));
+        QTRY_VERIFY_WITH_TIMEOUT(p.Web->Hears(), 5000);
+        QTcpSocket socket;
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(p.Port()) + "\r\n";
+        if (client.startsWith(QLatin1String("request")))
+            QVERIFY(StatusLine(RawAnswer(p.Port(), "GET /metrics HTTP/1.1\r\n" + host + "\r\n", &socket)).startsWith("HTTP/1.1 200"));
+        else if (client == QLatin1String("feed"))
+            QVERIFY(StatusLine(RawAnswer(p.Port(), Upgrade(p.Port(), p.Origin().toUtf8()), &socket)).startsWith("HTTP/1.1 101"));
+        else
+            socket.connectToHost(QHostAddress::LocalHost, p.Port());
+        QVERIFY(socket.waitForConnected(3000));
+        const QByteArray dribble = "GET / HTTP/1.1\r\n" + host + "X-Slow: " + QByteArray(200, 'a');
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype at = 0;
+        // Well past both limits, sending a byte every 200 ms where the client dribbles.
+        while (clock.elapsed() < 4000 && socket.state() == QAbstractSocket::ConnectedState) {
+            if (client.endsWith(QLatin1String("dribble")) && at < dribble.size())
+                socket.write(dribble.mid(at++, 1));
+            QTest::qWait(200);
+        }
+        QCOMPARE(socket.state() != QAbstractSocket::ConnectedState, closed);
     }
 
     // An address the web face cannot or must not serve on: nothing is served, and why is one line.
