@@ -117,7 +117,7 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
     const QCommandLineOption control(QStringLiteral("control"),
-                                     QStringLiteral("The control socket: where the program listens, where ctl asks "
+                                     QStringLiteral("The control socket: where the program listens, where ctl and web ask "
                                                     "(default: the setting ControlSocket, else the runtime folder's varnex.ctl)."),
                                      QStringLiteral("PATH"));
     const QCommandLineOption cause(QStringLiteral("cause"), QStringLiteral("ctl role: why, as the history records it."),

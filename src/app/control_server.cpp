@@ -60,11 +60,14 @@ public:
         // A watcher has nothing more to say; whatever it sends is dropped.
         connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Sockets.removeOne(socket); });
-        Sockets.append(socket);
         const QJsonObject now = Status.Snapshot().ToJson();
         socket->write(Reply(true, QString(), now));
-        Last = Comparable(now);
-        Quiet.start();
+        // The others are told of changes since their own last line, not since this one's first.
+        if (Sockets.isEmpty()) {
+            Last = Comparable(now);
+            Quiet.start();
+        }
+        Sockets.append(socket);
         Timer.start();
     }
 

@@ -22,7 +22,9 @@ int Run(const TCommandLine &line, const QString &dataDir, const QString &setting
 {
     const TServiceLog log;
     TSettingsStore settings(settingsFile);
-    settings.Open();
+    // Read only: a settings file that is not there is not made (the defaults apply).
+    if (QFileInfo::exists(settings.Path()))
+        settings.Open();
     if (!settings.Problem().isEmpty())
         log.Write(TLogLevel::Warning, QStringLiteral("设置文件 %1 无法读取: %2（按默认值运行）").arg(settings.Path(), settings.Problem()));
     TConfiguration config;

@@ -241,6 +241,7 @@ bool THttpServer::Listen(const TOptions &options, QString *why)
         length = sizeof *in;
     }
     Q_UNUSED(length)
+    BoundPort.store(options.Port);
     Daemon = MHD_start_daemon(flags, options.Port, nullptr, nullptr,
                               &Access, this,
                               MHD_OPTION_SOCK_ADDR, &address,
@@ -253,11 +254,12 @@ bool THttpServer::Listen(const TOptions &options, QString *why)
                               MHD_OPTION_NOTIFY_COMPLETED, &Completed, this,
                               MHD_OPTION_END);
     if (!Daemon) {
+        BoundPort.store(0);
         *why = QString::fromLocal8Bit(strerror(errno));
         return false;
     }
     const MHD_DaemonInfo *info = MHD_get_daemon_info(Daemon, MHD_DAEMON_INFO_BIND_PORT);
-    BoundPort = info ? info->port : options.Port;
+    BoundPort.store(info ? info->port : options.Port);
     Stopping = false;
     Watcher = std::thread([this] { Watch(); });
     return true;
@@ -288,7 +290,7 @@ int THttpServer::Answer(MHD_Connection *connection, const QByteArray &url, const
     const QByteArray host = Header(connection, MHD_HTTP_HEADER_HOST);
     if (host.isEmpty())
         return Send(connection, Text(MHD_HTTP_BAD_REQUEST, "Host is needed"));
-    if (!TWebRules::HostAllowed(host, Options.Host, BoundPort, Options.Names))
+    if (!TWebRules::HostAllowed(host, Options.Host, BoundPort.load(), Options.Names))
         return Send(connection, Text(MHD_HTTP_MISDIRECTED_REQUEST, "this server does not serve that Host"));
     TArguments arguments;
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &Argument, &arguments);

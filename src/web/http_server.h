@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUrlQuery>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -65,7 +66,7 @@ public:
     // Serves as options say; false with why, and nothing served.
     bool Listen(const TOptions &options, QString *why);
     void Close();
-    quint16 Port() const { return BoundPort; }
+    quint16 Port() const { return BoundPort.load(); }
 
     // One request's head, on the server's threads.
     int Answer(MHD_Connection *connection, const QByteArray &url, const QByteArray &method);
@@ -93,5 +94,6 @@ private:
     TFirst First;
     TOptions Options;
     MHD_Daemon *Daemon = nullptr;
-    quint16 BoundPort = 0;
+    // Read by the server's threads, which may take a request before Listen has returned.
+    std::atomic<quint16> BoundPort{0};
 };
