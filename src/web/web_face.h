@@ -40,7 +40,7 @@ public:
     void Close();
     quint16 Port() const { return Http ? Http->Port() : 0; }
     bool Hears() const { return Feed.IsWatching(); }
-    const TWebSockets &Feeds() const { return Sockets; }
+    TWebSockets &Feeds() { return Sockets; }
 
     // What a GET of path is answered (any thread).
     TWebAnswer Get(const QByteArray &path, const QUrlQuery &query);

@@ -19,9 +19,29 @@ struct TWebSockets::TPeer
     std::unique_ptr<QSocketNotifier> Read;
     std::unique_ptr<QSocketNotifier> Write;
     bool Closing = false; // a close frame is queued: nothing more goes out
+    bool Answered = true; // the last ping was
 };
 
-TWebSockets::TWebSockets(QObject *parent) : QObject(parent) {}
+TWebSockets::TWebSockets(QObject *parent) : QObject(parent)
+{
+    Pings.setInterval(PingMs);
+    connect(&Pings, &QTimer::timeout, this, &TWebSockets::Ping);
+    Pings.start();
+}
+
+void TWebSockets::Ping()
+{
+    std::vector<TPeer *> gone;
+    for (const auto &peer : Peers) {
+        if (peer->Closing)
+            continue;
+        if (!peer->Answered || !Queue(peer.get(), Frame(0x9, QByteArray())))
+            gone.push_back(peer.get());
+        peer->Answered = false;
+    }
+    for (TPeer *peer : gone)
+        Finish(peer);
+}
 
 TWebSockets::~TWebSockets()
 {
@@ -212,6 +232,8 @@ bool TWebSockets::TakeFrames(TPeer *peer)
         }
         if (opcode == 0x9 && !Queue(peer, Frame(0xA, payload)))
             return false;
+        if (opcode == 0xA)
+            peer->Answered = true;
         // Text, binary, continuation and pong: nothing here takes orders.
     }
     return !peer->Closing || !peer->Out.isEmpty();

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -24,6 +25,9 @@ public:
     static constexpr qsizetype MostQueued = 256 * 1024;
     // A client's frame longer than this is refused (the page sends none).
     static constexpr qsizetype MostFrame = 4096;
+    // Every feed is pinged this often; one that has not answered the last ping by the next is
+    // gone (a peer that vanished without a word would otherwise hold its place for ever).
+    static constexpr int PingMs = 30000;
 
     explicit TWebSockets(QObject *parent = nullptr);
     ~TWebSockets() override;
@@ -38,6 +42,7 @@ public:
     // A text message to every feed.
     void Send(const QByteArray &text);
     int Count() const { return int(Peers.size()); }
+    void SetPingMs(int ms) { Pings.setInterval(ms); }
     void CloseAll();
 
     // A server's frame (unmasked) of opcode with payload.
@@ -53,8 +58,10 @@ private:
     // Whole frames read: false when the peer is to be closed (after any close frame queued).
     bool TakeFrames(TPeer *peer);
     void Finish(TPeer *peer);
+    void Ping();
 
     std::vector<std::unique_ptr<TPeer>> Peers;
+    QTimer Pings{this};
     QMutex Guard;
     QHash<QByteArray, int> PerAddress;
     int Reserved = 0;

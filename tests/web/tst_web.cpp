@@ -558,6 +558,32 @@ private Q_SLOTS:
         QVERIFY(StatusLine(RawAnswer(p.Port(), Upgrade(p.Port(), p.Origin().toUtf8()))).startsWith("HTTP/1.1 101"));
     }
 
+    // A feed whose client answers the pings stays; one that went without a word is let go.
+    void feedPings_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("a browser's socket, answering") << true;
+        QTest::newRow("a peer gone silent") << false;
+    }
+    void feedPings()
+    {
+        QFETCH(bool, answers);
+        TProgram p;
+        QVERIFY(p.Listen());
+        p.Web->Feeds().SetPingMs(300);
+        QWebSocket browser(p.Origin());
+        QTcpSocket silent;
+        if (answers) {
+            browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(p.Port())));
+            QTRY_COMPARE_WITH_TIMEOUT(browser.state(), QAbstractSocket::ConnectedState, 5000);
+        } else {
+            QVERIFY(StatusLine(RawAnswer(p.Port(), Upgrade(p.Port(), p.Origin().toUtf8()), &silent)).startsWith("HTTP/1.1 101"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(p.Web->Feeds().Count(), 1, 3000);
+        QTest::qWait(1500);
+        QCOMPARE(p.Web->Feeds().Count(), answers ? 1 : 0);
+    }
+
     // The snapshot as JSON: links, requests by kind, eight channels, a notification on its channel.
     void statusFields()
     {
