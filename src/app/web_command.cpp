@@ -46,12 +46,12 @@ int Run(const TCommandLine &line, const QString &dataDir, const QString &setting
         log.Write(TLogLevel::Error, why);
         return 1;
     }
-    // A file that is not there is not made: this process never writes to the data folder.
-    const bool readable = history.OnServer() || QFileInfo::exists(history.File);
-    if (!readable)
-        log.Write(TLogLevel::Warning, QStringLiteral("通知记录 %1 不存在：网页不显示通知记录").arg(QDir::toNativeSeparators(history.File)));
+    // A file that is not there is not made (this process never writes to the data folder): it
+    // is read once the program has made it.
+    if (!history.OnServer() && !QFileInfo::exists(history.File))
+        log.Write(TLogLevel::Warning, QStringLiteral("通知记录 %1 还不存在：主程序建立后显示").arg(QDir::toNativeSeparators(history.File)));
 
-    TWebFace face(control, history, readable);
+    TWebFace face(control, history, true);
     QObject::connect(&face, &TWebFace::Said, &face, [&log](const QString &said) { log.Write(TLogLevel::Notice, said); });
     const QStringList names = settings.Read(QStringLiteral("HttpNames")).split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
     if (!face.Listen(config.HttpAddress, config.HttpToken, names, &why)) {

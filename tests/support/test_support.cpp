@@ -58,11 +58,7 @@ QString BuildPath(const QString &relative)
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
 {
     TCoreOptions options;
-    QStringList lines = settingsLines;
-    // Tests run side by side: no core takes the web face's fixed port unless its test says so.
-    if (lines.filter(QRegularExpression(QStringLiteral("^\\s*HttpAddress\\s*="), QRegularExpression::CaseInsensitiveOption)).isEmpty())
-        lines << QStringLiteral("HttpAddress=");
-    options.SettingsPath = WriteSettings(dir, lines);
+    options.SettingsPath = WriteSettings(dir, settingsLines);
     options.ProgramDir = dir.path();
     options.KeyFile = dir.filePath(QStringLiteral("key.dat"));
     options.Player = player;

@@ -49,7 +49,7 @@ QByteArray Hex(const char *text);
 QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines);
 
 // Options for a core that keeps everything in dir: settings from lines, the program folder,
-// key.dat, and the given sound player; the web face off unless the lines give HttpAddress.
+// key.dat, and the given sound player.
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
 
 // A core started on dir. The given settings come first and win over the test defaults after
