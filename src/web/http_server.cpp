@@ -69,25 +69,10 @@ MHD_Result Argument(void *cls, MHD_ValueKind, const char *key, const char *value
     return MHD_YES;
 }
 
-// The upgraded connection is handed to the feeds' thread.
-struct TUpgradeContext
-{
-    TWebSockets *Sockets;
-    THttpServer::TFirst First;
-};
-
 void Upgraded(void *cls, MHD_Connection *connection, void *, const char *extraIn, size_t extraSize, MHD_socket sock,
               MHD_UpgradeResponseHandle *handle)
 {
-    auto *context = static_cast<TUpgradeContext *>(cls);
-    TWebSockets *sockets = context->Sockets;
-    const THttpServer::TFirst first = context->First;
-    const QByteArray extra(extraIn, qsizetype(extraSize));
-    const QByteArray client = ClientOf(connection);
-    delete context;
-    QMetaObject::invokeMethod(sockets, [sockets, first, sock, handle, extra, client] {
-        sockets->Adopt(sock, handle, extra, client, first());
-    }, Qt::QueuedConnection);
+    static_cast<THttpServer *>(cls)->Handover(connection, QByteArray(extraIn, qsizetype(extraSize)), sock, handle);
 }
 
 MHD_Result Access(void *self, MHD_Connection *connection, const char *url, const char *method, const char *, const char *,
@@ -142,7 +127,30 @@ struct THttpServer::TConnection
     bool InRequest = false;
     bool Upgraded = false;
     bool Cut = false;
+    QByteArray Reserved; // the client a live feed's place was reserved for
+    bool Adopted = false; // and the feeds took it over (and give the place back)
 };
+
+THttpServer::TConnection *THttpServer::ContextOf(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<TConnection *>(info->socket_context) : nullptr;
+}
+
+void THttpServer::Handover(MHD_Connection *connection, const QByteArray &extra, int fd, MHD_UpgradeResponseHandle *handle)
+{
+    const QByteArray client = ClientOf(connection);
+    if (TConnection *c = ContextOf(connection)) {
+        std::lock_guard lock(Guard);
+        c->Adopted = true;
+    }
+    TWebSockets *sockets = &Sockets;
+    const TFirst first = First;
+    // The feeds live on their own thread; this one only hands the connection over.
+    QMetaObject::invokeMethod(sockets, [sockets, first, fd, handle, extra, client] {
+        sockets->Adopt(fd, handle, extra, client, first());
+    }, Qt::QueuedConnection);
+}
 
 void THttpServer::Opened(MHD_Connection *, int fd, void **context)
 {
@@ -162,6 +170,9 @@ void THttpServer::Closed(void *context)
     if (!c)
         return;
     std::lock_guard lock(Guard);
+    // A feed's place reserved for an upgrade that never happened (the client went first).
+    if (!c->Reserved.isEmpty() && !c->Adopted)
+        Sockets.Release(c->Reserved);
     Connections.erase(c);
     delete c;
 }
@@ -327,22 +338,21 @@ int THttpServer::Upgrade(MHD_Connection *connection, const QByteArray &host, con
     if (!Sockets.Reserve(client))
         return Send(connection, Text(MHD_HTTP_TOO_MANY_REQUESTS, "too many live feeds"));
     Busy(connection, true, true);
-    auto *context = new TUpgradeContext{&Sockets, First};
-    MHD_Response *response = MHD_create_response_for_upgrade(&Upgraded, context);
+    TConnection *c = ContextOf(connection);
+    MHD_Response *response = c ? MHD_create_response_for_upgrade(&Upgraded, this) : nullptr;
     if (!response) {
-        delete context;
         Sockets.Release(client);
         return MHD_NO;
+    }
+    {
+        // Given back when the connection closes, unless the feeds took it over by then.
+        std::lock_guard lock(Guard);
+        c->Reserved = client;
     }
     const QByteArray accept = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1).toBase64();
     MHD_add_response_header(response, MHD_HTTP_HEADER_UPGRADE, "websocket");
     MHD_add_response_header(response, "Sec-WebSocket-Accept", accept.constData());
     const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_SWITCHING_PROTOCOLS, response);
     MHD_destroy_response(response);
-    if (queued != MHD_YES) {
-        // The upgrade handler will never run for it.
-        delete context;
-        Sockets.Release(client);
-    }
     return queued;
 }

@@ -17,6 +17,7 @@
 
 struct MHD_Daemon;
 struct MHD_Connection;
+struct MHD_UpgradeResponseHandle;
 class TWebSockets;
 
 // One answer of the web face.
@@ -77,8 +78,11 @@ public:
     void Closed(void *context);
     void Busy(MHD_Connection *connection, bool busy, bool upgraded = false);
     void Done(MHD_Connection *connection);
+    // An upgraded connection handed to the live feeds.
+    void Handover(MHD_Connection *connection, const QByteArray &extra, int fd, MHD_UpgradeResponseHandle *handle);
 
 private:
+    static TConnection *ContextOf(MHD_Connection *connection);
     // Every second: the connections whose head is late are shut down (the server then closes them).
     void Watch();
 

@@ -556,6 +556,31 @@ private Q_SLOTS:
         feeds.front()->abort();
         QTRY_COMPARE_WITH_TIMEOUT(p.Web->Feeds().Count(), TWebSockets::PerClient - 1, 3000);
         QVERIFY(StatusLine(RawAnswer(p.Port(), Upgrade(p.Port(), p.Origin().toUtf8()))).startsWith("HTTP/1.1 101"));
+        // Clients that ask and vanish at once give their places back, whether or not their
+        // feed was opened before they went.
+        feeds.clear();
+        for (int i = 0; i < 3 * TWebSockets::PerClient; ++i) {
+            QTcpSocket hasty;
+            hasty.connectToHost(QHostAddress::LocalHost, p.Port());
+            QVERIFY(hasty.waitForConnected(3000));
+            hasty.write(Upgrade(p.Port(), p.Origin().toUtf8()));
+            hasty.waitForBytesWritten(1000);
+            hasty.abort();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(p.Web->Feeds().Count(), 0, 5000);
+        // Each place is free once the server has seen its connection close, a moment after.
+        const auto opens = [&] {
+            feeds.push_back(std::make_unique<QTcpSocket>());
+            if (StatusLine(RawAnswer(p.Port(), Upgrade(p.Port(), p.Origin().toUtf8()), feeds.back().get())).startsWith("HTTP/1.1 101"))
+                return true;
+            feeds.pop_back();
+            return false;
+        };
+        for (int i = 0; i < TWebSockets::PerClient; ++i) {
+            bool opened = false; // QTRY evaluates its condition once more after it held
+            QTRY_VERIFY_WITH_TIMEOUT(opened || (opened = opens()), 3000);
+        }
+        QVERIFY(StatusLine(RawAnswer(p.Port(), Upgrade(p.Port(), p.Origin().toUtf8()))).startsWith("HTTP/1.1 429"));
     }
 
     // A feed whose client answers the pings stays; one that went without a word is let go.
