@@ -179,10 +179,9 @@ void THttpServer::Closed(void *context)
 
 void THttpServer::Busy(MHD_Connection *connection, bool busy, bool upgraded)
 {
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    if (!info || !info->socket_context)
+    TConnection *c = ContextOf(connection);
+    if (!c)
         return;
-    auto *c = static_cast<TConnection *>(info->socket_context);
     std::lock_guard lock(Guard);
     c->InRequest = busy;
     c->Upgraded = c->Upgraded || upgraded;
@@ -190,10 +189,9 @@ void THttpServer::Busy(MHD_Connection *connection, bool busy, bool upgraded)
 
 void THttpServer::Done(MHD_Connection *connection)
 {
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    if (!info || !info->socket_context)
+    TConnection *c = ContextOf(connection);
+    if (!c)
         return;
-    auto *c = static_cast<TConnection *>(info->socket_context);
     std::lock_guard lock(Guard);
     c->InRequest = false;
     c->Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Options.HeadSeconds);

@@ -16,15 +16,7 @@ class TstControl : public QObject
     Q_OBJECT
     QTemporaryDir Dir;
 
-    QProcessEnvironment Environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET", "JOURNAL_STREAM"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Dir.filePath(QStringLiteral("runtime")));
-        return env;
-    }
+    QProcessEnvironment Environment() const { return TestSupport::ProgramEnvironment(Dir); }
     struct TRun
     {
         int ExitCode = -1;

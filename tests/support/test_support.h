@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -34,6 +35,10 @@ namespace TestSupport {
 // name no absolute path, so another clone's build reuses what ccache keeps.
 QString SourcePath(const QString &relative);
 QString BuildPath(const QString &relative);
+
+// The environment of a program a test starts as a service would run it: no display, no service
+// manager, its settings and runtime folders below dir (config/, runtime/).
+QProcessEnvironment ProgramEnvironment(const QTemporaryDir &dir);
 
 // A UDP port that nothing was bound to a moment ago.
 int FreeUdpPort();

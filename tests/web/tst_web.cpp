@@ -73,6 +73,15 @@ struct TProgram
     {
         return TestSupport::Ask(Platform, Core->Config().CommRecIpPort, type, payload, id);
     }
+    // The page's live feed opened on socket: the messages it has sent so far.
+    const QList<QJsonObject> &Follow(QWebSocket &socket)
+    {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket,
+                         [this](const QString &m) { Messages << QJsonDocument::fromJson(m.toUtf8()).object(); });
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(Port())));
+        return Messages;
+    }
+    QList<QJsonObject> Messages;
 };
 
 QByteArray VoiceToGroup(int group, const QString &text, int count)
@@ -650,10 +659,7 @@ private Q_SLOTS:
         QVERIFY(p.Get(QStringLiteral("/metrics")).Body.contains("\nvarnex_main_up 0\n"));
         QCOMPARE(p.Get(QStringLiteral("/")).Status, 200);
         QWebSocket socket(p.Origin());
-        QList<QJsonObject> messages;
-        connect(&socket, &QWebSocket::textMessageReceived, &socket,
-                [&](const QString &m) { messages << QJsonDocument::fromJson(m.toUtf8()).object(); });
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(p.Port())));
+        const QList<QJsonObject> &messages = p.Follow(socket);
         QTRY_VERIFY_WITH_TIMEOUT(!messages.isEmpty(), 5000);
         QCOMPARE(messages.last()[QStringLiteral("running")].toBool(true), false);
         QCOMPARE(messages.last()[QStringLiteral("message")].toString(), QStringLiteral("主程序未运行"));
@@ -818,10 +824,7 @@ private Q_SLOTS:
         TProgram p;
         QVERIFY(p.Listen());
         QWebSocket socket(p.Origin());
-        QList<QJsonObject> messages;
-        connect(&socket, &QWebSocket::textMessageReceived, &socket,
-                [&](const QString &m) { messages << QJsonDocument::fromJson(m.toUtf8()).object(); });
-        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(p.Port())));
+        const QList<QJsonObject> &messages = p.Follow(socket);
         QTRY_VERIFY_WITH_TIMEOUT(!messages.isEmpty(), 5000);
         QCOMPARE(p.Ask(LdtxFrame::VoiceNotify, VoiceToGroup(5, QStringLiteral("撤离"), 1), 7), int(LdtxFrame::CallNotifyResult));
         QTRY_VERIFY_WITH_TIMEOUT(messages.last()[QStringLiteral("channels")].toArray()[0][QStringLiteral("text")].toString()

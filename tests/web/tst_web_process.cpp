@@ -34,15 +34,7 @@ class TstWebProcess : public QObject
     // Generous: the web process runs in about 35 MB; this is a safety check, not a figure.
     static constexpr qint64 RssBoundKb = 200 * 1024;
 
-    QProcessEnvironment Environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET", "JOURNAL_STREAM"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Dir.filePath(QStringLiteral("runtime")));
-        return env;
-    }
+    QProcessEnvironment Environment() const { return TestSupport::ProgramEnvironment(Dir); }
     bool StartMain()
     {
         Main.setProcessEnvironment(Environment());
