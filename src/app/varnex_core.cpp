@@ -93,7 +93,6 @@ void TVarnexCore::FormCreate()
     // 5
     Configuration.ReadPlatformSide(Store, Errors);
     Configuration.ReadPair(Store, Errors);
-    Configuration.ReadWeb(Store);
     // A program of a pair is silent from its first datagram on, until told it works.
     Pair->Start(Configuration.Pair);
     // 6
