@@ -352,8 +352,9 @@ std::vector<qint64> DatabaseProcesses(const QString &socketFolder)
     return processes;
 }
 
-// With --scrape every program serves its web face, which a watcher process scrapes 10 times a
-// second (/metrics) while holding the status page's live feed open; the ports it serves on.
+// With --scrape every program has a `varnex web` beside it, fed by its control socket, which a
+// watcher process scrapes 10 times a second (/metrics) while holding the status page's live feed
+// open; the ports they serve on.
 bool Scrape = false;
 QList<int> WebPorts;
 
@@ -364,7 +365,8 @@ int Watch(const QStringList &ports)
     QTimer scrape;
     std::vector<std::unique_ptr<QWebSocket>> feeds;
     for (const QString &port : ports) {
-        feeds.push_back(std::make_unique<QWebSocket>());
+        // The page's own origin: the web face opens its feed for no other.
+        feeds.push_back(std::make_unique<QWebSocket>(QStringLiteral("http://127.0.0.1:%1").arg(port)));
         feeds.back()->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/events").arg(port)));
     }
     QObject::connect(&scrape, &QTimer::timeout, &manager, [&] {
@@ -438,16 +440,18 @@ struct TProgram
     int Fd = Bound(); // the platform's end: requests go out and replies come back here
     TClient Client{Fd, 0};
     QProcess Process;
+    QProcess Web; // with --scrape
 
     ~TProgram()
     {
-        if (Process.state() != QProcess::NotRunning) {
-            Process.terminate();
-            if (!Process.waitForFinished(5000)) {
-                Process.kill();
-                Process.waitForFinished(5000);
+        for (QProcess *process : {&Web, &Process})
+            if (process->state() != QProcess::NotRunning) {
+                process->terminate();
+                if (!process->waitForFinished(5000)) {
+                    process->kill();
+                    process->waitForFinished(5000);
+                }
             }
-        }
         close(Fd);
     }
 
@@ -467,11 +471,22 @@ struct TProgram
         Process.setProcessEnvironment(env);
         Process.setWorkingDirectory(Dir.path());
         Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        Process.start(Dir.filePath(QStringLiteral("varnex")),
-                      url.isEmpty() ? QStringList() : QStringList{QStringLiteral("--database"), url});
+        const QStringList common = QStringList{QStringLiteral("--control"), Dir.filePath(QStringLiteral("varnex.ctl"))}
+            + (url.isEmpty() ? QStringList() : QStringList{QStringLiteral("--database"), url});
+        Process.start(Dir.filePath(QStringLiteral("varnex")), common);
         if (!Process.waitForStarted(10000)) {
             *why = QStringLiteral("the program did not start");
             return false;
+        }
+        if (Scrape) {
+            Web.setProcessEnvironment(env);
+            Web.setWorkingDirectory(Dir.path());
+            Web.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            Web.start(Dir.filePath(QStringLiteral("varnex")), QStringList{QStringLiteral("web")} + common);
+            if (!Web.waitForStarted(10000)) {
+                *why = QStringLiteral("varnex web did not start");
+                return false;
+            }
         }
         for (int i = 0; i < 100; ++i) {
             Client.Send(Request(LdtxFrame::GroupListQuery, 9));

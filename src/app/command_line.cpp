@@ -74,12 +74,19 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
         "                       the same back, from the database into the files in DATA/\n"
         "  ctl status           ask the running program (over its control socket) for its\n"
         "                       status: one JSON object on standard output\n"
+        "  ctl watch            the same object again with every change of the status (at\n"
+        "                       least once a second), one line each, until interrupted or\n"
+        "                       the program ends (exit status 1)\n"
         "  ctl check            exit status 1, with one line why, when the running program\n"
         "                       should not hold the service address (main loop stalled,\n"
         "                       platform port not bound, store unreachable for 30 s)\n"
         "  ctl role master|backup|fault [--cause TEXT]\n"
         "                       tell a program of a standby pair which part it plays\n"
-        "                       ctl gives up after 1 s: exit 0 ok, 1 failed, 2 bad arguments"));
+        "                       ctl gives up after 1 s: exit 0 ok, 1 failed, 2 bad arguments\n"
+        "  web                  serve the web face (status page, /api/status, /api/history,\n"
+        "                       /metrics) in a process of its own, at the setting HttpAddress,\n"
+        "                       fed by the running program's control socket (--control) and\n"
+        "                       reading the directory's store; it never writes anything"));
     const QCommandLineOption help = parser.addHelpOption();
     // Help is printed without a QCoreApplication, which would name the program.
     const auto helpText = [&parser] {
@@ -114,7 +121,7 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Without windows: Qt's and the media system's own messages too."));
     const QCommandLineOption control(QStringLiteral("control"),
-                                     QStringLiteral("The control socket: where the program listens, where ctl asks "
+                                     QStringLiteral("The control socket: where the program listens, where ctl and web ask "
                                                     "(default: the setting ControlSocket, else the runtime folder's varnex.ctl)."),
                                      QStringLiteral("PATH"));
     const QCommandLineOption cause(QStringLiteral("cause"), QStringLiteral("ctl role: why, as the history records it."),
@@ -122,7 +129,7 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("export: replace FILE when it exists."));
     parser.addOptions({headless, traffic, verbose, dataDir, database, label, force, migrateTo, migrateFrom, toFiles, append,
                        control, cause});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys, check-config, groups, migrate or ctl"),
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("import, export, check-keys, check-config, groups, migrate, ctl or web"),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("the FILE of import or export; init FROM TO of groups"),
@@ -178,6 +185,8 @@ TCommandLine TCommandLine::Parse(const QStringList &givenArguments)
     }
     if (parser.isSet(cause))
         return fail(QStringLiteral("--cause goes with ctl role"));
+    if (line.Command == QLatin1String("web"))
+        return rest.size() == 1 ? line : fail(QStringLiteral("web takes no file"));
     if (line.Command == QLatin1String("check-keys"))
         return rest.size() == 1 ? line : fail(QStringLiteral("check-keys takes no file"));
     if (line.Command == QLatin1String("check-config"))

@@ -14,10 +14,10 @@ struct TCommandLine
     bool DatabaseGiven = false; // --database given, even empty: the settings file's DatabaseUrl is not used
     QString Label;          // import: the label of this import (default: today's date)
     bool Force = false;     // export: replace an existing file
-    QString Command;        // empty (run), "import", "export", "check-keys", "groups", "migrate" or "ctl"
+    QString Command;        // empty (run), "import", "export", "check-keys", "groups", "migrate", "ctl" or "web"
     QStringList CtlWords;   // ctl: status | check | role ROLE
     QString Cause;          // ctl role --cause: why, for the history
-    QString Control;        // --control: the control socket (run and ctl)
+    QString Control;        // --control: the control socket (run, ctl and web)
     QString MigrateTo;      // migrate --to URL: from the files to this server
     QString MigrateFrom;    // migrate --from URL --to-files: from this server to the files
     bool Append = false;    // migrate: into a target that holds rows already

@@ -49,7 +49,7 @@ TControlClient::TResult TControlClient::Run(const QStringList &words, const QStr
 {
     TResult result;
     const auto bad = [&result](const QString &why) {
-        result.Err = QStringLiteral("varnex ctl: %1\nusage: varnex ctl status | check | role master|backup|fault [--cause TEXT] [--control PATH]\n").arg(why);
+        result.Err = QStringLiteral("varnex ctl: %1\nusage: varnex ctl status | check | watch | role master|backup|fault [--cause TEXT] [--control PATH]\n").arg(why);
         result.ExitCode = 2;
         return result;
     };
@@ -102,4 +102,51 @@ TControlClient::TResult TControlClient::Run(const QStringList &words, const QStr
         result.Err = QStringLiteral("varnex ctl %1: %2\n").arg(command, message);
     result.ExitCode = ok ? 0 : 1;
     return result;
+}
+
+int TControlClient::Watch(const QStringList &paths, const std::function<void(const QByteArray &)> &line, QString *why,
+                          const QJsonObject &identity)
+{
+    *why = QStringLiteral("no control socket");
+    QJsonObject request{{"command", "watch"}};
+    for (auto it = identity.begin(); it != identity.end(); ++it)
+        request.insert(it.key(), it.value());
+    for (const QString &path : paths) {
+        QLocalSocket socket;
+        socket.connectToServer(path);
+        if (!socket.waitForConnected(TimeoutMs)) {
+            *why = QStringLiteral("no program answers at %1 (%2)")
+                       .arg(path, QFileInfo::exists(path) ? QStringLiteral("nobody listens there") : QStringLiteral("no socket there"));
+            continue;
+        }
+        socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+        // Lines as they come, for as long as the program sends them.
+        bool other = false;
+        while (socket.state() == QLocalSocket::ConnectedState || socket.bytesAvailable() > 0) {
+            if (!socket.canReadLine()) {
+                if (!socket.waitForReadyRead(-1) && socket.bytesAvailable() == 0)
+                    break;
+                continue;
+            }
+            const QJsonObject reply = QJsonDocument::fromJson(socket.readLine().trimmed()).object();
+            if (reply.value(QStringLiteral("other")).toBool()) {
+                // Another program than the one meant: the next place may hold it.
+                *why = QStringLiteral("no program with data folder %1 answers (at %2 %3)")
+                           .arg(identity.value(QStringLiteral("data_dir")).toString(), path,
+                                reply.value(QStringLiteral("message")).toString());
+                other = true;
+                break;
+            }
+            if (!reply.value(QStringLiteral("ok")).toBool()) {
+                *why = QStringLiteral("the program at %1 refused: %2").arg(path, reply.value(QStringLiteral("message")).toString());
+                return 1;
+            }
+            line(QJsonDocument(reply.value(QStringLiteral("status")).toObject()).toJson(QJsonDocument::Compact));
+        }
+        if (other)
+            continue;
+        *why = QStringLiteral("the program at %1 ended the stream").arg(path);
+        return 1;
+    }
+    return 1;
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // `varnex ctl …`: asks a running program over its control socket and says the answer. It gives
 // up after TimeoutMs, so a stopped or hung program is reported as failed quickly.
 class TControlClient
@@ -33,4 +35,10 @@ public:
     // path); a program that is another one is passed over, and none that is the one is a failure.
     static TResult Run(const QStringList &words, const QString &cause, const QStringList &paths, int timeoutMs = TimeoutMs,
                        const QJsonObject &identity = {});
+
+    // `ctl watch`: the status object of every line the first program meant that answers sends,
+    // given to line as it comes, until that program ends the stream. The exit status: 1 (with
+    // why) when no program answers, refuses, or the stream ends.
+    static int Watch(const QStringList &paths, const std::function<void(const QByteArray &)> &line, QString *why,
+                     const QJsonObject &identity = {});
 };

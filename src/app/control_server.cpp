@@ -5,6 +5,7 @@
 #include "status/status_publisher.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,11 +29,92 @@ QByteArray Reply(bool ok, const QString &message, const QJsonObject &status = {}
     return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// `watch`, on the control thread: the snapshot to each watcher as it changes. A watcher that
+// does not read what it is sent is dropped rather than buffered for; a few at most.
+class TWatchers : public QObject
+{
+public:
+    static constexpr int Most = 4;
+    static constexpr qint64 MostQueued = 256 * 1024;
+    // A line at least this often, so a watcher sees the program's time and loop lag move.
+    static constexpr qint64 QuietMs = 1000;
+
+    TWatchers(TStatusPublisher &status, QObject *parent) : QObject(parent), Status(status)
+    {
+        Timer.setInterval(TStatusPublisher::RefreshMs);
+        connect(&Timer, &QTimer::timeout, this, &TWatchers::Tell);
+    }
+
+    static bool IsWatch(const QByteArray &request)
+    {
+        return QJsonDocument::fromJson(request).object().value(QStringLiteral("command")).toString() == QLatin1String("watch");
+    }
+
+    void Take(QLocalSocket *socket)
+    {
+        QObject::disconnect(socket, &QLocalSocket::readyRead, nullptr, nullptr);
+        if (Sockets.size() >= Most) {
+            socket->write(Reply(false, QStringLiteral("%1 watchers already").arg(Most)));
+            socket->disconnectFromServer();
+            return;
+        }
+        // A watcher has nothing more to say; whatever it sends is dropped.
+        connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Sockets.removeOne(socket); });
+        const QJsonObject now = Status.Snapshot().ToJson();
+        socket->write(Reply(true, QString(), now));
+        // The others are told of changes since their own last line, not since this one's first.
+        if (Sockets.isEmpty()) {
+            Last = Comparable(now);
+            Quiet.start();
+        }
+        Sockets.append(socket);
+        Timer.start();
+    }
+
+private:
+    static QJsonObject Comparable(QJsonObject snapshot)
+    {
+        // Both move with every refresh.
+        snapshot.remove(QStringLiteral("time"));
+        snapshot.remove(QStringLiteral("loop_lag_ms"));
+        return snapshot;
+    }
+    void Tell()
+    {
+        if (Sockets.isEmpty()) {
+            Timer.stop();
+            return;
+        }
+        const QJsonObject now = Status.Snapshot().ToJson();
+        QJsonObject same = Comparable(now);
+        if (same == Last && Quiet.isValid() && Quiet.elapsed() < QuietMs)
+            return;
+        Last = std::move(same);
+        Quiet.start();
+        const QByteArray line = Reply(true, QString(), now);
+        for (QLocalSocket *socket : QList<QLocalSocket *>(Sockets)) {
+            if (socket->bytesToWrite() > MostQueued) {
+                Sockets.removeOne(socket);
+                socket->abort();
+                continue;
+            }
+            socket->write(line);
+        }
+    }
+
+    TStatusPublisher &Status;
+    QList<QLocalSocket *> Sockets;
+    QTimer Timer{this};
+    QElapsedTimer Quiet;
+    QJsonObject Last;
+};
+
 // Lives on the control thread: takes connections and answers each one's line.
 class TControlWorker : public QObject
 {
 public:
-    TControlWorker(TControlServer &owner) : Owner(owner)
+    TControlWorker(TControlServer &owner) : Owner(owner), Watchers(new TWatchers(owner.Publisher(), this))
     {
         Listener.Take = [this](QLocalSocket *socket) { Take(socket); };
         Listener.AnswerAtOnce = [this](const QByteArray &request) { return Owner.Answer(request); };
@@ -74,9 +156,14 @@ private:
                     socket->abort();
                 return;
             }
-            // Asked in time; what follows is the answer's to end.
+            // Asked in time; what follows is the answer's (or the watch's) to end.
             idle->stop();
-            socket->write(Owner.Answer(socket->readLine(MaxRequest).trimmed()));
+            const QByteArray request = socket->readLine(MaxRequest).trimmed();
+            if (TWatchers::IsWatch(request) && Owner.IsMeant(request)) {
+                Watchers->Take(socket);
+                return;
+            }
+            socket->write(Owner.Answer(request));
             socket->flush();
             socket->disconnectFromServer();
         });
@@ -86,6 +173,7 @@ private:
     static constexpr int MaxConnections = 16;
     static constexpr int IdleMs = 3000;
     TControlServer &Owner;
+    TWatchers *Watchers;
     TControlListener Listener{this};
     int Live = 0;
 };
@@ -173,14 +261,24 @@ QString TControlServer::SamePath(const QString &path)
     return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
 }
 
+bool TControlServer::IsMeant(const QByteArray &request) const
+{
+    return IsMeant(QJsonDocument::fromJson(request).object());
+}
+
+bool TControlServer::IsMeant(const QJsonObject &asked) const
+{
+    // Two programs may meet at one socket path; the one asked for is named by its folder.
+    const QString dataDir = SamePath(asked.value(QStringLiteral("data_dir")).toString());
+    const QString settings = SamePath(asked.value(QStringLiteral("settings")).toString());
+    return (dataDir.isEmpty() || dataDir == DataDir) && (settings.isEmpty() || settings == SettingsFile);
+}
+
 QByteArray TControlServer::Answer(const QByteArray &request)
 {
     QJsonParseError error{};
     const QJsonObject asked = QJsonDocument::fromJson(request, &error).object();
-    // Two programs may meet at one socket path; the one asked for is named by its folder.
-    const QString dataDir = SamePath(asked.value(QStringLiteral("data_dir")).toString());
-    const QString settings = SamePath(asked.value(QStringLiteral("settings")).toString());
-    if ((!dataDir.isEmpty() && dataDir != DataDir) || (!settings.isEmpty() && settings != SettingsFile)) {
+    if (!IsMeant(asked)) {
         QJsonObject reply{{"ok", false}, {"other", true},
                           {"message", QStringLiteral("the program here works with data folder %1 and settings %2").arg(DataDir, SettingsFile)}};
         return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -16,6 +17,9 @@ class TStatusPublisher;
 //                                                those are not this program's
 //   {"command":"check"}                        → {"ok":false,"message":"main loop stalled for 2300 ms"}
 //   {"command":"role","role":"backup","cause":"keepalived"} → {"ok":true,"message":"备用"}
+// but `watch` keeps its connection: one {"ok":true,"status":{…}} line now and one with every
+// change of the snapshot (at least one a second), for a few watchers that keep reading.
+//   {"command":"watch"}                        → {"ok":true,"status":{…}}\n{"ok":true,"status":{…}}\n…
 class TControlServer : public QObject
 {
     Q_OBJECT
@@ -47,6 +51,11 @@ public:
 
     // One request answered (on the control thread; public for the tests).
     QByteArray Answer(const QByteArray &request);
+    // The request names no other program than this one (any thread).
+    bool IsMeant(const QByteArray &request) const;
+    bool IsMeant(const QJsonObject &asked) const;
+    // What watchers are told (any thread).
+    TStatusPublisher &Publisher() const { return Status; }
 
 Q_SIGNALS:
     // A line for the operator from the control thread (the socket made anew, descriptors out).

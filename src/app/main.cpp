@@ -9,7 +9,7 @@
 #include "app/main_form.h"
 #include "app/stop_signals.h"
 #include "app/varnex_core.h"
-#include "web/web_server.h"
+#include "app/web_command.h"
 #include "widgets/qt_texts.h"
 #include "common/settings_store.h"
 
@@ -131,6 +131,15 @@ int main(int argc, char *argv[])
         if (line.Control.isEmpty() || !line.DataDir.isEmpty())
             identity = {{"data_dir", TControlServer::SamePath(dataDir)},
                         {"settings", TControlServer::SamePath(TSettingsStore(settingsFile).Path())}};
+        if (line.CtlWords == QStringList{QStringLiteral("watch")}) {
+            QString why;
+            const int code = TControlClient::Watch(paths, [](const QByteArray &status) {
+                std::fputs((status + '\n').constData(), stdout);
+                std::fflush(stdout);
+            }, &why, identity);
+            Say(QStringLiteral("varnex ctl watch: ") + why);
+            return code;
+        }
         const TControlClient::TResult said = TControlClient::Run(line.CtlWords, line.Cause, paths, TControlClient::TimeoutMs, identity);
         std::fputs(said.Out.toLocal8Bit().constData(), stdout);
         std::fputs(said.Err.toLocal8Bit().constData(), stderr);
@@ -138,6 +147,8 @@ int main(int argc, char *argv[])
     }
     if (line.Command == QLatin1String("check-config"))
         return TConfigCommand::Run(settingsFile, keyFile);
+    if (line.Command == QLatin1String("web"))
+        return TWebCommand::Run(line, dataDir, settingsFile);
     if (!line.Command.isEmpty())
         return TDirectoryCommands::Run(line, dataDir, settingsFile, keyFile);
 
@@ -177,12 +188,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     core.SetControlSocket(controlPath, controlProblem);
-    TWebServer web(core.Status(), core.History());
-    const auto listen = [&core, &web] {
-        web.Serve(core.Config().HttpAddress, core.Config().HttpToken, core.LogMemo());
-    };
+    // No web face here: `varnex web` serves it from a process of its own, so nothing that
+    // faces the network shares this process's descriptors, memory or threads.
     if (line.Headless)
-        return THeadlessRunner(core, line.Traffic, listen).Run();
+        return THeadlessRunner(core, line.Traffic).Run();
 
     UseChineseQtTexts();
     TMainForm form(core);
@@ -194,7 +203,6 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(0);
     });
     core.FormCreate();
-    listen();
     // One line for whoever started it from a terminal (run.sh): what it works with.
     Say(QStringLiteral("Varnex 已启动：") + core.StartSummary());
     form.RestorePlace();
@@ -202,7 +210,6 @@ int main(int argc, char *argv[])
     form.ShowStartupErrors(core.StartupErrors());
     core.StartTimers();
     const int rc = QCoreApplication::exec();
-    web.Close();
     control.Close();
     core.FormDestroy();
     return rc;

@@ -104,7 +104,6 @@ void TVarnexCore::FormCreate()
     // 5
     Configuration.ReadPlatformSide(Store, Errors);
     Configuration.ReadPair(Store, Errors);
-    Configuration.ReadWeb(Store);
     if (!ControlProblem.isEmpty()) {
         const QString said = QStringLiteral("控制接口 %1 无法打开: %2").arg(ControlPath, ControlProblem);
         if (Configuration.Pair)

@@ -40,8 +40,8 @@ struct TConfiguration
     // Where the control socket listens; empty: the runtime folder's varnex.ctl.
     QString ControlSocket;
 
-    // The read-only web face: "host:port" it listens on (empty: none), and the token every
-    // request from beyond this machine must carry.
+    // The read-only web face (`varnex web`, never the program itself): "host:port" it listens
+    // on (empty: none), and the token every request from beyond this machine must carry.
     QString HttpAddress = DefaultHttpAddress();
     QString HttpToken;
     static QString DefaultHttpAddress() { return QStringLiteral("127.0.0.1:8089"); }
@@ -64,7 +64,8 @@ struct TConfiguration
     // Role, ServiceAddress and ControlSocket. A Role that is neither single nor pair is taken
     // for pair: a program that is not sure it works alone stays silent until told.
     void ReadPair(const TSettingsStore &store, QStringList &errors);
-    // HttpAddress and HttpToken. HttpAddress present but empty turns the web face off.
+    // HttpAddress and HttpToken (read by `varnex web`). HttpAddress present but empty turns the
+    // web face off.
     void ReadWeb(const TSettingsStore &store);
 
     // The first IPv4 address reported for this machine's host name (empty when none).

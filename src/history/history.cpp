@@ -248,6 +248,7 @@ void THistory::MarkInterrupted(qint64 runningMs, qint64 waitingMs, const QList<q
 
 void THistory::TakeMarks(const QList<TNotice> &written)
 {
+    WrittenEntries += quint64(written.size());
     // The 详情 window shows what became of a channel's last notice.
     for (const TNotice &entry : written) {
         if (entry.Outcome != Interrupted())

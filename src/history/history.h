@@ -64,6 +64,9 @@ public:
     static constexpr int StopWaitMs = 1000;
     // The writer's entries are looked at this often for a stall (tests call CheckStall).
     void CheckStall(qint64 nowMs);
+    // Entries written or rewritten in the store since start: a reader elsewhere (the web
+    // process) reads the newest again when this moves.
+    quint64 WrittenCount() const { return WrittenEntries; }
 
     struct TCalled
     {
@@ -121,6 +124,7 @@ private:
     qint64 WaitingSince = 0; // entries wait, unstored, since then (ms since the epoch)
     QTimer StallWatch;
     void Stored();
+    quint64 WrittenEntries = 0;
     void Restore(const QList<TNotice> &last);
     void TakeMarks(const QList<TNotice> &written);
 

@@ -178,6 +178,7 @@ void TStatusPublisher::Refresh()
         s.StorePlace = history->Path();
         earliest(history->FailingSinceMs());
         s.HistoryPending = history->Pending();
+        s.HistoryWritten = history->WrittenCount();
     }
     s.StoreReachable = s.StoreFailingSinceMs == 0;
     s.LoopLagMs = LagMs;

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include <algorithm>
+
 namespace {
 
 QJsonValue Time(qint64 ms)
@@ -24,6 +26,33 @@ QJsonObject Link(const TStatusSnapshot::TLink &link)
             {"last_sent", Time(link.LastSentMs)}};
 }
 
+qint64 Ms(const QJsonValue &value)
+{
+    const QDateTime time = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+    return time.isValid() ? time.toMSecsSinceEpoch() : 0;
+}
+
+quint64 Count(const QJsonValue &value)
+{
+    return quint64(std::max(0.0, value.toDouble()));
+}
+
+TStatusSnapshot::TLink LinkFrom(const QJsonObject &o)
+{
+    TStatusSnapshot::TLink link;
+    link.Bound = o.value(QStringLiteral("bound")).toBool();
+    link.Address = o.value(QStringLiteral("address")).toString();
+    link.Port = o.value(QStringLiteral("port")).toInt();
+    link.Up = o.value(QStringLiteral("up")).toBool();
+    link.Peer = o.value(QStringLiteral("peer")).toString();
+    link.Text = o.value(QStringLiteral("text")).toString();
+    link.Received = Count(o.value(QStringLiteral("received")));
+    link.Sent = Count(o.value(QStringLiteral("sent")));
+    link.LastReceivedMs = Ms(o.value(QStringLiteral("last_received")));
+    link.LastSentMs = Ms(o.value(QStringLiteral("last_sent")));
+    return link;
+}
+
 } // namespace
 
 QJsonObject TStatusSnapshot::ToJson() const
@@ -43,6 +72,9 @@ QJsonObject TStatusSnapshot::ToJson() const
                                     {"numbers", numbers},
                                     {"queued", c.Queued}});
     }
+    QJsonArray buckets;
+    for (quint64 count : ReplyBuckets)
+        buckets.append(double(count));
     return {{"version", Version},
             {"started", Time(StartedMs)},
             {"time", Time(TakenMs)},
@@ -53,13 +85,66 @@ QJsonObject TStatusSnapshot::ToJson() const
             {"platform_link", Link(Platform)},
             {"switch_link", Link(Switch)},
             {"requests", requests},
+            {"reply_buckets", buckets},
+            {"reply_sum_ns", double(ReplySumNs)},
             {"check_failures", double(CheckFailures)},
             {"dropped_requests", double(DroppedRequests)},
             {"held_sends", double(HeldSends)},
             {"channels", channels},
             {"directory", QJsonObject{{"groups", Groups}, {"extensions", Extensions}}},
-            {"store", QJsonObject{{"reachable", StoreReachable}, {"place", StorePlace}, {"failing_since", Time(StoreFailingSinceMs)}, {"history_pending", HistoryPending}}},
+            {"store", QJsonObject{{"reachable", StoreReachable}, {"place", StorePlace}, {"failing_since", Time(StoreFailingSinceMs)}, {"history_pending", HistoryPending}, {"history_written", double(HistoryWritten)}}},
             {"loop_lag_ms", double(LoopLagMs)}};
+}
+
+TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
+{
+    TStatusSnapshot s;
+    s.Version = json.value(QStringLiteral("version")).toString();
+    s.StartedMs = Ms(json.value(QStringLiteral("started")));
+    s.TakenMs = Ms(json.value(QStringLiteral("time")));
+    s.Role = json.value(QStringLiteral("role")).toString();
+    s.RoleText = json.value(QStringLiteral("role_text")).toString();
+    s.RoleCause = json.value(QStringLiteral("role_cause")).toString();
+    s.RoleSinceMs = Ms(json.value(QStringLiteral("role_since")));
+    s.Platform = LinkFrom(json.value(QStringLiteral("platform_link")).toObject());
+    s.Switch = LinkFrom(json.value(QStringLiteral("switch_link")).toObject());
+    const QJsonObject requests = json.value(QStringLiteral("requests")).toObject();
+    // In the order the program names them, which the metrics keep.
+    for (const char *kind : {"group_list", "device_status", "voice_notify", "sms_notify", "phone_call", "other"})
+        if (requests.contains(QLatin1String(kind)))
+            s.Requests.append({QString::fromLatin1(kind), Count(requests.value(QLatin1String(kind)))});
+    for (auto it = requests.begin(); it != requests.end(); ++it)
+        if (std::none_of(s.Requests.cbegin(), s.Requests.cend(), [&](const auto &r) { return r.first == it.key(); }))
+            s.Requests.append({it.key(), Count(it.value())});
+    for (const QJsonValue &count : json.value(QStringLiteral("reply_buckets")).toArray())
+        s.ReplyBuckets.append(Count(count));
+    s.ReplySumNs = Count(json.value(QStringLiteral("reply_sum_ns")));
+    s.CheckFailures = Count(json.value(QStringLiteral("check_failures")));
+    s.DroppedRequests = Count(json.value(QStringLiteral("dropped_requests")));
+    s.HeldSends = Count(json.value(QStringLiteral("held_sends")));
+    for (const QJsonValue &value : json.value(QStringLiteral("channels")).toArray()) {
+        const QJsonObject o = value.toObject();
+        TChannel c;
+        c.Number = o.value(QStringLiteral("channel")).toInt();
+        c.State = o.value(QStringLiteral("state")).toString();
+        c.Caption = o.value(QStringLiteral("caption")).toString();
+        c.Text = o.value(QStringLiteral("text")).toString();
+        for (const QJsonValue &n : o.value(QStringLiteral("numbers")).toArray())
+            c.Numbers.append(n.toInt());
+        c.Queued = o.value(QStringLiteral("queued")).toInt();
+        s.Channels.append(c);
+    }
+    const QJsonObject directory = json.value(QStringLiteral("directory")).toObject();
+    s.Groups = directory.value(QStringLiteral("groups")).toInt(-1);
+    s.Extensions = directory.value(QStringLiteral("extensions")).toInt(-1);
+    const QJsonObject store = json.value(QStringLiteral("store")).toObject();
+    s.StoreReachable = store.value(QStringLiteral("reachable")).toBool(true);
+    s.StorePlace = store.value(QStringLiteral("place")).toString();
+    s.StoreFailingSinceMs = Ms(store.value(QStringLiteral("failing_since")));
+    s.HistoryPending = store.value(QStringLiteral("history_pending")).toInt();
+    s.HistoryWritten = Count(store.value(QStringLiteral("history_written")));
+    s.LoopLagMs = qint64(json.value(QStringLiteral("loop_lag_ms")).toDouble());
+    return s;
 }
 
 QString TStatusSnapshot::Problem(qint64 heartbeatAgeMs, qint64 nowMs) const

@@ -58,9 +58,12 @@ struct TStatusSnapshot
     QString StorePlace;
     qint64 StoreFailingSinceMs = 0;
     int HistoryPending = 0;       // entries not yet in the store
+    quint64 HistoryWritten = 0;   // entries written (or rewritten) in the store since start
     qint64 LoopLagMs = 0;         // how late the main loop's last heartbeat came
 
     QJsonObject ToJson() const;
+    // Back from ToJson's object (as the control socket's watchers get it).
+    static TStatusSnapshot FromJson(const QJsonObject &json);
     // Why this program should not hold the service address now (empty: it may); heartbeatAgeMs
     // is how long ago the main loop last beat.
     QString Problem(qint64 heartbeatAgeMs, qint64 nowMs) const;

@@ -127,7 +127,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("printed");
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QStringList{"Usage: varnex", "--headless", "import", "export", "check-keys", "--data-dir",
-                                               "groups init FROM TO", "--force", ".csv", "migrate or ctl", "--append"};
+                                               "groups init FROM TO", "--force", ".csv", "check-config", "migrate --to URL", "ctl watch", "  web  ", "--append"};
         QTest::newRow("--help-all") << QStringList{"--help-all"} << 0 << QStringList{"Usage: varnex", "-platform"};
         QTest::newRow("--version") << QStringList{"--version"} << 0 << QStringList{"varnex 0."};
         QTest::newRow("Qt's -platform") << QStringList{"-platform", "offscreen", "--version"} << 0 << QStringList{"varnex 0."};

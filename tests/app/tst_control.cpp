@@ -17,15 +17,7 @@ class TstControl : public QObject
     Q_OBJECT
     QTemporaryDir Dir;
 
-    QProcessEnvironment Environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET", "JOURNAL_STREAM"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Dir.filePath(QStringLiteral("runtime")));
-        return env;
-    }
+    QProcessEnvironment Environment() const { return TestSupport::ProgramEnvironment(Dir); }
     struct TRun
     {
         int ExitCode = -1;
@@ -297,6 +289,47 @@ private Q_SLOTS:
         } else {
             QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(5000));
             QCOMPARE(program.exitCode(), 1);
+        }
+    }
+
+    // `ctl watch` prints the status as one JSON object a line, again at least every second,
+    // until the program ends (exit 1, saying so). A few watchers at once; one more is refused.
+    void watchStream()
+    {
+        QProcess program;
+        const QString folder = Dir.filePath(QStringLiteral("watched"));
+        const QString socket = QDir(folder).filePath(QStringLiteral("varnex.ctl"));
+        QVERIFY(StartProgram(program, folder, socket));
+        std::vector<std::unique_ptr<QProcess>> watchers;
+        for (int i = 0; i < 4; ++i) {
+            watchers.push_back(std::make_unique<QProcess>());
+            watchers.back()->setProcessEnvironment(Environment());
+            watchers.back()->start(TestSupport::BuildPath(QStringLiteral("varnex")),
+                                   {QStringLiteral("ctl"), QStringLiteral("watch"), QStringLiteral("--control"), socket});
+        }
+        QProcess &first = *watchers.front();
+        QByteArray lines;
+        QTRY_VERIFY_WITH_TIMEOUT((lines += first.readAllStandardOutput()).count('\n') >= 2, 5000);
+        for (const QByteArray &line : lines.trimmed().split('\n')) {
+            const QJsonObject status = QJsonDocument::fromJson(line).object();
+            QCOMPARE(status.value(QStringLiteral("role")).toString(), QStringLiteral("backup"));
+            QVERIFY(status.contains(QStringLiteral("channels")));
+        }
+        for (const auto &watcher : watchers)
+            QTRY_VERIFY_WITH_TIMEOUT(watcher->canReadLine(), 5000);
+        const TRun fifth = Ctl({QStringLiteral("watch"), QStringLiteral("--control"), socket});
+        QVERIFY(fifth.Finished);
+        QCOMPARE(fifth.ExitCode, 1);
+        QVERIFY2(fifth.Err.contains(QStringLiteral("4 watchers already")), qPrintable(fifth.Err));
+        // A change is there within a refresh.
+        QCOMPARE(Ctl({QStringLiteral("role"), QStringLiteral("master"), QStringLiteral("--control"), socket}).ExitCode, 0);
+        QTRY_VERIFY_WITH_TIMEOUT((lines += first.readAllStandardOutput()).contains("\"role\":\"master\""), 2000);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        for (const auto &watcher : watchers) {
+            QVERIFY(watcher->waitForFinished(5000));
+            QCOMPARE(watcher->exitCode(), 1);
+            QVERIFY(watcher->readAllStandardError().contains("ended the stream"));
         }
     }
 };

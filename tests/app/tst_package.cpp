@@ -40,6 +40,7 @@ private Q_SLOTS:
         QCOMPARE(Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), dir.filePath(debs[0]), root}, dir.path(), &output), 0);
         for (const char *file : {"usr/bin/varnex", "usr/share/varnex/w0.wav", "usr/share/applications/varnex.desktop",
                                  "usr/share/icons/hicolor/scalable/apps/varnex.svg", "usr/lib/systemd/system/varnex.service",
+                                 "usr/lib/systemd/system/varnex-web.service",
                                  "usr/share/doc/varnex/examples/site/key.dat"})
             QVERIFY2(QFile::exists(root + QLatin1Char('/') + QLatin1String(file)), file);
         QCOMPARE(Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), dir.filePath(debs[0]), QStringLiteral("Depends")},

@@ -55,14 +55,20 @@ QString BuildPath(const QString &relative)
     return FromTestFolder(VARNEX_BUILD_FROM_TESTS, relative);
 }
 
+QProcessEnvironment ProgramEnvironment(const QTemporaryDir &dir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NOTIFY_SOCKET", "JOURNAL_STREAM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RuntimeFolder(dir));
+    return env;
+}
+
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player)
 {
     TCoreOptions options;
-    QStringList lines = settingsLines;
-    // Tests run side by side: no core takes the web face's fixed port unless its test says so.
-    if (lines.filter(QRegularExpression(QStringLiteral("^\\s*HttpAddress\\s*="), QRegularExpression::CaseInsensitiveOption)).isEmpty())
-        lines << QStringLiteral("HttpAddress=");
-    options.SettingsPath = WriteSettings(dir, lines);
+    options.SettingsPath = WriteSettings(dir, settingsLines);
     options.ProgramDir = dir.path();
     options.KeyFile = dir.filePath(QStringLiteral("key.dat"));
     options.Player = player;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -39,6 +40,10 @@ QString BuildPath(const QString &relative);
 // a program started there makes its control socket there, apart from other tests' programs.
 QString RuntimeFolder(const QTemporaryDir &dir);
 
+// The environment of a program a test starts as a service would run it: no display, no service
+// manager, its settings and runtime folders below dir (config/, runtime/).
+QProcessEnvironment ProgramEnvironment(const QTemporaryDir &dir);
+
 // A UDP port that nothing was bound to a moment ago.
 int FreeUdpPort();
 // n different such ports.
@@ -53,7 +58,7 @@ QByteArray Hex(const char *text);
 QString WriteSettings(const QTemporaryDir &dir, const QStringList &lines);
 
 // Options for a core that keeps everything in dir: settings from lines, the program folder,
-// key.dat, and the given sound player; the web face off unless the lines give HttpAddress.
+// key.dat, and the given sound player.
 TCoreOptions CoreOptions(const QTemporaryDir &dir, const QStringList &settingsLines, TSoundPlayer *player);
 
 // A core started on dir. The given settings come first and win over the test defaults after

@@ -2,7 +2,9 @@
 #include "directory/directory.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/test_support.h"
-#include "web/web_server.h"
+#include "app/control_server.h"
+#include "history/history.h"
+#include "web/web_face.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,7 +86,8 @@ class TstWebBrowser : public QObject
     Q_OBJECT
 private Q_SLOTS:
     // The page in a real browser: eight channels and both links; a notification from the platform
-    // shows on its channel and at the top of the history without a reload.
+    // shows on its channel and at the top of the history without a reload; the program gone from
+    // the control socket and back shows too.
     void pageFollowsTheProgram()
     {
         TBrowser browser;
@@ -101,9 +104,12 @@ private Q_SLOTS:
         core->Directory().Query().Execute(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (5, 1, '一采区')"));
         QVERIFY(TestSupport::CopyCaughtUp(core->Directory()));
         core->StartTimers();
-        TWebServer web(core->Status(), core->History());
+        // The web face as `varnex web` runs it, fed by the program's control socket.
+        TControlServer control(core->Status(), core->PairRole());
+        QVERIFY(control.Listen(dir.filePath(QStringLiteral("varnex.ctl"))) == TControlServer::TListen::Listening);
+        TWebFace web(control.Path(), core->History().Where(), true);
         QString why;
-        QVERIFY2(web.Listen(QStringLiteral("127.0.0.1:0"), QString(), &why), qPrintable(why));
+        QVERIFY2(web.Listen(QStringLiteral("127.0.0.1:0"), QString(), {}, &why), qPrintable(why));
 
         browser.Open(QStringLiteral("http://127.0.0.1:%1/").arg(web.Port()));
         QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelectorAll('#channels .channel').length")).toInt(), 8, 10000);
@@ -122,6 +128,17 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(),
                                   QStringLiteral("正常"), 2000);
         QCOMPARE(browser.Run(QStringLiteral("return String(window.loadMark)")).toString(), loadedAt); // no reload
+
+        // The program gone from the control socket: the page says so, and no stale link state.
+        control.Close();
+        QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return getComputedStyle(document.getElementById('stopped')).display")).toString(),
+                                  QStringLiteral("block"), 8000);
+        QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(), QStringLiteral("未知"));
+        QVERIFY(browser.Run(QStringLiteral("return document.querySelector('#history tr').textContent")).toString().contains(QStringLiteral("井下撤离")));
+        QVERIFY(control.Listen(dir.filePath(QStringLiteral("varnex.ctl"))) == TControlServer::TListen::Listening);
+        QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(),
+                                  QStringLiteral("正常"), 8000);
+        QCOMPARE(browser.Run(QStringLiteral("return getComputedStyle(document.getElementById('stopped')).display")).toString(), QStringLiteral("none"));
 
         const QByteArray png = browser.Screenshot();
         QVERIFY(png.startsWith("\x89PNG"));
