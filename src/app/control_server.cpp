@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -252,13 +253,16 @@ void TControlServer::SetIdentity(const QString &dataDir, const QString &settings
     SettingsFile = SamePath(settingsFile);
 }
 
-QString TControlServer::SamePath(const QString &path)
+QStringList TControlServer::SamePath(const QString &path)
 {
     if (path.isEmpty())
-        return path;
+        return {};
+    // As written and with its links followed: a service's /var/lib/varnex is a link into
+    // /var/lib/private, which one side may be able to follow and the other not.
     const QFileInfo info(path);
+    const QString written = QDir::cleanPath(info.absoluteFilePath());
     const QString real = info.canonicalFilePath();
-    return real.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : real;
+    return real.isEmpty() || real == written ? QStringList{written} : QStringList{written, real};
 }
 
 bool TControlServer::IsMeant(const QByteArray &request) const
@@ -269,9 +273,12 @@ bool TControlServer::IsMeant(const QByteArray &request) const
 bool TControlServer::IsMeant(const QJsonObject &asked) const
 {
     // Two programs may meet at one socket path; the one asked for is named by its folder.
-    const QString dataDir = SamePath(asked.value(QStringLiteral("data_dir")).toString());
-    const QString settings = SamePath(asked.value(QStringLiteral("settings")).toString());
-    return (dataDir.isEmpty() || dataDir == DataDir) && (settings.isEmpty() || settings == SettingsFile);
+    const auto same = [](const QString &given, const QStringList &own) {
+        const QStringList forms = SamePath(given);
+        return forms.isEmpty() || std::any_of(forms.begin(), forms.end(), [&own](const QString &form) { return own.contains(form); });
+    };
+    return same(asked.value(QStringLiteral("data_dir")).toString(), DataDir)
+        && same(asked.value(QStringLiteral("settings")).toString(), SettingsFile);
 }
 
 QByteArray TControlServer::Answer(const QByteArray &request)
@@ -280,7 +287,7 @@ QByteArray TControlServer::Answer(const QByteArray &request)
     const QJsonObject asked = QJsonDocument::fromJson(request, &error).object();
     if (!IsMeant(asked)) {
         QJsonObject reply{{"ok", false}, {"other", true},
-                          {"message", QStringLiteral("the program here works with data folder %1 and settings %2").arg(DataDir, SettingsFile)}};
+                          {"message", QStringLiteral("the program here works with data folder %1 and settings %2").arg(DataDir.value(0), SettingsFile.value(0))}};
         return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
     }
     const QString command = asked.value(QStringLiteral("command")).toString();

@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 class TPairRole;
@@ -46,8 +47,9 @@ public:
     // Which program this is, as ctl names the one it means: its data folder and settings file.
     // A request that names others is not answered for this program. Set before Listen.
     void SetIdentity(const QString &dataDir, const QString &settingsFile);
-    // A path as both sides compare them.
-    static QString SamePath(const QString &path);
+    // A path as both sides compare them: as written (absolute, clean), and with its links
+    // followed when that differs; empty for none.
+    static QStringList SamePath(const QString &path);
 
     // One request answered (on the control thread; public for the tests).
     QByteArray Answer(const QByteArray &request);
@@ -67,6 +69,6 @@ private:
     QThread Thread;
     QObject *Worker = nullptr; // lives on Thread
     QString ListenPath;
-    QString DataDir;
-    QString SettingsFile;
+    QStringList DataDir;
+    QStringList SettingsFile;
 };

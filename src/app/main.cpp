@@ -125,12 +125,12 @@ int main(int argc, char *argv[])
             const QString configured = ConfiguredControlSocket(settingsFile);
             paths = configured.isEmpty() ? TControlServer::ClientPaths() : QStringList{configured};
         }
-        // Not told where: only the program of this data folder and settings file may answer,
-        // never another one that happens to listen where ctl looks first.
+        // Not told where: only the program of this data folder may answer, never another one
+        // that happens to listen where ctl looks first. (The folder as written: the program
+        // follows its links itself, which the asker may not be able to.)
         QJsonObject identity;
         if (line.Control.isEmpty() || !line.DataDir.isEmpty())
-            identity = {{"data_dir", TControlServer::SamePath(dataDir)},
-                        {"settings", TControlServer::SamePath(TSettingsStore(settingsFile).Path())}};
+            identity = {{"data_dir", TControlServer::SamePath(dataDir).value(0)}};
         if (line.CtlWords == QStringList{QStringLiteral("watch")}) {
             QString why;
             const int code = TControlClient::Watch(paths, [](const QByteArray &status) {

@@ -219,17 +219,18 @@ private Q_SLOTS:
     // wherever it looks: another program at that socket is passed over, never reported.
     void ctlAsksOnlyTheProgramMeant_data()
     {
-        QTest::addColumn<bool>("sameFolder");
+        QTest::addColumn<QString>("given"); // its folder, a link to it, or another folder
         QTest::addColumn<bool>("control");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("its folder, where it looks") << true << false << 0;
-        QTest::newRow("its folder, told the socket") << true << true << 0;
-        QTest::newRow("another folder, where it looks") << false << false << 1;
-        QTest::newRow("another folder, told the socket") << false << true << 1;
+        QTest::newRow("its folder, where it looks") << "meant" << false << 0;
+        QTest::newRow("its folder, told the socket") << "meant" << true << 0;
+        QTest::newRow("a link to its folder") << "link" << false << 0;
+        QTest::newRow("another folder, where it looks") << "other" << false << 1;
+        QTest::newRow("another folder, told the socket") << "other" << true << 1;
     }
     void ctlAsksOnlyTheProgramMeant()
     {
-        QFETCH(bool, sameFolder);
+        QFETCH(QString, given);
         QFETCH(bool, control);
         QFETCH(int, exitCode);
         // The program listens where ctl looks when not told: the runtime folder's varnex.ctl.
@@ -244,7 +245,11 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return Ctl({QStringLiteral("check"), QStringLiteral("--control"), socket}, 2000).ExitCode == 0; }, 15000));
         const QString other = Dir.filePath(QStringLiteral("other"));
         QVERIFY(WriteSettings(other));
-        QStringList arguments{QStringLiteral("check"), QStringLiteral("--data-dir"), sameFolder ? folder : other};
+        const QString link = Dir.filePath(QStringLiteral("link"));
+        QFile::link(folder, link);
+        QStringList arguments{QStringLiteral("check"), QStringLiteral("--data-dir"), given == QLatin1String("meant") ? folder
+                                                                                  : given == QLatin1String("link")  ? link
+                                                                                                                    : other};
         if (control)
             arguments << QStringLiteral("--control") << socket;
         const TRun check = Ctl(arguments);
