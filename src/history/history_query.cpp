@@ -1,5 +1,7 @@
 #include "history/history_query.h"
 
+#include <QHash>
+
 #include "store/sql_engine.h"
 
 #include "history/history.h"
@@ -207,6 +209,30 @@ QList<TNotice> THistoryQuery::Page(const TFilter &filter, qint64 beforeId, int l
 std::optional<TNotice> THistoryQuery::Entry(qint64 id) const
 {
     return ReadEntry(Connection, id);
+}
+
+void THistoryQuery::AddNumbers(QList<TNotice> &entries) const
+{
+    QVariantList ids;
+    QStringList marks;
+    for (const TNotice &entry : entries)
+        if (!entry.Numbers.isEmpty()) {
+            ids << entry.Id;
+            marks << QStringLiteral("?");
+        }
+    if (ids.isEmpty())
+        return;
+    // One statement for a page, not one per entry.
+    QSqlQuery numbers = Run(Connection, QStringLiteral("SELECT EntryId, Number, Name, KeyPosition, SentAt FROM EntryNumber"
+                                                       " WHERE EntryId IN (%1) ORDER BY EntryId, Seq").arg(marks.join(QLatin1Char(','))),
+                            ids);
+    QHash<qint64, QList<TNotice::TNumber>> whole;
+    while (numbers.next())
+        whole[numbers.value(0).toLongLong()].append({numbers.value(1).toString(), numbers.value(2).toString(),
+                                                     numbers.value(3).toString(), TimeOf(numbers.value(4))});
+    for (TNotice &entry : entries)
+        if (const auto found = whole.constFind(entry.Id); found != whole.constEnd())
+            entry.Numbers = *found;
 }
 
 std::optional<TNotice> THistoryQuery::ReadEntry(const QString &connection, qint64 id)

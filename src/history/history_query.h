@@ -50,6 +50,8 @@ public:
     // numbers by number only (Entry reads them whole). Empty with why set when it cannot read.
     QList<TNotice> Page(const TFilter &filter, qint64 beforeId, int limit, QString *why = nullptr) const;
     std::optional<TNotice> Entry(qint64 id) const;
+    // The numbers of entries (as Page gives them) made whole: name, key position, time sent.
+    void AddNumbers(QList<TNotice> &entries) const;
     // Date ("yyyy-MM-dd") and count, newest day first.
     QList<QPair<QString, int>> TotalsPerDay(const TFilter &filter, QString *why = nullptr) const;
     // Writes shown, then what the filter admits below restBefore (none when 0), to an .xlsx

@@ -60,7 +60,10 @@ QList<TNotice> ReadPage(const TStorePlace &place, const THistoryQuery::TFilter &
     THistoryQuery query(place, QStringLiteral("web-%1").arg(serial.fetch_add(1)));
     if (!query.Open(why))
         return {};
-    return query.Page(filter, before, limit, why);
+    QList<TNotice> entries = query.Page(filter, before, limit, why);
+    // Each number as 详情 shows it: its name, key position and when its keys left.
+    query.AddNumbers(entries);
+    return entries;
 }
 
 QDate DateParameter(const QUrlQuery &query, const char *name, bool *ok)

@@ -712,6 +712,32 @@ private Q_SLOTS:
         QCOMPARE(got, contents);
     }
 
+    // Each number of a notification carries what the history holds of it: its name, its key
+    // position and when its keys left (the list's own column keeps only the numbers).
+    void historyNumbersWhole()
+    {
+        TProgram p;
+        QVERIFY(p.Listen());
+        THistory &history = p.Core->History();
+        history.Notice(QStringLiteral("语音通知"), 7, QStringLiteral("5"), QStringLiteral("whole numbers"), 1, 0, THistory::Started(),
+                       {{QStringLiteral("2007"), QStringLiteral("泵房")}, {QStringLiteral("2008"), QStringLiteral("井口")}},
+                       QStringLiteral("5组"));
+        history.KeysSent(0, true);
+        QJsonArray numbers;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QJsonArray entries = p.Json(QStringLiteral("/api/history?q=whole"))[QStringLiteral("entries")].toArray();
+                numbers = entries.isEmpty() ? QJsonArray() : entries[0][QStringLiteral("numbers")].toArray();
+                return numbers.size() == 2;
+            }(),
+            5000);
+        QCOMPARE(numbers[0][QStringLiteral("number")].toString(), QStringLiteral("2007"));
+        QCOMPARE(numbers[0][QStringLiteral("name")].toString(), QStringLiteral("泵房"));
+        QCOMPARE(numbers[1][QStringLiteral("name")].toString(), QStringLiteral("井口"));
+        // No key.dat here: the key position the history holds is 无键位 (and no time of its own).
+        QCOMPARE(numbers[0][QStringLiteral("key")].toString(), QStringLiteral("无键位"));
+    }
+
     // Pages follow each other by next_before without gaps or repeats; the last has none.
     void historyPaging()
     {
