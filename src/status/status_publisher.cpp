@@ -151,7 +151,7 @@ void TStatusPublisher::Refresh()
         for (int i = 0; i < TPlayChannels::Count; ++i) {
             const TPlayChn &chn = channels->Channel(i);
             TStatusSnapshot::TChannel c;
-            c.Number = i + 1;
+            c.Number = i; // as the main window (第0路) and the history number them
             c.State = StateName(chn.State);
             c.Caption = chn.StatusCaption;
             if (channels->IsBusy(i)) {

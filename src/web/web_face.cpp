@@ -36,7 +36,7 @@ QJsonObject NoticeJson(const TNotice &n)
         out.insert("target", n.Target);
         out.insert("target_name", n.TargetName);
         out.insert("play_count", n.PlayCount);
-        out.insert("channel", n.Channel >= 0 ? QJsonValue(n.Channel + 1) : QJsonValue());
+        out.insert("channel", n.Channel >= 0 ? QJsonValue(n.Channel) : QJsonValue());
         out.insert("outcome", n.Outcome);
         out.insert("numbers", numbers);
         out.insert("sent", Time(n.SentAt));

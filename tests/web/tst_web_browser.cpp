@@ -113,6 +113,9 @@ private Q_SLOTS:
 
         browser.Open(QStringLiteral("http://127.0.0.1:%1/").arg(web.Port()));
         QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelectorAll('#channels .channel').length")).toInt(), 8, 10000);
+        // Named as the main window names them.
+        QVERIFY(browser.Run(QStringLiteral("return document.querySelector('#channels .channel b').textContent")).toString().startsWith(QStringLiteral("第0路")));
+        QVERIFY(browser.Run(QStringLiteral("return document.querySelectorAll('#channels .channel b')[7].textContent")).toString().startsWith(QStringLiteral("第7路")));
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(), QStringLiteral("中断"));
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-switch .state').textContent")).toString(), QStringLiteral("中断"));
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#channels .channel').textContent")).toString().contains(QStringLiteral("井下撤离")), false);
