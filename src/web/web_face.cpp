@@ -283,6 +283,16 @@ TWebAnswer TWebFace::Get(const QByteArray &path, const QUrlQuery &query)
                           {"Cache-Control", "no-store"}};
         return answer;
     }
+    // The tab's icon; a browser asks /favicon.ico of any page, and takes the SVG there too.
+    if (path == "/favicon.svg" || path == "/favicon.ico") {
+        QFile icon(QStringLiteral(":/web/varnex.svg"));
+        icon.open(QIODevice::ReadOnly);
+        TWebAnswer answer;
+        answer.Type = QByteArrayLiteral("image/svg+xml");
+        answer.Body = icon.readAll();
+        answer.Headers = {{"Cache-Control", "max-age=86400"}};
+        return answer;
+    }
     if (path == "/api/history")
         return History(query);
     QJsonObject status;

@@ -845,6 +845,13 @@ private Q_SLOTS:
         QVERIFY(!html.contains(QStringLiteral("src=")));
         QVERIFY(!html.contains(QStringLiteral("http://")) && !html.contains(QStringLiteral("https://")));
         QVERIFY(answer.Header("Content-Security-Policy").contains("default-src 'none'"));
+        // Its icon too, where the page names it and where browsers look unasked.
+        for (const QString &icon : {QStringLiteral("/favicon.svg"), QStringLiteral("/favicon.ico")}) {
+            const auto served = p.Get(icon);
+            QCOMPARE(served.Status, 200);
+            QCOMPARE(served.Header("Content-Type"), QByteArray("image/svg+xml"));
+            QVERIFY(served.Body.startsWith("<svg"));
+        }
     }
 
     // The live feed sends the page what changed, and the newest history entries as the store
