@@ -284,7 +284,12 @@ void TControlListener::Watch()
     }
     QString why;
     if (Bind(&why)) {
+        RebindSaid = false;
         Q_EMIT Said(QStringLiteral("控制接口 %1 的文件不见了，已重新建立。").arg(Path));
+    } else if (!RebindSaid) {
+        // Until it can be made again, neither keepalived nor ctl reaches this program.
+        RebindSaid = true;
+        Q_EMIT Said(QStringLiteral("控制接口 %1 的文件不见了，无法重新建立（%2），每秒重试。").arg(Path, why));
     }
 }
 

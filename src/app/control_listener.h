@@ -67,5 +67,6 @@ private:
     QElapsedTimer Starved; // since descriptors last ran out
     static constexpr int StarvedQuietMs = 60000;
     bool ForeignSaid = false;
+    bool RebindSaid = false;
 #endif
 };

@@ -129,19 +129,6 @@ struct TService
     }
     QString SpoolFile() const { return Data + QStringLiteral("/DATA/History.spool.jsonl"); }
 
-    static QByteArray Call(int caller, int called)
-    {
-        QByteArray p(8, 0);
-        p[0] = char(caller & 0xFF);
-        p[1] = char(caller >> 8);
-        p[4] = char(called & 0xFF);
-        p[5] = char(called >> 8);
-        return p;
-    }
-    static QByteArray VoiceToGroup(int group, const QByteArray &text)
-    {
-        return QByteArray(1, char(0)) + LdtxFrame::Le32(group) + char(2) + text + char(1);
-    }
 };
 
 } // namespace
@@ -253,14 +240,14 @@ private Q_SLOTS:
     {
         TService service(TPgServer::Shared().NewDatabase());
         QVERIFY(service.Start());
-        service.Send(LdtxFrame::PhoneCall, TService::Call(9000, 2001), 1);
+        service.Send(LdtxFrame::PhoneCall, TestSupport::Call(9000, 2001), 1);
         QTRY_COMPARE_WITH_TIMEOUT(service.Rows(QStringLiteral("SELECT count(*) FROM Entry WHERE Kind = '电话拨打'")), QStringList{"1"}, 10000);
 
         const auto resume = qScopeGuard([] { TPgServer::Shared().Pause(false); });
         QVERIFY(TPgServer::Shared().Pause(true));
         constexpr int Calls = 20;
         for (uint16_t id = 2; id < 2 + Calls; ++id) {
-            service.Send(LdtxFrame::PhoneCall, TService::Call(9000, 2001), id);
+            service.Send(LdtxFrame::PhoneCall, TestSupport::Call(9000, 2001), id);
             QVERIFY2(QTest::qWaitFor([&] { return service.Answered(id); }, 3000), qPrintable(QString::number(id)));
         }
         QElapsedTimer stopping;
@@ -308,8 +295,8 @@ private Q_SLOTS:
         constexpr int Calls = 10;
         for (uint16_t id = 1; id <= Calls; ++id) {
             if (id == 3)
-                service.Send(LdtxFrame::VoiceNotify, TService::VoiceToGroup(1, "drill"), 1000);
-            service.Send(LdtxFrame::PhoneCall, TService::Call(9000, 2001), id);
+                service.Send(LdtxFrame::VoiceNotify, TestSupport::VoiceToGroup(1, QStringLiteral("drill"), 1), 1000);
+            service.Send(LdtxFrame::PhoneCall, TestSupport::Call(9000, 2001), id);
             QTest::qWait(300);
         }
         QVERIFY(TPgServer::Shared().Start());

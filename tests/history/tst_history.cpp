@@ -56,19 +56,8 @@ struct TProgram
     {
         return TestSupport::Ask(Platform, Core->Config().CommRecIpPort, type, payload, id);
     }
-    static QByteArray VoiceToGroup(int group, const QString &text, int count)
-    {
-        return QByteArray(1, char(0)) + LdtxFrame::Le32(group) + char(2) + text.toUtf8() + char(count);
-    }
-    static QByteArray Call(int caller, int called)
-    {
-        QByteArray p(8, 0);
-        p[0] = char(caller & 0xFF);
-        p[1] = char(caller >> 8);
-        p[4] = char(called & 0xFF);
-        p[5] = char(called >> 8);
-        return p;
-    }
+    static QByteArray VoiceToGroup(int group, const QString &text, int count) { return TestSupport::VoiceToGroup(group, text, count); }
+    static QByteArray Call(int caller, int called) { return TestSupport::Call(caller, called); }
     // The channels' ticks until the keys of channel 0 have left.
     void Dial()
     {

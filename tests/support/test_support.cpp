@@ -261,4 +261,19 @@ QString RuntimeFolder(const QTemporaryDir &dir)
     return folder;
 }
 
+QByteArray VoiceToGroup(int group, const QString &text, int count)
+{
+    return QByteArray(1, char(0)) + LdtxFrame::Le32(group) + char(2) + text.toUtf8() + char(count);
+}
+
+QByteArray Call(int caller, int called)
+{
+    QByteArray p(8, 0);
+    p[0] = char(caller & 0xFF);
+    p[1] = char(caller >> 8);
+    p[4] = char(called & 0xFF);
+    p[5] = char(called >> 8);
+    return p;
+}
+
 } // namespace TestSupport

@@ -44,6 +44,11 @@ QString RuntimeFolder(const QTemporaryDir &dir);
 // manager, its settings and runtime folders below dir (config/, runtime/).
 QProcessEnvironment ProgramEnvironment(const QTemporaryDir &dir);
 
+// Request payloads as the platform sends them: a voice notification to a group (text in UTF-8,
+// played count times) and a phone call from caller to called.
+QByteArray VoiceToGroup(int group, const QString &text, int count);
+QByteArray Call(int caller, int called);
+
 // A UDP port that nothing was bound to a moment ago.
 int FreeUdpPort();
 // n different such ports.

@@ -88,10 +88,7 @@ struct TProgram
     QList<QJsonObject> Messages;
 };
 
-QByteArray VoiceToGroup(int group, const QString &text, int count)
-{
-    return QByteArray(1, char(0)) + LdtxFrame::Le32(group) + char(2) + text.toUtf8() + char(count);
-}
+using TestSupport::VoiceToGroup;
 
 // What a raw socket gets back for bytes it sends: everything up to the end of the head (and
 // whatever came with it), or empty when the connection was closed without an answer.
