@@ -36,7 +36,10 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
         return TStatusSources::TRoleState{Role::Name(Pair->Current()), Role::Text(Pair->Current()), Pair->Cause(),
                                           Pair->SinceMs()};
     };
+    sources.Config = &Configuration;
+    sources.KeyFileProblem = [this] { return KeyProblem; };
     StatusPublisher = std::make_unique<TStatusPublisher>(std::move(sources));
+    connect(StatusPublisher.get(), &TStatusPublisher::AlarmPathChanged, this, &TVarnexCore::SayAlarmPath);
     connect(Pair.get(), &TPairRole::Changed, StatusPublisher.get(), &TStatusPublisher::Changed);
 
     Timer1Tick.setInterval(Timer1Interval);
@@ -214,14 +217,39 @@ void TVarnexCore::LoadKeyTable()
     // Start-up goes on without it; the operator is told, since no number can be dialled then.
     const QString path = KeyFilePath();
     QString why;
+    KeyProblem.clear();
     if (!KeyTable.Load(path, &why)) {
-        SystemLog.Add(QStringLiteral("未能读取键位数据 %1: %2").arg(path, why));
+        KeyProblem = QStringLiteral("未能读取键位数据 %1: %2").arg(path, why);
+        SystemLog.Add(KeyProblem);
         return;
     }
     // A file of another size is still taken as it is; that it cannot be the switch's is said.
-    if (Configuration.StartKeyboard >= 0 && Configuration.StartKeyboard < TKeyTable::Keyboards)
-        for (const TConfigCheck::TProblem &problem : TConfigCheck::KeyFile(path, Configuration.StartKeyboard))
+    if (Configuration.StartKeyboard >= 0 && Configuration.StartKeyboard < TKeyTable::Keyboards) {
+        for (const TConfigCheck::TProblem &problem : TConfigCheck::KeyFile(path, Configuration.StartKeyboard)) {
             SystemLog.Add({problem.Text, TLogLevel::Warning});
+            if (KeyProblem.isEmpty())
+                KeyProblem = problem.Text;
+        }
+    } else
+        KeyProblem = QStringLiteral("当前键盘号 %1 不在 0 到 7 之间：找不到任何号码的键位。").arg(Configuration.StartKeyboard);
+}
+
+void TVarnexCore::SayAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &came,
+                               const QList<TStatusSnapshot::TAlarmProblem> &went, bool first)
+{
+    if (first) {
+        QStringList texts;
+        for (const auto &p : came)
+            texts << p.Text;
+        SystemLog.Add(texts.isEmpty() ? TLogLine{QStringLiteral("报警通路检查：正常。")}
+                                      : TLogLine{QStringLiteral("报警通路检查：%1 处问题：%2").arg(texts.size()).arg(texts.join(QStringLiteral("；"))),
+                                                 TLogLevel::Warning});
+        return;
+    }
+    for (const auto &p : came)
+        SystemLog.Add({QStringLiteral("报警通路问题：") + p.Text, TLogLevel::Warning});
+    for (const auto &p : went)
+        SystemLog.Add(QStringLiteral("报警通路恢复：") + p.Text);
 }
 
 QString TVarnexCore::KeyFilePath() const

@@ -119,6 +119,8 @@ private:
     void ResetRunState();       // step 1
     void OpenEndpoints();       // step 6
     void LoadKeyTable();        // step 9
+    void SayAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &came,
+                      const QList<TStatusSnapshot::TAlarmProblem> &went, bool first);
     QString KeyFilePath() const;
     void BindChannelDisplays(); // step 11
     void ReadChannelSettings(); // step 12
@@ -158,6 +160,7 @@ private:
     QStringList Blocking;
     bool Released = false;
     bool Started = false; // the platform endpoint was bound: 启动 recorded
+    QString KeyProblem; // why key.dat cannot serve the keyboard in use; empty: it can
     QString ControlPath;
     QString ControlProblem;
 };

@@ -14,6 +14,8 @@ struct TLinkCounters
     std::atomic<quint64> Sent{0};             // datagrams
     std::atomic<qint64> LastReceivedMs{0};    // ms since the epoch; 0: none yet
     std::atomic<qint64> LastSentMs{0};
+    std::atomic<quint64> SendFailures{0};     // datagrams that could not leave (held ones are not)
+    std::atomic<qint64> LastSendFailureMs{0};
 
     void CountReceived(qint64 nowMs)
     {
@@ -24,6 +26,11 @@ struct TLinkCounters
     {
         Sent.fetch_add(1, std::memory_order_relaxed);
         LastSentMs.store(nowMs, std::memory_order_relaxed);
+    }
+    void CountSendFailure(qint64 nowMs)
+    {
+        SendFailures.fetch_add(1, std::memory_order_relaxed);
+        LastSendFailureMs.store(nowMs, std::memory_order_relaxed);
     }
 };
 

@@ -128,6 +128,8 @@ bool TUdpEndpoint::Send(const QByteArray &bytes, const QString &host, int port, 
     }
     else
         reason = Socket.errorString();
+    if (!Held)
+        Count.CountSendFailure(QDateTime::currentMSecsSinceEpoch());
     if (why)
         *why = reason;
     return false;

@@ -6,6 +6,8 @@
 #include "common/send_gate.h"
 #include "common/traffic_log.h"
 
+#include <QDateTime>
+
 #include <chrono>
 
 namespace {
@@ -38,6 +40,7 @@ TPlatformLink::TPlatformLink(const TConfiguration &config, TTrafficLog &traffic,
     };
     Scanner.OnCheckCodeError = [this] {
         CheckFailureCount.fetch_add(1, std::memory_order_relaxed);
+        LastCheckFailureAtMs = QDateTime::currentMSecsSinceEpoch();
         Traffic.AppendAlways(QStringLiteral("Crc 错"));
         Q_EMIT Dropped(QStringLiteral("安检侧收到的帧校验码不对（按 CheckType = %1 计算），来自 %2：已丢弃，不应答。").arg(Config.CheckType, Peer));
     };
@@ -64,6 +67,9 @@ void TPlatformLink::CommToMonitorUDPRead(QByteArrayView datagram, const QString 
         return;
     if (peer != Config.CommIpAddress) {
         Refused = true;
+        ++WrongAddressCount;
+        LastWrongPeer = peer;
+        LastWrongAtMs = QDateTime::currentMSecsSinceEpoch();
         SetConnectedText(QStringLiteral("安检监控平台通讯状态:不正确IP ") + peer);
         Q_EMIT Dropped(QStringLiteral("安检侧收到来自 %1 的数据，不是设置的平台地址 CommIpAddress = %2：已丢弃，不应答。")
                            .arg(peer, Config.CommIpAddress));

@@ -71,6 +71,12 @@ public:
     // How long replies took from their request's datagram, and frames whose check code was wrong.
     const TReplyTimes &ReplyTimes() const { return Times; }
     quint64 CheckFailures() const { return CheckFailureCount.load(std::memory_order_relaxed); }
+    // When the last frame with a wrong check code came (ms since the epoch; 0: none yet).
+    qint64 LastCheckFailureMs() const { return LastCheckFailureAtMs; }
+    // Datagrams from another address than the platform's, the last sender and when.
+    quint64 WrongAddressRequests() const { return WrongAddressCount; }
+    QString LastWrongAddress() const { return LastWrongPeer; }
+    qint64 LastWrongAddressMs() const { return LastWrongAtMs; }
     QString CommConectedIp() const { return ConnectedText; }
     QString SndCrcText() const { return SentCodeText; }
     QString RecCrcText() const { return ReceivedCodeText; }
@@ -100,6 +106,10 @@ private:
     TRequestCounters RequestCount;
     TReplyTimes Times;
     std::atomic<quint64> CheckFailureCount{0};
+    qint64 LastCheckFailureAtMs = 0;
+    quint64 WrongAddressCount = 0;
+    QString LastWrongPeer;
+    qint64 LastWrongAtMs = 0;
     // Steady-clock ns of the datagram that brought the frame being handled; 0: no reply is due.
     qint64 ArrivalNs = 0;
     qint64 ReplyFromNs = 0;

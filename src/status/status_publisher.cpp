@@ -7,6 +7,8 @@
 #include "host_link/host_link.h"
 #include "platform_link/ldtx_frame.h"
 #include "platform_link/platform_link.h"
+#include "status/alarm_path.h"
+#include "common/configuration.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -37,6 +39,24 @@ void ReadEndpoint(TStatusSnapshot::TLink &link, const TUdpEndpoint &endpoint)
     link.Sent = count.Sent.load(std::memory_order_relaxed);
     link.LastReceivedMs = count.LastReceivedMs.load(std::memory_order_relaxed);
     link.LastSentMs = count.LastSentMs.load(std::memory_order_relaxed);
+    link.SendFailures = count.SendFailures.load(std::memory_order_relaxed);
+    link.LastSendFailureMs = count.LastSendFailureMs.load(std::memory_order_relaxed);
+}
+
+QString HealthName(TPlatformLink::THealth health)
+{
+    switch (health) {
+    case TPlatformLink::THealth::NotHeard: return QStringLiteral("not_heard");
+    case TPlatformLink::THealth::Up: return QStringLiteral("up");
+    case TPlatformLink::THealth::Quiet: return QStringLiteral("quiet");
+    case TPlatformLink::THealth::Wrong: return QStringLiteral("wrong");
+    }
+    return QString();
+}
+
+bool HasCause(const QList<TStatusSnapshot::TAlarmProblem> &problems, const QString &cause)
+{
+    return std::any_of(problems.cbegin(), problems.cend(), [&cause](const auto &p) { return p.Cause == cause; });
 }
 
 } // namespace
@@ -110,6 +130,7 @@ void TStatusPublisher::Refresh()
     if (TPlatformLink *platform = Sources.Platform) {
         ReadEndpoint(s.Platform, platform->CommToMonitor());
         s.Platform.Up = platform->Health() == TPlatformLink::THealth::Up;
+        s.Platform.State = HealthName(platform->Health());
         s.Platform.Text = platform->CommConectedIp();
         s.Platform.Peer = platform->IsUp() ? s.Platform.Text.section(QLatin1Char(' '), -1) : QString();
         static const struct
@@ -136,10 +157,15 @@ void TStatusPublisher::Refresh()
             s.ReplyBuckets.append(count.load(std::memory_order_relaxed));
         s.ReplySumNs = times.SumNs.load(std::memory_order_relaxed);
         s.CheckFailures = platform->CheckFailures();
+        s.LastCheckFailureMs = platform->LastCheckFailureMs();
+        s.WrongAddressRequests = platform->WrongAddressRequests();
+        s.LastWrongAddress = platform->LastWrongAddress();
+        s.LastWrongAddressMs = platform->LastWrongAddressMs();
     }
     if (THostLink *host = Sources.Switch) {
         ReadEndpoint(s.Switch, host->CommToPabx());
         s.Switch.Up = host->IsUp();
+        s.Switch.State = host->IsUp() ? QStringLiteral("up") : QStringLiteral("not_heard");
         s.Switch.Peer = host->IsUp() ? host->CurrentHost() : QString();
         s.Switch.Text = host->display();
     }
@@ -147,6 +173,16 @@ void TStatusPublisher::Refresh()
         s.DroppedRequests = gate->DroppedCount();
         s.HeldSends = gate->HeldCount();
     }
+    if (const TConfiguration *config = Sources.Config) {
+        s.CheckType = config->CheckType;
+        s.SilenceSeconds = config->CommSilenceSeconds;
+    }
+    if (Sources.Sound)
+        s.Sound = Sources.Sound();
+    if (Sources.KeyFileProblem)
+        s.KeyFileProblem = Sources.KeyFileProblem();
+    if (TPlayChannels *channels = Sources.Channels)
+        s.Channel0Enabled = channels->Channel(0).IfUse;
     if (TPlayChannels *channels = Sources.Channels)
         for (int i = 0; i < TPlayChannels::Count; ++i) {
             const TPlayChn &chn = channels->Channel(i);
@@ -182,8 +218,30 @@ void TStatusPublisher::Refresh()
     }
     s.StoreReachable = s.StoreFailingSinceMs == 0;
     s.LoopLagMs = LagMs;
-    QMutexLocker lock(&Guard);
-    Current = std::move(s);
+    s.AlarmPath = TAlarmPath::Read(s, s.TakenMs);
+    const QList<TStatusSnapshot::TAlarmProblem> path = s.AlarmPath;
+    {
+        QMutexLocker lock(&Guard);
+        Current = std::move(s);
+    }
+    CompareAlarmPath(path);
+}
+
+void TStatusPublisher::CompareAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &now)
+{
+    // Causes, not texts, come and go: a count or a number of seconds in a text is no news.
+    QList<TStatusSnapshot::TAlarmProblem> came, went;
+    for (const auto &p : now)
+        if (!HasCause(AlarmPathBefore, p.Cause))
+            came.append(p);
+    for (const auto &p : AlarmPathBefore)
+        if (!HasCause(now, p.Cause))
+            went.append(p);
+    const bool first = !AlarmPathRead;
+    AlarmPathRead = true;
+    AlarmPathBefore = now;
+    if (first || !came.isEmpty() || !went.isEmpty())
+        Q_EMIT AlarmPathChanged(came, went, first);
 }
 
 TStatusSnapshot TStatusPublisher::Snapshot() const

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 
+struct TConfiguration;
 class TDirectory;
 class THistory;
 class THostLink;
@@ -36,6 +37,10 @@ struct TStatusSources
     };
     std::function<TRoleState()> Role;
     QString Version;
+    // The settings in force (check code, silence), the sound device and key.dat's state.
+    const TConfiguration *Config = nullptr;
+    std::function<TStatusSnapshot::TSound()> Sound;
+    std::function<QString()> KeyFileProblem;
 };
 
 // Makes the status snapshot on the main thread, every RefreshMs and whenever Refresh() is
@@ -63,8 +68,15 @@ public:
     // Why this program should not hold the service address (empty: it may).
     QString Problem() const;
 
+Q_SIGNALS:
+    // The alarm path's causes that came and went since the last snapshot; first: the first
+    // snapshot, whose causes all came at once.
+    void AlarmPathChanged(const QList<TStatusSnapshot::TAlarmProblem> &came,
+                          const QList<TStatusSnapshot::TAlarmProblem> &went, bool first);
+
 private:
     void Beat();
+    void CompareAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &now);
 
     TStatusSources Sources;
     qint64 StartedMs = 0;
@@ -76,4 +88,6 @@ private:
     bool RefreshQueued = false;
     mutable QMutex Guard;
     TStatusSnapshot Current;
+    bool AlarmPathRead = false;
+    QList<TStatusSnapshot::TAlarmProblem> AlarmPathBefore;
 };

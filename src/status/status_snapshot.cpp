@@ -23,7 +23,10 @@ QJsonObject Link(const TStatusSnapshot::TLink &link)
             {"received", double(link.Received)},
             {"sent", double(link.Sent)},
             {"last_received", Time(link.LastReceivedMs)},
-            {"last_sent", Time(link.LastSentMs)}};
+            {"last_sent", Time(link.LastSentMs)},
+            {"state", link.State},
+            {"send_failures", double(link.SendFailures)},
+            {"last_send_failure", Time(link.LastSendFailureMs)}};
 }
 
 qint64 Ms(const QJsonValue &value)
@@ -50,6 +53,9 @@ TStatusSnapshot::TLink LinkFrom(const QJsonObject &o)
     link.Sent = Count(o.value(QStringLiteral("sent")));
     link.LastReceivedMs = Ms(o.value(QStringLiteral("last_received")));
     link.LastSentMs = Ms(o.value(QStringLiteral("last_sent")));
+    link.State = o.value(QStringLiteral("state")).toString();
+    link.SendFailures = Count(o.value(QStringLiteral("send_failures")));
+    link.LastSendFailureMs = Ms(o.value(QStringLiteral("last_send_failure")));
     return link;
 }
 
@@ -75,6 +81,9 @@ QJsonObject TStatusSnapshot::ToJson() const
     QJsonArray buckets;
     for (quint64 count : ReplyBuckets)
         buckets.append(double(count));
+    QJsonArray problems;
+    for (const TAlarmProblem &p : AlarmPath)
+        problems.append(QJsonObject{{"cause", p.Cause}, {"text", p.Text}});
     return {{"version", Version},
             {"started", Time(StartedMs)},
             {"time", Time(TakenMs)},
@@ -88,12 +97,27 @@ QJsonObject TStatusSnapshot::ToJson() const
             {"reply_buckets", buckets},
             {"reply_sum_ns", double(ReplySumNs)},
             {"check_failures", double(CheckFailures)},
+            {"last_check_failure", Time(LastCheckFailureMs)},
+            {"check_type", CheckType},
+            {"wrong_address_requests", double(WrongAddressRequests)},
+            {"last_wrong_address", LastWrongAddress},
+            {"last_wrong_address_time", Time(LastWrongAddressMs)},
+            {"silence_seconds", SilenceSeconds},
             {"dropped_requests", double(DroppedRequests)},
             {"held_sends", double(HeldSends)},
             {"channels", channels},
+            {"channel0_enabled", Channel0Enabled},
+            {"key_file_problem", KeyFileProblem},
+            {"sound", QJsonObject{{"known", Sound.Known},
+                                  {"device_found", Sound.DeviceFound},
+                                  {"device", Sound.Device},
+                                  {"last_play_ok", Sound.LastPlayOk},
+                                  {"problem", Sound.Problem},
+                                  {"last_play", Time(Sound.LastPlayMs)}}},
             {"directory", QJsonObject{{"groups", Groups}, {"extensions", Extensions}}},
             {"store", QJsonObject{{"reachable", StoreReachable}, {"place", StorePlace}, {"failing_since", Time(StoreFailingSinceMs)}, {"history_pending", HistoryPending}, {"history_written", double(HistoryWritten)}}},
-            {"loop_lag_ms", double(LoopLagMs)}};
+            {"loop_lag_ms", double(LoopLagMs)},
+            {"alarm_path", QJsonObject{{"ok", AlarmPath.isEmpty()}, {"problems", problems}}}};
 }
 
 TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
@@ -120,6 +144,12 @@ TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
         s.ReplyBuckets.append(Count(count));
     s.ReplySumNs = Count(json.value(QStringLiteral("reply_sum_ns")));
     s.CheckFailures = Count(json.value(QStringLiteral("check_failures")));
+    s.LastCheckFailureMs = Ms(json.value(QStringLiteral("last_check_failure")));
+    s.CheckType = json.value(QStringLiteral("check_type")).toString();
+    s.WrongAddressRequests = Count(json.value(QStringLiteral("wrong_address_requests")));
+    s.LastWrongAddress = json.value(QStringLiteral("last_wrong_address")).toString();
+    s.LastWrongAddressMs = Ms(json.value(QStringLiteral("last_wrong_address_time")));
+    s.SilenceSeconds = json.value(QStringLiteral("silence_seconds")).toInt();
     s.DroppedRequests = Count(json.value(QStringLiteral("dropped_requests")));
     s.HeldSends = Count(json.value(QStringLiteral("held_sends")));
     for (const QJsonValue &value : json.value(QStringLiteral("channels")).toArray()) {
@@ -134,6 +164,15 @@ TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
         c.Queued = o.value(QStringLiteral("queued")).toInt();
         s.Channels.append(c);
     }
+    s.Channel0Enabled = json.value(QStringLiteral("channel0_enabled")).toBool(true);
+    s.KeyFileProblem = json.value(QStringLiteral("key_file_problem")).toString();
+    const QJsonObject sound = json.value(QStringLiteral("sound")).toObject();
+    s.Sound.Known = sound.value(QStringLiteral("known")).toBool();
+    s.Sound.DeviceFound = sound.value(QStringLiteral("device_found")).toBool();
+    s.Sound.Device = sound.value(QStringLiteral("device")).toString();
+    s.Sound.LastPlayOk = sound.value(QStringLiteral("last_play_ok")).toBool(true);
+    s.Sound.Problem = sound.value(QStringLiteral("problem")).toString();
+    s.Sound.LastPlayMs = Ms(sound.value(QStringLiteral("last_play")));
     const QJsonObject directory = json.value(QStringLiteral("directory")).toObject();
     s.Groups = directory.value(QStringLiteral("groups")).toInt(-1);
     s.Extensions = directory.value(QStringLiteral("extensions")).toInt(-1);
@@ -144,6 +183,10 @@ TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
     s.HistoryPending = store.value(QStringLiteral("history_pending")).toInt();
     s.HistoryWritten = Count(store.value(QStringLiteral("history_written")));
     s.LoopLagMs = qint64(json.value(QStringLiteral("loop_lag_ms")).toDouble());
+    for (const QJsonValue &value : json.value(QStringLiteral("alarm_path")).toObject().value(QStringLiteral("problems")).toArray()) {
+        const QJsonObject o = value.toObject();
+        s.AlarmPath.append({o.value(QStringLiteral("cause")).toString(), o.value(QStringLiteral("text")).toString()});
+    }
     return s;
 }
 

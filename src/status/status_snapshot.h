@@ -21,6 +21,9 @@ struct TStatusSnapshot
         quint64 Sent = 0;
         qint64 LastReceivedMs = 0; // ms since the epoch; 0: none yet
         qint64 LastSentMs = 0;
+        QString State;            // not_heard, up, quiet, wrong (see THealth)
+        quint64 SendFailures = 0; // datagrams that could not be sent
+        qint64 LastSendFailureMs = 0;
     };
     struct TChannel
     {
@@ -30,6 +33,25 @@ struct TStatusSnapshot
         QString Text;             // the notification on it, if any
         QList<qint32> Numbers;    // its called numbers
         int Queued = 0;
+    };
+
+    // The sound device and the last play's result.
+    struct TSound
+    {
+        bool Known = false;       // a player that can tell (a test double may not)
+        bool DeviceFound = false;
+        QString Device;
+        bool LastPlayOk = true;
+        QString Problem;
+        qint64 LastPlayMs = 0;
+    };
+    // One thing that keeps an alarm from reaching a phone now: cause is a fixed name (for
+    // metrics and rules), text the operator's sentence.
+    struct TAlarmProblem
+    {
+        QString Cause;
+        QString Text;
+        bool operator==(const TAlarmProblem &) const = default;
     };
 
     QString Version;
@@ -49,9 +71,18 @@ struct TStatusSnapshot
     QList<quint64> ReplyBuckets;
     quint64 ReplySumNs = 0;
     quint64 CheckFailures = 0;
+    quint64 WrongAddressRequests = 0; // datagrams from another address than the platform's
+    QString LastWrongAddress;
+    qint64 LastWrongAddressMs = 0;
+    qint64 LastCheckFailureMs = 0;
+    QString CheckType;
+    int SilenceSeconds = 0;       // CommSilenceSeconds: the platform counts as quiet after it
     quint64 DroppedRequests = 0;  // arrived while not working
     quint64 HeldSends = 0;        // datagrams not sent while not working
     QList<TChannel> Channels;
+    bool Channel0Enabled = true;
+    QString KeyFileProblem;       // empty: key.dat is whole and the keyboard in use has keys
+    TSound Sound;
     int Groups = -1;              // -1: the directory could never be read
     int Extensions = -1;
     bool StoreReachable = true;
@@ -60,6 +91,8 @@ struct TStatusSnapshot
     int HistoryPending = 0;       // entries not yet in the store
     quint64 HistoryWritten = 0;   // entries written (or rewritten) in the store since start
     qint64 LoopLagMs = 0;         // how late the main loop's last heartbeat came
+    // What keeps an alarm from reaching a phone now (empty: nothing known), made from the rest.
+    QList<TAlarmProblem> AlarmPath;
 
     QJsonObject ToJson() const;
     // Back from ToJson's object (as the control socket's watchers get it).

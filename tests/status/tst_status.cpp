@@ -2,7 +2,9 @@
 #include "app/control_server.h"
 #include "app/varnex_core.h"
 #include "platform_link/ldtx_frame.h"
+#include "status/alarm_path.h"
 #include "status/status_snapshot.h"
+#include "web/metrics_text.h"
 #include "support/pg_server.h"
 #include "support/test_support.h"
 
@@ -31,13 +33,22 @@ struct TServedProgram
     std::unique_ptr<TControlServer> Control;
     QString Path;
 
-    explicit TServedProgram(const QStringList &lines = {})
+    // extension: whether 2001 is put in the directory; keys: key.dat's bytes (null: none).
+    explicit TServedProgram(const QStringList &lines = {}, bool extension = true,
+                            const QByteArray &keys = TestSupport::KeyFile({{3 * TKeyTable::KeysPerKeyboard, 2001}}))
     {
         Platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-        Core = TestSupport::StartCore(Dir, lines + QStringList{QStringLiteral("CommIpPort=%1").arg(Platform.localPort()),
-                                                               QStringLiteral("ifUse0=是")},
-                                      &Player);
-        Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
+        if (!keys.isNull()) {
+            QFile file(Dir.filePath(QStringLiteral("key.dat")));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(keys);
+        }
+        QStringList settings = lines + QStringList{QStringLiteral("CommIpPort=%1").arg(Platform.localPort())};
+        if (lines.filter(QStringLiteral("ifUse0=")).isEmpty())
+            settings << QStringLiteral("ifUse0=是");
+        Core = TestSupport::StartCore(Dir, settings, &Player);
+        if (extension)
+            Core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
         TestSupport::CopyCaughtUp(Core->Directory());
         Core->Status().Start();
         Control = std::make_unique<TControlServer>(Core->Status(), Core->PairRole());
@@ -210,6 +221,194 @@ private Q_SLOTS:
         QCOMPARE(p.Core->Gate().IsOpen(), shownRole == QLatin1String("master") || shownRole == QLatin1String("single"));
         if (ok)
             QCOMPARE(status.value(QStringLiteral("role_cause")).toString(), QStringLiteral("keepalived"));
+    }
+
+    // What keeps an alarm from a phone, read from a snapshot: each cause alone, the ones that
+    // are no fault (a backup's silence, a switch not yet heard right after start, a failure
+    // long past), and the same reading in the JSON the web face gets and in its metrics.
+    void alarmPathReading_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("causes");
+        QTest::newRow("all well") << "" << QStringList{};
+        QTest::newRow("platform port") << "platform unbound" << QStringList{"platform_port"};
+        QTest::newRow("platform quiet") << "platform quiet" << QStringList{"platform_quiet"};
+        QTest::newRow("never heard past the silence") << "platform never heard, 61 s" << QStringList{"platform_quiet"};
+        QTest::newRow("never heard, silence not over") << "platform never heard, 30 s" << QStringList{};
+        QTest::newRow("silence not watched") << "platform never heard, 61 s, silence 0" << QStringList{};
+        QTest::newRow("backup hears nothing") << "backup" << QStringList{};
+        QTest::newRow("wrong address just now") << "wrong address 1 s ago" << QStringList{"wrong_address"};
+        QTest::newRow("wrong address long ago") << "wrong address 61 s ago" << QStringList{};
+        QTest::newRow("check code") << "check code 1 s ago" << QStringList{"check_code"};
+        QTest::newRow("replies failing") << "platform send failed" << QStringList{"platform_send"};
+        QTest::newRow("directory unread") << "directory unread" << QStringList{"directory_unread"};
+        QTest::newRow("directory empty") << "directory empty" << QStringList{"directory_empty"};
+        QTest::newRow("channel 0 off") << "channel 0 off" << QStringList{"channel0_disabled"};
+        QTest::newRow("key file") << "key file" << QStringList{"key_file"};
+        QTest::newRow("switch silent") << "switch silent" << QStringList{"switch_quiet"};
+        QTest::newRow("switch silent right after start") << "switch silent, 5 s" << QStringList{};
+        QTest::newRow("switch port") << "switch unbound" << QStringList{"switch_quiet"};
+        QTest::newRow("key sends failing") << "switch send failed" << QStringList{"switch_send"};
+        QTest::newRow("no sound device") << "no sound device" << QStringList{"sound"};
+        QTest::newRow("last play failed") << "play failed" << QStringList{"sound"};
+        QTest::newRow("player that cannot tell") << "sound unknown" << QStringList{};
+        QTest::newRow("store away") << "store away" << QStringList{"store"};
+        QTest::newRow("two at once") << "directory empty+channel 0 off" << QStringList{"directory_empty", "channel0_disabled"};
+    }
+    void alarmPathReading()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, causes);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        TStatusSnapshot s;
+        s.Role = QStringLiteral("single");
+        s.StartedMs = now - 3600 * 1000;
+        s.TakenMs = now;
+        s.SilenceSeconds = 60;
+        s.Platform.Bound = s.Platform.Up = true;
+        s.Platform.State = QStringLiteral("up");
+        s.Platform.LastReceivedMs = now - 1000;
+        s.Switch.Bound = s.Switch.Up = true;
+        s.Groups = 1;
+        s.Extensions = 1;
+        s.Sound.Known = s.Sound.DeviceFound = true;
+        for (const QString &step : change.split(QLatin1Char('+'), Qt::SkipEmptyParts)) {
+            if (step == QLatin1String("platform unbound"))
+                s.Platform.Bound = false;
+            else if (step == QLatin1String("platform quiet"))
+                s.Platform.State = QStringLiteral("quiet");
+            else if (step.startsWith(QLatin1String("platform never heard"))) {
+                s.Platform.State = QStringLiteral("not_heard");
+                s.Platform.LastReceivedMs = 0;
+                s.StartedMs = now - (step.contains(QLatin1String("61 s")) ? 61000 : 30000);
+                if (step.endsWith(QLatin1String("silence 0")))
+                    s.SilenceSeconds = 0;
+            } else if (step == QLatin1String("backup")) {
+                s.Role = QStringLiteral("backup");
+                s.Platform.State = QStringLiteral("not_heard");
+                s.Platform.LastReceivedMs = 0;
+                s.Switch.Up = false;
+            } else if (step.startsWith(QLatin1String("wrong address"))) {
+                s.WrongAddressRequests = 3;
+                s.LastWrongAddress = QStringLiteral("10.0.0.9");
+                s.LastWrongAddressMs = now - (step.contains(QLatin1String("61 s")) ? 61000 : 1000);
+            } else if (step.startsWith(QLatin1String("check code"))) {
+                s.CheckFailures = 2;
+                s.LastCheckFailureMs = now - 1000;
+            } else if (step == QLatin1String("platform send failed"))
+                s.Platform.LastSendFailureMs = now - 1000;
+            else if (step == QLatin1String("directory unread"))
+                s.Groups = s.Extensions = -1;
+            else if (step == QLatin1String("directory empty"))
+                s.Extensions = 0;
+            else if (step == QLatin1String("channel 0 off"))
+                s.Channel0Enabled = false;
+            else if (step == QLatin1String("key file"))
+                s.KeyFileProblem = QStringLiteral("键位数据 key.dat 有 1000 字节");
+            else if (step.startsWith(QLatin1String("switch silent"))) {
+                s.Switch.Up = false;
+                if (step.endsWith(QLatin1String("5 s")))
+                    s.StartedMs = now - 5000;
+            } else if (step == QLatin1String("switch unbound"))
+                s.Switch = {};
+            else if (step == QLatin1String("switch send failed"))
+                s.Switch.LastSendFailureMs = now - 1000;
+            else if (step == QLatin1String("no sound device"))
+                s.Sound.DeviceFound = false;
+            else if (step == QLatin1String("play failed")) {
+                s.Sound.LastPlayOk = false;
+                s.Sound.Problem = QStringLiteral("格式不对");
+            } else if (step == QLatin1String("sound unknown"))
+                s.Sound = {};
+            else if (step == QLatin1String("store away")) {
+                s.StoreReachable = false;
+                s.StoreFailingSinceMs = now - 1000;
+            } else
+                QFAIL(qPrintable(QStringLiteral("no such change: ") + step));
+        }
+        s.AlarmPath = TAlarmPath::Read(s, now);
+        QStringList read;
+        for (const auto &p : s.AlarmPath) {
+            read << p.Cause;
+            QVERIFY2(!p.Text.isEmpty(), qPrintable(p.Cause));
+        }
+        QCOMPARE(read, causes);
+
+        const TStatusSnapshot back = TStatusSnapshot::FromJson(s.ToJson());
+        QCOMPARE(back.AlarmPath, s.AlarmPath);
+        const QByteArray metrics = TMetricsText::Make(back);
+        QVERIFY(metrics.contains("varnex_alarm_path_ok " + QByteArray(causes.isEmpty() ? "1" : "0") + '\n'));
+        for (const QString &cause : TAlarmPath::Causes())
+            QVERIFY2(metrics.contains("varnex_alarm_path_problem{cause=\"" + cause.toLatin1() + "\"} "
+                                      + (causes.contains(cause) ? "1" : "0") + '\n'),
+                     qPrintable(cause));
+        if (s.Sound.Known)
+            QVERIFY(metrics.contains("varnex_sound_up " + QByteArray(s.Sound.DeviceFound && s.Sound.LastPlayOk ? "1" : "0") + '\n'));
+    }
+
+    // A running program's misconfigurations and what arrives wrong, each seen in the status
+    // over the control socket and said once on the memo (and so in the journal) as it comes.
+    void alarmPathOfARunningProgram_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("extension");
+        QTest::addColumn<QByteArray>("keys");
+        QTest::addColumn<QString>("arrives");
+        QTest::addColumn<QString>("cause");
+        const QByteArray keys = TestSupport::KeyFile({{3 * TKeyTable::KeysPerKeyboard, 2001}});
+        QTest::newRow("all well") << QStringList{} << true << keys << "" << "";
+        QTest::newRow("channel 0 off") << QStringList{"ifUse0=yes"} << true << keys << "" << "channel0_disabled";
+        QTest::newRow("key.dat of 1,000 bytes") << QStringList{} << true << QByteArray(1000, '\1') << "" << "key_file";
+        QTest::newRow("no key.dat") << QStringList{} << true << QByteArray() << "" << "key_file";
+        QTest::newRow("keyboard without keys") << QStringList{"CurrentKeyboard=2"} << true << keys << "" << "key_file";
+        QTest::newRow("empty directory") << QStringList{} << false << keys << "" << "directory_empty";
+        QTest::newRow("request from another address") << QStringList{} << true << keys << "from 127.0.0.2" << "wrong_address";
+        QTest::newRow("wrong check code") << QStringList{} << true << keys << "bad check code" << "check_code";
+        QTest::newRow("unknown check type") << QStringList{"CheckType=CRC16"} << true << keys << "group list" << "check_code";
+        QTest::newRow("platform silent") << QStringList{"CommSilenceSeconds=1"} << true << keys << "wait 1.5 s" << "platform_quiet";
+    }
+    void alarmPathOfARunningProgram()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(bool, extension);
+        QFETCH(QByteArray, keys);
+        QFETCH(QString, arrives);
+        QFETCH(QString, cause);
+        TServedProgram p(lines, extension, keys);
+        QVERIFY2(p.Listening, qPrintable(p.ListenProblem));
+        const int port = p.Core->Config().CommRecIpPort;
+        const QByteArray groupList = QByteArray::fromHex("4c4454580400000000006d61");
+        if (arrives == QLatin1String("from 127.0.0.2")) {
+            QUdpSocket other;
+            QVERIFY(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+            other.writeDatagram(groupList, QHostAddress::LocalHost, quint16(port));
+            QTest::qWait(200);
+        } else if (arrives == QLatin1String("bad check code")) {
+            p.Platform.writeDatagram(groupList.chopped(2) + QByteArray(2, '\0'), QHostAddress::LocalHost, quint16(port));
+            QTest::qWait(200);
+        } else if (arrives == QLatin1String("group list")) {
+            p.Platform.writeDatagram(groupList, QHostAddress::LocalHost, quint16(port));
+            QTest::qWait(200);
+        } else if (arrives == QLatin1String("wait 1.5 s"))
+            QTest::qWait(1500);
+        p.Core->Status().Refresh();
+        const QJsonObject status = p.Ask({{"command", "status"}}).Reply.value(QStringLiteral("status")).toObject();
+        const QJsonObject path = status.value(QStringLiteral("alarm_path")).toObject();
+        QStringList causes;
+        for (const QJsonValue &problem : path.value(QStringLiteral("problems")).toArray())
+            causes << problem.toObject().value(QStringLiteral("cause")).toString();
+        if (cause.isEmpty()) {
+            QVERIFY2(path.value(QStringLiteral("ok")).toBool(), qPrintable(causes.join(u' ')));
+            QVERIFY(p.Core->LogMemo().Lines().join(u'\n').contains(QStringLiteral("报警通路检查：正常")));
+            return;
+        }
+        QVERIFY2(causes.contains(cause), qPrintable(causes.join(u' ')));
+        QVERIFY(!path.value(QStringLiteral("ok")).toBool());
+        // Said on the memo: at the first reading among the start's problems, or as it came.
+        const QString memo = p.Core->LogMemo().Lines().join(u'\n');
+        QVERIFY2(memo.contains(QStringLiteral("报警通路检查：")) && memo.contains(QStringLiteral("报警通路")), qPrintable(memo));
+        if (!arrives.isEmpty() && arrives != QLatin1String("wait 1.5 s"))
+            QVERIFY2(memo.contains(QStringLiteral("报警通路问题：")), qPrintable(memo));
     }
 
     // A second program is not allowed to take the first one's socket.
