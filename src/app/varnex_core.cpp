@@ -1,6 +1,7 @@
 #include "app/varnex_core.h"
 
 #include "settings/config_check.h"
+#include "status/alarm_path.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -247,9 +248,11 @@ void TVarnexCore::SayAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &came
         return;
     }
     for (const auto &p : came)
-        SystemLog.Add({QStringLiteral("报警通路问题：") + p.Text, TLogLevel::Warning});
+        if (!TAlarmPath::SaidWhereItHappens(p.Cause))
+            SystemLog.Add({QStringLiteral("报警通路问题：") + p.Text, TLogLevel::Warning});
     for (const auto &p : went)
-        SystemLog.Add(QStringLiteral("报警通路恢复：") + p.Text);
+        if (!TAlarmPath::SaidWhereItHappens(p.Cause))
+            SystemLog.Add(QStringLiteral("报警通路恢复：") + p.Text);
 }
 
 QString TVarnexCore::KeyFilePath() const

@@ -21,6 +21,15 @@ const QStringList &TAlarmPath::Causes()
     return causes;
 }
 
+bool TAlarmPath::SaidWhereItHappens(const QString &cause)
+{
+    static const QStringList said{QStringLiteral("wrong_address"), QStringLiteral("check_code"),
+                                  QStringLiteral("platform_send"), QStringLiteral("switch_send"),
+                                  QStringLiteral("sound"),         QStringLiteral("store"),
+                                  QStringLiteral("directory_unread")};
+    return said.contains(cause);
+}
+
 QList<TStatusSnapshot::TAlarmProblem> TAlarmPath::Read(const TStatusSnapshot &s, qint64 nowMs)
 {
     QList<TStatusSnapshot::TAlarmProblem> out;

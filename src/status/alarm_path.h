@@ -21,4 +21,7 @@ public:
     static QList<TStatusSnapshot::TAlarmProblem> Read(const TStatusSnapshot &s, qint64 nowMs);
     // Every cause Read can name, for metrics that show 0 as well as 1.
     static const QStringList &Causes();
+    // Causes whose every coming is said where they happen (a failed send, a dropped datagram,
+    // the sound device, the store): a memo line of the alarm path would say it twice.
+    static bool SaidWhereItHappens(const QString &cause);
 };

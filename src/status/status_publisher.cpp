@@ -89,6 +89,10 @@ void TStatusPublisher::Changed()
 
 void TStatusPublisher::Start()
 {
+    // The alarm path is read from the first snapshot of a running program on, not from the
+    // ones a change asks for while it is still being put together.
+    AlarmPathRead = false;
+    Announcing = true;
     Beat();
     Refresh();
     RefreshTimer.start();
@@ -237,6 +241,8 @@ void TStatusPublisher::CompareAlarmPath(const QList<TStatusSnapshot::TAlarmProbl
     for (const auto &p : AlarmPathBefore)
         if (!HasCause(now, p.Cause))
             went.append(p);
+    if (!Announcing)
+        return;
     const bool first = !AlarmPathRead;
     AlarmPathRead = true;
     AlarmPathBefore = now;

@@ -88,6 +88,7 @@ private:
     bool RefreshQueued = false;
     mutable QMutex Guard;
     TStatusSnapshot Current;
+    bool Announcing = false; // started: the alarm path's changes are said
     bool AlarmPathRead = false;
     QList<TStatusSnapshot::TAlarmProblem> AlarmPathBefore;
 };

@@ -15,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include "support/directory_fixture.h"
 #include "support/small_disk.h"
 #include "support/test_support.h"
@@ -311,6 +314,47 @@ private Q_SLOTS:
         QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"60"});
         QCOMPARE(s.Rows(QStringLiteral("select min(sequence), max(sequence) from TelNumber where TelNum >= 2001")),
                  QStringList{"11|60"});
+    }
+
+    // Another program holds the directory's write lock past the wait: the import stops at the
+    // first row that cannot be written and stores nothing, although SQLite keeps the
+    // transaction open after a lock (unlike after a full disk, which ends it). Going on would
+    // store the rows after the lock was let go, as if the first one had been refused.
+    void importStopsAtAnotherProgramsLock()
+    {
+        VARNEX_FILES_ONLY();
+        TStore s;
+        QVERIFY2(s.Prepared, qPrintable(s.Error));
+        const QString file = s.Dir.filePath(QStringLiteral("five.csv"));
+        {
+            QFile csv(file);
+            QVERIFY(csv.open(QIODevice::WriteOnly));
+            QByteArray text = TSheetExport::Headings().join(QLatin1Char(',')).toUtf8() + "\n";
+            for (int r = 1; r <= 5; ++r)
+                text += QStringLiteral("%1,%2,分机%1,,1,,,,,,,,0,\n").arg(r).arg(3000 + r).toUtf8();
+            csv.write(text);
+        }
+        std::atomic<bool> locked{false};
+        std::thread other([&locked, path = s.DM.File()] {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other program"));
+                db.setDatabaseName(path);
+                if (db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+                    locked = true;
+                    // Past the import's wait for a lock (1.5 s), then let go.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2 * TDM::BusyTimeoutMs));
+                    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+                }
+                locked = true;
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("other program"));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(locked, 5000);
+        const TNumberImport::TOutcome outcome = s.Import.Run(file, QStringLiteral("锁"));
+        other.join();
+        QVERIFY2(outcome.Message().contains(QStringLiteral("导入失败，未导入任何记录")), qPrintable(outcome.Message()));
+        QCOMPARE(outcome.Imported, 0);
+        QCOMPARE(s.Rows(QStringLiteral("select count(*) from TelNumber")), QStringList{"0"});
     }
 
     void reimportUpdatesInPlace()

@@ -220,6 +220,9 @@ private Q_SLOTS:
         QTest::newRow("every address, not bearer") << "0.0.0.0:0" << "s3cret" << QByteArray("Basic s3cret") << "" << 401;
         QTest::newRow("every address, wrong query") << "0.0.0.0:0" << "s3cret" << QByteArray() << "token=S3CRET" << 401;
         QTest::newRow("every address, empty query") << "0.0.0.0:0" << "s3cret" << QByteArray() << "token=" << 401;
+        // Wrong only at the end, at the token's own length: a compare of the first bytes passes it.
+        QTest::newRow("every address, last byte wrong in the header") << "0.0.0.0:0" << "s3cret" << QByteArray("Bearer s3crez") << "" << 401;
+        QTest::newRow("every address, last byte wrong in the query") << "0.0.0.0:0" << "s3cret" << QByteArray() << "token=s3creT" << 401;
     }
     void tokenRule()
     {
