@@ -20,8 +20,9 @@ public:
     void Write(TLogLevel level, const QString &text) const;
     // One line as written: text on one line, with the priority or the time in front.
     static QString Line(TLogLevel level, const QString &text, bool journal, const QDateTime &now);
-    // Qt's and the media system's own messages are kept out unless asked (--verbose), then
-    // written at their level; a fatal one always.
+    // Qt's and the media system's own messages (GStreamer, ALSA, OpenAL) are kept out unless
+    // asked (--verbose), then written at their level; a fatal one always. OpenAL's stay out.
+    // Called before the media libraries load.
     static void KeepLibraryMessages(bool verbose);
 
 private:

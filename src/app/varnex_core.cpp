@@ -19,6 +19,7 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
         SoundPlayer = OwnedPlayer.get();
     }
     PlayChannels = std::make_unique<TPlayChannels>(Configuration, Host, KeyTable, *SoundPlayer);
+    connect(SoundPlayer, &TSoundPlayer::StateChanged, this, &TVarnexCore::SaySoundState);
     Keyboard = std::make_unique<TKeyboardDisplay>(Configuration, Store, KeyTable, Host, KeyFilePath());
     RequestDispatcher = std::make_unique<TRequestDispatcher>(Configuration, Traffic, SystemLog, Platform, TelDirectory,
                                                              *PlayChannels, Trace);
@@ -166,6 +167,23 @@ void TVarnexCore::FormCreate()
         SystemLog.Add(QStringLiteral("通知文字无法合成语音，改放录音: ") + why);
     });
     PlayChannels->SetSpeech(SpeechCache.get());
+    // The device as found at the start, said with the start's other lines.
+    SoundProblemSaid = false;
+    SaySoundState();
+}
+
+void TVarnexCore::SaySoundState()
+{
+    const TSoundState sound = SoundPlayer->State();
+    if (sound.Problem.isEmpty() == !SoundProblemSaid)
+        return;
+    SoundProblemSaid = !sound.Problem.isEmpty();
+    if (!SoundProblemSaid)
+        SystemLog.Add({QStringLiteral("声音恢复正常：%1").arg(sound.Device), TLogLevel::Notice});
+    else if (!sound.DeviceFound)
+        SystemLog.Add({QStringLiteral("声音设备不可用：") + sound.Problem, TLogLevel::Warning});
+    else
+        SystemLog.Add({QStringLiteral("放音失败：") + sound.Problem, TLogLevel::Warning});
 }
 
 QString TVarnexCore::StartSummary()

@@ -139,6 +139,9 @@ private:
     THistory NoticeHistory{Configuration, KeyTable};
     std::unique_ptr<TSpeechCache> SpeechCache;
     bool SpeechFailureSaid = false;
+    // A sound fault is said once while it lasts, and its end once.
+    void SaySoundState();
+    bool SoundProblemSaid = false;
     std::unique_ptr<TSoundPlayer> OwnedPlayer;
     TSoundPlayer *SoundPlayer = nullptr;
     std::unique_ptr<TPlayChannels> PlayChannels;

@@ -1,13 +1,27 @@
 #pragma once
 
+#include <QMediaDevices>
 #include <QObject>
 #include <QString>
 
 class QAudioOutput;
 class QMediaPlayer;
 
+// How the sound output stands: whether there is a device to play on, and how the last sound
+// went. A channel runs on without sound either way; this is for whoever watches the program.
+struct TSoundState
+{
+    bool DeviceFound = false;
+    QString Device;          // the output device's name, empty when there is none
+    bool LastPlayOk = true;  // true before the first play
+    QString Problem;         // what is wrong (no device, or why the last play failed), in Chinese; empty when nothing
+    qint64 LastPlayMs = 0;   // when the last play ended or failed, ms since the epoch; 0 before the first
+
+    bool operator==(const TSoundState &) const = default;
+};
+
 // The one sound player the play channels share: WAV files by path, told when a sound has
-// played to its end. Failures are never reported; a channel runs on without sound.
+// played to its end. Failures never stop a channel; they are kept in State().
 class TSoundPlayer : public QObject
 {
     Q_OBJECT
@@ -20,9 +34,19 @@ public:
     virtual void Stop() = 0;
     virtual void Rewind() = 0;
 
+    TSoundState State() const { return Current; }
+
 Q_SIGNALS:
     // The sound has played to its end.
     void Finished();
+    void StateChanged();
+
+protected:
+    // Emits StateChanged when it differs.
+    void SetState(const TSoundState &state);
+
+private:
+    TSoundState Current;
 };
 
 // The platform's media player with an audio output.
@@ -43,7 +67,11 @@ public:
 private:
     // A fresh media player on the same output.
     void Renew();
+    // The output follows the default device when it had none or lost its own.
+    void FindDevice();
+    void PlayEnded(bool ok, const QString &problem);
 
+    QMediaDevices Devices;
     QMediaPlayer *MediaPlayer = nullptr;
     QAudioOutput *Output;
 };

@@ -46,6 +46,36 @@ private Q_SLOTS:
         QVERIFY2(said[0].contains(QStringLiteral("CurrentKeyboard")), qPrintable(said[0]));
     }
 
+    // A sound fault is said once while it lasts, however many plays fail, and its end once; a
+    // device missing at the start is said with the start's lines.
+    void soundFaultsAreSaidOnce()
+    {
+        TStartedCore s;
+        const auto said = [&s] { return s.Core->LogMemo().Lines().filter(QStringLiteral("声音")); };
+        QCOMPARE(said(), QStringList());
+        TSoundState failing{true, QStringLiteral("扬声器"), false, QStringLiteral("声音文件 w1.wav 无法播放（x）"), 1000};
+        s.Player.SetState(failing);
+        failing.LastPlayMs = 2000;
+        s.Player.SetState(failing);
+        failing.Problem = QStringLiteral("声音文件 w2.wav 无法播放（y）");
+        s.Player.SetState(failing);
+        QCOMPARE(said().size(), 1);
+        QVERIFY2(said()[0].contains(QStringLiteral("放音失败")) && said()[0].contains(QStringLiteral("w1.wav")), qPrintable(said()[0]));
+        s.Player.SetState({true, QStringLiteral("扬声器"), true, QString(), 3000});
+        s.Player.SetState({true, QStringLiteral("扬声器"), true, QString(), 4000});
+        QCOMPARE(said().size(), 2);
+        QVERIFY2(said()[1].contains(QStringLiteral("声音恢复正常")), qPrintable(said()[1]));
+        s.Player.SetState({false, QString(), true, QStringLiteral("没有找到声音输出设备"), 4000});
+        QCOMPARE(said().size(), 3);
+        QVERIFY2(said()[2].contains(QStringLiteral("声音设备不可用：没有找到声音输出设备")), qPrintable(said()[2]));
+
+        QTemporaryDir dir;
+        TRecordingPlayer silent;
+        silent.SetState({false, QString(), true, QStringLiteral("没有找到声音输出设备"), 0});
+        const auto core = TestSupport::StartCore(dir, {}, &silent);
+        QCOMPARE(core->LogMemo().Lines().filter(QStringLiteral("声音设备不可用")).size(), 1);
+    }
+
     void cleanStart()
     {
         TStartedCore s;

@@ -4,6 +4,7 @@
 #include <QAudioDevice>
 #include <QMediaDevices>
 #include <QMediaPlayer>
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QFile>
 #include <QTemporaryDir>
@@ -66,6 +67,49 @@ private Q_SLOTS:
                                          || player.Player()->mediaStatus() == QMediaPlayer::InvalidMedia,
                                      10000);
         }
+    }
+
+    // Each play's result is kept, with why it failed; a sound that played does not hide a
+    // missing device.
+    void theStateSaysHowTheLastPlayWent_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("named"); // in the problem when it failed
+        QTest::newRow("played") << TestSupport::SourcePath(QStringLiteral("share/sounds/w1.wav")) << true << QString();
+        QTest::newRow("damaged") << QStringLiteral("w2.wav") << false << QStringLiteral("w2.wav");
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/w0.wav") << false << QStringLiteral("/nonexistent/w0.wav");
+    }
+    void theStateSaysHowTheLastPlayWent()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, ok);
+        QFETCH(QString, named);
+        QTemporaryDir dir;
+        if (file == QLatin1String("w2.wav")) {
+            file = dir.filePath(file);
+            QFile damaged(file);
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write(QByteArray("RIFF\x10\0\0\0WAVEjunk") + QByteArray(4000, '\x7f'));
+        }
+
+        TMediaSoundPlayer player;
+        const TSoundState before = player.State();
+        QCOMPARE(before.LastPlayMs, qint64(0));
+        QCOMPARE(before.Problem.isEmpty(), before.DeviceFound);
+        QSignalSpy changed(&player, &TSoundPlayer::StateChanged);
+        const qint64 start = QDateTime::currentMSecsSinceEpoch();
+        if (player.Open(file))
+            player.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(player.State().LastPlayMs != 0, 20000);
+        const TSoundState after = player.State();
+        QVERIFY(!changed.isEmpty());
+        QVERIFY(after.LastPlayMs >= start);
+        QCOMPARE(after.LastPlayOk, ok);
+        if (ok)
+            QCOMPARE(after.Problem.isEmpty(), after.DeviceFound);
+        else
+            QVERIFY2(after.Problem.contains(named), qPrintable(after.Problem));
     }
 
     void missingFileIsRefused()
