@@ -40,8 +40,21 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     };
     sources.Config = &Configuration;
     sources.KeyFileProblem = [this] { return KeyProblem; };
+    sources.Sound = [this] {
+        const TSoundState state = SoundPlayer->State();
+        TStatusSnapshot::TSound sound;
+        // A player that never said anything of its device (a test's) cannot tell.
+        sound.Known = state.DeviceFound || !state.Problem.isEmpty() || state.LastPlayMs > 0;
+        sound.DeviceFound = state.DeviceFound;
+        sound.Device = state.Device;
+        sound.LastPlayOk = state.LastPlayOk;
+        sound.Problem = state.Problem;
+        sound.LastPlayMs = state.LastPlayMs;
+        return sound;
+    };
     StatusPublisher = std::make_unique<TStatusPublisher>(std::move(sources));
     connect(StatusPublisher.get(), &TStatusPublisher::AlarmPathChanged, this, &TVarnexCore::SayAlarmPath);
+    connect(SoundPlayer, &TSoundPlayer::StateChanged, StatusPublisher.get(), &TStatusPublisher::Changed);
     connect(Pair.get(), &TPairRole::Changed, StatusPublisher.get(), &TStatusPublisher::Changed);
 
     Timer1Tick.setInterval(Timer1Interval);

@@ -79,10 +79,9 @@ QList<TStatusSnapshot::TAlarmProblem> TAlarmPath::Read(const TStatusSnapshot &s,
     if (Recent(s.Switch.LastSendFailureMs, nowMs))
         add("switch_send", QStringLiteral("按键命令发送失败（共 %1 次）。").arg(s.Switch.SendFailures));
     if (s.Sound.Known && !s.Sound.DeviceFound)
-        add("sound", s.Sound.Problem.isEmpty() ? QStringLiteral("没有可用的声音设备：通知的语音放不出来。")
-                                               : QStringLiteral("没有可用的声音设备：%1").arg(s.Sound.Problem));
+        add("sound", QStringLiteral("声音设备不可用：%1").arg(s.Sound.Problem.isEmpty() ? QStringLiteral("通知的语音放不出来。") : s.Sound.Problem));
     else if (s.Sound.Known && !s.Sound.LastPlayOk)
-        add("sound", QStringLiteral("上一次放音失败：%1").arg(s.Sound.Problem));
+        add("sound", QStringLiteral("放音失败：%1").arg(s.Sound.Problem));
     if (!s.StoreReachable)
         add("store", QStringLiteral("数据库 %1 无法访问：编辑和通知记录要等它恢复。").arg(s.StorePlace));
     return out;

@@ -342,6 +342,7 @@ private Q_SLOTS:
             QVERIFY2(metrics.contains("varnex_alarm_path_problem{cause=\"" + cause.toLatin1() + "\"} "
                                       + (causes.contains(cause) ? "1" : "0") + '\n'),
                      qPrintable(cause));
+        QCOMPARE(metrics.contains("varnex_sound_up "), s.Sound.Known); // a player that cannot tell says nothing
         if (s.Sound.Known)
             QVERIFY(metrics.contains("varnex_sound_up " + QByteArray(s.Sound.DeviceFound && s.Sound.LastPlayOk ? "1" : "0") + '\n'));
     }
@@ -365,6 +366,8 @@ private Q_SLOTS:
         QTest::newRow("request from another address") << QStringList{} << true << keys << "from 127.0.0.2" << "wrong_address";
         QTest::newRow("wrong check code") << QStringList{} << true << keys << "bad check code" << "check_code";
         QTest::newRow("unknown check type") << QStringList{"CheckType=CRC16"} << true << keys << "group list" << "check_code";
+        QTest::newRow("no sound device") << QStringList{} << true << keys << "sound device gone" << "sound";
+        QTest::newRow("a sound that failed") << QStringList{} << true << keys << "play failed" << "sound";
         QTest::newRow("platform silent") << QStringList{"CommSilenceSeconds=1"} << true << keys << "wait 1.5 s" << "platform_quiet";
     }
     void alarmPathOfARunningProgram()
@@ -389,6 +392,18 @@ private Q_SLOTS:
         } else if (arrives == QLatin1String("group list")) {
             p.Platform.writeDatagram(groupList, QHostAddress::LocalHost, quint16(port));
             QTest::qWait(200);
+        } else if (arrives == QLatin1String("sound device gone")) {
+            TSoundState gone;
+            gone.Problem = QStringLiteral("没有找到声音输出设备");
+            p.Player.SetState(gone);
+        } else if (arrives == QLatin1String("play failed")) {
+            TSoundState failed;
+            failed.DeviceFound = true;
+            failed.Device = QStringLiteral("default");
+            failed.LastPlayOk = false;
+            failed.Problem = QStringLiteral("w0.wav: 格式不对");
+            failed.LastPlayMs = QDateTime::currentMSecsSinceEpoch();
+            p.Player.SetState(failed);
         } else if (arrives == QLatin1String("wait 1.5 s"))
             QTest::qWait(1500);
         p.Core->Status().Refresh();
