@@ -46,10 +46,13 @@ TStatusPublisher::TStatusPublisher(TStatusSources sources, QObject *parent)
 {
     Clock.start();
     LastBeat.store(Clock.elapsed());
+    // One timer for both, so that they wake the program once (a coarse 1 s timer, which Qt
+    // lets fall together with the channels' tick).
     RefreshTimer.setInterval(RefreshMs);
-    HeartbeatTimer.setInterval(HeartbeatMs);
-    connect(&RefreshTimer, &QTimer::timeout, this, &TStatusPublisher::Refresh);
-    connect(&HeartbeatTimer, &QTimer::timeout, this, &TStatusPublisher::Beat);
+    connect(&RefreshTimer, &QTimer::timeout, this, [this] {
+        Beat();
+        Refresh();
+    });
     if (Sources.Channels)
         connect(Sources.Channels, &TPlayChannels::DisplayChanged, this, &TStatusPublisher::Changed);
     if (Sources.Platform)
@@ -72,20 +75,19 @@ void TStatusPublisher::Start()
     Beat();
     Refresh();
     RefreshTimer.start();
-    HeartbeatTimer.start();
 }
 
 void TStatusPublisher::Stop()
 {
     RefreshTimer.stop();
-    HeartbeatTimer.stop();
 }
 
 void TStatusPublisher::Beat()
 {
     const qint64 now = Clock.elapsed();
     const qint64 last = LastBeat.exchange(now);
-    LagMs = std::max<qint64>(0, now - last - HeartbeatMs);
+    // A coarse timer may come up to 5 % late without the loop being late.
+    LagMs = std::max<qint64>(0, now - last - HeartbeatMs - HeartbeatMs / 20);
 }
 
 qint64 TStatusPublisher::HeartbeatAgeMs() const
@@ -182,8 +184,11 @@ void TStatusPublisher::Refresh()
     }
     s.StoreReachable = s.StoreFailingSinceMs == 0;
     s.LoopLagMs = LagMs;
-    QMutexLocker lock(&Guard);
-    Current = std::move(s);
+    {
+        QMutexLocker lock(&Guard);
+        Current = std::move(s);
+    }
+    Q_EMIT Refreshed();
 }
 
 TStatusSnapshot TStatusPublisher::Snapshot() const
