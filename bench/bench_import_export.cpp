@@ -1,6 +1,8 @@
 // Importing a 10,000-row .xlsx into an empty directory, and exporting those 10,000 rows: on the
 // SQLite files, and in a database on a throwaway PostgreSQL server of the benchmark's own (made
-// as the tests make theirs).
+// as the tests make theirs). Then, with the program built, `varnex import` of 120,000 rows into
+// an old system's ChaDB.sqlite (its tables, not our index on the number): every row is looked
+// up by its number, so without the index the import would grow with the square of the rows.
 #include "directory/directory.h"
 #include "directory/directory_store.h"
 #include "directory/number_import.h"
@@ -14,6 +16,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -22,15 +28,16 @@
 namespace {
 
 constexpr int Rows = 10000;
+constexpr int OldSystemRows = 120000;
 
-void WriteSheet(const QString &path)
+void WriteSheet(const QString &path, int rows = Rows)
 {
     lxw_workbook *book = workbook_new(QFile::encodeName(path).constData());
     lxw_worksheet *sheet = workbook_add_worksheet(book, nullptr);
     const QStringList headings = TSheetExport::Headings();
     for (int c = 0; c < headings.size(); ++c)
         worksheet_write_string(sheet, 0, lxw_col_t(c), headings[c].toUtf8().constData(), nullptr);
-    for (int r = 1; r <= Rows; ++r) {
+    for (int r = 1; r <= rows; ++r) {
         worksheet_write_number(sheet, lxw_row_t(r), 0, r, nullptr);
         worksheet_write_number(sheet, lxw_row_t(r), 1, 100000 + r, nullptr);
         worksheet_write_string(sheet, lxw_row_t(r), 2, QStringLiteral("分机%1").arg(r).toUtf8().constData(), nullptr);
@@ -82,6 +89,43 @@ TTimes Measure(const QString &sheet, const QString &folder, const QString &addre
     return times;
 }
 
+#ifdef VARNEX_PROGRAM
+// `varnex import` of a sheet of OldSystemRows rows, as a process of its own, into `folder`
+// holding an old system's directory: DATA/ChaDB.sqlite with the two tables and no index of
+// ours. Seconds, or -1 with the problem.
+double ImportIntoOldSystem(const QString &folder, QString *problem)
+{
+    const QString sheet = folder + QStringLiteral("/old.xlsx");
+    WriteSheet(sheet, OldSystemRows);
+    QDir().mkpath(folder + QStringLiteral("/DATA"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old-system"));
+        db.setDatabaseName(TDM::FileIn(folder));
+        QSqlQuery make(db);
+        if (!db.open() || !make.exec(TDM::CreateTelNumber()) || !make.exec(TDM::CreateGroup()))
+            *problem = QStringLiteral("cannot make the old system's file: ") + make.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("old-system"));
+    if (!problem->isEmpty())
+        return -1;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer timer;
+    timer.start();
+    program.start(QStringLiteral(VARNEX_PROGRAM), {QStringLiteral("import"), sheet, QStringLiteral("--data-dir"), folder});
+    if (!program.waitForFinished(600000) || program.exitCode() != 0) {
+        *problem = QStringLiteral("varnex import failed: ") + QString::fromUtf8(program.readAll());
+        return -1;
+    }
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+#endif
+
 std::string Cell(double seconds, const TTimes &times)
 {
     char text[32];
@@ -114,6 +158,18 @@ int main(int argc, char *argv[])
     std::printf("| export of %d rows to .xlsx | %s | %s |\n", Rows, Cell(files.Export, files).c_str(),
                 Cell(server.Export, server).c_str());
     bool failed = false;
+#ifdef VARNEX_PROGRAM
+    QDir().mkpath(dir.filePath(QStringLiteral("old")));
+    QString oldProblem;
+    const double old = ImportIntoOldSystem(dir.filePath(QStringLiteral("old")), &oldProblem);
+    if (old >= 0)
+        std::printf("| varnex import of %d rows from .xlsx into an old system's ChaDB.sqlite (no index on the number) | %.3f s | |\n",
+                    OldSystemRows, old);
+    else {
+        std::fprintf(stderr, "old system: %s\n", qPrintable(oldProblem));
+        failed = true;
+    }
+#endif
     for (const auto &[engine, times] : {std::pair{"files", files}, std::pair{"server", server}})
         if (!times.Problem.isEmpty()) {
             std::fprintf(stderr, "%s: %s\n", engine, qPrintable(times.Problem));

@@ -12,6 +12,10 @@
 // connection of its own, 50 times, and the time until a group-list reply carries it is taken.
 //
 // Usage: bench_platform_link [seconds-of-idle]   (default 10)
+//        bench_platform_link --headless|--window [seconds-of-idle]   (default 30)
+// The second form measures one program as a service runs it (no window), or with its main
+// window (offscreen): on the files with 10,000 extensions it takes the same load, then its CPU
+// while idle and its resident size are taken.
 #include "directory/directory_copy.h"
 #include "directory/directory_store.h"
 #include "platform_link/ldtx_frame.h"
@@ -49,6 +53,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -356,6 +361,7 @@ std::vector<qint64> DatabaseProcesses(const QString &socketFolder)
 // watcher process scrapes 10 times a second (/metrics) while holding the status page's live feed
 // open; the ports they serve on.
 bool Scrape = false;
+bool Headless = false;
 QList<int> WebPorts;
 
 // The watcher: /metrics fetched every 100 ms and the page's feed held open on each port given.
@@ -473,7 +479,7 @@ struct TProgram
         Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const QStringList common = QStringList{QStringLiteral("--control"), Dir.filePath(QStringLiteral("varnex.ctl"))}
             + (url.isEmpty() ? QStringList() : QStringList{QStringLiteral("--database"), url});
-        Process.start(Dir.filePath(QStringLiteral("varnex")), common);
+        Process.start(Dir.filePath(QStringLiteral("varnex")), common + (Headless ? QStringList{QStringLiteral("--headless")} : QStringList()));
         if (!Process.waitForStarted(10000)) {
             *why = QStringLiteral("the program did not start");
             return false;
@@ -506,6 +512,7 @@ struct TFigures
     double Rate[2] = {0, 0};
     double Loss[2] = {0, 0};
     double IdleCpu = -1;
+    double RssMb = -1, PeakMb = -1; // VmRSS and VmHWM after the load and the idle seconds
     // Another program's commit to the first reply that shows it, in ms; -1: not measured.
     double CommitMedian = -1, CommitWorst = -1;
     int CommitsUnseen = 0;
@@ -571,6 +578,23 @@ std::vector<double> IdleCpu(const std::vector<std::vector<qint64>> &groups, int 
     for (size_t g = 0; g < groups.size(); ++g)
         percent.push_back(100.0 * (CpuSeconds(groups[g]) - before[g]) / seconds);
     return percent;
+}
+
+// The resident size now and at its highest (VmRSS, VmHWM), in MB.
+std::pair<double, double> ResidentMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    double rss = -1, peak = -1;
+    if (!status.open(QIODevice::ReadOnly))
+        return {rss, peak};
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() >= 2 && words[0] == "VmRSS:")
+            rss = words[1].toDouble() / 1024;
+        else if (words.size() >= 2 && words[0] == "VmHWM:")
+            peak = words[1].toDouble() / 1024;
+    }
+    return {rss, peak};
 }
 
 // Another program inserts a group through a connection of its own (the statement committed on
@@ -696,6 +720,8 @@ void Print(const char *title, const std::vector<TFigures> &f, double databaseIdl
         idle[1] += Format(" (its database server: %.2f %%)", databaseIdle);
     Row("CPU while idle (beside it: a bare Qt program with a 1-second timer)", Format("%.2f %%", bare.IdleCpu), idle, none,
         "≤ 0.2 %");
+    Row("resident size after the load and the idle seconds, VmRSS / VmHWM", "",
+        each([](const TFigures &p) { return Format("%.1f", p.RssMb) + Format(" / %.1f MB", p.PeakMb); }), none, "< 75 MB");
     Row("another program's INSERT of a group to the first group-list reply with it, median / worst", "",
         each([](const TFigures &p) {
             if (p.CommitMedian < 0)
@@ -705,6 +731,38 @@ void Print(const char *title, const std::vector<TFigures> &f, double databaseIdl
         }),
         none, "");
     std::fflush(stdout);
+}
+
+// One program after the load, as a service runs it (headless) or with its window: its CPU
+// while idle beside the bare Qt program, and its resident size.
+int MeasureOne(bool headless, int idleSeconds)
+{
+    Headless = headless;
+    TProgram program;
+    QString why;
+    if (!program.Start(10000, QString(), &why)) {
+        std::fprintf(stderr, "%s\n", qPrintable(why));
+        return 1;
+    }
+    TFigures figures;
+    MeasureLoad(program.Client, figures);
+    const auto [loadedRss, loadedPeak] = ResidentMb(program.Process.processId());
+    QProcess ticker;
+    ticker.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--tick")});
+    ticker.waitForStarted(5000);
+    const std::vector<double> idle = IdleCpu({{ticker.processId()}, {program.Process.processId()}}, idleSeconds);
+    const auto [rss, peak] = ResidentMb(program.Process.processId());
+    ticker.kill();
+    ticker.waitForFinished(5000);
+    std::printf("\n%s, files, 10,000 extensions, after the load\n"
+                "| figure | bare Qt program, 1-second timer | Varnex | goal |\n|---|---|---|---|\n",
+                headless ? "No window (--headless)" : "Main window (offscreen)");
+    std::printf("| group list as fast as possible / device status | | %.0f/s / %.0f/s | |\n", figures.Rate[0], figures.Rate[1]);
+    std::printf("| CPU while idle (%d s) | %.3f %% | %.3f %% of a core | ≤ 0.1 %% |\n", idleSeconds, idle[0], idle[1]);
+    std::printf("| resident size right after the load, VmRSS / VmHWM | | %.1f / %.1f MB | < 75 MB |\n", loadedRss, loadedPeak);
+    std::printf("| resident size after the idle seconds, VmRSS / VmHWM | | %.1f / %.1f MB | < 75 MB |\n", rss, peak);
+    std::fflush(stdout);
+    return 0;
 }
 
 } // namespace
@@ -721,6 +779,9 @@ int main(int argc, char *argv[])
     if (argc > 1 && QByteArray(argv[1]) == "--watch")
         return Watch(QCoreApplication::arguments().mid(2));
     QStringList arguments = QCoreApplication::arguments().mid(1);
+    for (const bool headless : {true, false})
+        if (arguments.removeAll(headless ? QStringLiteral("--headless") : QStringLiteral("--window")) > 0)
+            return MeasureOne(headless, !arguments.isEmpty() ? std::max(1, arguments.first().toInt()) : 30);
     Scrape = arguments.removeAll(QStringLiteral("--scrape")) > 0;
     const int idleSeconds = !arguments.isEmpty() ? std::max(1, arguments.first().toInt()) : 10;
     TPgServer &server = TPgServer::Shared();
@@ -788,6 +849,8 @@ int main(int argc, char *argv[])
         const std::vector<double> idle = IdleCpu(idleGroups, idleSeconds);
         for (size_t c = 0; c < clients.size(); ++c)
             figures[c].IdleCpu = idle[c];
+        for (size_t p = 0; p < programs.size(); ++p)
+            std::tie(figures[p + 1].RssMb, figures[p + 1].PeakMb) = ResidentMb(programs[p]->Process.processId());
         ticker.kill();
         ticker.waitForFinished(5000);
         watcher.kill();

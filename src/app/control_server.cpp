@@ -5,7 +5,6 @@
 #include "status/status_publisher.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -37,13 +36,17 @@ class TWatchers : public QObject
 public:
     static constexpr int Most = 4;
     static constexpr qint64 MostQueued = 256 * 1024;
-    // A line at least this often, so a watcher sees the program's time and loop lag move.
-    static constexpr qint64 QuietMs = 1000;
+    // A line at least this often, so a watcher sees the program's time and loop lag move (and
+    // the stream stays alive while the main loop is stuck).
+    static constexpr int QuietMs = 1000;
 
     TWatchers(TStatusPublisher &status, QObject *parent) : QObject(parent), Status(status)
     {
-        Timer.setInterval(TStatusPublisher::RefreshMs);
-        connect(&Timer, &QTimer::timeout, this, &TWatchers::Tell);
+        // Told by the publisher after each refresh rather than looking on a timer of our own:
+        // a change goes out at once, and an idle program is not woken for nothing.
+        Quiet.setInterval(QuietMs);
+        Quiet.setTimerType(Qt::PreciseTimer);
+        connect(&Quiet, &QTimer::timeout, this, [this] { Tell(true); });
     }
 
     static bool IsWatch(const QByteArray &request)
@@ -61,16 +64,17 @@ public:
         }
         // A watcher has nothing more to say; whatever it sends is dropped.
         connect(socket, &QLocalSocket::readyRead, socket, [socket] { socket->readAll(); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Sockets.removeOne(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Forget(socket); });
         const QJsonObject now = Status.Snapshot().ToJson();
         socket->write(Reply(true, QString(), now));
         // The others are told of changes since their own last line, not since this one's first.
         if (Sockets.isEmpty()) {
             Last = Comparable(now);
             Quiet.start();
+            // Queued: the publisher lives on the main thread.
+            Refreshes = connect(&Status, &TStatusPublisher::Refreshed, this, [this] { Tell(false); }, Qt::QueuedConnection);
         }
         Sockets.append(socket);
-        Timer.start();
     }
 
 private:
@@ -81,22 +85,29 @@ private:
         snapshot.remove(QStringLiteral("loop_lag_ms"));
         return snapshot;
     }
-    void Tell()
+    void Forget(QLocalSocket *socket)
     {
+        Sockets.removeOne(socket);
         if (Sockets.isEmpty()) {
-            Timer.stop();
-            return;
+            Quiet.stop();
+            disconnect(Refreshes);
         }
+    }
+    // A line to every watcher when the status changed, or anyway (the quiet second is over).
+    void Tell(bool anyway)
+    {
+        if (Sockets.isEmpty())
+            return;
         const QJsonObject now = Status.Snapshot().ToJson();
         QJsonObject same = Comparable(now);
-        if (same == Last && Quiet.isValid() && Quiet.elapsed() < QuietMs)
+        if (!anyway && same == Last)
             return;
         Last = std::move(same);
         Quiet.start();
         const QByteArray line = Reply(true, QString(), now);
         for (QLocalSocket *socket : QList<QLocalSocket *>(Sockets)) {
             if (socket->bytesToWrite() > MostQueued) {
-                Sockets.removeOne(socket);
+                Forget(socket);
                 socket->abort();
                 continue;
             }
@@ -106,8 +117,8 @@ private:
 
     TStatusPublisher &Status;
     QList<QLocalSocket *> Sockets;
-    QTimer Timer{this};
-    QElapsedTimer Quiet;
+    QTimer Quiet{this};
+    QMetaObject::Connection Refreshes;
     QJsonObject Last;
 };
 

@@ -182,6 +182,9 @@ bool TDirectoryCopy::ReadRows(const QString &connection, TDirectoryRows &rows, q
     // A server that hangs would hold the reader's thread (and the program's stop) for ever.
     const TStatementDeadline deadline(db, ReadDeadlineMs);
     QSqlQuery q(db);
+    // Read once, front to back: a query that may scroll back keeps every row it has passed,
+    // some megabytes of values for a large directory, which the heap keeps after the read.
+    q.setForwardOnly(true);
     const TSqlEngine &engine = TSqlEngine::Of(db);
     // One read transaction: both tables and the version as of the same commit.
     if (!q.exec(engine.BeginSnapshot())) {

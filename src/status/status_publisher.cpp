@@ -66,10 +66,13 @@ TStatusPublisher::TStatusPublisher(TStatusSources sources, QObject *parent)
 {
     Clock.start();
     LastBeat.store(Clock.elapsed());
+    // One timer for both, so that they wake the program once (a coarse 1 s timer, which Qt
+    // lets fall together with the channels' tick).
     RefreshTimer.setInterval(RefreshMs);
-    HeartbeatTimer.setInterval(HeartbeatMs);
-    connect(&RefreshTimer, &QTimer::timeout, this, &TStatusPublisher::Refresh);
-    connect(&HeartbeatTimer, &QTimer::timeout, this, &TStatusPublisher::Beat);
+    connect(&RefreshTimer, &QTimer::timeout, this, [this] {
+        Beat();
+        Refresh();
+    });
     if (Sources.Channels)
         connect(Sources.Channels, &TPlayChannels::DisplayChanged, this, &TStatusPublisher::Changed);
     if (Sources.Platform)
@@ -96,20 +99,19 @@ void TStatusPublisher::Start()
     Beat();
     Refresh();
     RefreshTimer.start();
-    HeartbeatTimer.start();
 }
 
 void TStatusPublisher::Stop()
 {
     RefreshTimer.stop();
-    HeartbeatTimer.stop();
 }
 
 void TStatusPublisher::Beat()
 {
     const qint64 now = Clock.elapsed();
     const qint64 last = LastBeat.exchange(now);
-    LagMs = std::max<qint64>(0, now - last - HeartbeatMs);
+    // A coarse timer may come up to 5 % late without the loop being late.
+    LagMs = std::max<qint64>(0, now - last - HeartbeatMs - HeartbeatMs / 20);
 }
 
 qint64 TStatusPublisher::HeartbeatAgeMs() const
@@ -228,6 +230,7 @@ void TStatusPublisher::Refresh()
         QMutexLocker lock(&Guard);
         Current = std::move(s);
     }
+    Q_EMIT Refreshed();
     CompareAlarmPath(path);
 }
 

@@ -44,14 +44,16 @@ struct TStatusSources
 };
 
 // Makes the status snapshot on the main thread, every RefreshMs and whenever Refresh() is
-// called, into a copy any thread may read; and beats a heartbeat every HeartbeatMs into an
-// atomic, so a reader on another thread sees a main loop that stopped.
+// called, into a copy any thread may read, and says so (Refreshed); and with each timed refresh
+// beats a heartbeat into an atomic, so a reader on another thread sees a main loop that stopped.
+// Once a second: an idle program wakes for nothing faster, and a loop that has not beaten for
+// TStatusSnapshot::StalledMs has missed two beats, not a late one.
 class TStatusPublisher : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int RefreshMs = 250;
-    static constexpr int HeartbeatMs = 100;
+    static constexpr int RefreshMs = 1000;
+    static constexpr int HeartbeatMs = RefreshMs;
 
     explicit TStatusPublisher(TStatusSources sources, QObject *parent = nullptr);
 
@@ -73,6 +75,8 @@ Q_SIGNALS:
     // snapshot, whose causes all came at once.
     void AlarmPathChanged(const QList<TStatusSnapshot::TAlarmProblem> &came,
                           const QList<TStatusSnapshot::TAlarmProblem> &went, bool first);
+    // After every refresh, timed or asked for (main thread).
+    void Refreshed();
 
 private:
     void Beat();
@@ -81,7 +85,6 @@ private:
     TStatusSources Sources;
     qint64 StartedMs = 0;
     QTimer RefreshTimer;
-    QTimer HeartbeatTimer;
     QElapsedTimer Clock;
     std::atomic<qint64> LastBeat{0};
     qint64 LagMs = 0;

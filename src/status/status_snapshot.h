@@ -27,7 +27,7 @@ struct TStatusSnapshot
     };
     struct TChannel
     {
-        int Number = 0;           // 1 to 8, as the operator counts
+        int Number = 0;           // 0 to 7, as the main window (第0路) and the history number them
         QString State;            // idle, blocked, offhook, dialing
         QString Caption;          // as the box shows it: "拨号  170"
         QString Text;             // the notification on it, if any

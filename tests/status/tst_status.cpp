@@ -9,7 +9,9 @@
 #include "support/test_support.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QScopeGuard>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +20,8 @@
 #include <QThread>
 #include <QUdpSocket>
 
+#include <algorithm>
+#include <atomic>
 #include <future>
 
 namespace {
@@ -155,6 +159,55 @@ private Q_SLOTS:
                  qPrintable(answer.Reply.value(QStringLiteral("message")).toString()));
         QTest::qWait(300);
         QCOMPARE(p.Ask({{"command", "check"}}).Reply.value(QStringLiteral("ok")).toBool(), true);
+    }
+
+    // `watch` is served from the control thread: while the main loop is stuck its watchers still
+    // get a line every second (the status as last made, so `varnex web` does not give up on a
+    // live program), and a change made once the loop runs again reaches them.
+    void watchGoesOnWhileMainLoopIsStuck()
+    {
+        TServedProgram p;
+        QVERIFY2(p.Listening, qPrintable(p.ListenProblem));
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<bool> done{false};
+        auto watched = std::async(std::launch::async, [&p, &clock, &done] {
+            // Arrival time (ms on clock) of each line.
+            QList<std::pair<qint64, QByteArray>> lines;
+            QLocalSocket socket;
+            socket.connectToServer(p.Path);
+            if (!socket.waitForConnected(3000))
+                return lines;
+            socket.write(R"({"command":"watch"})" "\n");
+            while (!done && socket.state() == QLocalSocket::ConnectedState)
+                if (socket.waitForReadyRead(100))
+                    while (socket.canReadLine())
+                        lines.append({clock.elapsed(), socket.readLine()});
+            return lines;
+        });
+        QTest::qWait(300);
+        const qint64 stuckFrom = clock.elapsed();
+        QMetaObject::invokeMethod(p.Core.get(), [] { QThread::msleep(3000); }, Qt::QueuedConnection);
+        QTest::qWait(50);
+        const qint64 stuckUntil = clock.elapsed();
+        const int port = p.Core->Config().CommRecIpPort;
+        const QByteArray voice = QByteArray(1, char(0)) + LdtxFrame::Le32(5) + char(2) + QByteArray("撤离") + char(1);
+        QCOMPARE(TestSupport::Ask(p.Platform, port, LdtxFrame::VoiceNotify, voice, 3), int(LdtxFrame::CallNotifyResult));
+        QTest::qWait(500);
+        done = true;
+        const QList<std::pair<qint64, QByteArray>> lines = watched.get();
+        QVERIFY(!lines.isEmpty());
+        // A line must come in the stuck seconds after the first (which a refresh just before
+        // them may still have started).
+        const bool whileStuck = std::any_of(lines.begin(), lines.end(), [&](const auto &line) {
+            return line.first > stuckFrom + 1200 && line.first < stuckUntil;
+        });
+        QVERIFY2(whileStuck, qPrintable(QStringLiteral("%1 lines, none between %2 and %3 ms").arg(lines.size()).arg(stuckFrom + 1200).arg(stuckUntil)));
+        const bool changeSeen = std::any_of(lines.begin(), lines.end(), [&](const auto &line) {
+            const QJsonObject status = QJsonDocument::fromJson(line.second).object().value(QStringLiteral("status")).toObject();
+            return line.first >= stuckUntil && At(status, QStringLiteral("channels/0/state")).toString() == QLatin1String("offhook");
+        });
+        QVERIFY(changeSeen);
     }
 
     // A program whose platform port is taken should not hold the service address.
