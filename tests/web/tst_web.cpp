@@ -47,7 +47,7 @@ struct TProgram
         Core->Status().Start();
         // The history's file holds its first entry (启动) before anyone reads it: its writer makes
         // the tables on a thread of its own, which a loaded machine may not have run yet.
-        QTest::qWaitFor([this] { return TestSupport::PlaceRows(Core->History().Where(), QStringLiteral("SELECT count(*) FROM Entry")).value(0).toInt() > 0; },
+        (void)QTest::qWaitFor([this] { return TestSupport::PlaceRows(Core->History().Where(), QStringLiteral("SELECT count(*) FROM Entry")).value(0).toInt() > 0; },
                         10000);
         Control = std::make_unique<TControlServer>(Core->Status(), Core->PairRole());
         if (serveControl)
