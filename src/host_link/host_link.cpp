@@ -1,7 +1,7 @@
 #include "host_link/host_link.h"
 
 #include "host_link/host_frame.h"
-#include "platform_link/ldtx_frame.h"
+#include "common/hex_text.h"
 #include "common/configuration.h"
 #include "common/traffic_log.h"
 
@@ -84,7 +84,7 @@ void THostLink::CommToPabxUDPRead(QByteArrayView datagram, const QString &peer)
 
     if (Traffic.Shown() && Traffic.HostMessagesShown()) {
         const QString trace = stored == datagram.size()
-            ? QStringLiteral("收到主机：") + LdtxFrame::HexDump(datagram)
+            ? HexLine(QStringLiteral("收到主机："), datagram, ' ', QString())
             : QStringLiteral("接收缓存满");
         Traffic.AppendHost(trace + QLatin1Char(' ') + Host);
     }
