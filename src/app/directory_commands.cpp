@@ -100,7 +100,7 @@ struct TOpened
             QSqlQuery make(QSqlDatabase::database(Store.Connection()));
             for (const QString &statement : {TDM::CreateTelNumber(), TDM::CreateGroup(), TDM::CreateTelNumIndex()})
                 if (!make.exec(statement))
-                    Say(QStringLiteral("电话号码库 %1 的表未能建立: %2").arg(QDir::toNativeSeparators(TDM::FileIn(place.DataDir)), make.lastError().text()));
+                    Say(QStringLiteral("电话号码库 %1 的表未能建立：%2").arg(QDir::toNativeSeparators(TDM::FileIn(place.DataDir)), TDM::Explain(make.lastError())));
         }
         // As the program does at start: the old system's file has no index on the number, and
         // an import looks every number up (without it, 120,000 rows take minutes, not seconds).

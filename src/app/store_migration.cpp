@@ -24,9 +24,15 @@ const QString TargetHistory = QStringLiteral("migrate-to-history");
 // The directory's and the history's tables as statements name them.
 const QString GroupTable = QStringLiteral("\"Group\"");
 
+// what failed, said in full, and the database's reason.
 QString Failed(const QString &what, const QSqlError &error)
 {
-    return what + QStringLiteral(": ") + error.text();
+    return TSqlEngine::WithReason(what, TSqlEngine::Reason(error));
+}
+
+QString TableFailed(const QString &table, const QSqlError &error)
+{
+    return Failed(QStringLiteral("表 %1 读写失败").arg(table), error);
 }
 
 void Drop(const QString &name)
@@ -70,7 +76,7 @@ bool TStoreMigration::Count(const QSqlDatabase &db, bool directory, bool history
     QSqlQuery q(db);
     const auto count = [&](const QString &table, qint64 *into) {
         if (!q.exec(QStringLiteral("SELECT count(*) FROM ") + table) || !q.next()) {
-            *why = Failed(table, q.lastError());
+            *why = TableFailed(table, q.lastError());
             return false;
         }
         *into = q.value(0).toLongLong();
@@ -103,15 +109,15 @@ QString TStoreMigration::OpenSource(QString *why)
     QSqlDatabase db = directory.Add(SourceDirectory, QStringLiteral("migrate"), true, 5000);
     LeaveNoTrace(db, directory);
     if (!TSqlEngine::Open(db))
-        return QStringLiteral("不能打开 %1: %2").arg(directory.Shown(), db.lastError().text());
+        return Failed(QStringLiteral("不能打开 %1").arg(directory.Shown()), db.lastError());
     if (!Exists(db, QStringLiteral("TelNumber"), why) || !Exists(db, GroupTable, why))
-        return QStringLiteral("%1 中没有电话号码库的表。").arg(directory.Shown()) + *why;
+        return TSqlEngine::WithReason(QStringLiteral("%1 中没有电话号码库的表").arg(directory.Shown()), *why);
     HasSourceHistory = From.IsServer() || QFileInfo::exists(history.File);
     if (HasSourceHistory) {
         QSqlDatabase h = history.Add(SourceHistoryName, QStringLiteral("migrate"), true, 5000);
         LeaveNoTrace(h, history);
         if (!TSqlEngine::Open(h))
-            return QStringLiteral("不能打开 %1: %2").arg(history.Shown(), h.lastError().text());
+            return Failed(QStringLiteral("不能打开 %1").arg(history.Shown()), h.lastError());
         HasSourceHistory = Exists(h, QStringLiteral("Entry"), why) && Exists(h, QStringLiteral("EntryNumber"), why);
     }
     return QString();
@@ -142,7 +148,7 @@ QString TStoreMigration::OpenTarget()
     if (!To.IsServer()) {
         QSqlDatabase h = history.Add(TargetHistory, QStringLiteral("migrate"), false, 5000);
         if (!TSqlEngine::Open(h))
-            return QStringLiteral("不能打开 %1: %2").arg(history.Shown(), h.lastError().text());
+            return Failed(QStringLiteral("不能打开 %1").arg(history.Shown()), h.lastError());
     }
     return QString();
 }
@@ -164,15 +170,15 @@ QString TStoreMigration::Copy(const QSqlDatabase &from, const QSqlDatabase &to, 
                 names << target.Name;
             }
     if (names.isEmpty())
-        return QStringLiteral("%1: 没有可复制的列 %2").arg(table, why);
+        return TSqlEngine::WithReason(QStringLiteral("表 %1 没有可复制的列").arg(table), why);
     QSqlQuery read(from);
     read.setForwardOnly(true);
     if (!read.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY sequence").arg(names.join(QLatin1Char(',')), table)))
-        return Failed(table, read.lastError());
+        return TableFailed(table, read.lastError());
     QSqlQuery write(to);
     if (!write.prepare(QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
                            .arg(table, names.join(QLatin1Char(',')), QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(',')))))
-        return Failed(table, write.lastError());
+        return TableFailed(table, write.lastError());
     while (read.next()) {
         for (int i = 0; i < names.size(); ++i) {
             QVariant value = read.value(i);
@@ -181,11 +187,11 @@ QString TStoreMigration::Copy(const QSqlDatabase &from, const QSqlDatabase &to, 
             write.bindValue(i, value);
         }
         if (!write.exec())
-            return Failed(table, write.lastError());
+            return TableFailed(table, write.lastError());
         ++*rows;
     }
     if (read.lastError().isValid())
-        return Failed(table, read.lastError());
+        return TableFailed(table, read.lastError());
     return QString();
 }
 
@@ -198,7 +204,7 @@ QString TStoreMigration::CopyHistory(const QSqlDatabase &from, const QSqlDatabas
     const QString columns = QStringLiteral("Id, At, Kind, MessageId, Target, Content, PlayCount, Channel, Outcome, Numbers, "
                                            "SentAt, SwitchUp, LatencyMs, TargetName");
     if (!read.exec(QStringLiteral("SELECT %1 FROM Entry ORDER BY Id").arg(columns)))
-        return Failed(QStringLiteral("Entry"), read.lastError());
+        return TableFailed(QStringLiteral("Entry"), read.lastError());
     QSqlQuery write(to);
     write.prepare(QStringLiteral("INSERT INTO Entry(%1) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(Id) DO NOTHING").arg(columns));
     QSet<qint64> added;
@@ -206,18 +212,18 @@ QString TStoreMigration::CopyHistory(const QSqlDatabase &from, const QSqlDatabas
         for (int i = 0; i < 14; ++i)
             write.bindValue(i, read.value(i));
         if (!write.exec())
-            return Failed(QStringLiteral("Entry"), write.lastError());
+            return TableFailed(QStringLiteral("Entry"), write.lastError());
         if (write.numRowsAffected() > 0) {
             added.insert(read.value(0).toLongLong());
             ++Written.Entries;
         }
     }
     if (read.lastError().isValid())
-        return Failed(QStringLiteral("Entry"), read.lastError());
+        return TableFailed(QStringLiteral("Entry"), read.lastError());
     QSqlQuery numbers(from);
     numbers.setForwardOnly(true);
     if (!numbers.exec(QStringLiteral("SELECT EntryId, Number, Name, KeyPosition, SentAt, Seq FROM EntryNumber ORDER BY EntryId, Seq")))
-        return Failed(QStringLiteral("EntryNumber"), numbers.lastError());
+        return TableFailed(QStringLiteral("EntryNumber"), numbers.lastError());
     QSqlQuery number(to);
     number.prepare(QStringLiteral("INSERT INTO EntryNumber(EntryId, Number, Name, KeyPosition, SentAt, Seq) VALUES(?,?,?,?,?,?)"));
     while (numbers.next()) {
@@ -226,11 +232,11 @@ QString TStoreMigration::CopyHistory(const QSqlDatabase &from, const QSqlDatabas
         for (int i = 0; i < 6; ++i)
             number.bindValue(i, numbers.value(i));
         if (!number.exec())
-            return Failed(QStringLiteral("EntryNumber"), number.lastError());
+            return TableFailed(QStringLiteral("EntryNumber"), number.lastError());
         ++Written.Numbers;
     }
     if (numbers.lastError().isValid())
-        return Failed(QStringLiteral("EntryNumber"), numbers.lastError());
+        return TableFailed(QStringLiteral("EntryNumber"), numbers.lastError());
     return QString();
 }
 

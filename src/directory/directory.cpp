@@ -28,7 +28,7 @@ QString TDirectory::GetTelNumberAmount()
             return QString();
         }
         if (attempt == 1)
-            return query.lastError().isValid() ? TDM::Explain(query.lastError()) : QStringLiteral("电话号码表不可用");
+            return query.lastError().isValid() ? TDM::Explain(query.lastError(), Store.Connection()) : QStringLiteral("电话号码表不可用");
         NextSequence = 1;
     }
     return QString();

@@ -86,7 +86,7 @@ QString TDM::Reconnect()
     LastTry.start();
     db.close();
     if (!TSqlEngine::Open(db)) {
-        ServerProblem = db.lastError().text();
+        ServerProblem = TSqlEngine::Reason(db.lastError());
         return away();
     }
     ++ReopenCount;
@@ -151,12 +151,12 @@ QString TDM::EnsureIndexes()
     bool index = false;
     QString why;
     if (!engine.Exists(db, QStringLiteral("TelNumber"), &table, &why) || !engine.Exists(db, QStringLiteral("TelNumberByTelNum"), &index, &why))
-        return why;
+        return TSqlEngine::WithReason(QStringLiteral("电话号码库 %1 读取失败").arg(Place()), why);
     if (!table || index)
         return QString(); // a missing table is said by the listings
     QSqlQuery q(db);
     if (!q.exec(CreateTelNumIndex()))
-        return Explain(q.lastError());
+        return Explain(q.lastError(), Name);
     return QString();
 }
 
@@ -205,13 +205,10 @@ bool TDM::Exec(QSqlQuery &query, const QString &sql)
     return ok;
 }
 
-QString TDM::Explain(const QSqlError &error)
+QString TDM::Explain(const QSqlError &error, const QString &connection)
 {
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    // The server's words in brackets after the cause, when it gave any.
-    const auto with = [&text](const QString &cause) {
-        return text.trimmed().isEmpty() ? cause : cause + QLatin1Char('(') + text.trimmed() + QLatin1Char(')');
-    };
+    const QString reason = TSqlEngine::Reason(error);
+    const auto with = [&reason](const QString &cause) { return TSqlEngine::WithReason(cause, reason); };
     switch (TSqlEngine::ClassifyAny(error)) {
     case TSqlEngine::TFailure::Busy: return with(BusyText());
     case TSqlEngine::TFailure::DiskFull: return with(DiskFullText());
@@ -222,7 +219,8 @@ QString TDM::Explain(const QSqlError &error)
     case TSqlEngine::TFailure::TimedOut: return with(TimedOutText());
     case TSqlEngine::TFailure::Other: break;
     }
-    return error.text();
+    const TDM *store = connection.isEmpty() ? nullptr : Stores().value(connection);
+    return with(store ? QStringLiteral("电话号码库 %1 读写失败").arg(store->Place()) : FailedText());
 }
 
 QString TDM::LostServerText(const QString &driverText)
@@ -337,18 +335,18 @@ void TWriteTransaction::Rollback()
 QString TDM::OpenProblem(const QString &driverText) const
 {
     if (Url.IsServer()) {
-        const QString said = driverText.isEmpty() ? QString() : QStringLiteral(": ") + driverText;
         switch (TStoreUrl::Refusal(driverText)) {
-        case TStoreUrl::TRefusal::Unreachable: return QStringLiteral("数据库服务器 %1 无法连接").arg(Place()) + said;
+        case TStoreUrl::TRefusal::Unreachable: return TSqlEngine::WithReason(QStringLiteral("数据库服务器 %1 无法连接").arg(Place()), driverText);
         case TStoreUrl::TRefusal::Refused:
-            return QStringLiteral("数据库服务器 %1 拒绝连接（请检查地址中的用户名、密码和数据库名）").arg(Place()) + said;
-        case TStoreUrl::TRefusal::Other: return QStringLiteral("数据库服务器 %1 出错").arg(Place()) + said;
+            return TSqlEngine::WithReason(
+                QStringLiteral("数据库服务器 %1 拒绝连接（请检查地址中的用户名、密码和数据库名）").arg(Place()), driverText);
+        case TStoreUrl::TRefusal::Other: return TSqlEngine::WithReason(QStringLiteral("数据库服务器 %1 出错").arg(Place()), driverText);
         }
     }
     const QString shown = QDir::toNativeSeparators(File());
     if (QFileInfo(File()).isDir())
         return QStringLiteral("%1 是一个文件夹，不是电话号码库文件：请把它移走或改名。").arg(shown);
-    return driverText.isEmpty() ? shown : shown + QStringLiteral(": ") + driverText;
+    return driverText.isEmpty() ? shown : QStringLiteral("电话号码库 %1 不能打开：%2").arg(shown, driverText);
 }
 
 QString TDM::Place() const
@@ -391,7 +389,7 @@ bool TDM::Prepare(const QString &programDir, QString *error, const TStoreUrl &ur
     if (Url.IsServer() && !TSqlEngine::Open(db)) {
         // A server still starting (or cut off) is waited for, not a reason to stop: the copy
         // and every later statement try again, and the operator is told meanwhile.
-        ServerProblem = db.lastError().text();
+        ServerProblem = TSqlEngine::Reason(db.lastError());
         LastTry.start();
         *error = OpenProblem(ServerProblem);
         return true;

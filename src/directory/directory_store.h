@@ -72,8 +72,10 @@ public:
 
     // A failed statement in the operator's words: the directory in use by another program, a
     // full disk, a read-only file, a disk or file that cannot be read or written, a damaged
-    // file, else the driver's own text.
-    static QString Explain(const QSqlError &error);
+    // file, else that the directory (named, when connection is a TDM's own) could not be read
+    // or written; the database's own reason in brackets after it, never the statement.
+    static QString Explain(const QSqlError &error, const QString &connection = QString());
+    static QString FailedText() { return QStringLiteral("电话号码库读写失败"); }
     static QString DiskFullText() { return QStringLiteral("磁盘已满，电话号码库无法写入。"); }
     static QString ReadOnlyText() { return QStringLiteral("电话号码库文件只读，无法写入。"); }
     static QString IoErrorText() { return QStringLiteral("电话号码库文件读写出错（磁盘或文件系统故障），无法写入。"); }

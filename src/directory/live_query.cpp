@@ -49,7 +49,7 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
     if (found == Prepared.end()) {
         QSqlQuery fresh(QSqlDatabase::database(Connection, false));
         if (!fresh.prepare(sql)) {
-            Error = TDM::Explain(fresh.lastError());
+            Error = TDM::Explain(fresh.lastError(), Connection);
             return false;
         }
         if (Prepared.size() > 32) // the handle runs a few statements over and over; forget odd ones
@@ -65,14 +65,14 @@ bool TLiveQuery::Run(QSqlQuery **query, const QString &sql, const QVariantList &
     const bool fenced = !(*query)->isSelect() && TWriteTransaction::AnyOpen() && TSqlEngine::Of(db).FailureEndsTransaction();
     QSqlQuery fence(db);
     if (fenced && !fence.exec(QStringLiteral("SAVEPOINT varnex_row"))) {
-        Error = TDM::Explain(fence.lastError());
+        Error = TDM::Explain(fence.lastError(), Connection);
         return false;
     }
     const bool ok = TDM::Exec(**query);
     if (fenced)
         fence.exec(ok ? QStringLiteral("RELEASE SAVEPOINT varnex_row") : QStringLiteral("ROLLBACK TO SAVEPOINT varnex_row"));
     if (!ok)
-        Error = TDM::Explain((*query)->lastError());
+        Error = TDM::Explain((*query)->lastError(), Connection);
     else if (!(*query)->isSelect())
         TDM::Wrote();
     return ok;
@@ -143,7 +143,7 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
     if (!LoadColumns()) {
         QSqlQuery probe(db);
         TDM::Exec(probe, QStringLiteral("SELECT * FROM %1").arg(TableSql(table)));
-        return Fail(probe.lastError().isValid() ? TDM::Explain(probe.lastError()) : QStringLiteral("没有表 %1").arg(table),
+        return Fail(probe.lastError().isValid() ? TDM::Explain(probe.lastError(), Connection) : QStringLiteral("没有表 %1").arg(table),
                     nullptr);
     }
     QString sql = QStringLiteral("SELECT * FROM %1").arg(TableSql(table));
@@ -165,7 +165,7 @@ bool TLiveQuery::Open(const QString &table, const QString &where, const QVariant
     const QSqlError failure = query->lastError();
     query->finish(); // the rows are held here; the store's read lock is let go
     if (failure.isValid())
-        return Fail(TDM::Explain(failure), nullptr);
+        return Fail(TDM::Explain(failure, Connection), nullptr);
     Active = true;
     Affected = int(Rows.size());
     return true;

@@ -8,6 +8,14 @@
 
 QString TNumberImport::TOutcome::Message() const
 {
+    if (StoppedAt > 0) {
+        // What is stored comes first: an operator who read only the bad row's reason would
+        // take the whole file for not imported, or import the rows before it again by hand.
+        QString stored = Imported > 0 ? QStringLiteral("已导入 %1 行").arg(Imported) : QStringLiteral("未导入任何行");
+        if (Refused > 0)
+            stored += QStringLiteral("（另有 %1 行未能保存，第一个原因：%2）").arg(QString::number(Refused), FirstRefusal);
+        return stored + QStringLiteral("；") + Error + QStringLiteral("，此行及其后的行未导入。");
+    }
     if (!Error.isEmpty())
         return Error;
     if (Refused == 0)
@@ -20,6 +28,7 @@ TNumberImport::TOutcome TNumberImport::NothingImported(TOutcome outcome, const Q
 {
     outcome.Imported = 0;
     outcome.Refused = 0;
+    outcome.StoppedAt = 0;
     outcome.FirstRefusal.clear();
     outcome.Error = QStringLiteral("导入失败，未导入任何记录：") + why;
     return outcome;
@@ -30,9 +39,8 @@ TNumberImport::TNumberImport(TDirectory &directory, TDM &store) : Directory(dire
 TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &label, const TProgress &progress)
 {
     TOutcome outcome;
-    outcome.Error = Directory.GetTelNumberAmount();
-    if (!outcome.Error.isEmpty())
-        return outcome;
+    if (const QString unread = Directory.GetTelNumberAmount(); !unread.isEmpty())
+        return NothingImported(std::move(outcome), unread);
     if (path.isEmpty()) {
         outcome.Error = QStringLiteral("请选择电话号码文件！");
         return outcome;
@@ -71,6 +79,7 @@ TNumberImport::TOutcome TNumberImport::Run(const QString &path, const QString &l
             const QString why =
                 Directory.AddTelNumber(cells[1], cells[2], cells[3], cells.mid(4, 8), cells[12], cells[13], label, &conversion);
             if (conversion) {
+                outcome.StoppedAt = k + 1;
                 outcome.Error = QStringLiteral("第 %1 行: ").arg(k + 1) + why;
                 break;
             }

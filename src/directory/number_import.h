@@ -18,6 +18,9 @@ public:
         int Refused = 0;  // rows the store would not take
         QString FirstRefusal;
         QString Error; // the import ended early (or never began) for this reason
+        // The file's row whose cell could not be stored: the import stopped there, and the rows
+        // before it are stored (0 when it did not stop at a row).
+        int StoppedAt = 0;
         // What the operator is told at the end.
         QString Message() const;
     };

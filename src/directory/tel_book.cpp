@@ -238,7 +238,7 @@ QStringList TTelBook::WithoutKey(const std::function<bool(int number)> &hasKey, 
     QSqlQuery q(QSqlDatabase::database(Store.Connection()));
     QStringList keyless;
     if (!q.exec(QStringLiteral("SELECT TelNum, TelName FROM TelNumber ORDER BY sequence"))) {
-        *error = TDM::Explain(q.lastError());
+        *error = TDM::Explain(q.lastError(), Store.Connection());
         return keyless;
     }
     while (q.next())

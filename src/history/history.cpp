@@ -3,6 +3,7 @@
 #include "history/history_writer.h"
 #include "common/configuration.h"
 #include "keyboard/key_table.h"
+#include "store/sql_engine.h"
 #include "store/statement_deadline.h"
 
 #include <QDir>
@@ -45,7 +46,8 @@ void THistory::Open(const QString &folder, const TStoreUrl &server)
                     FailingSince = QDateTime::currentMSecsSinceEpoch();
                 const bool told = std::exchange(WriterFailing, true) || Stalled;
                 if (!told)
-                    Q_EMIT Said({QStringLiteral("通知记录无法写入 %1: %2（记录暂存，稍后重试）").arg(Path(), why), TLogLevel::Error});
+                    Q_EMIT Said({TSqlEngine::WithReason(QStringLiteral("通知记录无法写入 %1（记录暂存，稍后重试）").arg(Path()), why),
+                                 TLogLevel::Error});
             });
     connect(Writer, &THistoryWriter::Writable, this, [this](qint64 dropped) {
         FailingSince = 0;

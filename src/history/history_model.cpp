@@ -1,5 +1,7 @@
 #include "history/history_model.h"
 
+#include "store/sql_engine.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -40,7 +42,7 @@ void THistoryReader::Export(const QList<TNotice> &shown, const THistoryQuery::TF
     if (Query.Open(&why))
         why = Query.Export(shown, filter, restBefore, path);
     else
-        why = QStringLiteral("通知记录无法读取: ") + why;
+        why = TSqlEngine::WithReason(QStringLiteral("通知记录无法读取"), why);
     Q_EMIT Exported(path, why);
 }
 
@@ -169,7 +171,7 @@ void THistoryModel::ReadEntry(qint64 id)
 QString THistoryModel::StateText() const
 {
     if (!Why.isEmpty())
-        return QStringLiteral("通知记录无法读取: ") + Why;
+        return TSqlEngine::WithReason(QStringLiteral("通知记录无法读取"), Why);
     if (Filter.IsReversed())
         return ReversedRangeText();
     if (Rows.isEmpty())

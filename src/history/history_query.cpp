@@ -184,7 +184,7 @@ bool THistoryQuery::Open(QString *why)
     if (TSqlEngine::Open(db))
         return true;
     if (why)
-        *why = db.lastError().text();
+        *why = TSqlEngine::Reason(db.lastError());
     return false;
 }
 
@@ -202,7 +202,7 @@ QList<TNotice> THistoryQuery::Page(const TFilter &filter, qint64 beforeId, int l
     while (q.next())
         rows.append(FromRow(q));
     if (why && q.lastError().isValid())
-        *why = q.lastError().text();
+        *why = TSqlEngine::Reason(q.lastError());
     return rows;
 }
 
@@ -279,7 +279,7 @@ QList<QPair<QString, int>> THistoryQuery::TotalsPerDay(const TFilter &filter, QS
     while (q.next())
         totals.append({q.value(0).toString(), q.value(1).toInt()});
     if (why && q.lastError().isValid())
-        *why = q.lastError().text();
+        *why = TSqlEngine::Reason(q.lastError());
     return totals;
 }
 
@@ -312,7 +312,7 @@ QString THistoryQuery::Export(const QList<TNotice> &shown, const TFilter &filter
     // A file that could not be read whole is no export of what the list shows.
     if (!why.isEmpty()) {
         QFile::remove(path);
-        return QStringLiteral("通知记录无法读取: ") + why;
+        return TSqlEngine::WithReason(QStringLiteral("通知记录无法读取"), why);
     }
     return error;
 }

@@ -3,6 +3,7 @@
 #include "history/history.h"
 #include "history/notice_detail_dialog.h"
 #include "directory/sheet_export.h"
+#include "store/sql_engine.h"
 #include "widgets/cut_text_delegate.h"
 #include "widgets/messages.h"
 
@@ -116,7 +117,7 @@ THistoryWindow::THistoryWindow(THistory &history, QWidget *parent) : QDialog(par
             Totals->setItem(row, 1, new QTableWidgetItem(QString::number(totals[row].second)));
         }
         if (!why.isEmpty())
-            StateLabel->setText(QStringLiteral("每日合计无法读取: ") + why);
+            StateLabel->setText(TSqlEngine::WithReason(QStringLiteral("每日合计无法读取"), why));
     });
     connect(Model, &THistoryModel::Exported, this, [this](const QString &path, const QString &error) {
         ExportButton->setEnabled(true);

@@ -17,7 +17,7 @@ bool Run(QSqlQuery &q, const QString &sql, QString *why)
 {
     if (q.exec(sql))
         return true;
-    *why = q.lastError().text();
+    *why = TSqlEngine::Reason(q.lastError());
     return false;
 }
 
@@ -95,7 +95,7 @@ bool THistoryWriter::Prepare(QString *why)
         return false;
     }
     if (!TSqlEngine::Open(db)) {
-        *why = db.lastError().text();
+        *why = TSqlEngine::Reason(db.lastError());
         return false;
     }
     const TStatementDeadline deadline(db, DeadlineMs());
@@ -229,7 +229,7 @@ bool THistoryWriter::Mark(const TInterruption &mark, QList<qint64> &marked, QStr
     for (int i = 0; i < values.size(); ++i)
         find.bindValue(i, values[i]);
     if (!find.exec()) {
-        *why = find.lastError().text();
+        *why = TSqlEngine::Reason(find.lastError());
         return false;
     }
     QList<qint64> ids;
@@ -242,7 +242,7 @@ bool THistoryWriter::Mark(const TInterruption &mark, QList<qint64> &marked, QStr
         update.bindValue(0, THistory::Interrupted());
         update.bindValue(1, id);
         if (!update.exec()) {
-            *why = update.lastError().text();
+            *why = TSqlEngine::Reason(update.lastError());
             return false;
         }
     }
@@ -333,7 +333,7 @@ bool THistoryWriter::Write(QString *why, QList<qint64> &marked)
                     }
                 }
                 if (!written)
-                    *why = (entry.lastError().isValid() ? entry.lastError() : number.lastError()).text();
+                    *why = TSqlEngine::Reason(entry.lastError().isValid() ? entry.lastError() : number.lastError());
                 if (!Stopping.load())
                     deadline.Extend();
             }

@@ -36,13 +36,13 @@ bool TChangeListener::Open(QString *why)
     QSqlDatabase db = QSqlDatabase::database(Name, false);
     db.close();
     if (!TSqlEngine::Open(db)) {
-        *why = db.lastError().text();
+        *why = TSqlEngine::Reason(db.lastError());
         return false;
     }
     QSqlDriver *driver = db.driver();
     const TStatementDeadline deadline(db, AnswerMs);
     if (!driver->subscribeToNotification(Channel)) {
-        *why = deadline.Expired() ? deadline.Text() : driver->lastError().text();
+        *why = deadline.Expired() ? deadline.Text() : TSqlEngine::Reason(driver->lastError());
         db.close();
         return false;
     }

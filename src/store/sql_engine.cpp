@@ -37,7 +37,7 @@ public:
         QString quoted = Unquoted(table);
         quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
         if (!info.exec(QStringLiteral("PRAGMA table_info('%1')").arg(quoted))) {
-            *error = info.lastError().text();
+            *error = Reason(info.lastError());
             return columns;
         }
         while (info.next())
@@ -48,10 +48,12 @@ public:
     bool Exists(const QSqlDatabase &db, const QString &name, bool *exists, QString *error) const override
     {
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ? COLLATE NOCASE"));
+        // A locked file refuses the prepare already; running it anyway would report a missing
+        // parameter instead of the lock.
+        const bool prepared = q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = ? COLLATE NOCASE"));
         q.addBindValue(Unquoted(name));
-        if (!q.exec() || !q.next()) {
-            *error = q.lastError().text();
+        if (!prepared || !q.exec() || !q.next()) {
+            *error = Reason(q.lastError());
             return false;
         }
         *exists = q.value(0).toInt() > 0;
@@ -148,7 +150,7 @@ public:
             " WHERE c.oid = to_regclass(?) AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum"));
         q.addBindValue(Regclass(table));
         if (!q.exec()) {
-            *error = q.lastError().text();
+            *error = Reason(q.lastError());
             return columns;
         }
         while (q.next()) {
@@ -163,10 +165,10 @@ public:
     bool Exists(const QSqlDatabase &db, const QString &name, bool *exists, QString *error) const override
     {
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));
+        const bool prepared = q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"));
         q.addBindValue(Regclass(name));
-        if (!q.exec() || !q.next()) {
-            *error = q.lastError().text();
+        if (!prepared || !q.exec() || !q.next()) {
+            *error = Reason(q.lastError());
             return false;
         }
         *exists = q.value(0).toBool();
@@ -301,16 +303,16 @@ bool TSqlEngine::MakeSchema(QSqlDatabase &db, const std::function<bool(QString *
     for (int attempt = 0; attempt < 2; ++attempt) {
         why->clear();
         if (!db.transaction()) {
-            *why = db.lastError().text();
+            *why = Reason(db.lastError());
             continue;
         }
         QSqlQuery q(db);
         if (!q.exec(lock))
-            *why = q.lastError().text();
+            *why = Reason(q.lastError());
         else if (make(why) && db.commit())
             return true;
         else if (why->isEmpty())
-            *why = db.lastError().text();
+            *why = Reason(db.lastError());
         db.rollback();
         if (Broken(db))
             return false;
@@ -354,6 +356,34 @@ const TSqlEngine &TSqlEngine::Of(const QSqlDatabase &db)
 const TSqlEngine &TSqlEngine::Of(const QSqlDriver *driver)
 {
     return driver && driver->dbmsType() == QSqlDriver::PostgreSQL ? Server() : Files();
+}
+
+QString TSqlEngine::Reason(const QSqlError &error)
+{
+    QStringList kept;
+    for (const QString &line : error.databaseText().split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        // PostgreSQL goes on with the statement: "LINE 1: SELECT …", a caret under it, and
+        // where the statement ran from.
+        if (trimmed.startsWith(QLatin1String("LINE ")) || trimmed.startsWith(QLatin1String("QUERY:"))
+            || trimmed.startsWith(QLatin1String("STATEMENT:")) || trimmed.startsWith(QLatin1String("CONTEXT:")))
+            break;
+        if (!trimmed.isEmpty())
+            kept << trimmed;
+    }
+    if (!kept.isEmpty())
+        return kept.join(QLatin1Char(' '));
+    // Qt's own words alone only name the step that failed ("Unable to fetch row"); a missing
+    // driver or a closed connection is still worth saying. A failure is never said as nothing:
+    // callers take an empty reason for success.
+    const QString driver = error.driverText().trimmed();
+    return driver.startsWith(QLatin1String("Unable to")) ? QStringLiteral("数据库未说明原因") : driver;
+}
+
+QString TSqlEngine::WithReason(const QString &sentence, const QString &reason)
+{
+    // The brackets every store message puts the database's words in.
+    return reason.trimmed().isEmpty() ? sentence : sentence + QLatin1Char('(') + reason.trimmed() + QLatin1Char(')');
 }
 
 TSqlEngine::TFailure TSqlEngine::ClassifyAny(const QSqlError &error)

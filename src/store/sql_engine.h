@@ -62,6 +62,13 @@ public:
     // For an error whose connection is no longer known: SQLite's numeric codes first, then
     // PostgreSQL's states and connection failures.
     static TFailure ClassifyAny(const QSqlError &error);
+    // The database's own reason for a failure, as it may stand in brackets after a sentence an
+    // operator reads: without Qt's English wrapper ("Unable to execute statement"), which that
+    // sentence says better, and without the statement a server quotes after its reason.
+    // Empty only for an error that carries no words at all.
+    static QString Reason(const QSqlError &error);
+    // sentence(reason), or the sentence alone when there is no reason.
+    static QString WithReason(const QString &sentence, const QString &reason);
     // A 64-bit integer column's type (SQLite's INTEGER is one already, and stays the rowid).
     virtual QString Int64Type() const = 0;
     // Statements run once on a writing connection as it opens.

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -306,6 +307,103 @@ private Q_SLOTS:
             QVERIFY2(c == QLatin1Char('\n') || (c.category() != QChar::Other_Control && c != QChar::ReplacementCharacter),
                      qPrintable(QStringLiteral("U+%1 in: ").arg(c.unicode(), 4, 16, QLatin1Char('0')) + said));
         QCOMPARE(Sql(data, {"select count(*) from TelNumber"}), QStringList{"0"});
+    }
+
+    // An import that stops at a row whose 分机号码 is not a number keeps the rows before it,
+    // and says how many, or that there are none: never only the bad row, as if nothing was kept.
+    void importStopsAtABadRow_data()
+    {
+        QTest::addColumn<QByteArray>("sheet");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("said");
+        const QByteArray head("序号,分机号码,分机名称\n");
+        QTest::newRow("first row") << head + "1,20x1,甲\n2,2002,乙\n3,2003,丙\n" << 0 << "未导入任何行；第 2 行";
+        QTest::newRow("middle row") << head + "1,2001,甲\n2,20x2,乙\n3,2003,丙\n" << 1 << "已导入 1 行；第 3 行";
+        QTest::newRow("last row") << head + "1,2001,甲\n2,2002,乙\n3,20x3,丙\n" << 2 << "已导入 2 行；第 4 行";
+    }
+    void importStopsAtABadRow()
+    {
+        QFETCH(QByteArray, sheet);
+        QFETCH(int, stored);
+        QFETCH(QString, said);
+        const QString data = Dir.filePath(QStringLiteral("bad-row-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+        QVERIFY(QDir().mkpath(data));
+        QFile csv(data + QStringLiteral("/directory.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write(sheet);
+        csv.close();
+        QString output;
+        QCOMPARE(Command({QStringLiteral("import"), csv.fileName()}, &output, data), 1);
+        QVERIFY2(output.contains(said) && output.contains(QStringLiteral("20x")) && !output.contains(QStringLiteral("导入成功")),
+                 qPrintable(output));
+        QCOMPARE(Sql(data, {"select count(*) from TelNumber"}), QStringList{QString::number(stored)});
+    }
+
+    // A directory that cannot be read or written is said in the operator's words, naming what
+    // failed, with at most the database's reason in brackets: no statement, no Qt wrapper
+    // ("Unable to execute statement"), no English line.
+    void storeFailuresInOperatorWords_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("import, no tables") << "no tables" << "import" << "导入失败，未导入任何记录：电话号码库";
+        QTest::newRow("export, no tables") << "no tables" << "export" << "导出数据出错！电话号码库";
+        QTest::newRow("check-keys, no tables") << "no tables" << "check-keys" << "电话号码库";
+        QTest::newRow("import, locked") << "locked" << "import" << TDM::BusyText();
+        QTest::newRow("import, read-only disk") << "read-only disk" << "import" << "导入失败，未导入任何记录";
+    }
+    void storeFailuresInOperatorWords()
+    {
+        VARNEX_FILES_ONLY();
+        QFETCH(QString, fault);
+        QFETCH(QString, command);
+        QFETCH(QString, cause);
+        const QString sample = TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-sample.csv"));
+        std::unique_ptr<TSmallDisk> disk;
+        QString data = Dir.filePath(QStringLiteral("faulty-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+        if (fault == QLatin1String("read-only disk")) {
+            disk = std::make_unique<TSmallDisk>(8 * 1024 * 1024);
+            if (!disk->Problem().isEmpty())
+                QSKIP(qPrintable(disk->Problem()));
+            data = disk->Path();
+        }
+        QVERIFY(QDir().mkpath(data + QStringLiteral("/DATA")));
+        if (fault == QLatin1String("no tables")) {
+            // A directory file some other tool left empty.
+            QFile empty(TDM::FileIn(data));
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        } else {
+            QCOMPARE(Command({QStringLiteral("import"), sample}, nullptr, data), 0);
+        }
+        if (disk)
+            QVERIFY(disk->MakeReadOnly());
+        const QString holder = QStringLiteral("lock-holder");
+        const auto letGo = qScopeGuard([&holder] { QSqlDatabase::removeDatabase(holder); });
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), holder);
+            if (fault == QLatin1String("locked")) {
+                db.setDatabaseName(TDM::FileIn(data));
+                QVERIFY(db.open());
+                QVERIFY(QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            }
+            QString said, printed;
+            QStringList arguments{command};
+            if (command == QLatin1String("import"))
+                arguments << sample;
+            else if (command == QLatin1String("export"))
+                arguments << data + QStringLiteral("/list.csv");
+            QCOMPARE(Command(arguments, &said, data, &printed), command == QLatin1String("check-keys") ? 2 : 1);
+            QVERIFY2(said.contains(cause), qPrintable(said));
+            static const QRegularExpression statement(QStringLiteral("\\b(SELECT|INSERT|UPDATE|DELETE|CREATE|ALTER|DROP|PRAGMA|BEGIN|COMMIT)\\b"),
+                                                      QRegularExpression::CaseInsensitiveOption);
+            QVERIFY2(!statement.match(said + printed).hasMatch(), qPrintable(said));
+            QVERIFY2(!said.contains(QStringLiteral("Unable to")), qPrintable(said));
+            // Every line starts in Chinese: none is the database's English alone.
+            for (const QString &line : said.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                QVERIFY2(line.at(0).script() == QChar::Script_Han, qPrintable(line));
+            db.close();
+        }
     }
 
     // export writes by the file's extension: .csv as comma-separated UTF-8 text, .xlsx as a

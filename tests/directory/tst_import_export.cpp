@@ -95,8 +95,9 @@ private Q_SLOTS:
         QTest::newRow("blank A30 xlsx") << "directory-blank-a30.xlsx" << 28 << 28 << "";
         QTest::newRow("blank A30 xls") << "directory-blank-a30.xls" << 28 << 28 << "";
         QTest::newRow("skip B") << "directory-skip-b.xlsx" << 10 << 9 << "";
-        QTest::newRow("bad number xlsx") << "directory-bad-number.xlsx" << 10 << 6 << "2007.5";
-        QTest::newRow("bad number xls") << "directory-bad-number.xls" << 10 << 6 << "2007.5";
+        // Stopped at sheet row 8: the six rows before it are stored, and said to be.
+        QTest::newRow("bad number xlsx") << "directory-bad-number.xlsx" << 10 << 6 << "已导入 6 行；第 8 行: 分机号码: '2007.5'";
+        QTest::newRow("bad number xls") << "directory-bad-number.xls" << 10 << 6 << "已导入 6 行；第 8 行: 分机号码: '2007.5'";
     }
     void fixtures()
     {

@@ -350,6 +350,11 @@ private Q_SLOTS:
                 QCOMPARE(import->LastMessage, QStringLiteral("导入成功！"));
                 QCOMPARE(import->CountLabel->text(), QStringLiteral("导入数量:50"));
                 QCOMPARE(import->Progress->value(), 100);
+                // A bad cell stops the import: the message counts the rows stored before it.
+                import->NextFileName = TestSupport::SourcePath(QStringLiteral("tests/data/spreadsheets/directory-bad-number.xlsx"));
+                import->BrowseClick();
+                import->StartImport();
+                QVERIFY2(import->LastMessage.startsWith(QStringLiteral("已导入 6 行；第 8 行")), qPrintable(import->LastMessage));
                 import->LabelBox->setEditText(QString());
                 import->StartImport();
                 QCOMPARE(import->LastMessage, QStringLiteral("请输入本次导入的标注！"));

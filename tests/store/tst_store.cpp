@@ -1,6 +1,8 @@
+#include "store/sql_engine.h"
 #include "store/store_url.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QTest>
 
 // Server addresses as a site writes them: what the connection gets, what an operator is shown.
@@ -87,6 +89,34 @@ private Q_SLOTS:
             QVERIFY2(options.contains(QStringLiteral("application_name='x\\'y'")), qPrintable(options));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("applied"));
+    }
+
+    // What of a failed statement may reach an operator: the database's reason, never the
+    // statement a server quotes after it, nor Qt's English wrapper alone.
+    void failureReason_data()
+    {
+        QTest::addColumn<QString>("databaseText");
+        QTest::addColumn<QString>("driverText");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("SQLite") << "no such table: Telnumber" << "Unable to execute statement" << "no such table: Telnumber";
+        QTest::newRow("server, statement quoted")
+            << "ERROR:  relation \"telnumber\" does not exist\nLINE 1: SELECT count(*) FROM telnumber\n                             ^\n"
+            << "Unable to create query" << "ERROR:  relation \"telnumber\" does not exist";
+        QTest::newRow("server, where it ran from")
+            << "ERROR:  division by zero\nCONTEXT:  SQL function \"f\" statement 1\nSTATEMENT:  SELECT f()" << "" << "ERROR:  division by zero";
+        QTest::newRow("server, two lines of reason")
+            << "connection to server at \"h\" failed: Connection refused\n\tIs the server running on that host?\n" << "Unable to connect"
+            << "connection to server at \"h\" failed: Connection refused Is the server running on that host?";
+        QTest::newRow("Qt's wrapper alone") << "" << "Unable to fetch row" << "数据库未说明原因";
+        QTest::newRow("the driver's own words") << "" << "Driver not loaded" << "Driver not loaded";
+        QTest::newRow("no words at all") << "" << "" << "";
+    }
+    void failureReason()
+    {
+        QFETCH(QString, databaseText);
+        QFETCH(QString, driverText);
+        QFETCH(QString, reason);
+        QCOMPARE(TSqlEngine::Reason(QSqlError(driverText, databaseText, QSqlError::StatementError)), reason);
     }
 };
 

@@ -61,6 +61,18 @@ public:
     {
         return Command("POST", QStringLiteral("/execute/sync"), QJsonObject{{"script", script}, {"args", QJsonArray()}});
     }
+    // The first element css finds (a WebDriver element reference), empty when there is none.
+    QString Find(const QString &css)
+    {
+        const QJsonObject found = Command("POST", QStringLiteral("/element"), QJsonObject{{"using", "css selector"}, {"value", css}}).toObject();
+        return found.isEmpty() ? QString() : found.begin().value().toString();
+    }
+    // A real pointer click and real key strokes, as an operator gives them.
+    void Click(const QString &element) { Command("POST", QStringLiteral("/element/%1/click").arg(element)); }
+    void Type(const QString &element, const QString &keys)
+    {
+        Command("POST", QStringLiteral("/element/%1/value").arg(element), QJsonObject{{"text", keys}});
+    }
     QByteArray Screenshot() { return QByteArray::fromBase64(Command("GET", QStringLiteral("/screenshot")).toString().toLatin1()); }
 
 private:
@@ -97,10 +109,16 @@ private Q_SLOTS:
         QUdpSocket platform;
         QVERIFY(platform.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
         TRecordingPlayer player;
+        // 2001 has a key on the console, 2002 none.
+        QFile keys(dir.filePath(QStringLiteral("key.dat")));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write(TestSupport::KeyFile({{3 * 1088 + 74, 2001}}));
+        keys.close();
         auto core = TestSupport::StartCore(dir, {QStringLiteral("CommIpPort=%1").arg(platform.localPort()), QStringLiteral("ifUse0=是"),
                                                  QStringLiteral("ifUse1=是")},
                                            &player);
         core->Directory().AddTelNumber(QStringLiteral("2001"), QStringLiteral("井口"), {}, {"5"}, QStringLiteral("0"), {});
+        core->Directory().AddTelNumber(QStringLiteral("2002"), QStringLiteral("泵房"), {}, {"5"}, QStringLiteral("0"), {});
         core->Directory().Query().Execute(QStringLiteral("insert into \"Group\"(GroupNum, sequence, GroupName) values (5, 1, '一采区')"));
         QVERIFY(TestSupport::CopyCaughtUp(core->Directory()));
         core->StartTimers();
@@ -132,12 +150,44 @@ private Q_SLOTS:
                                   QStringLiteral("正常"), 2000);
         QCOMPARE(browser.Run(QStringLiteral("return String(window.loadMark)")).toString(), loadedAt); // no reload
 
+        // The entry opened by a click shows its numbers as the history holds them: name, key
+        // position; the number without a key stands out.
+        const TNotice *held = core->History().LastOf(0);
+        QVERIFY(held);
+        QCOMPARE(held->Numbers.size(), 2);
+        QVERIFY(held->Numbers[0].KeyPosition != TNotice::NoKeyText());
+        const QString numbers = QStringLiteral("const d = document.querySelector('#history tr.details'); return d ? d.textContent : ''");
+        const QString keyless = QStringLiteral("return Array.from(document.querySelectorAll('#history tr.details tr.keyless'), r => r.textContent).join('|')");
+        QCOMPARE(browser.Run(numbers).toString(), QString());
+        // Found afresh for every try: the history may be drawn anew meanwhile (the entry's
+        // outcome changes), and a click on a row no longer shown is lost.
+        const QString entry = QStringLiteral("#history tr.entry");
+        QTRY_VERIFY_WITH_TIMEOUT((browser.Click(browser.Find(entry)), browser.Run(numbers).toString().contains(QStringLiteral("2001"))), 5000);
+        const QString shown = browser.Run(numbers).toString();
+        QVERIFY2(shown.contains(QStringLiteral("2001井口") + held->Numbers[0].KeyPosition), qPrintable(shown));
+        QCOMPARE(browser.Run(keyless).toString().left(9), QStringLiteral("2002泵房") + TNotice::NoKeyText());
+        // Enter on the focused row closes it, and opens it again.
+        const QString focused = QStringLiteral("const f = document.activeElement; return f && f.matches('#history tr.entry') ? f.dataset.id : ''");
+        QCOMPARE(browser.Run(focused).toString(), QString::number(held->Id));
+        QTRY_VERIFY_WITH_TIMEOUT((browser.Type(browser.Find(entry), QStringLiteral("\uE007")), browser.Run(numbers).toString().isEmpty()), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((browser.Type(browser.Find(entry), QStringLiteral("\uE007")), browser.Run(numbers).toString().contains(QStringLiteral("井口"))),
+                                 5000);
+
+        // A change of the status alone leaves the history's rows in place: a row replaced between
+        // the press and the release of a click takes no click.
+        browser.Run(QStringLiteral("window.entryRow = document.querySelector('#history tr.entry');"
+                                   " window.seenHistory = JSON.stringify(lastHistory); return 0"));
+
         // The program gone from the control socket: the page says so, and no stale link state.
         control.Close();
         QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return getComputedStyle(document.getElementById('stopped')).display")).toString(),
                                   QStringLiteral("block"), 8000);
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(), QStringLiteral("未知"));
         QVERIFY(browser.Run(QStringLiteral("return document.querySelector('#history tr').textContent")).toString().contains(QStringLiteral("井下撤离")));
+        // With the program gone, the opened entry stays open.
+        QVERIFY(browser.Run(numbers).toString().contains(QStringLiteral("井口")));
+        QVERIFY(browser.Run(QStringLiteral("return JSON.stringify(lastHistory) !== window.seenHistory"
+                                           " || document.querySelector('#history tr.entry') === window.entryRow")).toBool());
         QVERIFY(control.Listen(dir.filePath(QStringLiteral("varnex.ctl"))) == TControlServer::TListen::Listening);
         QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(),
                                   QStringLiteral("正常"), 8000);
