@@ -1,6 +1,6 @@
 #include "app/headless_runner.h"
 
-#include "app/stop_signals.h"
+#include "service/stop_signals.h"
 #include "app/varnex_core.h"
 
 #include <QCoreApplication>

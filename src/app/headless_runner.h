@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/service_log.h"
-#include "app/service_notifier.h"
+#include "service/service_log.h"
+#include "service/service_notifier.h"
 #include "common/role.h"
 
 #include <QObject>

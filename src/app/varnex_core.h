@@ -22,7 +22,7 @@
 #include "common/trace_sink.h"
 #include "common/traffic_log.h"
 #include "common/send_gate.h"
-#include "app/pair_role.h"
+#include "control/pair_role.h"
 #include "status/status_publisher.h"
 
 #include <QElapsedTimer>
@@ -52,7 +52,7 @@ class TVarnexCore : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int Timer1Interval = 1000; // ms
+    static constexpr int Timer1Interval = TPlayChannels::TickMs; // ms
 
     explicit TVarnexCore(TCoreOptions options = {}, QObject *parent = nullptr);
     ~TVarnexCore() override;

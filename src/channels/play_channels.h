@@ -68,6 +68,7 @@ class TPlayChannels : public QObject
     Q_OBJECT
 public:
     static constexpr int Count = 8;
+    static constexpr int TickMs = 1000; // PlayManager's tick comes once a second
     static constexpr int OffHookTicks = 8;
     static constexpr int DialingTicks = 180;
     static constexpr int NoOwner = 255;

@@ -2,7 +2,7 @@
 
 #include "directory/directory.h"
 #include "directory/directory_store.h"
-#include "directory/sheet_reader.h"
+#include "sheets/sheet_reader.h"
 
 #include <QFileInfo>
 

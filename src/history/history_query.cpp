@@ -5,7 +5,7 @@
 #include "store/sql_engine.h"
 
 #include "history/history.h"
-#include "directory/sheet_export.h"
+#include "sheets/sheet_writer.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -291,7 +291,7 @@ QString THistoryQuery::Export(const QList<TNotice> &shown, const TFilter &filter
     qsizetype inRest = 0;
     bool restDone = restBefore <= 0;
     QString why;
-    const QString error = TSheetExport::WriteRows(path, Headings(), [&](QStringList &row) {
+    const QString error = TSheetWriter::WriteRows(path, Headings(), [&](QStringList &row) {
         if (next < shown.size()) {
             row = Cells(shown[next++]);
             return true;

@@ -2,7 +2,7 @@
 
 #include "history/history.h"
 #include "history/notice_detail_dialog.h"
-#include "directory/sheet_export.h"
+#include "sheets/sheet_writer.h"
 #include "store/sql_engine.h"
 #include "widgets/cut_text_delegate.h"
 #include "widgets/messages.h"
@@ -183,7 +183,7 @@ void THistoryWindow::ExportClick()
         return;
     LastMessage.clear();
     ExportButton->setEnabled(false); // one export at a time; it ends with a message
-    Model->Export(TSheetExport::WithExtension(path));
+    Model->Export(TSheetWriter::WithExtension(path));
 }
 
 void THistoryWindow::ShowDetail(const QModelIndex &index)

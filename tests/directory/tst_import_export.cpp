@@ -2,7 +2,7 @@
 #include "directory/directory_store.h"
 #include "directory/number_import.h"
 #include "directory/sheet_export.h"
-#include "directory/sheet_reader.h"
+#include "sheets/sheet_reader.h"
 #include "directory/tel_book.h"
 #include "common/line_log.h"
 #include "common/trace_sink.h"

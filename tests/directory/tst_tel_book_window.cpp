@@ -5,7 +5,7 @@
 #include "directory/tel_book_window.h"
 #include "widgets/exit_dialog.h"
 #include "app/main_form.h"
-#include "directory/sheet_reader.h"
+#include "sheets/sheet_reader.h"
 #include "support/modal.h"
 #include "support/other_program.h"
 #include "support/test_support.h"

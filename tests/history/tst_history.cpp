@@ -4,7 +4,7 @@
 #include "history/history_model.h"
 #include "history/history_spool.h"
 #include "history/history_writer.h"
-#include "directory/sheet_reader.h"
+#include "sheets/sheet_reader.h"
 #include "common/configuration.h"
 #include "keyboard/key_table.h"
 #include "platform_link/ldtx_frame.h"

@@ -1,4 +1,4 @@
-#include "directory/sheet_reader.h"
+#include "sheets/sheet_reader.h"
 #include "history/history.h"
 #include "history/history_window.h"
 #include "history/notice_detail_dialog.h"

@@ -1,5 +1,5 @@
-#include "app/control_client.h"
-#include "app/control_server.h"
+#include "control/control_client.h"
+#include "control/control_server.h"
 #include "app/varnex_core.h"
 #include "platform_link/ldtx_frame.h"
 #include "status/alarm_path.h"

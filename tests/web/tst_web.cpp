@@ -1,4 +1,4 @@
-#include "app/control_server.h"
+#include "control/control_server.h"
 #include "app/varnex_core.h"
 #include "directory/directory.h"
 #include "history/history.h"

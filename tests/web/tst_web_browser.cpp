@@ -2,7 +2,7 @@
 #include "directory/directory.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/test_support.h"
-#include "app/control_server.h"
+#include "control/control_server.h"
 #include "history/history.h"
 #include "web/web_face.h"
 

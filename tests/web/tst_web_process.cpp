@@ -1,4 +1,4 @@
-#include "app/control_client.h"
+#include "control/control_client.h"
 #include "platform_link/ldtx_frame.h"
 #include "support/test_support.h"
 

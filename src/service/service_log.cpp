@@ -1,4 +1,4 @@
-#include "app/service_log.h"
+#include "service/service_log.h"
 
 #include <QtGlobal>
 

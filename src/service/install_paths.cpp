@@ -1,4 +1,4 @@
-#include "app/install_paths.h"
+#include "service/install_paths.h"
 
 #include "keyboard/key_table.h"
 

@@ -1,6 +1,6 @@
-#include "directory/sheet_reader.h"
+#include "sheets/sheet_reader.h"
 
-#include "directory/xlsx_sheet.h"
+#include "sheets/xlsx_sheet.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "directory/xlsx_sheet.h"
+#include "sheets/xlsx_sheet.h"
 
 #include <QDir>
 #include <QFile>

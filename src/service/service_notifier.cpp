@@ -1,4 +1,4 @@
-#include "app/service_notifier.h"
+#include "service/service_notifier.h"
 
 #ifdef VARNEX_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>

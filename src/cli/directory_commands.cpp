@@ -1,7 +1,7 @@
-#include "app/directory_commands.h"
+#include "cli/directory_commands.h"
 
-#include "app/command_line.h"
-#include "app/store_migration.h"
+#include "cli/command_line.h"
+#include "cli/store_migration.h"
 
 #include "common/configuration.h"
 #include "common/line_log.h"

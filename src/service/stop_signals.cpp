@@ -1,4 +1,4 @@
-#include "app/stop_signals.h"
+#include "service/stop_signals.h"
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "app/store_migration.h"
+#include "cli/store_migration.h"
 
 #include "directory/directory_store.h"
 #include "history/history.h"

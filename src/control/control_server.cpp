@@ -1,7 +1,7 @@
-#include "app/control_server.h"
+#include "control/control_server.h"
 
-#include "app/control_listener.h"
-#include "app/pair_role.h"
+#include "control/control_listener.h"
+#include "control/pair_role.h"
 #include "status/status_publisher.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/control_client.h"
+#include "control/control_client.h"
 
 #include "common/role.h"
 

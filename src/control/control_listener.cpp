@@ -1,4 +1,4 @@
-#include "app/control_listener.h"
+#include "control/control_listener.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

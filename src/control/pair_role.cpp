@@ -1,9 +1,8 @@
-#include "app/pair_role.h"
+#include "control/pair_role.h"
 
 #include "channels/play_channels.h"
 #include "common/send_gate.h"
 #include "history/history.h"
-#include "app/varnex_core.h"
 
 #include <QDateTime>
 #include <QMutexLocker>
@@ -41,7 +40,7 @@ void TPairRole::Silence() const
 qint64 TPairRole::RunningMs()
 {
     // Off-hook and dialling, and a tick or two of the 1 s timer coming late.
-    return qint64(TPlayChannels::OffHookTicks + TPlayChannels::DialingTicks + 2) * TVarnexCore::Timer1Interval;
+    return qint64(TPlayChannels::OffHookTicks + TPlayChannels::DialingTicks + 2) * TPlayChannels::TickMs;
 }
 
 qint64 TPairRole::WaitingMs()

@@ -1,4 +1,4 @@
-#include "app/config_command.h"
+#include "cli/config_command.h"
 
 #include "common/configuration.h"
 #include "common/settings_store.h"
