@@ -289,16 +289,29 @@ private Q_SLOTS:
         const auto restart = qScopeGuard([] { TPgServer::Shared().Start(); });
         QVERIFY(TPgServer::Shared().Stop());
         QVERIFY(service.Start(0));
-        // Sent from the program's first moment on, while the server is still down: those that
-        // came before the port was bound are not the program's to record.
-        // Few enough that the calls they push aside leave room in the channel's queue.
-        constexpr int Calls = 10;
-        for (uint16_t id = 1; id <= Calls; ++id) {
-            if (id == 3)
-                service.Send(LdtxFrame::VoiceNotify, TestSupport::VoiceToGroup(1, QStringLiteral("drill"), 1), 1000);
-            service.Send(LdtxFrame::PhoneCall, TestSupport::Call(9000, 2001), id);
+        // Calls from the program's first moment on, while the server is still down, until one
+        // is answered (the port is bound then: on a loaded machine the start takes longer than
+        // any fixed wait; those sent before it was bound are not the program's to record); then
+        // the notification, and a few more calls. Few enough that the calls they push aside
+        // leave room in the channel's queue.
+        uint16_t calls = 0;
+        const auto anyAnswered = [&] {
+            for (uint16_t id = 1; id <= calls; ++id)
+                if (service.Answered(id))
+                    return true;
+            return false;
+        };
+        do {
+            service.Send(LdtxFrame::PhoneCall, TestSupport::Call(9000, 2001), ++calls);
+            QTest::qWait(300);
+        } while (!anyAnswered() && calls < 100);
+        QVERIFY2(anyAnswered(), qPrintable(QStringLiteral("no call answered while the server was down\n") + service.Output()));
+        service.Send(LdtxFrame::VoiceNotify, TestSupport::VoiceToGroup(1, QStringLiteral("drill"), 1), 1000);
+        for (int more = 0; more < 8; ++more) {
+            service.Send(LdtxFrame::PhoneCall, TestSupport::Call(9000, 2001), ++calls);
             QTest::qWait(300);
         }
+        const int Calls = calls;
         QVERIFY(TPgServer::Shared().Start());
         QTRY_VERIFY2_WITH_TIMEOUT(service.Answered(1000), qPrintable(service.Output()), 15000);
         // The reply names the group's members.
@@ -307,7 +320,7 @@ private Q_SLOTS:
         for (uint16_t id = 1; id <= Calls; ++id)
             if (service.Answered(id))
                 answered << QString::number(id);
-        QVERIFY2(answered.size() >= Calls / 2, qPrintable(answered.join(QLatin1Char(' '))));
+        QVERIFY2(answered.size() >= 8, qPrintable(answered.join(QLatin1Char(' '))));
         QTRY_COMPARE_WITH_TIMEOUT(service.Rows(QStringLiteral("SELECT DISTINCT MessageId FROM Entry WHERE Kind = '电话拨打' ORDER BY MessageId")),
                                   answered, 15000);
         // Offered to the channel with the group's numbers: started, or queued behind the call
