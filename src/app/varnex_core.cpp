@@ -4,11 +4,14 @@
 #include "status/alarm_path.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QTemporaryFile>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QTemporaryFile>
 #include <QTimer>
+
+#include <algorithm>
 
 TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     : QObject(parent), Options(std::move(options)), Store(Options.SettingsPath)
@@ -39,7 +42,18 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
                                           Pair->SinceMs()};
     };
     sources.Config = &Configuration;
-    sources.KeyFileProblem = [this] { return KeyProblem; };
+    sources.KeyFileProblem = [this] {
+        // The file as it was read; the keyboard as it is now (the operator may switch it).
+        if (!KeyProblem.isEmpty())
+            return KeyProblem;
+        const int keyboard = Configuration.CurrentKeyboard;
+        if (keyboard < 0 || keyboard >= TKeyTable::Keyboards)
+            return QStringLiteral("当前键盘号 %1 不在 0 到 7 之间：找不到任何号码的键位。").arg(keyboard);
+        const auto first = KeyTable.KeyTable.cbegin() + qsizetype(keyboard) * TKeyTable::KeysPerKeyboard;
+        if (std::all_of(first, first + TKeyTable::SearchedKeys, [](int32_t key) { return key == 0; }))
+            return QStringLiteral("键位数据中，当前键盘 %1 上没有任何键：通知不会按下任何分机键。").arg(keyboard);
+        return QString();
+    };
     sources.Sound = [this] {
         const TSoundState state = SoundPlayer->State();
         TStatusSnapshot::TSound sound;
@@ -255,15 +269,14 @@ void TVarnexCore::LoadKeyTable()
         SystemLog.Add(KeyProblem);
         return;
     }
-    // A file of another size is still taken as it is; that it cannot be the switch's is said.
-    if (Configuration.StartKeyboard >= 0 && Configuration.StartKeyboard < TKeyTable::Keyboards) {
+    // A file of another size is still taken as it is; that it cannot be the switch's is said,
+    // and stays a problem of the alarm path (a keyboard without keys is judged there as it is).
+    if (Configuration.StartKeyboard >= 0 && Configuration.StartKeyboard < TKeyTable::Keyboards)
         for (const TConfigCheck::TProblem &problem : TConfigCheck::KeyFile(path, Configuration.StartKeyboard)) {
             SystemLog.Add({problem.Text, TLogLevel::Warning});
-            if (KeyProblem.isEmpty())
+            if (QFileInfo(path).size() != TKeyTable::FileSize && KeyProblem.isEmpty())
                 KeyProblem = problem.Text;
         }
-    } else
-        KeyProblem = QStringLiteral("当前键盘号 %1 不在 0 到 7 之间：找不到任何号码的键位。").arg(Configuration.StartKeyboard);
 }
 
 void TVarnexCore::SayAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &came,

@@ -163,7 +163,7 @@ private:
     QStringList Blocking;
     bool Released = false;
     bool Started = false; // the platform endpoint was bound: 启动 recorded
-    QString KeyProblem; // why key.dat cannot serve the keyboard in use; empty: it can
+    QString KeyProblem; // why key.dat as read cannot serve (missing, unreadable, not whole); empty: it can
     QString ControlPath;
     QString ControlProblem;
 };

@@ -187,9 +187,8 @@ void TStatusPublisher::Refresh()
         s.Sound = Sources.Sound();
     if (Sources.KeyFileProblem)
         s.KeyFileProblem = Sources.KeyFileProblem();
-    if (TPlayChannels *channels = Sources.Channels)
+    if (TPlayChannels *channels = Sources.Channels) {
         s.Channel0Enabled = channels->Channel(0).IfUse;
-    if (TPlayChannels *channels = Sources.Channels)
         for (int i = 0; i < TPlayChannels::Count; ++i) {
             const TPlayChn &chn = channels->Channel(i);
             TStatusSnapshot::TChannel c;
@@ -203,6 +202,7 @@ void TStatusPublisher::Refresh()
             c.Queued = int(chn.Queue.size());
             s.Channels.append(c);
         }
+    }
     if (TDirectory *directory = Sources.Directory)
         if (const TDirectoryRows *rows = directory->Copy().Latest()) {
             s.Groups = int(rows->Groups.size());

@@ -415,6 +415,7 @@ private Q_SLOTS:
         QTest::newRow("key.dat of 1,000 bytes") << QStringList{} << true << QByteArray(1000, '\1') << "" << "key_file";
         QTest::newRow("no key.dat") << QStringList{} << true << QByteArray() << "" << "key_file";
         QTest::newRow("keyboard without keys") << QStringList{"CurrentKeyboard=2"} << true << keys << "" << "key_file";
+        QTest::newRow("switched to a keyboard without keys") << QStringList{} << true << keys << "keyboard 2" << "key_file";
         QTest::newRow("empty directory") << QStringList{} << false << keys << "" << "directory_empty";
         QTest::newRow("request from another address") << QStringList{} << true << keys << "from 127.0.0.2" << "wrong_address";
         QTest::newRow("wrong check code") << QStringList{} << true << keys << "bad check code" << "check_code";
@@ -445,6 +446,8 @@ private Q_SLOTS:
         } else if (arrives == QLatin1String("group list")) {
             p.Platform.writeDatagram(groupList, QHostAddress::LocalHost, quint16(port));
             QTest::qWait(200);
+        } else if (arrives == QLatin1String("keyboard 2")) {
+            p.Core->Config().CurrentKeyboard = 2; // as the 键盘号 dialog sets it
         } else if (arrives == QLatin1String("sound device gone")) {
             TSoundState gone;
             gone.Problem = QStringLiteral("没有找到声音输出设备");
