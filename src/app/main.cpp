@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -174,13 +175,17 @@ int main(int argc, char *argv[])
         // ctl and keepalived would hear that program and take it for this one.
         const QString said = QStringLiteral("控制接口 %1 已被另一个正在运行的程序使用（%2）：本程序不启动。请用 --control 或设置 ControlSocket 给它另一个位置。")
                                  .arg(controlPath, controlProblem);
+        // Caught before the line is written: a signal sent on reading it must end the program
+        // as it would the window, not kill it while the message box is still being made.
+        std::optional<TStopSignals> stopSignals;
+        if (windows)
+            stopSignals.emplace();
         TServiceLog().Write(TLogLevel::Error, said);
         if (windows) {
             // The operator who started it sees why; a signal ends it as it would the window.
             UseChineseQtTexts();
-            TStopSignals stopSignals;
             QMessageBox box(QMessageBox::Critical, QStringLiteral("Varnex"), said);
-            QObject::connect(&stopSignals, &TStopSignals::StopAsked, &box, &QDialog::reject);
+            QObject::connect(&*stopSignals, &TStopSignals::StopAsked, &box, &QDialog::reject);
             // Nobody at the screen (a session started by a script): it does not wait for ever.
             QTimer::singleShot(MessageWaitMs, &box, &QDialog::reject);
             box.exec();

@@ -951,9 +951,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(Ask(LdtxFrame::GroupListQuery) == 0, 10000);
         QProcess second; // its control socket and ports are taken: it says so and waits to be closed
         start(second);
-        QTest::qWait(1500); // let it get as far as it can
+        QString secondSaid;
+        QTRY_VERIFY_WITH_TIMEOUT((secondSaid += QString::fromUtf8(second.readAllStandardError()))
+                                     .contains(QStringLiteral("已被另一个正在运行的程序使用")),
+                                 10000);
         stop(second, 1);
-        QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(QStringLiteral("已被另一个正在运行的程序使用")));
         stop(running, 0);
 
         QFile conf(settings);

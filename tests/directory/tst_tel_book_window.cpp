@@ -36,9 +36,15 @@ class TstTelBookWindow : public QObject, private TWindowFixture
     TTelBookForm *Window = nullptr;
 
     // Opens the window from the main window and runs act inside it; act may leave it open.
+    // act starts once the window is active, as an operator's keys reach it: on a busy machine
+    // the poll may see it shown first, and a focus set then is lost to the first button in the
+    // tab order when the activation arrives.
     void InWindow(const std::function<void()> &act)
     {
-        AnswerModal(Window, act);
+        AnswerModal(Window, [this, act] {
+            QVERIFY(QTest::qWaitForWindowActive(Window));
+            act();
+        });
         Form->Button(QStringLiteral("TelBookBtn"))->click();
     }
     void Click(const char *caption) { Window->Button(QString::fromUtf8(caption))->click(); }

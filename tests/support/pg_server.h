@@ -52,7 +52,8 @@ private:
 namespace TestSupport {
 
 // The engines the stored-data tests run on, as the test's global data (initTestCase_data):
-// a column "server" (false: the SQLite files; true: the throwaway server).
+// a column "server" (false: the SQLite files; true: the throwaway server). VARNEX_ENGINE=files
+// or server keeps only that row.
 void EnginesData();
 // The store address for the current engine row: empty for the files, a fresh database on the
 // server otherwise. Empty also when the test program has no engine rows.
