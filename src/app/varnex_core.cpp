@@ -265,7 +265,7 @@ void TVarnexCore::LoadKeyTable()
     QString why;
     KeyProblem.clear();
     if (!KeyTable.Load(path, &why)) {
-        KeyProblem = QStringLiteral("未能读取键位数据 %1: %2").arg(path, why);
+        KeyProblem = QStringLiteral("未能读取键位数据 %1（%2）").arg(path, why);
         SystemLog.Add(KeyProblem);
         return;
     }

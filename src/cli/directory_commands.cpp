@@ -248,7 +248,7 @@ int CheckKeys(const TStorePlace &place, const QString &keyFile, const QString &s
     TKeyTable keys;
     QString why;
     if (!keys.Load(keyFile, &why)) {
-        Say(QStringLiteral("未能读取键位数据 %1: %2").arg(keyFile, why));
+        Say(QStringLiteral("未能读取键位数据 %1（%2）").arg(keyFile, why));
         return CannotCheck;
     }
     const int keyboard = config.CurrentKeyboard;
