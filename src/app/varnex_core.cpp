@@ -11,8 +11,6 @@
 #include <QTemporaryFile>
 #include <QTimer>
 
-#include <algorithm>
-
 TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
     : QObject(parent), Options(std::move(options)), Store(Options.SettingsPath)
 {
@@ -49,23 +47,11 @@ TVarnexCore::TVarnexCore(TCoreOptions options, QObject *parent)
         const int keyboard = Configuration.CurrentKeyboard;
         if (keyboard < 0 || keyboard >= TKeyTable::Keyboards)
             return QStringLiteral("当前键盘号 %1 不在 0 到 7 之间：找不到任何号码的键位。").arg(keyboard);
-        const auto first = KeyTable.KeyTable.cbegin() + qsizetype(keyboard) * TKeyTable::KeysPerKeyboard;
-        if (std::all_of(first, first + TKeyTable::SearchedKeys, [](int32_t key) { return key == 0; }))
+        if (!KeyTable.HasKeys(keyboard))
             return QStringLiteral("键位数据中，当前键盘 %1 上没有任何键：通知不会按下任何分机键。").arg(keyboard);
         return QString();
     };
-    sources.Sound = [this] {
-        const TSoundState state = SoundPlayer->State();
-        TStatusSnapshot::TSound sound;
-        // A player that never said anything of its device (a test's) cannot tell.
-        sound.Known = state.DeviceFound || !state.Problem.isEmpty() || state.LastPlayMs > 0;
-        sound.DeviceFound = state.DeviceFound;
-        sound.Device = state.Device;
-        sound.LastPlayOk = state.LastPlayOk;
-        sound.Problem = state.Problem;
-        sound.LastPlayMs = state.LastPlayMs;
-        return sound;
-    };
+    sources.Sound = [this] { return SoundPlayer->State(); };
     StatusPublisher = std::make_unique<TStatusPublisher>(std::move(sources));
     connect(StatusPublisher.get(), &TStatusPublisher::AlarmPathChanged, this, &TVarnexCore::SayAlarmPath);
     connect(SoundPlayer, &TSoundPlayer::StateChanged, StatusPublisher.get(), &TStatusPublisher::Changed);

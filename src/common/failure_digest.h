@@ -13,6 +13,9 @@ class TFailureDigest : public QObject
     Q_OBJECT
 public:
     static constexpr qint64 WindowMs = 60000;
+    // Kinds kept at once: failures named by their sender (datagrams from many addresses) must
+    // not grow the memo or the memory without bound. Further kinds are only counted.
+    static constexpr int MostKinds = 32;
 
     using QObject::QObject;
 
@@ -22,6 +25,8 @@ public:
     void Tick(qint64 nowMs);
 
     static QString SummaryText(const QString &line, int repeats);
+    static QString OverflowText(int kinds);
+    static QString OverflowSummaryText(int failures);
 
 Q_SIGNALS:
     void Said(const QString &line);
@@ -33,4 +38,6 @@ private:
         int Repeats = 0;
     };
     QHash<QString, TKind> Kinds;
+    // Failures of kinds beyond MostKinds since the overflow was said, and when.
+    TKind Overflow;
 };

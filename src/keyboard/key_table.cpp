@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QtEndian>
 
+#include <algorithm>
+
 bool TKeyTable::Load(const QString &path, QString *error)
 {
     QFile file(path);
@@ -91,4 +93,12 @@ int32_t TKeyTable::Key(int keyboard, int module, int column, int row) const
         || row > 7)
         return 0;
     return KeyTable[size_t(keyboard) * KeysPerKeyboard + size_t(module * 64 + column * 8 + row)];
+}
+
+bool TKeyTable::HasKeys(int keyboard) const
+{
+    if (keyboard < 0 || keyboard >= Keyboards)
+        return false;
+    const auto first = KeyTable.cbegin() + qsizetype(keyboard) * KeysPerKeyboard;
+    return std::any_of(first, first + SearchedKeys, [](int32_t key) { return key != 0; });
 }

@@ -33,6 +33,8 @@ public:
     int findkeycode(int32_t value, int keyboard);
 
     int32_t Key(int keyboard, int module, int column, int row) const;
+    // Whether any searched slot of keyboard holds a key (false outside 0 to 7).
+    bool HasKeys(int keyboard) const;
 
     std::array<int32_t, Keyboards * KeysPerKeyboard> KeyTable{};
     int FoundModule = 0;

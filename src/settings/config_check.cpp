@@ -135,8 +135,7 @@ QList<TConfigCheck::TProblem> TConfigCheck::KeyFile(const QString &path, int key
         return {{QStringLiteral("键位数据 %1 无法读取: %2").arg(shown, why)}};
     if (keyboard < 0 || keyboard >= TKeyTable::Keyboards)
         return {{QStringLiteral("设置 CurrentKeyboard = %1 不在 0 到 7 之间：找不到任何号码的键位。").arg(keyboard)}};
-    const auto first = table.KeyTable.begin() + qsizetype(keyboard) * TKeyTable::KeysPerKeyboard;
-    if (std::all_of(first, first + TKeyTable::SearchedKeys, [](int32_t key) { return key == 0; }))
+    if (!table.HasKeys(keyboard))
         return {{QStringLiteral("键位数据 %1 中，当前键盘 %2（设置 CurrentKeyboard）上没有任何键：通知不会按下任何分机键。").arg(shown).arg(keyboard)}};
     return {};
 }

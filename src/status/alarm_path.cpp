@@ -78,9 +78,9 @@ QList<TStatusSnapshot::TAlarmProblem> TAlarmPath::Read(const TStatusSnapshot &s,
         add("switch_quiet", QStringLiteral("调度主机侧端口未打开：收不到调度主机，按键命令无处可发。"));
     if (Recent(s.Switch.LastSendFailureMs, nowMs))
         add("switch_send", QStringLiteral("按键命令发送失败（共 %1 次）。").arg(s.Switch.SendFailures));
-    if (s.Sound.Known && !s.Sound.DeviceFound)
+    if (s.SoundKnown && !s.Sound.DeviceFound)
         add("sound", QStringLiteral("声音设备不可用：%1").arg(s.Sound.Problem.isEmpty() ? QStringLiteral("通知的语音放不出来。") : s.Sound.Problem));
-    else if (s.Sound.Known && !s.Sound.LastPlayOk)
+    else if (s.SoundKnown && !s.Sound.LastPlayOk)
         add("sound", QStringLiteral("放音失败：%1").arg(s.Sound.Problem));
     if (!s.StoreReachable)
         add("store", QStringLiteral("数据库 %1 无法访问：编辑和通知记录要等它恢复。").arg(s.StorePlace));

@@ -95,6 +95,7 @@ void TStatusPublisher::Start()
     // The alarm path is read from the first snapshot of a running program on, not from the
     // ones a change asks for while it is still being put together.
     AlarmPathRead = false;
+    AlarmPathBefore.clear();
     Announcing = true;
     Beat();
     Refresh();
@@ -183,8 +184,11 @@ void TStatusPublisher::Refresh()
         s.CheckType = config->CheckType;
         s.SilenceSeconds = config->CommSilenceSeconds;
     }
-    if (Sources.Sound)
+    if (Sources.Sound) {
         s.Sound = Sources.Sound();
+        // A player that never said anything of its device (a test's) cannot tell.
+        s.SoundKnown = s.Sound.DeviceFound || !s.Sound.Problem.isEmpty() || s.Sound.LastPlayMs > 0;
+    }
     if (Sources.KeyFileProblem)
         s.KeyFileProblem = Sources.KeyFileProblem();
     if (TPlayChannels *channels = Sources.Channels) {
@@ -236,6 +240,8 @@ void TStatusPublisher::Refresh()
 
 void TStatusPublisher::CompareAlarmPath(const QList<TStatusSnapshot::TAlarmProblem> &now)
 {
+    if (!Announcing)
+        return;
     // Causes, not texts, come and go: a count or a number of seconds in a text is no news.
     QList<TStatusSnapshot::TAlarmProblem> came, went;
     for (const auto &p : now)
@@ -244,8 +250,6 @@ void TStatusPublisher::CompareAlarmPath(const QList<TStatusSnapshot::TAlarmProbl
     for (const auto &p : AlarmPathBefore)
         if (!HasCause(now, p.Cause))
             went.append(p);
-    if (!Announcing)
-        return;
     const bool first = !AlarmPathRead;
     AlarmPathRead = true;
     AlarmPathBefore = now;

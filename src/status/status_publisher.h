@@ -39,7 +39,7 @@ struct TStatusSources
     QString Version;
     // The settings in force (check code, silence), the sound device and key.dat's state.
     const TConfiguration *Config = nullptr;
-    std::function<TStatusSnapshot::TSound()> Sound;
+    std::function<TSoundState()> Sound;
     std::function<QString()> KeyFileProblem;
 };
 

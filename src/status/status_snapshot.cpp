@@ -108,7 +108,7 @@ QJsonObject TStatusSnapshot::ToJson() const
             {"channels", channels},
             {"channel0_enabled", Channel0Enabled},
             {"key_file_problem", KeyFileProblem},
-            {"sound", QJsonObject{{"known", Sound.Known},
+            {"sound", QJsonObject{{"known", SoundKnown},
                                   {"device_found", Sound.DeviceFound},
                                   {"device", Sound.Device},
                                   {"last_play_ok", Sound.LastPlayOk},
@@ -167,7 +167,7 @@ TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
     s.Channel0Enabled = json.value(QStringLiteral("channel0_enabled")).toBool(true);
     s.KeyFileProblem = json.value(QStringLiteral("key_file_problem")).toString();
     const QJsonObject sound = json.value(QStringLiteral("sound")).toObject();
-    s.Sound.Known = sound.value(QStringLiteral("known")).toBool();
+    s.SoundKnown = sound.value(QStringLiteral("known")).toBool();
     s.Sound.DeviceFound = sound.value(QStringLiteral("device_found")).toBool();
     s.Sound.Device = sound.value(QStringLiteral("device")).toString();
     s.Sound.LastPlayOk = sound.value(QStringLiteral("last_play_ok")).toBool(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channels/sound_state.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -35,16 +37,6 @@ struct TStatusSnapshot
         int Queued = 0;
     };
 
-    // The sound device and the last play's result.
-    struct TSound
-    {
-        bool Known = false;       // a player that can tell (a test double may not)
-        bool DeviceFound = false;
-        QString Device;
-        bool LastPlayOk = true;
-        QString Problem;
-        qint64 LastPlayMs = 0;
-    };
     // One thing that keeps an alarm from reaching a phone now: cause is a fixed name (for
     // metrics and rules), text the operator's sentence.
     struct TAlarmProblem
@@ -82,7 +74,8 @@ struct TStatusSnapshot
     QList<TChannel> Channels;
     bool Channel0Enabled = true;
     QString KeyFileProblem;       // empty: key.dat is whole and the keyboard in use has keys
-    TSound Sound;
+    TSoundState Sound;           // the sound device and the last play's result
+    bool SoundKnown = false;      // a player that can tell (a test's stand-in may not)
     int Groups = -1;              // -1: the directory could never be read
     int Extensions = -1;
     bool StoreReachable = true;

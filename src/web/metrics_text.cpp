@@ -94,7 +94,7 @@ QByteArray Make(const TStatusSnapshot &s)
     Family(out, "varnex_key_file_ok", "gauge", "1 while key.dat is whole and the keyboard in use has keys.");
     out += "varnex_key_file_ok " + Number(quint64(s.KeyFileProblem.isEmpty())) + '\n';
 
-    if (s.Sound.Known) {
+    if (s.SoundKnown) {
         Family(out, "varnex_sound_up", "gauge", "1 while a sound device is there and the last play did not fail.");
         out += "varnex_sound_up " + Number(quint64(s.Sound.DeviceFound && s.Sound.LastPlayOk)) + '\n';
     }

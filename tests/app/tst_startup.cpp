@@ -220,6 +220,29 @@ private Q_SLOTS:
         QCOMPARE(lines[1], TFailureDigest::SummaryText(lines[0], 2));
     }
 
+    // Senders from many addresses (a misrouted network, a scan) are said one by one only up to a
+    // bound; the rest are counted, so neither the memo nor the memory grows with them.
+    void droppedFromManyAddressesAreBounded()
+    {
+        TStartedCore s;
+        TVarnexCore &core = *s.Core;
+        const qsizetype before = core.LogMemo().Lines().size();
+        const QByteArray datagram = QByteArray::fromHex("4c4454580400000000006d61");
+        constexpr int Senders = TFailureDigest::MostKinds + 20;
+        for (int i = 0; i < Senders; ++i) {
+            QUdpSocket sender;
+            QVERIFY(sender.bind(QHostAddress(QStringLiteral("127.0.1.%1").arg(i + 1)), 0));
+            QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, quint16(s.PlatformPort)), datagram.size());
+        }
+        QTRY_COMPARE(core.PlatformLink().WrongAddressRequests(), quint64(Senders));
+        QStringList lines = core.LogMemo().Lines().mid(before);
+        QCOMPARE(lines.size(), TFailureDigest::MostKinds + 1);
+        QCOMPARE(lines.last(), TFailureDigest::OverflowText(TFailureDigest::MostKinds));
+        core.SendFailures().Tick(core.Now() + TFailureDigest::WindowMs);
+        lines = core.LogMemo().Lines().mid(before);
+        QCOMPARE(lines.last(), TFailureDigest::OverflowSummaryText(Senders - TFailureDigest::MostKinds - 1));
+    }
+
     void keyboardsOutsideTheTableAreSaid_data()
     {
         QTest::addColumn<QString>("keyboard");

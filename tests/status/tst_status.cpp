@@ -324,7 +324,7 @@ private Q_SLOTS:
         s.Switch.Bound = s.Switch.Up = true;
         s.Groups = 1;
         s.Extensions = 1;
-        s.Sound.Known = s.Sound.DeviceFound = true;
+        s.SoundKnown = s.Sound.DeviceFound = true;
         for (const QString &step : change.split(QLatin1Char('+'), Qt::SkipEmptyParts)) {
             if (step == QLatin1String("platform unbound"))
                 s.Platform.Bound = false;
@@ -372,7 +372,7 @@ private Q_SLOTS:
                 s.Sound.LastPlayOk = false;
                 s.Sound.Problem = QStringLiteral("格式不对");
             } else if (step == QLatin1String("sound unknown"))
-                s.Sound = {};
+                s.SoundKnown = false;
             else if (step == QLatin1String("store away")) {
                 s.StoreReachable = false;
                 s.StoreFailingSinceMs = now - 1000;
@@ -395,8 +395,8 @@ private Q_SLOTS:
             QVERIFY2(metrics.contains("varnex_alarm_path_problem{cause=\"" + cause.toLatin1() + "\"} "
                                       + (causes.contains(cause) ? "1" : "0") + '\n'),
                      qPrintable(cause));
-        QCOMPARE(metrics.contains("varnex_sound_up "), s.Sound.Known); // a player that cannot tell says nothing
-        if (s.Sound.Known)
+        QCOMPARE(metrics.contains("varnex_sound_up "), s.SoundKnown); // a player that cannot tell says nothing
+        if (s.SoundKnown)
             QVERIFY(metrics.contains("varnex_sound_up " + QByteArray(s.Sound.DeviceFound && s.Sound.LastPlayOk ? "1" : "0") + '\n'));
     }
 
