@@ -137,6 +137,18 @@ private Q_SLOTS:
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(), QStringLiteral("中断"));
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-switch .state').textContent")).toString(), QStringLiteral("中断"));
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#channels .channel').textContent")).toString().contains(QStringLiteral("井下撤离")), false);
+        // What keeps an alarm from a phone, at the top: a request from another address than the
+        // platform's is listed with its cause and counted.
+        {
+            QUdpSocket stranger;
+            QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+            stranger.writeDatagram(QByteArray::fromHex("4c4454580400000000006d61"), QHostAddress::LocalHost,
+                                   quint16(core->Config().CommRecIpPort));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(browser.Run(QStringLiteral("return document.querySelector('#alarm-problems li[data-cause=\"wrong_address\"]') !== null")).toBool(),
+                                 3000);
+        QVERIFY(browser.Run(QStringLiteral("return document.getElementById('alarm-state').textContent")).toString().contains(QStringLiteral("处问题")));
+        QVERIFY(browser.Run(QStringLiteral("return document.getElementById('alarm-counts').textContent")).toString().contains(QStringLiteral("非平台地址：1")));
         const QString loadedAt = browser.Run(QStringLiteral("window.loadMark = window.loadMark || Math.random(); return String(window.loadMark)")).toString();
 
         const QByteArray voice = QByteArray(1, char(0)) + LdtxFrame::Le32(5) + char(2) + QStringLiteral("井下撤离").toUtf8() + char(3);
@@ -183,6 +195,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(browser.Run(QStringLiteral("return getComputedStyle(document.getElementById('stopped')).display")).toString(),
                                   QStringLiteral("block"), 8000);
         QCOMPARE(browser.Run(QStringLiteral("return document.querySelector('#link-platform .state').textContent")).toString(), QStringLiteral("未知"));
+        QCOMPARE(browser.Run(QStringLiteral("return document.getElementById('alarm-state').textContent")).toString(), QStringLiteral("未知"));
         QVERIFY(browser.Run(QStringLiteral("return document.querySelector('#history tr').textContent")).toString().contains(QStringLiteral("井下撤离")));
         // With the program gone, the opened entry stays open.
         QVERIFY(browser.Run(numbers).toString().contains(QStringLiteral("井口")));
