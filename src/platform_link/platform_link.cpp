@@ -120,6 +120,11 @@ void TPlatformLink::Supervise(qint64 atMs)
         Q_EMIT LinkQuiet(silentMs / 1000);
 }
 
+qint64 TPlatformLink::LastHeardEpochMs() const
+{
+    return Up ? QDateTime::currentMSecsSinceEpoch() - (Clock.elapsed() - LastHeardMs) : 0;
+}
+
 TPlatformLink::THealth TPlatformLink::Health() const
 {
     if (!Endpoint.IsOpen() || Refused || SendFailing)

@@ -71,6 +71,9 @@ public:
     // How long replies took from their request's datagram, and frames whose check code was wrong.
     const TReplyTimes &ReplyTimes() const { return Times; }
     quint64 CheckFailures() const { return CheckFailureCount.load(std::memory_order_relaxed); }
+    // When a datagram of the platform's (from CommIpAddress) was last taken, ms since the epoch;
+    // 0: never.
+    qint64 LastHeardEpochMs() const;
     // When the last frame with a wrong check code came (ms since the epoch; 0: none yet).
     qint64 LastCheckFailureMs() const { return LastCheckFailureAtMs; }
     // Datagrams from another address than the platform's, the last sender and when.

@@ -40,14 +40,13 @@ QList<TStatusSnapshot::TAlarmProblem> TAlarmPath::Read(const TStatusSnapshot &s,
     if (!s.Platform.Bound)
         add("platform_port", QStringLiteral("安检侧端口未打开：平台的请求收不到。"));
     else if (works) {
-        const qint64 silentSinceMs = s.Platform.LastReceivedMs > 0 ? s.Platform.LastReceivedMs : s.StartedMs;
-        const bool quiet = s.Platform.State == QLatin1String("quiet")
-                           || (s.Platform.State == QLatin1String("not_heard") && s.SilenceSeconds > 0 && silentSinceMs > 0
-                               && nowMs - silentSinceMs >= qint64(s.SilenceSeconds) * 1000);
+        // Only the platform's own datagrams count: a stranger's keep nothing alive.
+        const qint64 silentSinceMs = s.PlatformHeardMs > 0 ? s.PlatformHeardMs : s.StartedMs;
+        const bool quiet = s.SilenceSeconds > 0 && silentSinceMs > 0 && nowMs - silentSinceMs >= qint64(s.SilenceSeconds) * 1000;
         if (quiet)
-            add("platform_quiet", s.Platform.LastReceivedMs > 0
+            add("platform_quiet", s.PlatformHeardMs > 0
                                       ? QStringLiteral("安检监控平台 %1 秒未通讯（设置 CommSilenceSeconds = %2）。")
-                                            .arg((nowMs - s.Platform.LastReceivedMs) / 1000)
+                                            .arg((nowMs - s.PlatformHeardMs) / 1000)
                                             .arg(s.SilenceSeconds)
                                       : QStringLiteral("启动后 %1 秒未收到安检监控平台的任何数据（设置 CommSilenceSeconds = %2）。")
                                             .arg((nowMs - silentSinceMs) / 1000)

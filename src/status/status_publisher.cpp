@@ -164,6 +164,7 @@ void TStatusPublisher::Refresh()
             s.ReplyBuckets.append(count.load(std::memory_order_relaxed));
         s.ReplySumNs = times.SumNs.load(std::memory_order_relaxed);
         s.CheckFailures = platform->CheckFailures();
+        s.PlatformHeardMs = platform->LastHeardEpochMs();
         s.LastCheckFailureMs = platform->LastCheckFailureMs();
         s.WrongAddressRequests = platform->WrongAddressRequests();
         s.LastWrongAddress = platform->LastWrongAddress();

@@ -103,6 +103,7 @@ QJsonObject TStatusSnapshot::ToJson() const
             {"last_wrong_address", LastWrongAddress},
             {"last_wrong_address_time", Time(LastWrongAddressMs)},
             {"silence_seconds", SilenceSeconds},
+            {"platform_heard", Time(PlatformHeardMs)},
             {"dropped_requests", double(DroppedRequests)},
             {"held_sends", double(HeldSends)},
             {"channels", channels},
@@ -150,6 +151,7 @@ TStatusSnapshot TStatusSnapshot::FromJson(const QJsonObject &json)
     s.LastWrongAddress = json.value(QStringLiteral("last_wrong_address")).toString();
     s.LastWrongAddressMs = Ms(json.value(QStringLiteral("last_wrong_address_time")));
     s.SilenceSeconds = json.value(QStringLiteral("silence_seconds")).toInt();
+    s.PlatformHeardMs = Ms(json.value(QStringLiteral("platform_heard")));
     s.DroppedRequests = Count(json.value(QStringLiteral("dropped_requests")));
     s.HeldSends = Count(json.value(QStringLiteral("held_sends")));
     for (const QJsonValue &value : json.value(QStringLiteral("channels")).toArray()) {

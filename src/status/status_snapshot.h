@@ -69,6 +69,7 @@ struct TStatusSnapshot
     qint64 LastCheckFailureMs = 0;
     QString CheckType;
     int SilenceSeconds = 0;       // CommSilenceSeconds: the platform counts as quiet after it
+    qint64 PlatformHeardMs = 0;   // the platform's last datagram taken (not a stranger's); 0: never
     quint64 DroppedRequests = 0;  // arrived while not working
     quint64 HeldSends = 0;        // datagrams not sent while not working
     QList<TChannel> Channels;

@@ -288,6 +288,7 @@ private Q_SLOTS:
         QTest::newRow("platform quiet") << "platform quiet" << QStringList{"platform_quiet"};
         QTest::newRow("never heard past the silence") << "platform never heard, 61 s" << QStringList{"platform_quiet"};
         QTest::newRow("never heard, silence not over") << "platform never heard, 30 s" << QStringList{};
+        QTest::newRow("only a stranger heard, long ago") << "only a stranger heard" << QStringList{"platform_quiet"};
         QTest::newRow("silence not watched") << "platform never heard, 61 s, silence 0" << QStringList{};
         QTest::newRow("backup hears nothing") << "backup" << QStringList{};
         QTest::newRow("wrong address just now") << "wrong address 1 s ago" << QStringList{"wrong_address"};
@@ -320,7 +321,7 @@ private Q_SLOTS:
         s.SilenceSeconds = 60;
         s.Platform.Bound = s.Platform.Up = true;
         s.Platform.State = QStringLiteral("up");
-        s.Platform.LastReceivedMs = now - 1000;
+        s.Platform.LastReceivedMs = s.PlatformHeardMs = now - 1000;
         s.Switch.Bound = s.Switch.Up = true;
         s.Groups = 1;
         s.Extensions = 1;
@@ -328,18 +329,27 @@ private Q_SLOTS:
         for (const QString &step : change.split(QLatin1Char('+'), Qt::SkipEmptyParts)) {
             if (step == QLatin1String("platform unbound"))
                 s.Platform.Bound = false;
-            else if (step == QLatin1String("platform quiet"))
+            else if (step == QLatin1String("platform quiet")) {
                 s.Platform.State = QStringLiteral("quiet");
+                s.Platform.LastReceivedMs = s.PlatformHeardMs = now - 61000;
+            } else if (step == QLatin1String("only a stranger heard")) {
+                // The platform never spoke; another address did, long ago.
+                s.Platform.State = QStringLiteral("wrong");
+                s.PlatformHeardMs = 0;
+                s.Platform.LastReceivedMs = s.LastWrongAddressMs = now - 61000;
+                s.WrongAddressRequests = 1;
+                s.StartedMs = now - 120000;
+            }
             else if (step.startsWith(QLatin1String("platform never heard"))) {
                 s.Platform.State = QStringLiteral("not_heard");
-                s.Platform.LastReceivedMs = 0;
+                s.Platform.LastReceivedMs = s.PlatformHeardMs = 0;
                 s.StartedMs = now - (step.contains(QLatin1String("61 s")) ? 61000 : 30000);
                 if (step.endsWith(QLatin1String("silence 0")))
                     s.SilenceSeconds = 0;
             } else if (step == QLatin1String("backup")) {
                 s.Role = QStringLiteral("backup");
                 s.Platform.State = QStringLiteral("not_heard");
-                s.Platform.LastReceivedMs = 0;
+                s.Platform.LastReceivedMs = s.PlatformHeardMs = 0;
                 s.Switch.Up = false;
             } else if (step.startsWith(QLatin1String("wrong address"))) {
                 s.WrongAddressRequests = 3;
